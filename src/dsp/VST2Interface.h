@@ -1,0 +1,203 @@
+// The VST 2 binary interface as far as this host uses it, written from the
+// published record layout. Every record is laid out as plug-ins built for
+// 64-bit Windows and 64-bit Linux expect it; the asserts at the end pin that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Vexa::DSP::VST2 {
+
+struct AEffect;
+
+using HostCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                                  void* ptr, float opt);
+using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
+                                    void* ptr, float opt);
+using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, int32_t frames);
+using ProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs,
+                                   int32_t frames);
+using SetParameterProc = void (*)(AEffect* effect, int32_t index, float value);
+using GetParameterProc = float (*)(AEffect* effect, int32_t index);
+using EntryPoint = AEffect* (*)(HostCallback callback);
+
+constexpr int32_t kEffectMagic = 0x56737450;  // "VstP"
+
+struct AEffect {
+    int32_t magic;
+    DispatcherProc dispatcher;
+    ProcessProc process;  // accumulating entry
+    SetParameterProc setParameter;
+    GetParameterProc getParameter;
+    int32_t numPrograms;
+    int32_t numParams;
+    int32_t numInputs;
+    int32_t numOutputs;
+    int32_t flags;
+    intptr_t resvd1;  // host-owned: the wrapper's address
+    intptr_t resvd2;
+    int32_t initialDelay;
+    int32_t realQualities;
+    int32_t offQualities;
+    float ioRatio;
+    void* object;
+    void* user;
+    int32_t uniqueID;
+    int32_t version;
+    ProcessProc processReplacing;
+    ProcessDoubleProc processDoubleReplacing;
+    char future[56];
+};
+
+// AEffect::flags
+constexpr int32_t effFlagsHasEditor = 1 << 0;
+constexpr int32_t effFlagsCanReplacing = 1 << 4;
+constexpr int32_t effFlagsProgramChunks = 1 << 5;
+constexpr int32_t effFlagsIsSynth = 1 << 8;
+constexpr int32_t effFlagsNoSoundInStop = 1 << 9;
+constexpr int32_t effFlagsCanDoubleReplacing = 1 << 12;
+
+// Dispatcher opcodes (host to plug-in)
+enum EffectOpcode : int32_t {
+    effOpen = 0,
+    effClose = 1,
+    effSetProgram = 2,
+    effGetProgram = 3,
+    effGetParamName = 8,
+    effSetSampleRate = 10,
+    effSetBlockSize = 11,
+    effMainsChanged = 12,
+    effEditGetRect = 13,
+    effEditOpen = 14,
+    effEditClose = 15,
+    effEditIdle = 19,
+    effGetChunk = 23,
+    effSetChunk = 24,
+    effProcessEvents = 25,
+    effGetEffectName = 45,
+    effGetVendorString = 47,
+    effGetProductString = 48,
+    effCanDo = 51,
+    effSetSpeakerArrangement = 42,
+    effSetBypass = 44,
+    effGetVstVersion = 58,
+    effStartProcess = 71,
+    effStopProcess = 72,
+};
+
+// Callback opcodes (plug-in to host)
+enum HostOpcode : int32_t {
+    audioMasterAutomate = 0,
+    audioMasterVersion = 1,
+    audioMasterCurrentId = 2,
+    audioMasterIdle = 3,
+    audioMasterGetTime = 7,
+    audioMasterProcessEvents = 8,
+    audioMasterIOChanged = 13,
+    audioMasterSizeWindow = 15,
+    audioMasterGetSampleRate = 16,
+    audioMasterGetBlockSize = 17,
+    audioMasterGetCurrentProcessLevel = 23,
+    audioMasterCanDo = 37,
+};
+
+constexpr intptr_t kVstProcessLevelUser = 1;
+
+struct ERect {
+    int16_t top;
+    int16_t left;
+    int16_t bottom;
+    int16_t right;
+};
+
+constexpr int32_t kVstMidiType = 1;
+constexpr int32_t kVstMidiEventIsRealtime = 1;
+
+struct VstEvent {
+    int32_t type;
+    int32_t byteSize;
+    int32_t deltaFrames;
+    int32_t flags;
+    char data[16];
+};
+
+struct VstMidiEvent {
+    int32_t type;
+    int32_t byteSize;
+    int32_t deltaFrames;
+    int32_t flags;
+    int32_t noteLength;
+    int32_t noteOffset;
+    char midiData[4];
+    char detune;
+    char noteOffVelocity;
+    char reserved1;
+    char reserved2;
+};
+
+// The event list as plug-ins read it: a count, a reserved word, then the
+// pointers. The published record declares two slots and is over-allocated.
+template <std::size_t Slots>
+struct VstEventList {
+    int32_t numEvents;
+    intptr_t reserved;
+    VstEvent* events[Slots];
+};
+using VstEvents = VstEventList<2>;
+
+constexpr int32_t kSpeakerArrStereo = 1;
+
+struct VstSpeakerProperties {
+    float azimuth;
+    float elevation;
+    float radius;
+    float reserved;
+    char name[64];
+    int32_t type;
+    char future[28];
+};
+
+struct VstSpeakerArrangement {
+    int32_t type;
+    int32_t numChannels;
+    VstSpeakerProperties speakers[8];
+};
+
+static_assert(sizeof(void*) == 8, "64-bit plug-ins only");
+static_assert(offsetof(AEffect, magic) == 0);
+static_assert(offsetof(AEffect, dispatcher) == 8);
+static_assert(offsetof(AEffect, process) == 16);
+static_assert(offsetof(AEffect, setParameter) == 24);
+static_assert(offsetof(AEffect, getParameter) == 32);
+static_assert(offsetof(AEffect, numPrograms) == 40);
+static_assert(offsetof(AEffect, numParams) == 44);
+static_assert(offsetof(AEffect, numInputs) == 48);
+static_assert(offsetof(AEffect, numOutputs) == 52);
+static_assert(offsetof(AEffect, flags) == 56);
+static_assert(offsetof(AEffect, resvd1) == 64);
+static_assert(offsetof(AEffect, resvd2) == 72);
+static_assert(offsetof(AEffect, initialDelay) == 80);
+static_assert(offsetof(AEffect, ioRatio) == 92);
+static_assert(offsetof(AEffect, object) == 96);
+static_assert(offsetof(AEffect, user) == 104);
+static_assert(offsetof(AEffect, uniqueID) == 112);
+static_assert(offsetof(AEffect, version) == 116);
+static_assert(offsetof(AEffect, processReplacing) == 120);
+static_assert(offsetof(AEffect, processDoubleReplacing) == 128);
+static_assert(sizeof(AEffect) == 192);
+static_assert(sizeof(ERect) == 8);
+static_assert(sizeof(VstEvent) == 32);
+static_assert(sizeof(VstMidiEvent) == 32);
+static_assert(offsetof(VstMidiEvent, midiData) == 24);
+static_assert(offsetof(VstMidiEvent, detune) == 28);
+static_assert(offsetof(VstEvents, numEvents) == 0);
+static_assert(offsetof(VstEvents, reserved) == 8);
+static_assert(offsetof(VstEvents, events) == 16);
+static_assert(sizeof(VstEvents) == 32);
+static_assert(sizeof(VstSpeakerProperties) == 112);
+static_assert(offsetof(VstSpeakerProperties, name) == 16);
+static_assert(offsetof(VstSpeakerProperties, type) == 80);
+static_assert(offsetof(VstSpeakerArrangement, speakers) == 8);
+static_assert(sizeof(VstSpeakerArrangement) == 904);
+
+}  // namespace Vexa::DSP::VST2

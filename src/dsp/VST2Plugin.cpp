@@ -1,0 +1,213 @@
+#include "dsp/VST2Plugin.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dsp/HostSettings.h"
+
+namespace Vexa::DSP {
+
+using namespace VST2;
+
+namespace {
+
+bool channelCountFits(int32_t count) {
+    return static_cast<uint32_t>(count) <= VST2Plugin::maxChannels;
+}
+
+}  // namespace
+
+VST2Plugin::~VST2Plugin() {
+    if (effect) {
+        loaded.exchange(false);
+        buffersReady.exchange(false);
+        dispatch(effMainsChanged, 0, 0);
+        dispatch(effClose);
+        effect = nullptr;
+        delete[] outputPointers;
+        outputPointers = nullptr;
+        clearEvents();
+    }
+    // Members go next (input buffers, then output buffers, by declaration
+    // order); the base class releases the module last, after every call.
+}
+
+intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                              float opt) {
+    return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+}
+
+bool VST2Plugin::load(std::string path, std::mutex* configureGuard) {
+    loaded.exchange(false);
+    AEffect* record = loadModule(std::move(path));
+    if (!record || record->magic != kEffectMagic) return false;
+    if (!configureGuard) {
+        effect = record;
+        return configure();
+    }
+    std::lock_guard<std::mutex> lock(*configureGuard);
+    effect = record;
+    return configure();
+}
+
+bool VST2Plugin::configure() {
+    effect->resvd1 = reinterpret_cast<intptr_t>(this);
+    if (!prepareBuffers()) return false;
+    dispatch(effOpen);
+    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(hostSampleRate.load()));
+    dispatch(effSetBlockSize, 0, hostBlockSize.load());
+    VstSpeakerArrangement stereo{};
+    stereo.type = kSpeakerArrStereo;
+    stereo.numChannels = 2;
+    dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<intptr_t>(&stereo), &stereo);
+    dispatch(effMainsChanged, 0, 1);
+    loaded.exchange(true);
+    suspended.exchange(false);
+    return true;
+}
+
+bool VST2Plugin::prepareBuffers() {
+    buffersReady.exchange(false);
+    if (!channelCountFits(effect->numInputs) || !channelCountFits(effect->numOutputs)) return false;
+    const int32_t inputs = std::max(effect->numInputs, 2);
+    const int32_t outputs = std::max(effect->numOutputs, 2);
+    const uint32_t frames = hostBlockSize.load();
+    inputBuffers.resize(frames, inputs);
+    outputBuffers.resize(frames, outputs);
+    delete[] outputPointers;
+    outputPointers = new float*[outputs];
+    for (int32_t i = 0; i < outputs; ++i) outputPointers[i] = outputBuffers.getChannel(i);
+    inputPointers.assign(inputs, nullptr);
+    for (int32_t i = 2; i < inputs; ++i) inputPointers[i] = inputBuffers.getChannel(i);
+    buffersReady.exchange(true);
+    return true;
+}
+
+void VST2Plugin::setBlockSize(uint32_t frames) {
+    if (!effect) return;
+    prepareBuffers();
+    dispatch(effSetBlockSize, 0, frames);
+}
+
+void VST2Plugin::setSampleRate(uint32_t rate) {
+    if (!effect) return;
+    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
+}
+
+void VST2Plugin::suspend() {
+    if (!effect || suspended.load()) return;
+    suspended.exchange(true);
+    dispatch(effMainsChanged, 0, 0);
+}
+
+void VST2Plugin::resume() {
+    if (!effect || !suspended.load()) return;
+    dispatch(effMainsChanged, 0, 1);
+    suspended.exchange(false);
+}
+
+void VST2Plugin::queueMidi(std::vector<int32_t> message) {
+    if (message.size() < 3) return;
+    if (midiEvents.numEvents >= midiSlots) return;  // full: newer events are dropped
+    auto* event = new VstMidiEvent{};
+    event->type = kVstMidiType;
+    event->byteSize = sizeof(VstMidiEvent);
+    if (message.size() == 4) {
+        event->deltaFrames = message[3];
+    } else {
+        event->flags = kVstMidiEventIsRealtime;
+    }
+    for (int i = 0; i < 3; ++i) event->midiData[i] = static_cast<char>(message[i] & 0xFF);
+    midiEvents.events[midiEvents.numEvents++] = reinterpret_cast<VstEvent*>(event);
+}
+
+float* const* VST2Plugin::inputListFor(float* const* inputs) {
+    if (inputPointers.size() <= 2) return inputs;
+    // Inputs past the client's two read silence, even if the plug-in
+    // scribbled on them last block.
+    inputPointers[0] = inputs[0];
+    inputPointers[1] = inputs[1];
+    for (std::size_t i = 2; i < inputPointers.size(); ++i)
+        std::fill_n(inputPointers[i], inputBuffers.frames, 0.0f);
+    return inputPointers.data();
+}
+
+AudioBuffer* VST2Plugin::process(float* const* inputs) {
+    if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
+    if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
+    const uint32_t frames = hostBlockSize.load();
+    float** in = const_cast<float**>(inputListFor(inputs));
+    if (effect->flags & effFlagsCanReplacing) {
+        effect->processReplacing(effect, in, outputPointers, static_cast<int32_t>(frames));
+        if (effect->numInputs == 0 || (effect->flags & effFlagsIsSynth)) {
+            for (int c = 0; c < 2; ++c) {
+                float* out = outputPointers[c];
+                const float* input = inputs[c];
+                for (uint32_t i = 0; i < frames; ++i) out[i] += input[i];
+            }
+        }
+    } else {
+        // The accumulating entry adds to what is there, so start from silence.
+        for (std::size_t c = 0; c < outputBuffers.channels.size(); ++c)
+            std::fill_n(outputPointers[c], frames, 0.0f);
+        effect->process(effect, in, outputPointers, static_cast<int32_t>(frames));
+    }
+    clearEvents();
+    return &outputBuffers;
+}
+
+void VST2Plugin::clearEvents() {
+    for (int32_t i = 0; i < midiEvents.numEvents; ++i) {
+        delete reinterpret_cast<VstMidiEvent*>(midiEvents.events[i]);
+        midiEvents.events[i] = nullptr;
+    }
+    midiEvents.numEvents = 0;
+}
+
+int32_t VST2Plugin::getLatency() const {
+    return effect ? effect->initialDelay : 0;
+}
+
+bool VST2Plugin::getEditorRect(int32_t& width, int32_t& height) {
+    if (!effect) return false;
+    ERect* rect = nullptr;
+    dispatch(effEditGetRect, 0, 0, &rect);
+    if (!rect) return false;
+    width = rect->right - rect->left;
+    height = rect->bottom - rect->top;
+    return true;
+}
+
+bool VST2Plugin::openEditor(WindowHandle parent) {
+    if (!effect) return false;
+    dispatch(effEditOpen, 0, 0, parent);
+    return true;
+}
+
+void VST2Plugin::closeEditor() {
+    if (effect) dispatch(effEditClose);
+}
+
+void VST2Plugin::sendEditorIdle() {
+    if (effect) dispatch(effEditIdle);
+}
+
+StateBlob VST2Plugin::getState() {
+    StateBlob blob;
+    if (!effect || !(effect->flags & effFlagsProgramChunks)) return blob;
+    void* data = nullptr;
+    blob.size = dispatch(effGetChunk, 1, 0, &data);
+    blob.data = data;
+    return blob;
+}
+
+void VST2Plugin::setState(const void* data, uint64_t size) {
+    if (!effect || !(effect->flags & effFlagsProgramChunks)) return;
+    if (!suspended.load()) {
+        suspended.exchange(true);
+        dispatch(effMainsChanged, 0, 0);
+    }
+    dispatch(effSetChunk, 1, static_cast<intptr_t>(size), const_cast<void*>(data));
+}
+
+}  // namespace Vexa::DSP

@@ -1,0 +1,54 @@
+// The WebSocket control channel: joins frames into whole messages for its
+// handler and sends replies. Serves one client at a time.
+#pragma once
+
+#include <CivetServer.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ipc/IPCHandler.h"
+
+class IPC : public CivetWebSocketHandler {
+public:
+    static constexpr uint16_t defaultPort = 9001;
+
+    // Listens on 127.0.0.1:port; throws CivetException when it cannot.
+    explicit IPC(uint16_t port = defaultPort);
+    ~IPC() override;
+    IPC(const IPC&) = delete;
+    IPC& operator=(const IPC&) = delete;
+
+    bool handleConnection(CivetServer* server, const mg_connection* conn) override;
+    void handleReadyState(CivetServer* server, mg_connection* conn) override;
+    bool handleData(CivetServer* server, mg_connection* conn, int bits, char* data,
+                    size_t length) override;
+    void handleClose(CivetServer* server, const mg_connection* conn) override;
+
+    void sendText(std::string text);
+    void sendBinary(const void* data, size_t length);
+
+    void setHandler(IPCHandler* receiver);
+    // Detaches the handler and stops the server; later closes feed nothing.
+    void stop();
+
+    CivetServer* server = nullptr;
+    std::atomic<mg_connection*> connection{nullptr};
+    std::ostringstream textMessage;
+    std::vector<uint8_t> binaryMessage;
+    uint8_t messageOpcode = 0;
+    std::atomic<IPCHandler*> handler{nullptr};
+
+private:
+    bool textStep(const char* data, size_t length, bool final);
+    bool binaryStep(const char* data, size_t length, bool final);
+    void write(int opcode, const void* data, size_t length);
+
+    std::mutex slotMutex;                   // guards owner
+    const mg_connection* owner = nullptr;  // the accepted client, from handshake to close
+    std::mutex sendMutex;                   // guards connection against a concurrent close
+};

@@ -1,0 +1,35 @@
+// Editor frame and content windows. Implemented once per platform; every
+// function but requestEditorResize runs on the GUI thread.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/WindowHandle.h"
+#include "shell/WindowObserver.h"
+
+// Creates a hidden frame titled "Corvel VST/Remote" with one content child.
+// Returns null (content untouched) when no window can be made, for instance
+// when there is no display.
+WindowHandle createEditorWindow(int32_t width, int32_t height, WindowHandle* content,
+                                WindowObserver* observer);
+
+// Gives the content window width x height, fits the frame around it and shows it.
+void resizeEditorWindow(int32_t width, int32_t height, WindowHandle frame);
+
+// Shows the frame at the size it was created with (no editor size known).
+void showEditorWindow(WindowHandle frame);
+
+void raiseEditorWindow(WindowHandle frame);
+void destroyEditorWindow(WindowHandle frame);
+
+// Callable from any thread: resizes at once on the GUI thread, otherwise
+// carries the request there without waiting.
+void requestEditorResize(int32_t width, int32_t height, WindowHandle frame);
+
+bool isGuiThread();
+
+// Whether a plug-in must be told to close its editor before its frame goes.
+// Where child windows end with their parent it need not be; where the
+// plug-in draws through a display connection of its own it must, or it goes
+// on drawing into a window that no longer exists.
+bool editorNeedsExplicitClose();

@@ -1,0 +1,24 @@
+#include "shell/Startup.h"
+
+#include <cstdlib>
+
+#include "host/VST2Host.h"
+
+uint16_t listeningPort() {
+    const char* text = std::getenv("CORVEL_TEST_PORT");
+    if (!text || !*text) return IPC::defaultPort;
+    char* end = nullptr;
+    const long port = std::strtol(text, &end, 10);
+    if (*end != '\0' || port < 1 || port > 65535) return IPC::defaultPort;
+    return static_cast<uint16_t>(port);
+}
+
+VST2Host* startHost(std::string& error) {
+    const uint16_t port = listeningPort();
+    try {
+        return new VST2Host(port);
+    } catch (const CivetException& failure) {
+        error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + failure.what();
+        return nullptr;
+    }
+}
