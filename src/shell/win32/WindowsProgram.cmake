@@ -1,0 +1,42 @@
+# The Windows program: corvel-vst-remote.exe, a GUI-subsystem tray program.
+set(CORVEL_WIN32_DIR "${CMAKE_CURRENT_LIST_DIR}")
+set(CORVEL_ICON_DIR "${CMAKE_BINARY_DIR}/icons")
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(corvelIcons "${CORVEL_ICON_DIR}/corvel-app.ico" "${CORVEL_ICON_DIR}/corvel-tray.ico")
+add_custom_command(
+  OUTPUT ${corvelIcons}
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${CORVEL_ICON_DIR}"
+  COMMAND Python3::Interpreter "${CMAKE_SOURCE_DIR}/scripts/make-icon.py" app "${CORVEL_ICON_DIR}/corvel-app.ico"
+  COMMAND Python3::Interpreter "${CMAKE_SOURCE_DIR}/scripts/make-icon.py" tray "${CORVEL_ICON_DIR}/corvel-tray.ico"
+  DEPENDS "${CMAKE_SOURCE_DIR}/scripts/make-icon.py"
+  COMMENT "Drawing the program's icons"
+  VERBATIM)
+
+set(corvelShellDefinitions UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX)
+
+add_executable(corvel-vst-remote WIN32
+  "${CORVEL_WIN32_DIR}/WinMain.cpp"
+  "${CORVEL_WIN32_DIR}/MainWindow.cpp"
+  "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
+  "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
+get_target_property(coreSources corvel_core SOURCES)
+if(NOT "src/shell/Startup.cpp" IN_LIST coreSources)
+  target_sources(corvel-vst-remote PRIVATE "${CMAKE_SOURCE_DIR}/src/shell/Startup.cpp")
+endif()
+set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
+  OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h")
+# The resource compiler finds resource.h, the manifest and the icons here.
+target_include_directories(corvel-vst-remote PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}")
+target_compile_definitions(corvel-vst-remote PRIVATE ${corvelShellDefinitions})
+target_compile_definitions(corvel_core PRIVATE ${corvelShellDefinitions})
+# wWinMain entry, no console window.
+target_link_options(corvel-vst-remote PRIVATE -municode -mwindows)
+target_link_libraries(corvel-vst-remote PRIVATE corvel_core user32 shell32 gdi32)
+
+# The checks that run the program under Wine, and the test plug-ins as DLLs.
+enable_testing()
+if(NOT CORVEL_BUILD_TESTS AND EXISTS "${CMAKE_SOURCE_DIR}/tests/plugins/CMakeLists.txt")
+  add_subdirectory("${CMAKE_SOURCE_DIR}/tests/plugins" "${CMAKE_BINARY_DIR}/tests/plugins")
+endif()
+add_subdirectory("${CMAKE_SOURCE_DIR}/tests/windows" "${CMAKE_BINARY_DIR}/tests/windows")
