@@ -111,7 +111,6 @@ void IPC::handleClose(CivetServer*, const mg_connection* conn) {
         std::string ignored;
         receiver->onText("unload", ignored);
     }
-    printLine("WS closed\n");
     {
         std::lock_guard<std::mutex> lock(sendMutex);
         connection.store(nullptr);
@@ -121,8 +120,11 @@ void IPC::handleClose(CivetServer*, const mg_connection* conn) {
     textMessage.str(std::string());
     binaryMessage.clear();
     messageOpcode = 0;
-    std::lock_guard<std::mutex> lock(slotMutex);
-    if (owner == conn) owner = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(slotMutex);
+        if (owner == conn) owner = nullptr;
+    }
+    printLine("WS closed\n");
 }
 
 void IPC::write(int opcode, const void* data, size_t length) {

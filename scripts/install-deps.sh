@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian (run as root or with sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build
+  libcivetweb-dev libx11-dev
+  libgtest-dev libgmock-dev
+  xvfb
+)
+if [ "${1:-}" = "--runtime-only" ]; then
+  packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

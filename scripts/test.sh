@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the Linux build, the
+# same tests under AddressSanitizer and ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+status=0
+
+run_suite() {  # name, build folder, extra cmake arguments...
+  local name=$1 folder=$2
+  shift 2
+  echo "=== $name"
+  cmake -S . -B "$folder" -G Ninja "$@" >/dev/null
+  cmake --build "$folder" -j"$jobs"
+  # Editor tests need an X server; everything else runs headless.
+  if ! xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$folder" --output-on-failure -j"$jobs"; then
+    status=1
+  fi
+}
+
+run_suite "Linux build" build
+run_suite "AddressSanitizer" build-asan -DCORVEL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  run_suite "ThreadSanitizer" build-tsan -DCORVEL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+
+exit $status

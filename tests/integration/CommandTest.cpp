@@ -1,0 +1,82 @@
+// How the dispatcher recognises commands and copes with bad arguments.
+#include "HostFixture.h"
+
+using namespace testing_support;
+
+using CommandTest = HostTest;
+
+TEST_F(CommandTest, TextAfterAZeroByteIsCut) {
+    ASSERT_TRUE(client.sendText(std::string("suspend\0garbage", 15)));
+    EXPECT_EQ(client.receiveText(), "bypass\ntrue");
+}
+
+TEST_F(CommandTest, MessagesThatNameNoCommandCloseTheConnection) {
+    const std::string refused[] = {std::string("\0suspend", 8), "Suspend", "", "bogus", "mid"};
+    for (const std::string& message : refused) {
+        SCOPED_TRACE(message);
+        WsClient other;
+        client.disconnect();
+        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+        ASSERT_TRUE(connectClient(other));
+        ASSERT_TRUE(other.sendText(message));
+        EXPECT_TRUE(other.waitClosed());
+    }
+}
+
+TEST_F(CommandTest, CommandWordsMatchAsPrefixes) {
+    ASSERT_TRUE(client.sendText("showGuiNow"));
+    ASSERT_TRUE(client.sendText("suspended"));
+    EXPECT_EQ(client.receiveText(), "bypass\ntrue");
+    ASSERT_TRUE(client.sendText("resume please"));
+    EXPECT_EQ(client.receiveText(), "bypass\nfalse");
+}
+
+TEST_F(CommandTest, SampleRateIsStoredAndPrinted) {
+    ASSERT_TRUE(client.sendText("sampleRate 48000"));
+    ASSERT_TRUE(client.sendText("sampleRate  96000"));
+    expectAlive();
+    EXPECT_EQ(program->countLines("setting Host sample rate to 48000"), 1);
+    EXPECT_EQ(program->countLines("setting Host sample rate to 96000"), 1);
+}
+
+TEST_F(CommandTest, SampleRatesThatAreNotPositiveNumbersAreIgnored) {
+    for (const char* message : {"sampleRate", "sampleRate ", "sampleRate x", "sampleRate 0",
+                                "sampleRate -44100", "sampleRate 99999999999"}) {
+        ASSERT_TRUE(client.sendText(message));
+    }
+    expectAlive();
+    EXPECT_EQ(program->output().find("setting Host sample rate"), std::string::npos);
+}
+
+TEST_F(CommandTest, BufsizeReadsTheSecondWordAndSendsNoReplyWithoutAPlugin) {
+    ASSERT_TRUE(client.sendText("bufsize 512"));
+    ASSERT_TRUE(client.sendText("bufsize\t256"));
+    ASSERT_TRUE(client.sendText("bufsize 128 1024"));
+    ASSERT_TRUE(client.sendText("bufsize 128"));  // unchanged, still printed
+    expectAlive();  // had "ready" been sent, it would come first
+    EXPECT_EQ(program->countLines("setting Host buffer size to 512"), 1);
+    EXPECT_EQ(program->countLines("setting Host buffer size to 256"), 1);
+    EXPECT_EQ(program->countLines("setting Host buffer size to 128"), 2);
+}
+
+TEST_F(CommandTest, BadOrMissingBlockSizesChangeNothing) {
+    for (const char* message : {"bufsize", "bufsize ", "bufsize x", "bufsize 0", "bufsize -5",
+                                "bufsize 16385", "bufsize 4294967296"}) {
+        ASSERT_TRUE(client.sendText(message));
+    }
+    expectAlive();
+    EXPECT_EQ(program->countLines("setting Host buffer size to 1024"), 1);  // the start-up line only
+    EXPECT_EQ(program->output().find("setting Host buffer size to 0"), std::string::npos);
+}
+
+TEST_F(CommandTest, CommandsThatNeedAPluginDoNothingWithoutOne) {
+    for (const char* message : {"midi 144 60 100|", "midi", "midi garbage|x y|", "unload", "showGui",
+                                "setState", "getState", "load", "load "}) {
+        ASSERT_TRUE(client.sendText(message));
+    }
+    // "setState" armed: this binary message is taken as state, not audio.
+    ASSERT_TRUE(client.sendBinary(std::string(16, '\x01')));
+    // Nothing of the above sends anything, and getState did not leave the
+    // worker waiting: the next reply is the one to "resume".
+    expectAlive();
+}

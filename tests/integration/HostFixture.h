@@ -1,0 +1,57 @@
+// A running program with one greeted client, the base of most integration tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "../support/ProgramUnderTest.h"
+#include "../support/WsClient.h"
+
+namespace testing_support {
+
+inline const std::string banner = "corvel studio plugin loader\nversion 0.1.0";
+
+class HostTest : public ::testing::Test {
+protected:
+    // Override to give the program an environment of its own.
+    virtual std::map<std::string, std::string> environment() { return {{"DISPLAY", ""}}; }
+
+    void SetUp() override {
+        program = std::make_unique<ProgramUnderTest>(environment());
+        ASSERT_TRUE(program->start()) << program->errors();
+        ASSERT_TRUE(connectClient(client));
+    }
+
+    void TearDown() override {
+        client.disconnect();
+        if (program && program->running()) {
+            program->signal(15);
+            EXPECT_EQ(program->waitExit(), 0) << "the program did not end cleanly";
+        }
+    }
+
+    // Connects and checks that the banner comes first.
+    bool connectClient(WsClient& other) {
+        if (!other.connect(program->port())) return false;
+        auto greeting = other.receiveText();
+        return greeting && *greeting == banner;
+    }
+
+    // Proves the connection is open and every earlier message was handled:
+    // "resume" is always answered, and answers keep their order.
+    void expectAlive(WsClient& other) {
+        ASSERT_TRUE(other.sendText("resume"));
+        auto reply = other.receiveText();
+        ASSERT_TRUE(reply.has_value()) << "no reply: the connection is not served";
+        EXPECT_EQ(*reply, "bypass\nfalse");
+    }
+    void expectAlive() { expectAlive(client); }
+
+    std::unique_ptr<ProgramUnderTest> program;
+    WsClient client;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,197 @@
+#include "WsClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace testing_support {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+WsClient::~WsClient() {
+    disconnect();
+}
+
+void WsClient::disconnect() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    closed = true;
+    pending.clear();
+}
+
+bool WsClient::connect(uint16_t port, int timeoutMs) {
+    disconnect();
+    closed = false;
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        disconnect();
+        return false;
+    }
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    if (!writeAll(request.data(), request.size())) {
+        disconnect();
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string response;
+    while (response.find("\r\n\r\n") == std::string::npos) {
+        char byte;
+        if (!readExactly(&byte, 1, remainingMs(deadline))) {
+            disconnect();
+            return false;
+        }
+        response += byte;
+    }
+    if (response.rfind("HTTP/1.1 101", 0) != 0) {
+        disconnect();
+        return false;
+    }
+    return true;
+}
+
+bool WsClient::writeAll(const void* data, std::size_t length) {
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL);
+        if (sent <= 0) return false;
+        bytes += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool WsClient::readExactly(void* target, std::size_t length, int timeoutMs) {
+    char* out = static_cast<char*>(target);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (length > 0) {
+        if (!pending.empty()) {
+            const std::size_t take = std::min(length, pending.size());
+            std::memcpy(out, pending.data(), take);
+            pending.erase(0, take);
+            out += take;
+            length -= take;
+            continue;
+        }
+        pollfd watched{fd, POLLIN, 0};
+        if (poll(&watched, 1, remainingMs(deadline)) <= 0) return false;
+        char buffer[65536];
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            closed = true;
+            return false;
+        }
+        pending.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
+    if (fd < 0) return false;
+    std::string frame(1, static_cast<char>(firstByte));
+    const uint64_t length = payload.size();
+    if (length < 126) {
+        frame += static_cast<char>(0x80 | length);
+    } else if (length < 65536) {
+        frame += static_cast<char>(0x80 | 126);
+        frame += static_cast<char>(length >> 8);
+        frame += static_cast<char>(length & 0xFF);
+    } else {
+        frame += static_cast<char>(0x80 | 127);
+        for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((length >> shift) & 0xFF);
+    }
+    const char mask[4] = {0x12, 0x34, 0x56, 0x78};
+    frame.append(mask, 4);
+    for (std::size_t i = 0; i < payload.size(); ++i) frame += static_cast<char>(payload[i] ^ mask[i & 3]);
+    return writeAll(frame.data(), frame.size());
+}
+
+bool WsClient::sendBinary(const std::vector<float>& samples) {
+    return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()),
+                                  samples.size() * sizeof(float)));
+}
+
+std::optional<WsMessage> WsClient::receive(int timeoutMs) {
+    if (fd < 0) return WsMessage{8, {}};
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    WsMessage message;
+    for (;;) {
+        uint8_t header[2];
+        if (!readExactly(header, 2, remainingMs(deadline))) {
+            if (closed) return WsMessage{8, {}};
+            return std::nullopt;
+        }
+        uint64_t length = header[1] & 0x7F;
+        if (length == 126 || length == 127) {
+            uint8_t extended[8];
+            const std::size_t size = length == 126 ? 2 : 8;
+            if (!readExactly(extended, size, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
+            length = 0;
+            for (std::size_t i = 0; i < size; ++i) length = (length << 8) | extended[i];
+        }
+        std::string payload(length, '\0');
+        if (length && !readExactly(payload.data(), length, remainingMs(deadline) + 1000))
+            return WsMessage{8, {}};
+        const int opcode = header[0] & 0x0F;
+        if (opcode == 8) {
+            closed = true;
+            return WsMessage{8, payload};
+        }
+        if (opcode != 0) message.opcode = opcode;
+        message.payload += payload;
+        if (header[0] & 0x80) return message;
+    }
+}
+
+std::optional<std::string> WsClient::receiveText(int timeoutMs) {
+    auto message = receive(timeoutMs);
+    if (!message || !message->isText()) return std::nullopt;
+    return message->payload;
+}
+
+std::optional<std::string> WsClient::receiveBinary(int timeoutMs) {
+    auto message = receive(timeoutMs);
+    if (!message || !message->isBinary()) return std::nullopt;
+    return message->payload;
+}
+
+bool WsClient::waitClosed(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (remainingMs(deadline) > 0) {
+        auto message = receive(remainingMs(deadline));
+        if (!message) return false;
+        if (message->opcode == 8) return true;
+    }
+    return false;
+}
+
+std::vector<float> floatsOf(const std::string& bytes) {
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,60 @@
+// A WebSocket client for tests: speaks the protocol like a browser, and can
+// also send what a browser never would (fragments, control frames, stray
+// continuations, reserved bits).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct WsMessage {
+    int opcode = 0;  // 1 text, 2 binary, 8 close
+    std::string payload;
+
+    bool isText() const { return opcode == 1; }
+    bool isBinary() const { return opcode == 2; }
+};
+
+class WsClient {
+public:
+    WsClient() = default;
+    ~WsClient();
+    WsClient(const WsClient&) = delete;
+    WsClient& operator=(const WsClient&) = delete;
+
+    // TCP connect and upgrade handshake; false when refused or failed.
+    bool connect(uint16_t port, int timeoutMs = 5000);
+    void disconnect();
+
+    // One frame. firstByte is the whole header byte (FIN, RSV, opcode).
+    bool sendFrame(uint8_t firstByte, const std::string& payload);
+    bool sendText(const std::string& text) { return sendFrame(0x81, text); }
+    bool sendBinary(const std::string& bytes) { return sendFrame(0x82, bytes); }
+    bool sendBinary(const std::vector<float>& samples);
+    bool sendClose() { return sendFrame(0x88, std::string("\x03\xe8", 2)); }
+
+    // The next whole message, or nothing within the timeout. A close frame
+    // from the server or the end of the stream yields opcode 8.
+    std::optional<WsMessage> receive(int timeoutMs = 5000);
+    std::optional<std::string> receiveText(int timeoutMs = 5000);
+    std::optional<std::string> receiveBinary(int timeoutMs = 5000);
+
+    // True when the server ends the connection within the timeout.
+    bool waitClosed(int timeoutMs = 5000);
+    bool isOpen() const { return fd >= 0 && !closed; }
+
+private:
+    bool readExactly(void* target, std::size_t length, int timeoutMs);
+    bool writeAll(const void* data, std::size_t length);
+
+    int fd = -1;
+    bool closed = false;
+    std::string pending;  // bytes read past the handshake
+};
+
+std::vector<float> floatsOf(const std::string& bytes);
+
+}  // namespace testing_support
