@@ -1,0 +1,554 @@
+// A VST 2 test double. One source builds every variant; the knobs below are
+// set per target from the table in CMakeLists.txt. Each variant appends one
+// line per host call (and per host answer it asked for) to the file named by
+// CORVEL_TEST_PLUGIN_LOG, so tests can check what a host did to it.
+//
+// Keep it portable: it also builds as a Windows DLL with mingw-w64.
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "dsp/VST2Interface.h"
+
+using namespace Vexa::DSP::VST2;
+
+// ---- variant knobs -------------------------------------------------------
+
+#define RENDER_GAIN 1         // replacing, out[c] = 0.5 * in[c]
+#define RENDER_SYNTH 2        // replacing, level of the held MIDI notes
+#define RENDER_ACCUMULATE 3   // accumulating entry only, out[c] += 0.25 * in[c]
+#define RENDER_MIX_DOWN 4     // replacing, out[c] = 0.5 * (in0 + in1); checks extra inputs
+#define RENDER_CONSTANT 5     // replacing, out[c] = 0.125 on every declared output
+
+#define ENTRY_VST 1   // exports VSTPluginMain only
+#define ENTRY_MAIN 2  // exports main only
+#define ENTRY_BOTH 3
+#define ENTRY_NONE 4
+
+#define RESULT_OK 1
+#define RESULT_NULL 2       // the entry point returns no record
+#define RESULT_BAD_MAGIC 3  // the record's magic is wrong
+
+#define EDITOR_NONE 0
+#define EDITOR_PLAIN 1
+#define EDITOR_SIZE_REQUEST 2  // asks the host to resize its window
+
+#ifndef PLUGIN_KIND
+#error "PLUGIN_KIND names the variant"
+#endif
+#ifndef PLUGIN_INPUTS
+#define PLUGIN_INPUTS 2
+#endif
+#ifndef PLUGIN_OUTPUTS
+#define PLUGIN_OUTPUTS 2
+#endif
+#ifndef PLUGIN_LATENCY
+#define PLUGIN_LATENCY 0
+#endif
+#ifndef PLUGIN_RENDER
+#define PLUGIN_RENDER RENDER_GAIN
+#endif
+#ifndef PLUGIN_CHUNKS
+#define PLUGIN_CHUNKS 0
+#endif
+#ifndef PLUGIN_EDITOR
+#define PLUGIN_EDITOR EDITOR_NONE
+#endif
+#ifndef PLUGIN_ENTRIES
+#define PLUGIN_ENTRIES ENTRY_VST
+#endif
+#ifndef PLUGIN_RESULT
+#define PLUGIN_RESULT RESULT_OK
+#endif
+
+#if defined(_WIN32)
+#define PLUGIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+// ---- log -----------------------------------------------------------------
+
+// Read at module load and at every entry call; empty means "log nothing",
+// which keeps the per-block cost of an unlogged plug-in to one byte compare.
+char logPath[4096];
+std::mutex logMutex;
+
+void logLine(const char* format, ...) {
+    if (logPath[0] == '\0') return;
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (length < 0) return;
+    if (length > static_cast<int>(sizeof line) - 2) length = static_cast<int>(sizeof line) - 2;
+    line[length] = '\n';
+    // One write per line, opened for append each time: lines from two threads
+    // never interleave and a test can read the file at any moment.
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (FILE* file = std::fopen(logPath, "ab")) {
+        std::fwrite(line, 1, static_cast<std::size_t>(length) + 1, file);
+        std::fclose(file);
+    }
+}
+
+void readLogPath() {
+    const char* path = std::getenv("CORVEL_TEST_PLUGIN_LOG");
+    if (!path) path = "";
+    std::snprintf(logPath, sizeof logPath, "%s", path);
+}
+
+struct Plugin;
+void deleteStrayRecord();
+
+// Runs when the module is really released (dlclose/FreeLibrary), not merely
+// when the host forgets it. The path is also read at load, so a module whose
+// entry point is never called still reports its release.
+struct UnloadMarker {
+    UnloadMarker() { readLogPath(); }
+    ~UnloadMarker() {
+        deleteStrayRecord();
+        logLine("unloaded kind=%s", PLUGIN_KIND);
+    }
+} unloadMarker;
+
+uint32_t fnv1a(const unsigned char* bytes, std::size_t size) {
+    uint32_t hash = 0x811c9dc5u;
+    for (std::size_t i = 0; i < size; ++i) {
+        hash ^= bytes[i];
+        hash *= 0x01000193u;
+    }
+    return hash;
+}
+
+// ---- state blob ------------------------------------------------------------
+// "CVTS", payload length (little-endian 32-bit), payload, fnv1a of payload.
+
+constexpr std::size_t kBlobOverhead = 12;
+constexpr std::size_t kInitialBlobSize = 1000;
+
+void putU32(unsigned char* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+uint32_t getU32(const unsigned char* at) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
+    return value;
+}
+
+std::vector<unsigned char> initialBlob() {
+    std::vector<unsigned char> blob(kInitialBlobSize);
+    const std::size_t payload = kInitialBlobSize - kBlobOverhead;
+    std::memcpy(blob.data(), "CVTS", 4);
+    putU32(blob.data() + 4, static_cast<uint32_t>(payload));
+    for (std::size_t i = 0; i < payload; ++i)
+        blob[8 + i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
+    putU32(blob.data() + 8 + payload, fnv1a(blob.data() + 8, payload));
+    return blob;
+}
+
+bool blobIsValid(const unsigned char* bytes, std::size_t size) {
+    if (!bytes || size < kBlobOverhead || std::memcmp(bytes, "CVTS", 4) != 0) return false;
+    const std::size_t payload = getU32(bytes + 4);
+    if (payload != size - kBlobOverhead) return false;
+    return getU32(bytes + 8 + payload) == fnv1a(bytes + 8, payload);
+}
+
+// ---- instance ----------------------------------------------------------------
+
+constexpr int kMaxPendingEvents = 2048;
+
+struct PendingEvent {
+    int32_t delta;
+    unsigned char status, data1, data2;
+};
+
+struct Plugin {
+    AEffect effect{};
+    HostCallback host = nullptr;
+    std::vector<unsigned char> chunk;
+    // Synth: velocity of every held note (0 = not held), and the events of
+    // the coming block in arrival order.
+    unsigned char held[128] = {};
+    PendingEvent pending[kMaxPendingEvents];
+    int pendingCount = 0;
+    std::thread resizer;
+    ERect rect{};
+};
+
+// A record the host rejects never sees effClose; the module frees it on its
+// way out so leak checkers stay quiet.
+Plugin* strayRecord = nullptr;
+
+void deleteStrayRecord() {
+    delete strayRecord;
+    strayRecord = nullptr;
+}
+
+Plugin* self(AEffect* effect) {
+    return static_cast<Plugin*>(effect->object);
+}
+
+intptr_t askHost(Plugin* plugin, int32_t opcode, int32_t index = 0, intptr_t value = 0,
+                 void* ptr = nullptr) {
+    return plugin->host(&plugin->effect, opcode, index, value, ptr, 0.0f);
+}
+
+void logHostAnswers(Plugin* plugin) {
+    logLine("resvd1 %llx", static_cast<unsigned long long>(plugin->effect.resvd1));
+    logLine("hostSampleRate %lld",
+            static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
+    logLine("hostBlockSize %lld", static_cast<long long>(askHost(plugin, audioMasterGetBlockSize)));
+    char sizeWindow[] = "sizeWindow";
+    char sendMidi[] = "sendVstMidiEvent";
+    char wrongCase[] = "SizeWindow";
+    char timeInfo[] = "receiveVstTimeInfo";
+    char empty[] = "";
+    char longer[] = "sizeWindowX";
+    logLine("canDo sizeWindow=%d sendVstMidiEvent=%d SizeWindow=%d receiveVstTimeInfo=%d "
+            "empty=%d sizeWindowX=%d null=%d",
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, sizeWindow)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, sendMidi)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, wrongCase)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, timeInfo)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, empty)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, longer)),
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, nullptr)));
+    logLine("hostTime %d", askHost(plugin, audioMasterGetTime) != 0 ? 1 : 0);
+    logLine("processLevel %lld",
+            static_cast<long long>(askHost(plugin, audioMasterGetCurrentProcessLevel)));
+    logLine("hostOther idle=%lld ioChanged=%lld currentId=%lld",
+            static_cast<long long>(askHost(plugin, audioMasterIdle)),
+            static_cast<long long>(askHost(plugin, audioMasterIOChanged)),
+            static_cast<long long>(askHost(plugin, audioMasterCurrentId)));
+}
+
+[[maybe_unused]] void askResize(Plugin* plugin, int32_t width, int32_t height, const char* from) {
+    const intptr_t answer = askHost(plugin, audioMasterSizeWindow, width, height);
+    logLine("sizeWindow width=%d height=%d from=%s answer=%lld", width, height, from,
+            static_cast<long long>(answer));
+}
+
+void joinResizer(Plugin* plugin) {
+    if (plugin->resizer.joinable()) plugin->resizer.join();
+}
+
+void logEvents(Plugin* plugin, const VstEvents* events) {
+    logLine("effProcessEvents count=%d reserved=%lld", events->numEvents,
+            static_cast<long long>(events->reserved));
+    for (int32_t i = 0; i < events->numEvents; ++i) {
+        const VstEvent* event = events->events[i];
+        if (!event) {
+            logLine("event null");
+            continue;
+        }
+        if (event->type != kVstMidiType) {
+            logLine("event type=%d size=%d", event->type, event->byteSize);
+            continue;
+        }
+        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+        const auto status = static_cast<unsigned char>(midi->midiData[0]);
+        const auto data1 = static_cast<unsigned char>(midi->midiData[1]);
+        const auto data2 = static_cast<unsigned char>(midi->midiData[2]);
+        const bool zeroed = midi->midiData[3] == 0 && midi->noteLength == 0 &&
+                            midi->noteOffset == 0 && midi->detune == 0 &&
+                            midi->noteOffVelocity == 0 && midi->reserved1 == 0 &&
+                            midi->reserved2 == 0;
+        logLine("event status=%u data1=%u data2=%u delta=%d flags=%d type=%d size=%d zeroed=%d",
+                status, data1, data2, midi->deltaFrames, midi->flags, midi->type,
+                midi->byteSize, zeroed ? 1 : 0);
+        if (plugin->pendingCount < kMaxPendingEvents)
+            plugin->pending[plugin->pendingCount++] = {midi->deltaFrames, status, data1, data2};
+#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
+        // Controller 20 asks for a resize from a thread of the plug-in's own,
+        // as editors driven by background work do.
+        if ((status & 0xF0) == 0xB0 && data1 == 20) {
+            joinResizer(plugin);
+            const int32_t amount = data2;
+            plugin->resizer = std::thread([plugin, amount] {
+                askResize(plugin, amount * 10, amount * 5, "thread");
+            });
+        }
+#endif
+    }
+}
+
+intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                    float opt) {
+    Plugin* plugin = self(effect);
+    switch (opcode) {
+        case effOpen:
+            logLine("effOpen");
+            logHostAnswers(plugin);
+            return 0;
+        case effClose:
+            logLine("effClose");
+            joinResizer(plugin);
+            delete plugin;
+            return 0;
+        case effSetSampleRate:
+            logLine("effSetSampleRate %.9g", static_cast<double>(opt));
+            logLine("hostSampleRate %lld",
+                    static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
+            return 0;
+        case effSetBlockSize:
+            logLine("effSetBlockSize %lld", static_cast<long long>(value));
+            return 0;
+        case effMainsChanged:
+            logLine("effMainsChanged %lld", static_cast<long long>(value));
+            return 0;
+        case effSetSpeakerArrangement: {
+            const auto* in = reinterpret_cast<const VstSpeakerArrangement*>(value);
+            const auto* out = static_cast<const VstSpeakerArrangement*>(ptr);
+            if (!in || !out) {
+                logLine("effSetSpeakerArrangement null");
+                return 0;
+            }
+            const auto* speakers = reinterpret_cast<const unsigned char*>(out->speakers);
+            bool zeroed = true;
+            for (std::size_t i = 0; i < sizeof out->speakers; ++i) zeroed = zeroed && speakers[i] == 0;
+            logLine("effSetSpeakerArrangement type=%d channels=%d same=%d zeroed=%d", out->type,
+                    out->numChannels, in == out ? 1 : 0, zeroed ? 1 : 0);
+            return 0;
+        }
+        case effProcessEvents:
+            if (ptr) logEvents(plugin, static_cast<const VstEvents*>(ptr));
+            else logLine("effProcessEvents null");
+            return 1;
+        case effEditGetRect:
+#if PLUGIN_EDITOR != EDITOR_NONE
+            plugin->rect = ERect{0, 0, 300, 400};
+            if (ptr) *static_cast<ERect**>(ptr) = &plugin->rect;
+            logLine("effEditGetRect rect=400x300");
+            return 1;
+#else
+            logLine("effEditGetRect rect=none");
+            return 0;
+#endif
+        case effEditOpen:
+            logLine("effEditOpen parent=%llu",
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ptr)));
+#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
+            askResize(plugin, 640, 480, "editOpen");
+#endif
+            return PLUGIN_EDITOR != EDITOR_NONE ? 1 : 0;
+        case effEditClose:
+            logLine("effEditClose");
+            return 0;
+        case effEditIdle:
+            logLine("effEditIdle");
+            return 0;
+        case effGetChunk: {
+            if (!PLUGIN_CHUNKS) {
+                logLine("effGetChunk index=%d unsupported", index);
+                return 0;
+            }
+            if (ptr) *static_cast<void**>(ptr) = plugin->chunk.data();
+            logLine("effGetChunk index=%d size=%llu hash=%08x", index,
+                    static_cast<unsigned long long>(plugin->chunk.size()),
+                    static_cast<unsigned>(fnv1a(plugin->chunk.data(), plugin->chunk.size())));
+            return static_cast<intptr_t>(plugin->chunk.size());
+        }
+        case effSetChunk: {
+            const auto* bytes = static_cast<const unsigned char*>(ptr);
+            const std::size_t size = value > 0 ? static_cast<std::size_t>(value) : 0;
+            const bool valid = blobIsValid(bytes, size);
+            logLine("effSetChunk index=%d size=%lld hash=%08x valid=%d", index,
+                    static_cast<long long>(value), static_cast<unsigned>(bytes ? fnv1a(bytes, size) : 0u),
+                    valid ? 1 : 0);
+            // Kept verbatim, valid or not, so a host round trip can be checked
+            // byte for byte.
+            if (PLUGIN_CHUNKS) plugin->chunk.assign(bytes, bytes ? bytes + size : bytes);
+            return 1;
+        }
+        default:
+            logLine("dispatcher opcode=%d index=%d value=%lld ptr=%d opt=%g", opcode, index,
+                    static_cast<long long>(value), ptr ? 1 : 0, static_cast<double>(opt));
+            return 0;
+    }
+}
+
+// ---- audio -------------------------------------------------------------------
+
+#if PLUGIN_RENDER == RENDER_SYNTH
+float heldLevel(const Plugin* plugin) {
+    float level = 0.0f;
+    for (int note = 0; note < 128; ++note)
+        if (plugin->held[note]) level += (note / 128.0f) * (plugin->held[note] / 127.0f);
+    return level;
+}
+
+void applyEvent(Plugin* plugin, const PendingEvent& event) {
+    const unsigned kind = event.status & 0xF0u;
+    const unsigned note = event.data1 & 0x7Fu;
+    if (kind == 0x90 && event.data2 > 0) plugin->held[note] = event.data2;
+    else if (kind == 0x80 || kind == 0x90) plugin->held[note] = 0;
+}
+
+// Every sample from an event's delta frame on reflects that event; events
+// at or past the block's end take effect from the next block.
+void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
+    bool applied[kMaxPendingEvents] = {};
+    float level = heldLevel(plugin);
+    for (int32_t i = 0; i < frames; ++i) {
+        bool changed = false;
+        for (int e = 0; e < plugin->pendingCount; ++e) {
+            if (!applied[e] && plugin->pending[e].delta <= i) {
+                applyEvent(plugin, plugin->pending[e]);
+                applied[e] = true;
+                changed = true;
+            }
+        }
+        if (changed) level = heldLevel(plugin);
+        for (int c = 0; c < PLUGIN_OUTPUTS; ++c) outputs[c][i] = level;
+    }
+    int kept = 0;
+    for (int e = 0; e < plugin->pendingCount; ++e) {
+        if (applied[e]) continue;
+        PendingEvent later = plugin->pending[e];
+        later.delta = 0;
+        plugin->pending[kept++] = later;
+    }
+    plugin->pendingCount = kept;
+}
+#endif
+
+void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
+    Plugin* plugin = self(effect);
+    logLine("processReplacing frames=%d", frames);
+#if PLUGIN_RENDER == RENDER_GAIN
+    (void)plugin;
+    for (int c = 0; c < PLUGIN_OUTPUTS; ++c) {
+        const float* in = c < PLUGIN_INPUTS ? inputs[c] : nullptr;
+        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = in ? 0.5f * in[i] : 0.0f;
+    }
+#elif PLUGIN_RENDER == RENDER_SYNTH
+    (void)inputs;
+    renderSynth(plugin, outputs, frames);
+#elif PLUGIN_RENDER == RENDER_MIX_DOWN
+    (void)plugin;
+    bool silent = true;
+    for (int c = 2; c < PLUGIN_INPUTS; ++c) {
+        if (!inputs[c]) {
+            silent = false;
+            continue;
+        }
+        for (int32_t i = 0; i < frames; ++i) silent = silent && inputs[c][i] == 0.0f;
+    }
+    logLine("extraInputs silent=%d", silent ? 1 : 0);
+    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
+        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
+    // Scribble on the extra inputs: the host has to silence them again.
+    for (int c = 2; c < PLUGIN_INPUTS; ++c)
+        if (inputs[c])
+            for (int32_t i = 0; i < frames; ++i) inputs[c][i] = 1234.5f;
+#elif PLUGIN_RENDER == RENDER_CONSTANT
+    (void)plugin;
+    (void)inputs;
+    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
+        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.125f;
+#else
+    (void)plugin;
+    (void)inputs;
+    (void)outputs;
+#endif
+}
+
+// The accumulating entry: adds to whatever the output holds.
+void processAccumulating(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
+    (void)effect;
+    logLine("process frames=%d", frames);
+    const int channels = PLUGIN_INPUTS < PLUGIN_OUTPUTS ? PLUGIN_INPUTS : PLUGIN_OUTPUTS;
+    for (int c = 0; c < channels; ++c)
+        for (int32_t i = 0; i < frames; ++i) outputs[c][i] += 0.25f * inputs[c][i];
+}
+
+void setParameter(AEffect*, int32_t index, float value) {
+    logLine("setParameter index=%d value=%g", index, static_cast<double>(value));
+}
+
+float getParameter(AEffect*, int32_t) {
+    return 0.0f;
+}
+
+// ---- entry ---------------------------------------------------------------------
+
+AEffect* enter(HostCallback host, const char* via) {
+    readLogPath();
+    logLine("entry kind=%s via=%s", PLUGIN_KIND, via);
+    if (!host) return nullptr;
+    logLine("hostVersion %lld",
+            static_cast<long long>(host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f)));
+    if (PLUGIN_RESULT == RESULT_NULL) return nullptr;
+    auto* plugin = new Plugin;
+    plugin->host = host;
+    if (PLUGIN_CHUNKS) plugin->chunk = initialBlob();
+    AEffect& effect = plugin->effect;
+    effect.magic = PLUGIN_RESULT == RESULT_BAD_MAGIC ? 0x50747356 : kEffectMagic;
+    effect.dispatcher = dispatcher;
+    effect.setParameter = setParameter;
+    effect.getParameter = getParameter;
+    effect.numInputs = PLUGIN_INPUTS;
+    effect.numOutputs = PLUGIN_OUTPUTS;
+    effect.initialDelay = PLUGIN_LATENCY;
+    effect.object = plugin;
+    effect.uniqueID = 0x43765473;
+    effect.version = 1;
+    int32_t flags = 0;
+    if (PLUGIN_RENDER == RENDER_ACCUMULATE) {
+        effect.process = processAccumulating;
+    } else {
+        effect.processReplacing = processReplacing;
+        flags |= effFlagsCanReplacing;
+    }
+    if (PLUGIN_RENDER == RENDER_SYNTH) flags |= effFlagsIsSynth;
+    if (PLUGIN_CHUNKS) flags |= effFlagsProgramChunks;
+    if (PLUGIN_EDITOR != EDITOR_NONE) flags |= effFlagsHasEditor;
+    effect.flags = flags;
+    if (PLUGIN_RESULT == RESULT_BAD_MAGIC) {
+        deleteStrayRecord();
+        strayRecord = plugin;
+    }
+#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
+    // Too early: the host has no window for us yet, with or without a record.
+    logLine("sizeWindow width=640 height=480 from=entryNullRecord answer=%lld",
+            static_cast<long long>(host(nullptr, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
+    askResize(plugin, 640, 480, "entry");
+#endif
+    return &effect;
+}
+
+}  // namespace
+
+#if PLUGIN_ENTRIES == ENTRY_VST || PLUGIN_ENTRIES == ENTRY_BOTH
+PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {
+    return enter(host, "VSTPluginMain");
+}
+#endif
+
+#if PLUGIN_ENTRIES == ENTRY_MAIN || PLUGIN_ENTRIES == ENTRY_BOTH
+// Older hosts look for "main"; a C++ function may not carry that name, so
+// the symbol is set by an asm label.
+PLUGIN_EXPORT AEffect* legacyMain(HostCallback host) __asm__("main");
+AEffect* legacyMain(HostCallback host) {
+    return enter(host, "main");
+}
+#endif
+
+#if PLUGIN_ENTRIES == ENTRY_NONE
+// The entry point under a name no host looks for: the module has neither
+// export and must be given up on.
+PLUGIN_EXPORT AEffect* pluginEntryUnderAnotherName(HostCallback host) {
+    return enter(host, "other");
+}
+#endif
