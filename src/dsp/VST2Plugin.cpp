@@ -26,8 +26,9 @@ VST2Plugin::~VST2Plugin() {
         effect = nullptr;
         delete[] outputPointers;
         outputPointers = nullptr;
-        clearEvents();
     }
+    // Events can pile up without a plug-in too (after a failed load).
+    clearEvents();
     // Members go next (input buffers, then output buffers, by declaration
     // order); the base class releases the module last, after every call.
 }
@@ -138,6 +139,10 @@ AudioBuffer* VST2Plugin::process(float* const* inputs) {
     const uint32_t frames = hostBlockSize.load();
     float** in = const_cast<float**>(inputListFor(inputs));
     if (effect->flags & effFlagsCanReplacing) {
+        // A plug-in with fewer than two outputs never writes the rest; start
+        // those from silence or the input mixed in below adds up block by block.
+        for (int32_t c = std::max(effect->numOutputs, 0); c < 2; ++c)
+            std::fill_n(outputPointers[c], frames, 0.0f);
         effect->processReplacing(effect, in, outputPointers, static_cast<int32_t>(frames));
         if (effect->numInputs == 0 || (effect->flags & effFlagsIsSynth)) {
             for (int c = 0; c < 2; ++c) {
