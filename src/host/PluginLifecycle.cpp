@@ -5,13 +5,10 @@
 
 using Vexa::DSP::VST2Plugin;
 
-void VST2Host::destroyPlugin() {
-    VST2Plugin* old = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(pluginMutex);
-        old = plugin;
-        plugin = nullptr;
-    }
+namespace {
+
+// Editor first, then the wrapper (switch-off, close, release of the module).
+void tearDown(VST2Plugin* old) {
     if (!old) return;
     if (WindowHandle frame = old->editorWindow.load()) {
         if (editorNeedsExplicitClose()) old->closeEditor();
@@ -21,13 +18,29 @@ void VST2Host::destroyPlugin() {
     delete old;
 }
 
-bool VST2Host::loadPlugin(std::string path) {
-    destroyPlugin();
-    auto* fresh = new VST2Plugin;
+}  // namespace
+
+void VST2Host::destroyPlugin() {
+    VST2Plugin* old = nullptr;
     {
         std::lock_guard<std::mutex> lock(pluginMutex);
+        old = plugin;
+        plugin = nullptr;
+    }
+    tearDown(old);
+}
+
+bool VST2Host::loadPlugin(std::string path) {
+    // The new, still empty wrapper takes the old one's place in one step, so
+    // every audio block of a reload finds a wrapper and gets its one reply.
+    auto* fresh = new VST2Plugin;
+    VST2Plugin* old = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pluginMutex);
+        old = plugin;
         plugin = fresh;
     }
+    tearDown(old);
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the guard covers only the short configuration.
     if (!fresh->load(std::move(path), &pluginMutex)) return false;

@@ -1,0 +1,124 @@
+// Audio blocks, MIDI and bypass through the real program.
+#include "PluginFixture.h"
+
+using namespace testing_support;
+
+using AudioTest = PluginTest;
+
+TEST_F(AudioTest, AGainPluginReturnsHalfOfEachPlanarChannel) {
+    load("test_gain");
+    const auto input = block(1024, -0.5f, 0.001f, 0.25f);
+    const auto output = roundTrip(input);
+    ASSERT_EQ(output.size(), 2048u);
+    for (std::size_t i = 0; i < output.size(); ++i) ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << i;
+}
+
+TEST_F(AudioTest, AFragmentedBlockIsJoinedAndExtraBytesAreIgnored) {
+    load("test_gain");
+    const auto input = block(1024, 0.0f, 0.0005f, -0.75f);
+    std::string bytes(reinterpret_cast<const char*>(input.data()), input.size() * sizeof(float));
+    bytes += std::string(808, '\x7f');  // 9000 bytes in all
+    ASSERT_TRUE(client.sendFrame(0x02, bytes.substr(0, 100)));
+    ASSERT_TRUE(client.sendFrame(0x00, bytes.substr(100, 5000)));
+    ASSERT_TRUE(client.sendFrame(0x80, bytes.substr(5100)));
+    auto reply = client.receiveBinary();
+    ASSERT_TRUE(reply.has_value());
+    const auto output = floatsOf(*reply);
+    ASSERT_EQ(output.size(), 2048u);
+    for (std::size_t i = 0; i < output.size(); ++i) ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << i;
+}
+
+TEST_F(AudioTest, AShortBlockGetsAnEmptyReplyAndNothingIsProcessed) {
+    load("test_gain");
+    EXPECT_TRUE(roundTrip(block(1000, 0.0f, 0.0f, 0.0f)).empty());
+    EXPECT_EQ(countStartingWith(log(), "processReplacing"), 0);
+}
+
+TEST_F(AudioTest, BlocksFollowTheBlockSize) {
+    load("test_gain");
+    ASSERT_TRUE(client.sendText("bufsize 256"));
+    EXPECT_EQ(client.receiveText(), "ready");
+    const auto input = block(256, 1.0f, -0.001f, 0.5f);
+    const auto output = roundTrip(input);
+    ASSERT_EQ(output.size(), 512u);
+    EXPECT_FLOAT_EQ(output[255], 0.5f * input[255]);
+    EXPECT_FLOAT_EQ(output[256], 0.25f);
+    const auto lines = log();
+    EXPECT_EQ(countStartingWith(lines, "effSetBlockSize 256"), 1);
+    EXPECT_EQ(countStartingWith(lines, "processReplacing frames=256"), 1);
+}
+
+TEST_F(AudioTest, ASampleRateChangeReachesALoadedPluginEachTime) {
+    load("test_gain");
+    ASSERT_TRUE(client.sendText("sampleRate 48000"));
+    ASSERT_TRUE(client.sendText("sampleRate 48000"));
+    expectAlive();
+    EXPECT_EQ(countStartingWith(log(), "effSetSampleRate 48000"), 2);
+    EXPECT_FALSE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());  // still running
+}
+
+TEST_F(AudioTest, AnInstrumentsOutputCarriesTheInputAndItsNotesFromTheirDeltaFrame) {
+    load("test_synth");
+    ASSERT_TRUE(client.sendText("midi 144 64 127 100|"));
+    const auto input = block(1024, 0.0f, 0.0f, 0.125f);
+    const auto output = roundTrip(input);
+    ASSERT_EQ(output.size(), 2048u);
+    const float note = 64.0f / 128.0f;
+    EXPECT_FLOAT_EQ(output[99], 0.0f);
+    EXPECT_FLOAT_EQ(output[100], note);
+    EXPECT_FLOAT_EQ(output[1024 + 99], 0.125f);
+    EXPECT_FLOAT_EQ(output[1024 + 100], note + 0.125f);
+}
+
+TEST_F(AudioTest, MidiFromSeveralCommandsReachesThePluginBeforeTheNextBlock) {
+    load("test_synth");
+    ASSERT_TRUE(client.sendText("midi 144 60 100|128 60 0 12|"));
+    ASSERT_TRUE(client.sendText("midi 176 7 99 5|"));
+    roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    const auto calls = linesStartingWith(log(), {"effProcessEvents", "event status", "processReplacing"});
+    ASSERT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls[0], "effProcessEvents count=3 reserved=0");
+    EXPECT_TRUE(startsWith(calls[1], "event status=144 data1=60 data2=100 delta=0 flags=1"));
+    EXPECT_TRUE(startsWith(calls[2], "event status=128 data1=60 data2=0 delta=12 flags=0"));
+    EXPECT_TRUE(startsWith(calls[3], "event status=176 data1=7 data2=99 delta=5 flags=0"));
+    EXPECT_EQ(calls[4], "processReplacing frames=1024");
+    EXPECT_EQ(calls[5], "processReplacing frames=1024");  // the next block carries no events
+}
+
+TEST_F(AudioTest, SuspendAnswersEmptyBlocksAndKeepsMidiUntilResume) {
+    load("test_synth");
+    ASSERT_TRUE(client.sendText("suspend"));
+    EXPECT_EQ(client.receiveText(), "bypass\ntrue");
+    ASSERT_TRUE(client.sendText("midi 144 32 127|"));
+    EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
+    ASSERT_TRUE(client.sendText("resume"));
+    EXPECT_EQ(client.receiveText(), "bypass\nfalse");
+    const auto output = roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    ASSERT_EQ(output.size(), 2048u);
+    EXPECT_FLOAT_EQ(output[0], 32.0f / 128.0f);
+    const auto mains = linesStartingWith(log(), {"effMainsChanged"});
+    EXPECT_EQ(mains, (std::vector<std::string>{"effMainsChanged 1", "effMainsChanged 0", "effMainsChanged 1"}));
+}
+
+TEST_F(AudioTest, TheAccumulatingEntryStartsFromSilence) {
+    load("test_accumulating");
+    const auto input = block(1024, 0.5f, 0.0f, -1.0f);
+    for (int round = 0; round < 2; ++round) {
+        const auto output = roundTrip(input);
+        ASSERT_EQ(output.size(), 2048u);
+        EXPECT_FLOAT_EQ(output[0], 0.125f);
+        EXPECT_FLOAT_EQ(output[2047], -0.25f);
+    }
+}
+
+TEST_F(AudioTest, InputsBeyondTheClientsTwoReadSilence) {
+    load("test_four_inputs");
+    for (int round = 0; round < 3; ++round) {
+        const auto output = roundTrip(block(1024, 0.5f, 0.0f, 0.25f));
+        ASSERT_EQ(output.size(), 2048u);
+        EXPECT_FLOAT_EQ(output[0], 0.375f);
+    }
+    const auto checks = linesStartingWith(log(), {"extraInputs"});
+    EXPECT_EQ(checks, std::vector<std::string>(3, "extraInputs silent=1"));
+}

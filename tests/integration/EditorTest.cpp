@@ -1,0 +1,130 @@
+// Editor windows on a real X server.
+#include <cstdlib>
+
+#include "../support/X11Inspector.h"
+#include "PluginFixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string title = "Corvel VST/Remote";
+
+bool noWindow(const std::vector<WindowInfo>& windows) {
+    return windows.empty();
+}
+
+bool oneShownAt400x300(const std::vector<WindowInfo>& windows) {
+    return windows.size() == 1 && windows[0].mapped && windows[0].contentWidth == 400 &&
+           windows[0].contentHeight == 300;
+}
+
+bool oneShownAt640x480(const std::vector<WindowInfo>& windows) {
+    return windows.size() == 1 && windows[0].mapped && windows[0].contentWidth == 640 &&
+           windows[0].contentHeight == 480 && windows[0].width == 640 && windows[0].height == 480;
+}
+
+bool oneShownAt500x250(const std::vector<WindowInfo>& windows) {
+    return windows.size() == 1 && windows[0].contentWidth == 500 && windows[0].contentHeight == 250;
+}
+
+class EditorTest : public PluginTest {
+protected:
+    std::map<std::string, std::string> environment() override { return {}; }  // keeps DISPLAY
+
+    void SetUp() override {
+        if (!std::getenv("DISPLAY") || !screen.available())
+            GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
+        PluginTest::SetUp();
+    }
+
+    std::vector<std::string> editorCalls() {
+        return linesStartingWith(log(), {"effEditGetRect", "effEditOpen", "effEditClose"});
+    }
+
+    X11Inspector screen;
+};
+
+}  // namespace
+
+TEST_F(EditorTest, ALoadShowsTheEditorInATitledFrameOfTheEditorsSize) {
+    load("test_editor");
+    // "ready" came after the window was up.
+    const auto windows = screen.windowsTitled(title);
+    ASSERT_TRUE(oneShownAt400x300(windows));
+    EXPECT_EQ(windows[0].className, "CorvelStudioPlugin");
+    const auto calls = editorCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "effEditGetRect rect=400x300");
+    EXPECT_TRUE(startsWith(calls[1], "effEditOpen parent="));
+    EXPECT_EQ(calls[2], "effEditGetRect rect=400x300");
+}
+
+TEST_F(EditorTest, TheEditorIsIdledWhileOpen) {
+    load("test_editor");
+    ASSERT_TRUE(waitForLogLine(*program, "effEditIdle"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_GE(countStartingWith(log(), "effEditIdle"), 5);
+}
+
+TEST_F(EditorTest, ShowGuiWhileOpenOnlyRaisesTheFrame) {
+    load("test_editor");
+    program->clearPluginLog();
+    ASSERT_TRUE(client.sendText("showGui"));
+    expectAlive();
+    ASSERT_TRUE(waitForLogLine(*program, "effEditGetRect"));
+    EXPECT_EQ(editorCalls(), std::vector<std::string>{"effEditGetRect rect=400x300"});
+    EXPECT_EQ(screen.windowsTitled(title).size(), 1u);
+}
+
+TEST_F(EditorTest, ClosingTheFrameKeepsThePluginAndShowGuiOpensANewOne) {
+    load("test_editor");
+    auto windows = screen.windowsTitled(title);
+    ASSERT_EQ(windows.size(), 1u);
+    screen.requestClose(windows[0].id);
+    ASSERT_TRUE(screen.waitFor(title, noWindow));
+    EXPECT_TRUE(waitForLogLine(*program, "effEditClose"));
+    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);  // still loaded
+
+    program->clearPluginLog();
+    ASSERT_TRUE(client.sendText("showGui"));
+    ASSERT_TRUE(screen.waitFor(title, oneShownAt400x300));
+    const auto calls = editorCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "effEditGetRect rect=400x300");
+    EXPECT_TRUE(startsWith(calls[1], "effEditOpen parent="));
+    EXPECT_EQ(calls[2], "effEditGetRect rect=400x300");
+}
+
+TEST_F(EditorTest, UnloadingRemovesTheFrame) {
+    load("test_editor");
+    ASSERT_TRUE(client.sendText("unload"));
+    EXPECT_TRUE(screen.waitFor(title, noWindow));
+    EXPECT_TRUE(waitForLogLine(*program, "unloaded kind=editor"));
+}
+
+TEST_F(EditorTest, SizeRequestsResizeTheFrameFromTheGuiThreadAndFromOthers) {
+    load("test_size_request");
+    EXPECT_TRUE(screen.waitFor(title, oneShownAt640x480));
+    // A controller change makes the plug-in ask from a thread of its own.
+    ASSERT_TRUE(client.sendText("midi 176 20 50|"));
+    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
+    EXPECT_TRUE(screen.waitFor(title, oneShownAt500x250));
+}
+
+TEST_F(EditorTest, APluginWithoutAnEditorRectangleGetsADefaultFrame) {
+    load("test_no_editor");
+    EXPECT_TRUE(screen.waitFor(title, [](const std::vector<WindowInfo>& windows) {
+        return windows.size() == 1 && windows[0].mapped && windows[0].width > 0;
+    }));
+}
+
+using HeadlessTest = PluginTest;
+
+TEST_F(HeadlessTest, WithoutADisplayALoadStillSucceedsAndNoEditorIsOpened) {
+    load("test_editor");
+    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
+    EXPECT_EQ(countStartingWith(log(), "effEditOpen"), 0);
+    ASSERT_TRUE(client.sendText("showGui"));
+    expectAlive();
+}

@@ -1,0 +1,119 @@
+// Loading, replacing and unloading plug-ins through the real program.
+#include "PluginFixture.h"
+
+using namespace testing_support;
+
+using LifecycleTest = PluginTest;
+
+TEST_F(LifecycleTest, ALoadOpensAndConfiguresThePluginThenRepliesReadyAndLatency) {
+    load("test_gain");
+    const auto calls = linesStartingWith(
+        log(), {"entry", "effOpen", "effSetSampleRate", "effSetBlockSize", "effSetSpeakerArrangement",
+                "effMainsChanged"});
+    const std::vector<std::string> expected = {
+        "entry kind=gain via=VSTPluginMain", "effOpen", "effSetSampleRate 44100", "effSetBlockSize 1024",
+        "effSetSpeakerArrangement type=1 channels=2 same=1 zeroed=1", "effMainsChanged 1"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(LifecycleTest, TheLatencyReplyCarriesTheSignedInitialDelay) {
+    load("test_latency64", 64);
+    load("test_latency_neg3", -3);
+}
+
+TEST_F(LifecycleTest, SettingsChangedBeforeALoadApplyToIt) {
+    ASSERT_TRUE(client.sendText("sampleRate 48000"));
+    ASSERT_TRUE(client.sendText("bufsize 256"));
+    load("test_gain");
+    const auto lines = log();
+    EXPECT_EQ(countStartingWith(lines, "effSetSampleRate 48000"), 1);
+    EXPECT_EQ(countStartingWith(lines, "effSetBlockSize 256"), 1);
+    EXPECT_EQ(countStartingWith(lines, "hostSampleRate 48000"), 2);  // asked at open and after the rate
+    EXPECT_EQ(countStartingWith(lines, "hostBlockSize 256"), 1);
+}
+
+TEST_F(LifecycleTest, LoadingASecondPluginTearsTheFirstDownFirst) {
+    load("test_gain");
+    load("test_synth");
+    const auto calls = linesStartingWith(log(), {"entry", "effMainsChanged", "effClose", "unloaded"});
+    const std::vector<std::string> expected = {
+        "entry kind=gain via=VSTPluginMain", "effMainsChanged 1", "effMainsChanged 0", "effClose",
+        "unloaded kind=gain", "entry kind=synth via=VSTPluginMain", "effMainsChanged 1"};
+    EXPECT_EQ(calls, expected);
+    expectAlive();  // no further replies came
+}
+
+TEST_F(LifecycleTest, AFailedLoadSendsNothingAndLeavesAWrapperThatAnswersEmpty) {
+    load("test_gain");
+    ASSERT_TRUE(client.sendText("load /no/such/plugin.so"));
+    expectAlive();  // no "ready"
+    EXPECT_TRUE(waitForLogLine(*program, "unloaded kind=gain"));
+    EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
+    ASSERT_TRUE(client.sendText("bufsize 512"));
+    EXPECT_EQ(client.receiveText(), "ready");  // a wrapper exists, though empty
+}
+
+TEST_F(LifecycleTest, ModulesThatAreNoPluginsFailToLoad) {
+    for (const char* name : {"test_no_entry", "test_null_entry", "test_bad_magic"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(client.sendText(std::string("load ") + testPluginPath(name + pluginSuffix())));
+        expectAlive();
+        EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
+    }
+    EXPECT_EQ(countStartingWith(log(), "effOpen"), 0);
+}
+
+TEST_F(LifecycleTest, EntryPointsArePreferredInOrder) {
+    load("test_main_only");
+    load("test_both_entries");
+    const auto entries = linesStartingWith(log(), {"entry"});
+    const std::vector<std::string> expected = {"entry kind=main_only via=main",
+                                               "entry kind=both_entries via=VSTPluginMain"};
+    EXPECT_EQ(entries, expected);
+}
+
+TEST_F(LifecycleTest, TooManyOutputsFailWithoutAnOpcodeAndAreClosedAtUnload) {
+    ASSERT_TRUE(client.sendText("load " + testPluginPath("test_outputs65" + pluginSuffix())));
+    expectAlive();
+    EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
+    ASSERT_TRUE(client.sendText("unload"));
+    ASSERT_TRUE(waitForLogLine(*program, "unloaded"));
+    const auto calls = linesStartingWith(log(), {"eff", "process", "unloaded"});
+    const std::vector<std::string> expected = {"effMainsChanged 0", "effClose", "unloaded kind=outputs65"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(LifecycleTest, UnloadClosesThePluginAndAudioGetsNoReplyAfterwards) {
+    load("test_gain");
+    ASSERT_TRUE(client.sendText("unload"));
+    ASSERT_TRUE(waitForLogLine(*program, "unloaded kind=gain"));
+    ASSERT_TRUE(client.sendBinary(block(1024, 0.0f, 0.0f, 0.0f)));
+    expectAlive();  // the block was dropped without a reply
+}
+
+TEST_F(LifecycleTest, ClosingTheConnectionUnloadsThePlugin) {
+    load("test_gain");
+    client.disconnect();
+    EXPECT_TRUE(waitForLogLine(*program, "unloaded kind=gain"));
+}
+
+TEST_F(LifecycleTest, TwoQuickLoadsLoadBothPathsInOrder) {
+    const std::string first = testPluginPath("test_gain" + pluginSuffix());
+    const std::string second = testPluginPath("test_latency64" + pluginSuffix());
+    ASSERT_TRUE(client.sendText("load " + first));
+    ASSERT_TRUE(client.sendText("load " + second));
+    EXPECT_EQ(client.receiveText(10000), "ready");
+    EXPECT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n0");
+    EXPECT_EQ(client.receiveText(10000), "ready");
+    EXPECT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n64");
+}
+
+TEST_F(LifecycleTest, QuitWithAPluginLoadedClosesItAndEndsWithStatusZero) {
+    load("test_gain");
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(), 0);
+    const auto calls = linesStartingWith(log(), {"effMainsChanged", "effClose", "unloaded"});
+    const std::vector<std::string> expected = {"effMainsChanged 1", "effMainsChanged 0", "effClose",
+                                               "unloaded kind=gain"};
+    EXPECT_EQ(calls, expected);
+}

@@ -1,0 +1,73 @@
+// Audio streamed without pause while loads, unloads, block-size changes and
+// state restores race with it on the GUI thread.
+#include <random>
+
+#include "PluginFixture.h"
+
+using namespace testing_support;
+
+using StressTest = PluginTest;
+
+TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) {
+    const std::string plugins[] = {testPluginPath("test_gain" + pluginSuffix()),
+                                   testPluginPath("test_chunks" + pluginSuffix())};
+    const uint32_t sizes[] = {64, 128, 256, 1024};
+    std::mt19937 random(7);
+    uint32_t frames = 1024;
+    int blocks = 0, processed = 0, loads = 0;
+    std::string stateBlob;
+    bool expectStateBlob = false;
+
+    ASSERT_TRUE(client.sendText("load " + plugins[0]));
+    for (int step = 0; step < 1500; ++step) {
+        const unsigned action = random() % 20;
+        if (action == 0) {
+            ASSERT_TRUE(client.sendText("load " + plugins[random() % 2]));
+            ++loads;
+        } else if (action == 1) {
+            frames = sizes[random() % 4];
+            ASSERT_TRUE(client.sendText("bufsize " + std::to_string(frames)));
+        } else if (action == 2) {
+            ASSERT_TRUE(client.sendText("setState"));
+            ASSERT_TRUE(client.sendBinary(stateBlob.empty() ? std::string(40, '\x02') : stateBlob));
+        } else if (action == 3) {
+            ASSERT_TRUE(client.sendText("resume"));
+        } else if (action == 4) {
+            ASSERT_TRUE(client.sendText("midi 144 60 100|"));
+        } else if (action == 5) {
+            ASSERT_TRUE(client.sendText("getState"));
+        }
+        // One block, then read until its reply: text replies may come first.
+        const auto input = block(frames, 0.25f, 0.0001f, -0.5f);
+        ASSERT_TRUE(client.sendBinary(input));
+        ++blocks;
+        for (;;) {
+            auto message = client.receive(10000);
+            ASSERT_TRUE(message.has_value()) << "no reply to block " << blocks << " (step " << step << ")";
+            ASSERT_NE(message->opcode, 8) << "the connection closed";
+            if (message->isText()) {
+                expectStateBlob = message->payload == "state";
+                continue;
+            }
+            if (expectStateBlob) {  // the state that "getState" sent, not audio
+                stateBlob = message->payload;
+                expectStateBlob = false;
+                continue;
+            }
+            const auto output = floatsOf(message->payload);
+            if (!output.empty()) {
+                ASSERT_EQ(output.size(), 2u * frames) << "block " << blocks;
+                for (std::size_t i = 0; i < output.size(); i += 17)
+                    ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << "block " << blocks << " sample " << i;
+                ++processed;
+            }
+            break;
+        }
+    }
+    EXPECT_GT(loads, 20);
+    EXPECT_GT(processed, blocks / 3) << "most blocks should have been processed";
+    // Unload, then the program must still answer and end cleanly.
+    ASSERT_TRUE(client.sendText("unload"));
+    expectAlive();
+    EXPECT_TRUE(program->running());
+}

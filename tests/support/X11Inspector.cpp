@@ -1,0 +1,92 @@
+#include "X11Inspector.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+Display* asDisplay(void* handle) {
+    return static_cast<Display*>(handle);
+}
+
+}  // namespace
+
+X11Inspector::X11Inspector() : display(XOpenDisplay(nullptr)) {}
+
+X11Inspector::~X11Inspector() {
+    if (display) XCloseDisplay(asDisplay(display));
+}
+
+std::vector<WindowInfo> X11Inspector::windowsTitled(const std::string& title) {
+    std::vector<WindowInfo> found;
+    if (!display) return found;
+    Display* connection = asDisplay(display);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(connection, DefaultRootWindow(connection), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count; ++i) {
+        char* name = nullptr;
+        if (!XFetchName(connection, children[i], &name) || !name) continue;
+        const std::string windowTitle = name;
+        XFree(name);
+        if (windowTitle != title) continue;
+        WindowInfo info;
+        info.id = children[i];
+        info.title = windowTitle;
+        XClassHint hint{};
+        if (XGetClassHint(connection, children[i], &hint)) {
+            info.className = hint.res_class ? hint.res_class : "";
+            if (hint.res_name) XFree(hint.res_name);
+            if (hint.res_class) XFree(hint.res_class);
+        }
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(connection, children[i], &attributes);
+        info.mapped = attributes.map_state == IsViewable;
+        info.width = attributes.width;
+        info.height = attributes.height;
+        Window innerRoot = 0, innerParent = 0, *inner = nullptr;
+        unsigned innerCount = 0;
+        if (XQueryTree(connection, children[i], &innerRoot, &innerParent, &inner, &innerCount) &&
+            innerCount > 0) {
+            XWindowAttributes content{};
+            XGetWindowAttributes(connection, inner[0], &content);
+            info.contentWidth = content.width;
+            info.contentHeight = content.height;
+        }
+        if (inner) XFree(inner);
+        found.push_back(info);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+bool X11Inspector::waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
+                           int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        if (check(windowsTitled(title))) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+void X11Inspector::requestClose(unsigned long window) {
+    Display* connection = asDisplay(display);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(connection, window, False, NoEventMask, &event);
+    XFlush(connection);
+}
+
+}  // namespace testing_support

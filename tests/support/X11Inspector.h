@@ -1,0 +1,39 @@
+// Looks at the program's editor windows on the X server, as a user would see them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct WindowInfo {
+    unsigned long id = 0;
+    std::string title;
+    std::string className;
+    bool mapped = false;
+    int width = 0;
+    int height = 0;
+    int contentWidth = 0;  // the first child: where the plug-in draws
+    int contentHeight = 0;
+};
+
+class X11Inspector {
+public:
+    X11Inspector();
+    ~X11Inspector();
+    bool available() const { return display != nullptr; }
+
+    // Top-level windows with this title.
+    std::vector<WindowInfo> windowsTitled(const std::string& title);
+    // Waits until the only window so titled satisfies the check.
+    bool waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
+                 int timeoutMs = 5000);
+    // What the window manager's close button sends.
+    void requestClose(unsigned long window);
+
+private:
+    void* display = nullptr;
+};
+
+}  // namespace testing_support
