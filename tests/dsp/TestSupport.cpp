@@ -4,6 +4,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <new>
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "dsp/HostSettings.h"
 
@@ -16,6 +21,14 @@ void setEnvironment(const char* name, const std::string& value) {
     _putenv_s(name, value.c_str());
 #else
     setenv(name, value.c_str(), 1);
+#endif
+}
+
+long processId() {
+#if defined(_WIN32)
+    return static_cast<long>(_getpid());
+#else
+    return static_cast<long>(getpid());
 #endif
 }
 
@@ -80,7 +93,7 @@ void PluginTest::SetUp() {
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     for (char& c : name)
         if (c == '/') c = '_';
-    logPath = ::testing::TempDir() + "corvel-dsp-" + name + ".log";
+    logPath = ::testing::TempDir() + "corvel-dsp-" + std::to_string(processId()) + "-" + name + ".log";
     std::remove(logPath.c_str());
     setEnvironment("CORVEL_TEST_PLUGIN_LOG", logPath);
     hostSampleRate = 44100;
@@ -88,9 +101,9 @@ void PluginTest::SetUp() {
     clearResizeRecords();
 }
 
-void PluginTest::TearDown() {
+PluginTest::~PluginTest() {
     clearEnvironment("CORVEL_TEST_PLUGIN_LOG");
-    std::remove(logPath.c_str());
+    if (!logPath.empty()) std::remove(logPath.c_str());
 }
 
 std::vector<std::string> PluginTest::sinceMark() const {

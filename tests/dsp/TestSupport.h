@@ -33,7 +33,8 @@ uint32_t fnv1a(const void* data, std::size_t size);
 class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    // Not TearDown: wrappers held by derived fixtures still log while they go.
+    ~PluginTest() override;
 
     std::vector<std::string> log() const { return readLines(logPath); }
     std::vector<std::string> opcodes() const { return opcodeLines(log()); }
