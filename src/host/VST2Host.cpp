@@ -4,7 +4,12 @@
 
 VST2Host::VST2Host(uint16_t port) : ipc(port) {
     setBlockSize(1024);
-    ipc.setHandler(this);
+    try {
+        ipc.listen(this);
+    } catch (...) {
+        freeStagingArrays();  // the destructor does not run for a failed construction
+        throw;
+    }
 }
 
 VST2Host::~VST2Host() {

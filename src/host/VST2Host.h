@@ -17,8 +17,8 @@ public:
     static constexpr int32_t minBlockSize = 1;
     static constexpr int32_t maxBlockSize = 16384;
 
-    // Starts the channel on 127.0.0.1:port; throws CivetException when the
-    // port cannot be bound.
+    // Sets the block size, then opens the channel on 127.0.0.1:port; throws
+    // CivetException when the port cannot be bound.
     explicit VST2Host(uint16_t port = IPC::defaultPort);
     ~VST2Host();
     VST2Host(const VST2Host&) = delete;

@@ -18,8 +18,12 @@ void printLine(const char* text) {
 
 }  // namespace
 
-IPC::IPC(uint16_t port) {
+IPC::IPC(uint16_t port) : port(port) {
     binaryMessage.reserve(32768);
+}
+
+void IPC::listen(IPCHandler* receiver) {
+    handler.store(receiver);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     // Without tcp_nodelay every round trip waits on delayed acknowledgements.
     const char* options[] = {"listening_ports", address.c_str(), "tcp_nodelay", "1", nullptr};
@@ -29,10 +33,6 @@ IPC::IPC(uint16_t port) {
 
 IPC::~IPC() {
     stop();
-}
-
-void IPC::setHandler(IPCHandler* receiver) {
-    handler.store(receiver);
 }
 
 void IPC::stop() {

@@ -17,7 +17,6 @@ class IPC : public CivetWebSocketHandler {
 public:
     static constexpr uint16_t defaultPort = 9001;
 
-    // Listens on 127.0.0.1:port; throws CivetException when it cannot.
     explicit IPC(uint16_t port = defaultPort);
     ~IPC() override;
     IPC(const IPC&) = delete;
@@ -32,7 +31,10 @@ public:
     void sendText(std::string text);
     void sendBinary(const void* data, size_t length);
 
-    void setHandler(IPCHandler* receiver);
+    // Starts the server on 127.0.0.1:port with its handler already in place,
+    // so no client is ever served without one. Throws CivetException when
+    // the port cannot be bound.
+    void listen(IPCHandler* receiver);
     // Detaches the handler and stops the server; later closes feed nothing.
     void stop();
 
@@ -51,4 +53,5 @@ private:
     std::mutex slotMutex;                   // guards owner
     const mg_connection* owner = nullptr;  // the accepted client, from handshake to close
     std::mutex sendMutex;                   // guards connection against a concurrent close
+    uint16_t port;
 };

@@ -52,7 +52,7 @@ TEST(ProcessTest, APortInUseIsReportedAndEndsWithStatusOne) {
     ASSERT_EQ(listen(blocker, 1), 0);
 
     ProgramUnderTest program(headless(), port);
-    EXPECT_FALSE(program.start(10000));
+    program.start(10000);  // it may print its first line before it tries to listen
     EXPECT_EQ(program.waitExit(), 1);
     EXPECT_NE(program.errors().find("cannot listen on 127.0.0.1:" + std::to_string(port)),
               std::string::npos)
@@ -64,7 +64,7 @@ TEST(ProcessTest, TheSecondOfTwoInstancesOnOnePortFails) {
     ProgramUnderTest first(headless());
     ASSERT_TRUE(first.start());
     ProgramUnderTest second(headless(), first.port());
-    EXPECT_FALSE(second.start(10000));
+    second.start(10000);
     EXPECT_EQ(second.waitExit(), 1);
     EXPECT_TRUE(first.running());
 }

@@ -5,6 +5,7 @@
 //
 // Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -184,6 +185,10 @@ struct Plugin {
     int pendingCount = 0;
     std::thread resizer;
     ERect rect{};
+    // The editor's size: what it last asked the host for, as real editors
+    // report after a resize.
+    std::atomic<int32_t> editorWidth{400};
+    std::atomic<int32_t> editorHeight{300};
 };
 
 // A record the host rejects never sees effClose; the module frees it on its
@@ -234,6 +239,8 @@ void logHostAnswers(Plugin* plugin) {
 }
 
 [[maybe_unused]] void askResize(Plugin* plugin, int32_t width, int32_t height, const char* from) {
+    plugin->editorWidth.store(width);
+    plugin->editorHeight.store(height);
     const intptr_t answer = askHost(plugin, audioMasterSizeWindow, width, height);
     logLine("sizeWindow width=%d height=%d from=%s answer=%lld", width, height, from,
             static_cast<long long>(answer));
@@ -327,9 +334,10 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             return 1;
         case effEditGetRect:
 #if PLUGIN_EDITOR != EDITOR_NONE
-            plugin->rect = ERect{0, 0, 300, 400};
+            plugin->rect = ERect{0, 0, static_cast<int16_t>(plugin->editorHeight.load()),
+                                 static_cast<int16_t>(plugin->editorWidth.load())};
             if (ptr) *static_cast<ERect**>(ptr) = &plugin->rect;
-            logLine("effEditGetRect rect=400x300");
+            logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(), plugin->editorHeight.load());
             return 1;
 #else
             logLine("effEditGetRect rect=none");
@@ -523,7 +531,8 @@ AEffect* enter(HostCallback host, const char* via) {
     // Too early: the host has no window for us yet, with or without a record.
     logLine("sizeWindow width=640 height=480 from=entryNullRecord answer=%lld",
             static_cast<long long>(host(nullptr, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
-    askResize(plugin, 640, 480, "entry");
+    logLine("sizeWindow width=640 height=480 from=entry answer=%lld",
+            static_cast<long long>(askHost(plugin, audioMasterSizeWindow, 640, 480)));
 #endif
     return &effect;
 }

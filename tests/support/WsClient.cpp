@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -44,9 +45,18 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        disconnect();
-        return false;
+    // The program prints its first line just before it listens: retry a
+    // refused connection for a moment.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != ECONNREFUSED || Clock::now() >= deadline) {
+            disconnect();
+            return false;
+        }
+        close(fd);
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        usleep(20000);
     }
     const std::string request =
         "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
@@ -56,7 +66,6 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         disconnect();
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string response;
     while (response.find("\r\n\r\n") == std::string::npos) {
         char byte;
