@@ -23,11 +23,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Built executables run under Wine (ctest, try_run).
-find_program(CORVEL_WINE wine)
-if(CORVEL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVEL_WINE})
-endif()
+# Built executables run under Wine (ctest, try_run), with an X server of
+# their own when there is no display.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
 
 # There is no GoogleTest for the cross compiler; the Windows checks in
 # tests/windows run instead (see src/shell/win32/WindowsProgram.cmake).

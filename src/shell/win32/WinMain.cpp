@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -50,8 +53,12 @@ NOTIFYICONDATAW trayRecord() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // Diagnostics go to whatever stdout is (a pipe under a test harness);
-    // unbuffered so that every line arrives when it is printed.
+    // Diagnostics go to whatever stdout is (a pipe under a test harness):
+    // unbuffered so that every line arrives when it is printed, and binary
+    // so that lines end in "\n" alone, as on every other platform.
+    // Started from the desktop there is no stdout at all.
+    if (_fileno(stdout) >= 0) _setmode(_fileno(stdout), _O_BINARY);
+    if (_fileno(stderr) >= 0) _setmode(_fileno(stderr), _O_BINARY);
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     markGuiThread();
 

@@ -1,0 +1,182 @@
+#include "CheckSupport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+// ---- reporting --------------------------------------------------------------
+
+namespace {
+int passed = 0;
+int failed = 0;
+}  // namespace
+
+int passedChecks() { return passed; }
+int failedChecks() { return failed; }
+
+void check(bool ok, const std::string& name, const std::string& detail) {
+    if (ok) {
+        ++passed;
+        std::printf("PASS %s\n", name.c_str());
+    } else {
+        ++failed;
+        std::printf("FAIL %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+    }
+    std::fflush(stdout);
+}
+
+std::string narrow(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                        nullptr, nullptr);
+    return text;
+}
+
+std::wstring widen(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out + "\"";
+}
+
+std::wstring windowsPath(const std::string& path) {
+    std::string converted = path;
+    if (!converted.empty() && converted[0] == '/') converted = "Z:" + converted;
+    std::replace(converted.begin(), converted.end(), '/', '\\');
+    return widen(converted);
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        Sleep(20);
+    }
+}
+
+// ---- windows of another process -----------------------------------------------
+
+std::wstring classOf(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring textOf(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
+    struct Search {
+        DWORD process;
+        std::wstring className;
+        std::vector<HWND> found;
+    } search{process, className, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->process && classOf(window) == s->className) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, bool visible) {
+    HWND found = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND window : topWindows(process, className)) {
+                if (!visible || IsWindowVisible(window)) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+std::vector<std::wstring> childTexts(HWND parent) {
+    std::vector<std::wstring> texts;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        texts.push_back(textOf(child));
+    return texts;
+}
+
+SIZE clientSize(HWND window) {
+    RECT rect = {};
+    GetClientRect(window, &rect);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+SIZE outerSize(HWND window) {
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::string sizeText(SIZE size) {
+    return std::to_string(size.cx) + "x" + std::to_string(size.cy);
+}
+
+// ---- options -------------------------------------------------------------------
+
+std::wstring pluginPath(const Options& options, const char* kind) {
+    return windowsPath(options.plugins + "/test_" + kind + ".dll");
+}
+
+void setTestPort(uint16_t port) {
+    SetEnvironmentVariableW(L"CORVEL_TEST_PORT", std::to_wstring(port).c_str());
+}
+
+bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client, const std::string& label) {
+    setTestPort(options.port);
+    if (!program.start(options.program)) {
+        check(false, label + ": program starts", "CreateProcessW failed, error " + std::to_string(GetLastError()));
+        return false;
+    }
+    const bool connected = client.connect(options.port, kStartMs);
+    check(connected, label + ": program accepts a WebSocket client on 127.0.0.1:" + std::to_string(options.port),
+          "stderr " + quoted(program.errors()));
+    return connected;
+}
+
+bool receiveText(WsClient& client, const std::string& expected, const std::string& name) {
+    const WsMessage message = client.receive(kReplyMs);
+    const bool ok = message.opcode == 1 && message.data == expected;
+    check(ok, name, "got opcode " + std::to_string(message.opcode) + " " + quoted(message.data));
+    return ok;
+}
+
+std::string readFileText(const std::wstring& path) {
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
