@@ -36,6 +36,7 @@ protected:
         if (!std::getenv("DISPLAY") || !screen.available())
             GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
         PluginTest::SetUp();
+        screen.onlyProcess(program->processId());
     }
 
     std::vector<std::string> editorCalls() {

@@ -18,7 +18,10 @@ TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) 
     std::string stateBlob;
     bool expectStateBlob = false;
 
+    // Until the first load has run there is no wrapper, and blocks get no reply.
     ASSERT_TRUE(client.sendText("load " + plugins[0]));
+    ASSERT_EQ(client.receiveText(10000), "ready");
+    ASSERT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n0");
     for (int step = 0; step < 1500; ++step) {
         const unsigned action = random() % 20;
         if (action == 0) {

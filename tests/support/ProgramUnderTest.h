@@ -25,6 +25,7 @@ public:
     // Starts it and waits until it listens (or has ended).
     bool start(int timeoutMs = 20000);
     uint16_t port() const { return listenPort; }
+    long processId() const { return pid; }
 
     // Standard output so far, and waiting for a text in it.
     std::string output();

@@ -44,6 +44,7 @@ std::vector<WindowInfo> X11Inspector::windowsTitled(const std::string& title) {
         const std::string windowTitle = name;
         XFree(name);
         if (windowTitle != title) continue;
+        if (ownerPid && windowPid(children[i]) != ownerPid) continue;
         WindowInfo info;
         info.id = children[i];
         info.title = windowTitle;
@@ -82,6 +83,21 @@ bool X11Inspector::waitFor(const std::string& title, bool (*check)(const std::ve
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (std::chrono::steady_clock::now() < deadline);
     return false;
+}
+
+long X11Inspector::windowPid(unsigned long window) {
+    Display* connection = asDisplay(display);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    long pid = 0;
+    if (XGetWindowProperty(connection, window, XInternAtom(connection, "_NET_WM_PID", False), 0, 1,
+                           False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+        data && count == 1 && format == 32)
+        pid = *reinterpret_cast<long*>(data);
+    if (data) XFree(data);
+    return pid;
 }
 
 void X11Inspector::requestClose(unsigned long window) {

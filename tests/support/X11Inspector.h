@@ -24,6 +24,9 @@ public:
     ~X11Inspector();
     bool available() const { return display != nullptr; }
 
+    // Only windows of this process count (tests share one X server).
+    void onlyProcess(long pid) { ownerPid = pid; }
+
     // Top-level windows with this title.
     std::vector<WindowInfo> windowsTitled(const std::string& title);
     // Waits until the only window so titled satisfies the check.
@@ -33,7 +36,10 @@ public:
     void requestClose(unsigned long window);
 
 private:
+    long windowPid(unsigned long window);
+
     void* display = nullptr;
+    long ownerPid = 0;
 };
 
 }  // namespace testing_support

@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -76,6 +77,9 @@ void nameFrame(Window frame) {
     classHint.res_class = className;
     XSetClassHint(display, frame, &classHint);
     XSetWMProtocols(display, frame, &deleteWindowAtom, 1);
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, frame, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
 }
 
 Window firstChild(Window frame) {
