@@ -1,0 +1,57 @@
+#!/bin/sh
+# Cross-builds the Windows program with mingw-w64 and runs the Windows checks
+# under Wine on one private X display.
+#   scripts/windows-ci.sh [BUILD_DIR]     (default: build-win)
+# Installs the Debian packages it needs when run as root.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build-win}
+
+packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb"
+missing=""
+for package in $packages; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "windows-ci: missing packages:$missing" >&2
+        exit 1
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+cmake --build "$build" -j2
+
+WINEPREFIX="$build/wineprefix"
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+"$root/scripts/wine-prefix.sh"
+
+# One display for every Wine process of the prefix.
+displayFile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayFile" </dev/null >/dev/null 2>&1 &
+server=$!
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    kill "$server" 2>/dev/null || true
+    rm -f "$displayFile"
+}
+trap cleanup EXIT
+tries=0
+while [ ! -s "$displayFile" ]; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 100 ] || ! kill -0 "$server" 2>/dev/null; then
+        echo "windows-ci: Xvfb did not start" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+DISPLAY=:$(cat "$displayFile")
+export DISPLAY
+# A wineserver left from an earlier run may hold a display that is gone.
+wineserver -k 2>/dev/null || true
+
+ctest --test-dir "$build" -L windows --output-on-failure -j2
