@@ -34,7 +34,7 @@ TEST_F(CommandTest, CommandWordsMatchAsPrefixes) {
 TEST_F(CommandTest, SampleRateIsStoredAndPrinted) {
     ASSERT_TRUE(client.sendText("sampleRate 48000"));
     ASSERT_TRUE(client.sendText("sampleRate  96000"));
-    expectAlive();
+    syncOutput("sampleRate 12345", "setting Host sample rate to 12345");
     EXPECT_EQ(program->countLines("setting Host sample rate to 48000"), 1);
     EXPECT_EQ(program->countLines("setting Host sample rate to 96000"), 1);
 }
@@ -45,7 +45,9 @@ TEST_F(CommandTest, SampleRatesThatAreNotPositiveNumbersAreIgnored) {
         ASSERT_TRUE(client.sendText(message));
     }
     expectAlive();
-    EXPECT_EQ(program->output().find("setting Host sample rate"), std::string::npos);
+    syncOutput("sampleRate 12345", "setting Host sample rate to 12345");
+    EXPECT_EQ(program->output().find("setting Host sample rate"),
+              program->output().find("setting Host sample rate to 12345"));
 }
 
 TEST_F(CommandTest, BufsizeReadsTheSecondWordAndSendsNoReplyWithoutAPlugin) {
@@ -54,6 +56,7 @@ TEST_F(CommandTest, BufsizeReadsTheSecondWordAndSendsNoReplyWithoutAPlugin) {
     ASSERT_TRUE(client.sendText("bufsize 128 1024"));
     ASSERT_TRUE(client.sendText("bufsize 128"));  // unchanged, still printed
     expectAlive();  // had "ready" been sent, it would come first
+    syncOutput("bufsize 64", "setting Host buffer size to 64");
     EXPECT_EQ(program->countLines("setting Host buffer size to 512"), 1);
     EXPECT_EQ(program->countLines("setting Host buffer size to 256"), 1);
     EXPECT_EQ(program->countLines("setting Host buffer size to 128"), 2);
@@ -65,6 +68,7 @@ TEST_F(CommandTest, BadOrMissingBlockSizesChangeNothing) {
         ASSERT_TRUE(client.sendText(message));
     }
     expectAlive();
+    syncOutput("bufsize 64", "setting Host buffer size to 64");
     EXPECT_EQ(program->countLines("setting Host buffer size to 1024"), 1);  // the start-up line only
     EXPECT_EQ(program->output().find("setting Host buffer size to 0"), std::string::npos);
 }

@@ -22,7 +22,9 @@ protected:
     void SetUp() override {
         program = std::make_unique<ProgramUnderTest>(environment());
         ASSERT_TRUE(program->start()) << program->errors();
-        ASSERT_TRUE(connectClient(client));
+        ASSERT_TRUE(connectClient(client))
+            << "running: " << program->running() << "\nstdout:\n" << program->output()
+            << "\nstderr:\n" << program->errors();
     }
 
     void TearDown() override {
@@ -35,8 +37,9 @@ protected:
 
     // Connects and checks that the banner comes first.
     bool connectClient(WsClient& other) {
-        if (!other.connect(program->port())) return false;
-        auto greeting = other.receiveText();
+        // Generous: sanitizer builds on a busy machine start slowly.
+        if (!other.connect(program->port(), 20000)) return false;
+        auto greeting = other.receiveText(20000);
         return greeting && *greeting == banner;
     }
 
@@ -49,6 +52,13 @@ protected:
         EXPECT_EQ(*reply, "bypass\nfalse");
     }
     void expectAlive() { expectAlive(client); }
+
+    // Sends a command that prints line and waits for it: every line that
+    // earlier commands printed has then been read from the program.
+    void syncOutput(const std::string& command, const std::string& line) {
+        ASSERT_TRUE(client.sendText(command));
+        ASSERT_TRUE(program->waitForOutput(line + "\n"));
+    }
 
     std::unique_ptr<ProgramUnderTest> program;
     WsClient client;

@@ -15,10 +15,9 @@ namespace testing_support {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+int remainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -36,6 +35,19 @@ void WsClient::disconnect() {
 }
 
 bool WsClient::connect(uint16_t port, int timeoutMs) {
+    // The program prints its first line just before it listens, and the
+    // server answers 404 for a moment before its WebSocket handler is in
+    // place: retry until the deadline unless the server answers otherwise.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const Attempt result = tryConnect(port, deadline);
+        if (result == Attempt::upgraded) return true;
+        if (result == Attempt::failed || Clock::now() >= deadline) return false;
+        usleep(20000);
+    }
+}
+
+WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
     disconnect();
     closed = false;
     fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -45,18 +57,9 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // The program prints its first line just before it listens: retry a
-    // refused connection for a moment.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != ECONNREFUSED || Clock::now() >= deadline) {
-            disconnect();
-            return false;
-        }
-        close(fd);
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        usleep(20000);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        disconnect();
+        return Attempt::notYet;
     }
     const std::string request =
         "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
@@ -64,22 +67,20 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!writeAll(request.data(), request.size())) {
         disconnect();
-        return false;
+        return Attempt::notYet;
     }
     std::string response;
     while (response.find("\r\n\r\n") == std::string::npos) {
         char byte;
         if (!readExactly(&byte, 1, remainingMs(deadline))) {
             disconnect();
-            return false;
+            return Attempt::notYet;  // closed unanswered: refused, or not ready yet
         }
         response += byte;
     }
-    if (response.rfind("HTTP/1.1 101", 0) != 0) {
-        disconnect();
-        return false;
-    }
-    return true;
+    if (response.rfind("HTTP/1.1 101", 0) == 0) return Attempt::upgraded;
+    disconnect();
+    return response.rfind("HTTP/1.1 404", 0) == 0 ? Attempt::notYet : Attempt::failed;
 }
 
 bool WsClient::writeAll(const void* data, std::size_t length) {

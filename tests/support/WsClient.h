@@ -3,6 +3,7 @@
 // continuations, reserved bits).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,6 +48,9 @@ public:
     bool isOpen() const { return fd >= 0 && !closed; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    enum class Attempt { upgraded, notYet, failed };
+    Attempt tryConnect(uint16_t port, Clock::time_point deadline);
     bool readExactly(void* target, std::size_t length, int timeoutMs);
     bool writeAll(const void* data, std::size_t length);
 
