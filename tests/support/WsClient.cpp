@@ -200,7 +200,7 @@ bool WsClient::waitClosed(int timeoutMs) {
 
 std::vector<float> floatsOf(const std::string& bytes) {
     std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
     return samples;
 }
 
