@@ -180,3 +180,14 @@ std::string readFileText(const std::wstring& path) {
     CloseHandle(file);
     return text;
 }
+
+std::vector<HWND> wineTrayIcons() {
+    std::vector<HWND> icons;
+    for (HWND tray = FindWindowExW(nullptr, nullptr, L"__winex11_standalone_tray", nullptr); tray;
+         tray = FindWindowExW(nullptr, tray, L"__winex11_standalone_tray", nullptr)) {
+        for (HWND icon = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr); icon;
+             icon = FindWindowExW(tray, icon, L"__winex11_tray_icon", nullptr))
+            icons.push_back(icon);
+    }
+    return icons;
+}

@@ -36,6 +36,8 @@ SIZE clientSize(HWND window);
 SIZE outerSize(HWND window);
 std::string sizeText(SIZE size);
 std::string readFileText(const std::wstring& path);
+// The icons in Wine's notification area (Wine draws each as a window of its own).
+std::vector<HWND> wineTrayIcons();
 
 // Watches a window from a thread of its own and remembers whether it was
 // ever visible.

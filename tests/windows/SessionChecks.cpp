@@ -1,5 +1,6 @@
 // The running program: hidden main window, About box, editor windows, a
 // second instance on a taken port, and every way the program ends.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr UINT kTrayMessage = WM_USER + 6;  // the tray icon's callback message, 1030
 constexpr DWORD kOverlappedWindow = 0x00CF0000;
 const std::string kBanner = "corvel studio plugin loader\nversion 0.1.0";
 
@@ -69,6 +69,29 @@ void pressAltChord(WORD key, bool shift) {
     if (shift) press(VK_SHIFT, true);
     press(VK_MENU, true);
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void pressKey(WORD key) {
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+// Moves the mouse to the middle of `window` and clicks it with one button.
+void clickOn(HWND window, bool right) {
+    RECT rect = {};
+    if (!window || !GetWindowRect(window, &rect)) return;
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
 }
 
 struct EditorFrame {
@@ -249,9 +272,20 @@ void sessionChecks(const Options& options) {
 }
 
 void trayChecks(const Options& options) {
+    const std::vector<HWND> iconsBefore = wineTrayIcons();
     ChildProgram program;
     WsClient client;
     if (!startAndConnect(options, program, client, "tray")) return;
+    // The checks that start the program take turns, so a new icon is ours.
+    HWND icon = nullptr;
+    waitUntil(
+        [&] {
+            for (HWND candidate : wineTrayIcons())
+                if (std::find(iconsBefore.begin(), iconsBefore.end(), candidate) == iconsBefore.end()) icon = candidate;
+            return icon != nullptr;
+        },
+        kWindowMs);
+    check(icon != nullptr && IsWindowVisible(icon), "an icon appears in the notification area");
     receiveText(client, kBanner, "tray: the client is greeted with the banner");
     client.close();
     check(program.waitForOutput("WS closed\n", kReplyMs), "a client leaving prints \"WS closed\" on stdout",
@@ -260,16 +294,15 @@ void trayChecks(const Options& options) {
     check(mainWindow != nullptr, "tray: there is one main window");
     if (!mainWindow) return;
 
-    // The shell reports mouse actions on the icon with the callback message.
-    PostMessageW(mainWindow, kTrayMessage, 0, WM_LBUTTONUP);
-    PostMessageW(mainWindow, kTrayMessage, 0, WM_LBUTTONDBLCLK);
+    // Real clicks on the icon: the shell passes them on with the callback message.
+    clickOn(icon, false);
     check(waitForTopWindow(program.id(), L"#32768", 1500) == nullptr, "a left click on the tray icon opens no menu");
 
-    PostMessageW(mainWindow, kTrayMessage, 0, WM_RBUTTONUP);
+    clickOn(icon, true);
     HWND menu = waitForTopWindow(program.id(), L"#32768", kWindowMs);
     check(menu != nullptr, "a right click on the tray icon opens the tray menu");
     if (!menu) return;
-    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    pressKey(VK_ESCAPE);
     check(waitUntil([&] { return !IsWindowVisible(menu); }, kWindowMs), "Escape dismisses the tray menu");
     Sleep(500);
     check(program.running(), "the program keeps running after the menu was dismissed");
@@ -289,23 +322,24 @@ void trayChecks(const Options& options) {
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         check(waitUntil([&] { return !IsWindow(dialog); }, kWindowMs), std::string(chord.name) + ": Cancel closes it");
         // Back to the main window for the next chord.
-        PostMessageW(mainWindow, kTrayMessage, 0, WM_RBUTTONUP);
+        clickOn(icon, true);
         HWND again = waitForTopWindow(program.id(), L"#32768", kWindowMs);
-        if (again) PostMessageW(again, WM_KEYDOWN, VK_ESCAPE, 0);
+        if (again) pressKey(VK_ESCAPE);
         waitUntil([&] { return !again || !IsWindowVisible(again); }, kWindowMs);
     }
 
-    PostMessageW(mainWindow, kTrayMessage, 0, WM_RBUTTONUP);
+    clickOn(icon, true);
     menu = waitForTopWindow(program.id(), L"#32768", kWindowMs);
     check(menu != nullptr, "the tray menu opens again");
     if (!menu) return;
     // The only item is "Exit": select it and choose it.
-    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    pressKey(VK_DOWN);
+    pressKey(VK_RETURN);
     DWORD code = 99;
     const bool ended = program.waitForExit(kStartMs, code);
     check(ended && code == 0, "choosing \"Exit\" in the tray menu ends the program with status 0",
           ended ? "status " + std::to_string(code) : "still running");
+    check(icon && waitUntil([&] { return !IsWindow(icon); }, kWindowMs), "the icon leaves the notification area");
 }
 
 void closeChecks(const Options& options) {
