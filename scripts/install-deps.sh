@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build
   libcivetweb-dev libx11-dev
   libgtest-dev libgmock-dev
-  xvfb
+  xvfb xauth
 )
 if [ "${1:-}" = "--runtime-only" ]; then
   packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
