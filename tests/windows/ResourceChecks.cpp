@@ -215,6 +215,43 @@ void checkIcon(HMODULE module, int id) {
     if (loaded) DestroyIcon(loaded);
 }
 
+// Draws the icon over white at `size` pixels and gives back one pixel.
+COLORREF drawnPixel(HMODULE module, int id, int size, int x, int y) {
+    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+    if (!icon) return CLR_INVALID;
+    HDC screen = GetDC(nullptr);
+    HDC canvas = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ old = SelectObject(canvas, bitmap);
+    RECT all = {0, 0, size, size};
+    FillRect(canvas, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    DrawIconEx(canvas, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    const COLORREF pixel = GetPixel(canvas, x, y);
+    SelectObject(canvas, old);
+    DeleteObject(bitmap);
+    DeleteDC(canvas);
+    ReleaseDC(nullptr, screen);
+    DestroyIcon(icon);
+    return pixel;
+}
+
+std::string rgb(COLORREF colour) {
+    return std::to_string(GetRValue(colour)) + "," + std::to_string(GetGValue(colour)) + "," +
+           std::to_string(GetBValue(colour));
+}
+
+void checkIconPictures(HMODULE module) {
+    // The application icon is a blue tile, the tray icon an orange disc;
+    // their corners are transparent.
+    const COLORREF tile = drawnPixel(module, 107, 32, 16, 3);
+    check(GetBValue(tile) > 150 && GetRValue(tile) < 100, "icon 107 draws as a blue tile", rgb(tile));
+    const COLORREF disc = drawnPixel(module, 108, 16, 8, 2);
+    check(GetRValue(disc) > 200 && GetGValue(disc) > 100 && GetGValue(disc) < 180 && GetBValue(disc) < 80,
+          "icon 108 draws as an orange disc at tray size", rgb(disc));
+    const COLORREF corner = drawnPixel(module, 108, 16, 0, 0);
+    check(corner == RGB(255, 255, 255), "icon 108 is transparent in its corners", rgb(corner));
+}
+
 void checkManifest(HMODULE module) {
     const Resource manifest = findResource(module, MAKEINTRESOURCEW(24) /* RT_MANIFEST */, 1);
     const std::string text = manifest.data ? std::string(reinterpret_cast<const char*>(manifest.data), manifest.size) : "";
@@ -260,6 +297,7 @@ void resourceChecks(const Options& options) {
     checkAboutBox(module);
     checkIcon(module, 107);
     checkIcon(module, 108);
+    checkIconPictures(module);
     checkManifest(module);
     FreeLibrary(module);
 }
