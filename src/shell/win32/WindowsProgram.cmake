@@ -20,10 +20,6 @@ add_executable(corvel-vst-remote WIN32
   "${CORVEL_WIN32_DIR}/MainWindow.cpp"
   "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
-get_target_property(coreSources corvel_core SOURCES)
-if(NOT "src/shell/Startup.cpp" IN_LIST coreSources)
-  target_sources(corvel-vst-remote PRIVATE "${CMAKE_SOURCE_DIR}/src/shell/Startup.cpp")
-endif()
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
   OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h")
 # The resource compiler finds resource.h, the manifest and the icons here.
