@@ -4,19 +4,26 @@
 #include "host/VST2Host.h"
 
 bool VST2Host::onBinary(std::vector<uint8_t> message) {
+    handleBinary(message);
+    // The channel joins the next block into this storage: no allocation per block.
+    ipc.reuseBinaryStorage(std::move(message));
+    return true;
+}
+
+void VST2Host::handleBinary(const std::vector<uint8_t>& message) {
     if (pendingSetState) {
         pendingSetState = false;
         requestRestore(message.data(), message.size());
-        return true;
+        return;
     }
     std::unique_lock<std::mutex> lock(pluginMutex);
-    if (!plugin) return true;
+    if (!plugin) return;
     const std::size_t channelBytes = sizeof(float) * hostBlockSize.load();
     // A short block would be read past its end: answer it, process nothing.
     if (message.size() < 2 * channelBytes) {
         lock.unlock();
         ipc.sendBinary(nullptr, 0);
-        return true;
+        return;
     }
     std::memcpy(inputChannels[0], message.data(), channelBytes);
     std::memcpy(inputChannels[1], message.data() + channelBytes, channelBytes);
@@ -24,11 +31,10 @@ bool VST2Host::onBinary(std::vector<uint8_t> message) {
     if (!output) {
         lock.unlock();
         ipc.sendBinary(nullptr, 0);
-        return true;
+        return;
     }
     std::memcpy(outputChannels[0], output->getChannel(0), channelBytes);
     std::memcpy(outputChannels[1], output->getChannel(1), channelBytes);
     lock.unlock();
     ipc.sendBinary(outputStorage, 2 * channelBytes);
-    return true;
 }

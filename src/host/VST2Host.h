@@ -65,6 +65,7 @@ public:
     bool pendingSetState = false;
 
 private:
+    void handleBinary(const std::vector<uint8_t>& message);
     void handleMidi(const std::string& message);
     void handleScan(const std::string& message, std::string& reply);
     void handleBufsize(const std::string& message, std::string& reply);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/ServerOptions.h"
+
 namespace {
 
 constexpr int finalBit = 0x80;
@@ -10,6 +12,8 @@ constexpr int opcodeBits = 0x0F;
 constexpr int opcodeClose = 8;
 constexpr uint8_t textOpcode = 1;
 constexpr uint8_t binaryOpcode = 2;
+// Room for an audio block of 4096 frames without growing.
+constexpr std::size_t reservedBinaryBytes = 32768;
 
 void printLine(const char* text) {
     std::fputs(text, stdout);
@@ -19,14 +23,15 @@ void printLine(const char* text) {
 }  // namespace
 
 IPC::IPC(uint16_t port) : port(port) {
-    binaryMessage.reserve(32768);
+    binaryMessage.reserve(reservedBinaryBytes);
 }
 
 void IPC::listen(IPCHandler* receiver) {
     handler.store(receiver);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     // Without tcp_nodelay every round trip waits on delayed acknowledgements.
-    const char* options[] = {"listening_ports", address.c_str(), "tcp_nodelay", "1", nullptr};
+    const char* options[] = {"listening_ports", address.c_str(), "tcp_nodelay",
+                             serverNoDelay() ? "1" : "0", nullptr};
     server = new CivetServer(options);
     server->addWebSocketHandler("/", this);
 }
@@ -96,14 +101,24 @@ bool IPC::textStep(const char* data, size_t length, bool final) {
 }
 
 bool IPC::binaryStep(const char* data, size_t length, bool final) {
-    binaryMessage.insert(binaryMessage.end(), data, data + length);
+    // As bytes of the vector's own type, so the append is one block copy
+    // rather than a conversion loop over every byte.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+    binaryMessage.insert(binaryMessage.end(), bytes, bytes + length);
     if (!final) return true;
     bool result = true;
     if (IPCHandler* receiver = handler.load()) {
-        result = receiver->onBinary(std::vector<uint8_t>(binaryMessage));
+        // Handed over, not copied: a handler that gives the storage back
+        // through reuseBinaryStorage keeps the audio path free of allocation.
+        result = receiver->onBinary(std::move(binaryMessage));
     }
     binaryMessage.clear();
+    if (binaryMessage.capacity() < reservedBinaryBytes) binaryMessage.reserve(reservedBinaryBytes);
     return result;
+}
+
+void IPC::reuseBinaryStorage(std::vector<uint8_t>&& storage) {
+    binaryMessage = std::move(storage);  // emptied once onBinary returns
 }
 
 void IPC::handleClose(CivetServer*, const mg_connection* conn) {

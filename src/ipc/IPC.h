@@ -30,6 +30,9 @@ public:
 
     void sendText(std::string text);
     void sendBinary(const void* data, size_t length);
+    // Gives the storage of a message handed to IPCHandler::onBinary back for
+    // joining the next one. Only from within onBinary, on the worker thread.
+    void reuseBinaryStorage(std::vector<uint8_t>&& storage);
 
     // Starts the server on 127.0.0.1:port with its handler already in place,
     // so no client is ever served without one. Throws CivetException when

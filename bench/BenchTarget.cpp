@@ -1,0 +1,43 @@
+#include "BenchTarget.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+bool parseNumber(const std::string& text, long low, long high, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && value >= low && value <= high;
+}
+
+}  // namespace
+
+std::optional<BenchTarget> parseTarget(const std::string& text) {
+    BenchTarget target;
+    std::istringstream fields(text);
+    for (std::string field; std::getline(fields, field, ',');) {
+        const size_t equals = field.find('=');
+        if (equals == std::string::npos) return std::nullopt;
+        const std::string key = field.substr(0, equals);
+        const std::string value = field.substr(equals + 1);
+        long number = 0;
+        if (key == "name") {
+            target.name = value;
+        } else if (key == "kind" && (value == "echo" || value == "host")) {
+            target.isHost = value == "host";
+        } else if (key == "port" && parseNumber(value, 1, 65535, number)) {
+            target.port = static_cast<uint16_t>(number);
+        } else if (key == "counters") {
+            target.countersPath = value;
+        } else if (key == "blocks" && parseNumber(value, 1, 10000000, number)) {
+            target.blocksPerRound = static_cast<int>(number);
+        } else if (key == "rounds" && parseNumber(value, 1, 10000000, number)) {
+            target.rounds = static_cast<int>(number);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (target.name.empty() || target.port == 0) return std::nullopt;
+    return target;
+}

@@ -1,0 +1,18 @@
+// One server that the client measures, as named on the command line:
+//   name=<label>,kind=echo|host,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct BenchTarget {
+    std::string name;
+    bool isHost = false;          // host: loads the plug-in and sets the block size
+    uint16_t port = 0;
+    std::string countersPath;     // allocation counters of a benchmark build
+    int blocksPerRound = 0;       // 0: the run's default; fewer for slow servers
+    int rounds = 0;               // 0: every round; else only the first ones
+};
+
+std::optional<BenchTarget> parseTarget(const std::string& text);

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Instructions per audio block, counted by callgrind in the echo server and
+# in the host: the whole process, the frame handler, and within the handler
+# the library's send and the plug-in, leaving the host's own work. Each server
+# runs twice, with N and 2N blocks; the difference divided by N is one
+# block's cost, free of start-up, loading and shutdown. Only user-space
+# instructions count: the kernel's share of a round trip is not in here.
+#
+#   bash bench/instructions.sh --build-dir DIR [--plugin PATH] [--expect half|any]
+#                              [--sizes 128,1024] [--blocks N]
+# KEEP_WORK=1 keeps the profiles (the folder is /tmp/corvel-instructions-*).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+plugin=""
+expect=(--expect half)
+sizes=128,1024
+blocks=500
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build=$2; shift 2 ;;
+    --plugin) plugin=$2; shift 2 ;;
+    --expect) expect=(--expect "$2"); shift 2 ;;
+    --sizes) sizes=$2; shift 2 ;;
+    --blocks) blocks=$2; shift 2 ;;
+    *) echo "unknown option: $1" >&2; exit 2 ;;
+  esac
+done
+[ -n "$plugin" ] || plugin="$build/test-plugins/test_gain.so"
+
+if ! command -v valgrind >/dev/null; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends valgrind
+fi
+
+work=$(mktemp -d /tmp/corvel-instructions-XXXXXX)
+source "$root/bench/servers.sh"
+trap 'stop_servers; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
+unset DISPLAY CORVEL_TEST_PLUGIN_LOG CORVEL_BENCH_NO_NODELAY CORVEL_BENCH_COUNTERS
+
+# profile KIND FRAMES COUNT: one server under callgrind for COUNT blocks;
+# sets $profile_out to its profile.
+profile() {
+  local kind=$1 frames=$2 count=$3
+  local out="$work/$kind-$frames-$count.callgrind"
+  local program=("$build/bench/corvel-bench-echo" @PORT@)
+  [ "$kind" = host ] && program=("$build/bench/corvel-vst-remote-bench")
+  start_server "$kind" valgrind --tool=callgrind --callgrind-out-file="$out" "${program[@]}"
+  "$build/bench/corvel-bench-client" --target "name=$kind,kind=$kind,port=$port" \
+    --plugin "$plugin" "${expect[@]}" --sizes "$frames" --blocks "$count" --rounds 1 \
+    --warmup 0 >/dev/null
+  stop_servers
+  profile_out=$out
+}
+
+# costs PROFILE: "<inclusive instructions>\t<function>\t<object>" per line,
+# with "PROGRAM TOTALS" for the whole process. A function can be listed more
+# than once (under the names of several source files): keep its largest.
+costs() {
+  callgrind_annotate --inclusive=yes --threshold=100 --auto=no "$1" 2>/dev/null |
+    awk '$1 ~ /^[0-9,]+$/ && $2 ~ /^\(/ {
+           count = $1; gsub(",", "", count)
+           line = $0; sub(/^ *[0-9,]+ *\([ 0-9.]+%\) */, "", line)
+           object = ""
+           if (match(line, / \[[^]]*\]$/)) {
+             object = substr(line, RSTART + 2, RLENGTH - 3)
+             line = substr(line, 1, RSTART - 1)
+           }
+           if (line != "PROGRAM TOTALS") sub(/^[^:]*:/, "", line)
+           if (count + 0 > best[line] + 0) best[line] = count
+           if (object != "") where[line] = object
+         }
+         END { for (line in best) printf "%s\t%s\t%s\n", best[line], line, where[line] }'
+}
+
+# per_block SMALL LARGE PATTERN [OBJECT]: the largest per-block difference in
+# inclusive cost among functions matching PATTERN (and, if given, lying in
+# OBJECT); 0 when none matches.
+per_block() {
+  awk -F '\t' -v pattern="$3" -v object="${4:-}" -v blocks="$blocks" '
+    FNR == NR { small[$2] = $1; next }
+    $2 ~ pattern && (object == "" || $3 == object) {
+      difference = ($1 - small[$2]) / blocks
+      if (!found || difference > best) best = difference
+      found = 1
+    }
+    END { printf "%d\n", found ? best : 0 }' "$1" "$2"
+}
+
+echo "## Instructions per block (callgrind, user space)"
+echo
+echo "| frames | server | whole process | frame handler | library send | plug-in | own work |"
+echo "|---:|---|---:|---:|---:|---:|---:|"
+for frames in ${sizes//,/ }; do
+  for kind in echo host; do
+    profile "$kind" "$frames" "$blocks"
+    costs "$profile_out" >"$work/small.txt"
+    profile "$kind" "$frames" $((2 * blocks))
+    costs "$profile_out" >"$work/large.txt"
+    handler='EchoChannel::handleData'
+    [ "$kind" = host ] && handler='IPC::handleData'
+    whole=$(per_block "$work/small.txt" "$work/large.txt" '^PROGRAM TOTALS$')
+    inside=$(per_block "$work/small.txt" "$work/large.txt" "$handler")
+    send=$(per_block "$work/small.txt" "$work/large.txt" '^mg_websocket_write$')
+    plug=0
+    # The plug-in's busiest entry: its process call.
+    [ "$kind" = host ] && plug=$(per_block "$work/small.txt" "$work/large.txt" . "$(realpath "$plugin")")
+    echo "| $frames | $kind | $whole | $inside | $send | $plug | $((inside - send - plug)) |"
+  done
+done

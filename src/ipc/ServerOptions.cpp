@@ -1,0 +1,5 @@
+#include "ipc/ServerOptions.h"
+
+bool serverNoDelay() {
+    return true;
+}
