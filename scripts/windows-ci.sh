@@ -55,3 +55,13 @@ export DISPLAY
 wineserver -k 2>/dev/null || true
 
 ctest --test-dir "$build" -L windows --output-on-failure -j2
+
+# The shared integration suite of a Linux build, against the Windows program:
+#   CORVEL_LINUX_BUILD=build scripts/windows-ci.sh
+# Tests of what only the Linux program has (its folders, signals, X11
+# windows) skip themselves; the Windows checks above cover those.
+if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
+    CORVEL_PROGRAM="$root/scripts/wine-run.sh $build/corvel-vst-remote.exe" \
+    CORVEL_PLUGIN_DIR="$build/test-plugins" CORVEL_PLUGIN_SUFFIX=.dll \
+        ctest --test-dir "$CORVEL_LINUX_BUILD" -L integration --output-on-failure -j3
+fi

@@ -122,3 +122,30 @@ TEST_F(AudioTest, InputsBeyondTheClientsTwoReadSilence) {
     const auto checks = linesStartingWith(log(), {"extraInputs"});
     EXPECT_EQ(checks, std::vector<std::string>(3, "extraInputs silent=1"));
 }
+
+TEST_F(AudioTest, AMonoEffectIsHeardOnBothSides) {
+    load("test_mono_effect");
+    const auto input = block(1024, -0.5f, 0.001f, 0.25f);
+    for (int round = 0; round < 2; ++round) {
+        const auto output = roundTrip(input);
+        ASSERT_EQ(output.size(), 2048u);
+        // It reads the left input; what it makes of it comes back on both sides.
+        for (std::size_t i = 0; i < 1024; ++i) {
+            ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << i;
+            ASSERT_FLOAT_EQ(output[1024 + i], 0.5f * input[i]) << i;
+        }
+    }
+}
+
+TEST_F(AudioTest, AMonoInstrumentIsHeardOnBothSidesOverEachInput) {
+    load("test_mono");
+    const auto input = block(1024, -0.5f, 0.001f, 0.25f);
+    for (int round = 0; round < 3; ++round) {
+        const auto output = roundTrip(input);
+        ASSERT_EQ(output.size(), 2048u);
+        for (std::size_t i = 0; i < 1024; ++i) {
+            ASSERT_FLOAT_EQ(output[i], 0.125f + input[i]) << i;
+            ASSERT_FLOAT_EQ(output[1024 + i], 0.125f + input[1024 + i]) << i;
+        }
+    }
+}

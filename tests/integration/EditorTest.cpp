@@ -33,6 +33,7 @@ protected:
     std::map<std::string, std::string> environment() override { return {}; }  // keeps DISPLAY
 
     void SetUp() override {
+        SKIP_UNLESS_NATIVE();  // the Windows editor windows have checks of their own
         if (!std::getenv("DISPLAY") || !screen.available())
             GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
         PluginTest::SetUp();
@@ -120,7 +121,13 @@ TEST_F(EditorTest, APluginWithoutAnEditorRectangleGetsADefaultFrame) {
     }));
 }
 
-using HeadlessTest = PluginTest;
+class HeadlessTest : public PluginTest {
+protected:
+    void SetUp() override {
+        SKIP_UNLESS_NATIVE();  // under Wine there is always a display
+        PluginTest::SetUp();
+    }
+};
 
 TEST_F(HeadlessTest, WithoutADisplayALoadStillSucceedsAndNoEditorIsOpened) {
     load("test_editor");

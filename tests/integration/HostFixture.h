@@ -14,10 +14,21 @@ namespace testing_support {
 
 inline const std::string banner = "corvel studio plugin loader\nversion 0.1.0";
 
+// No display for the Linux program; under Wine the program always needs one.
+inline std::map<std::string, std::string> headlessEnvironment() {
+    if (!ProgramUnderTest::isNative()) return {};
+    return {{"DISPLAY", ""}};
+}
+
+// Skips a test that needs the Linux program itself (its folders, signals, X11 windows).
+#define SKIP_UNLESS_NATIVE()                                                       \
+    if (!ProgramUnderTest::isNative()) GTEST_SKIP() << "checks the Linux program only"
+
 class HostTest : public ::testing::Test {
 protected:
-    // Override to give the program an environment of its own.
-    virtual std::map<std::string, std::string> environment() { return {{"DISPLAY", ""}}; }
+    // Override to give the program an environment of its own. Headless by
+    // default; under Wine the program always needs the display.
+    virtual std::map<std::string, std::string> environment() { return headlessEnvironment(); }
 
     void SetUp() override {
         program = std::make_unique<ProgramUnderTest>(environment());
@@ -27,11 +38,14 @@ protected:
             << "\nstderr:\n" << program->errors();
     }
 
+    // Every test ends the program as a client would, and expects it to end
+    // cleanly whatever the test left behind.
     void TearDown() override {
         client.disconnect();
         if (program && program->running()) {
-            program->signal(15);
-            EXPECT_EQ(program->waitExit(), 0) << "the program did not end cleanly";
+            WsClient closer;
+            if (connectClient(closer)) closer.sendText("quit");
+            EXPECT_EQ(program->waitExit(20000), 0) << "the program did not end cleanly";
         }
     }
 

@@ -57,7 +57,7 @@ TEST_F(LifecycleTest, AFailedLoadSendsNothingAndLeavesAWrapperThatAnswersEmpty) 
 TEST_F(LifecycleTest, ModulesThatAreNoPluginsFailToLoad) {
     for (const char* name : {"test_no_entry", "test_null_entry", "test_bad_magic"}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(client.sendText(std::string("load ") + testPluginPath(name + pluginSuffix())));
+        ASSERT_TRUE(client.sendText(std::string("load ") + testPluginPath(name)));
         // "getState" waits for the GUI thread, so the load has run by its
         // answer; a wrapper without a plug-in has no state to give.
         ASSERT_TRUE(client.sendText("getState"));
@@ -77,7 +77,7 @@ TEST_F(LifecycleTest, EntryPointsArePreferredInOrder) {
 }
 
 TEST_F(LifecycleTest, TooManyOutputsFailWithoutAnOpcodeAndAreClosedAtUnload) {
-    ASSERT_TRUE(client.sendText("load " + testPluginPath("test_outputs65" + pluginSuffix())));
+    ASSERT_TRUE(client.sendText("load " + testPluginPath("test_outputs65")));
     ASSERT_TRUE(client.sendText("getState"));
     EXPECT_EQ(client.receiveText(), "state failed");  // the load has run, and failed
     EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
@@ -103,8 +103,8 @@ TEST_F(LifecycleTest, ClosingTheConnectionUnloadsThePlugin) {
 }
 
 TEST_F(LifecycleTest, TwoQuickLoadsLoadBothPathsInOrder) {
-    const std::string first = testPluginPath("test_gain" + pluginSuffix());
-    const std::string second = testPluginPath("test_latency64" + pluginSuffix());
+    const std::string first = testPluginPath("test_gain");
+    const std::string second = testPluginPath("test_latency64");
     ASSERT_TRUE(client.sendText("load " + first));
     ASSERT_TRUE(client.sendText("load " + second));
     EXPECT_EQ(client.receiveText(10000), "ready");

@@ -13,12 +13,10 @@ class PluginTest : public HostTest {
 protected:
     // Loads a test plug-in and checks the two replies of a good load.
     void load(const std::string& name, int latency = 0) {
-        ASSERT_TRUE(client.sendText("load " + testPluginPath(name + pluginSuffix())));
+        ASSERT_TRUE(client.sendText("load " + testPluginPath(name)));
         EXPECT_EQ(client.receiveText(10000), "ready");
         EXPECT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n" + std::to_string(latency));
     }
-
-    static std::string pluginSuffix() { return CORVEL_TEST_PLUGIN_SUFFIX; }
 
     // A block of two channels: left[i] = leftStart + i * step, right constant.
     static std::vector<float> block(uint32_t frames, float leftStart, float step, float right) {

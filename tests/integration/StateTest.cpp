@@ -62,7 +62,7 @@ TEST_F(StateTest, APluginWithoutChunksAnswersStateFailedAndIgnoresABlob) {
 }
 
 TEST_F(StateTest, ALoadFollowedAtOnceByGetStateReadsTheNewPlugin) {
-    ASSERT_TRUE(client.sendText("load " + testPluginPath("test_chunks" + pluginSuffix())));
+    ASSERT_TRUE(client.sendText("load " + testPluginPath("test_chunks")));
     ASSERT_TRUE(client.sendText("getState"));
     EXPECT_EQ(client.receiveText(10000), "ready");
     EXPECT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n0");

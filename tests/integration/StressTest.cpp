@@ -9,8 +9,8 @@ using namespace testing_support;
 using StressTest = PluginTest;
 
 TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) {
-    const std::string plugins[] = {testPluginPath("test_gain" + pluginSuffix()),
-                                   testPluginPath("test_chunks" + pluginSuffix())};
+    const std::string plugins[] = {testPluginPath("test_gain"),
+                                   testPluginPath("test_chunks")};
     const uint32_t sizes[] = {64, 128, 256, 1024};
     std::mt19937 random(7);
     uint32_t frames = 1024;

@@ -37,10 +37,20 @@ std::string ProgramUnderTest::command() {
     return CORVEL_PROGRAM_PATH;
 }
 
+bool ProgramUnderTest::isNative() {
+    const char* program = std::getenv("CORVEL_PROGRAM");
+    return !program || !*program;
+}
+
+std::string testPluginSuffix() {
+    if (const char* suffix = std::getenv("CORVEL_PLUGIN_SUFFIX"); suffix && *suffix) return suffix;
+    return CORVEL_TEST_PLUGIN_SUFFIX;
+}
+
 std::string testPluginPath(const std::string& name) {
-    if (const char* folder = std::getenv("CORVEL_PLUGIN_DIR"); folder && *folder)
-        return std::string(folder) + "/" + name;
-    return std::string(CORVEL_TEST_PLUGIN_DIR) + "/" + name;
+    const char* folder = std::getenv("CORVEL_PLUGIN_DIR");
+    return std::string(folder && *folder ? folder : CORVEL_TEST_PLUGIN_DIR) + "/" + name +
+           testPluginSuffix();
 }
 
 uint16_t ProgramUnderTest::freePort() {

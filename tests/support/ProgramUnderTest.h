@@ -48,6 +48,9 @@ public:
     // The program: CORVEL_PROGRAM from the environment when set (for example
     // "wine /path/corvel-vst-remote.exe"), else the build's executable.
     static std::string command();
+    // False when the program under test is the Windows build under Wine:
+    // there it always has a display, and signals do not end it cleanly.
+    static bool isNative();
 
 private:
     void readStream(int fd, std::string& into);
@@ -65,7 +68,9 @@ private:
     std::thread stderrReader;
 };
 
-// Loads a test plug-in library by name from the build's plug-in folder.
+// A test plug-in's path, given its name without the file ending; the
+// folder and ending can be pointed at the Windows build's plug-ins.
 std::string testPluginPath(const std::string& name);
+std::string testPluginSuffix();
 
 }  // namespace testing_support
