@@ -1,0 +1,630 @@
+// Corvel VST/Remote client: talks to the companion program over its WebSocket
+// and turns its replies back into answers to the calls that caused them.
+// No dependencies; runs in browsers and in Node (with a WebSocket class passed in).
+
+/** Where the companion listens; it only ever listens on the loopback address. */
+export const DEFAULT_URL = 'ws://127.0.0.1:9001/';
+
+const BANNER_FIRST_LINE = 'corvel studio plugin loader';
+const LATENCY_PREFIX = 'fixedCompensationDelaySamp\n';
+const MAX_BLOCK_SIZE = 16384;
+const DEFAULT_BLOCK_SIZE = 1024;
+const DEFAULT_SAMPLE_RATE = 44100;
+
+const LITTLE_ENDIAN = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
+
+/**
+ * Why a call failed.
+ * - `unreachable`: no connection could be opened;
+ * - `protocol`: the other side did not answer as the companion does;
+ * - `closed`: the connection ended before the answer came;
+ * - `timeout`: no answer in time (a failed load sends none);
+ * - `busy`: a load is already under way;
+ * - `argument`: the call's arguments cannot be sent.
+ * @typedef {'unreachable'|'protocol'|'closed'|'timeout'|'busy'|'argument'} CorvelErrorCode
+ */
+
+/** An error of this client, with a machine-readable `code`. */
+export class CorvelError extends Error {
+  /**
+   * @param {CorvelErrorCode} code
+   * @param {string} message
+   */
+  constructor(code, message) {
+    super(message);
+    this.name = 'CorvelError';
+    /** @type {CorvelErrorCode} */
+    this.code = code;
+  }
+}
+
+/** Fired once when the connection has ended, whoever ended it. */
+export class CorvelCloseEvent extends Event {
+  /**
+   * @param {number} code WebSocket close code (1006: ended without a close frame)
+   * @param {string} reason
+   */
+  constructor(code, reason) {
+    super('close');
+    this.code = code;
+    this.reason = reason;
+  }
+}
+
+/** Fired for every plug-in that finished loading, also one whose load() gave up waiting. */
+export class CorvelLoadedEvent extends Event {
+  /** @param {number} latency the plug-in's latency in samples */
+  constructor(latency) {
+    super('loaded');
+    this.latency = latency;
+  }
+}
+
+/** Fired for a message the client cannot place; it is otherwise ignored. */
+export class CorvelUnexpectedEvent extends Event {
+  /** @param {string|ArrayBuffer} data */
+  constructor(data) {
+    super('unexpected');
+    this.data = data;
+  }
+}
+
+/**
+ * One MIDI event: status, two data bytes and, optionally, the frame within
+ * the next processed block at which it happens.
+ * @typedef {[number, number, number] | [number, number, number, number] |
+ *   {status: number, data1: number, data2: number, offset?: number}} MidiEvent
+ */
+
+/**
+ * A processed block: one array per channel, `blockSize` samples each.
+ * @typedef {{left: Float32Array, right: Float32Array}} StereoBlock
+ */
+
+/**
+ * @typedef {object} ConnectOptions
+ * @property {typeof WebSocket} [WebSocket] the WebSocket class (default: the global one;
+ *   in Node pass the `ws` package's)
+ * @property {number} [timeoutMs=10000] how long to wait for the greeting
+ * @property {number} [attempts=3] connection attempts; a page that was just reloaded may
+ *   find its previous connection still being closed, and the companion serves one at a time
+ * @property {number} [retryDelayMs=300]
+ * @property {number} [blockSize=1024] frames per block, sent on connect
+ * @property {number} [sampleRate=44100] sent on connect
+ */
+
+/**
+ * A connection to the companion. Create it with {@link CorvelClient.connect}.
+ *
+ * Every command returns a promise. Commands that the companion answers
+ * resolve with the answer; the others resolve once the command is sent.
+ * Answers are matched to calls by the client, so calls may overlap freely,
+ * with one exception: one load() at a time.
+ *
+ * Events: `close` ({@link CorvelCloseEvent}), `loaded` ({@link CorvelLoadedEvent}),
+ * `ready` (a plain Event for each "ready" the companion sends),
+ * `unexpected` ({@link CorvelUnexpectedEvent}).
+ */
+export class CorvelClient extends EventTarget {
+  /** @type {WebSocket} */ #socket;
+  #version = '';
+  #blockSize = DEFAULT_BLOCK_SIZE;
+  #sampleRate = DEFAULT_SAMPLE_RATE;
+  #open = true;
+  // Without a plug-in wrapper the host answers neither audio nor getState.
+  // Its GUI thread has one from the moment it handles a load (even a failed
+  // one) until an unload; the thread that answers audio can rely on one
+  // only once a load has been confirmed, as reloads swap wrappers in place.
+  #loadSent = false;
+  #wrapperCertain = false;
+  /** @type {number|null} */ #latency = null;
+  /** @type {{resolve: (latency: number) => void, reject: (e: Error) => void, timer: any}|null} */
+  #pendingLoad = null;
+  /** @type {Array<{resolve: (v: StereoBlock|null) => void, reject: (e: Error) => void, frames: number}>} */
+  #pendingBlocks = [];
+  /** @type {Array<{resolve: (v: boolean) => void, reject: (e: Error) => void}>} */
+  #pendingBypass = [];
+  /** @type {Array<{resolve: (v: string[]) => void, reject: (e: Error) => void}>} */
+  #pendingScans = [];
+  /** @type {Array<{resolve: (v: Uint8Array|null) => void, reject: (e: Error) => void}>} */
+  #pendingStates = [];
+  #stateFollows = false;
+  /** @type {Promise<CorvelCloseEvent>} */ #closed;
+  /** @type {(event: CorvelCloseEvent) => void} */ #closedResolve = () => {};
+
+  /**
+   * Opens a connection and waits for the companion's greeting.
+   * @param {string} [url] default `ws://127.0.0.1:9001/`
+   * @param {ConnectOptions} [options]
+   * @returns {Promise<CorvelClient>}
+   */
+  static async connect(url = DEFAULT_URL, options = {}) {
+    checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
+    checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+    const attempts = Math.max(1, options.attempts ?? 3);
+    let lastError = null;
+    for (let attempt = 1; attempt <= attempts; attempt++) {
+      try {
+        const { socket, banner } = await openSocket(url, options);
+        return new CorvelClient(socket, banner, options);
+      } catch (error) {
+        lastError = error;
+        if (!(error instanceof CorvelError) || error.code !== 'unreachable') throw error;
+        if (attempt < attempts) await delay(options.retryDelayMs ?? 300);
+      }
+    }
+    throw lastError;
+  }
+
+  /**
+   * Use {@link CorvelClient.connect}.
+   * @param {WebSocket} socket an open socket whose greeting was read
+   * @param {string} banner
+   * @param {ConnectOptions} options
+   */
+  constructor(socket, banner, options) {
+    super();
+    this.#socket = socket;
+    this.#version = banner.slice(banner.indexOf('\nversion ') + 9);
+    this.#closed = new Promise((resolve) => { this.#closedResolve = resolve; });
+    socket.onmessage = (event) => this.#receive(event.data);
+    socket.onclose = (event) => this.#ended(event.code, event.reason);
+    socket.onerror = () => {};
+    // Both settings outlive connections on the host: start from known ones.
+    this.#setBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
+    this.#setSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+  }
+
+  /** The companion's version, from its greeting. */
+  get version() { return this.#version; }
+  /** Frames per channel in every block that {@link process} takes and gives. */
+  get blockSize() { return this.#blockSize; }
+  get sampleRate() { return this.#sampleRate; }
+  /** True until the connection has ended. */
+  get connected() { return this.#open; }
+  /** True while a plug-in whose load was confirmed is in place. */
+  get loaded() { return this.#latency !== null; }
+  /** The loaded plug-in's latency in samples, or null. */
+  get latency() { return this.#latency; }
+  /** Resolves when the connection has ended. */
+  get closed() { return this.#closed; }
+
+  /**
+   * Lists the plug-in files in the companion's plug-in folders and, if given, in `folder`.
+   * @param {string} [folder]
+   * @returns {Promise<string[]>}
+   */
+  scan(folder = '') {
+    if (typeof folder !== 'string' || folder.includes('\0')) {
+      return Promise.reject(new CorvelError('argument', 'the folder must be a string without 0 characters'));
+    }
+    return this.#ask(this.#pendingScans, folder ? `scanVSTs ${folder}` : 'scanVSTs');
+  }
+
+  /**
+   * Loads a plug-in, replacing the current one, and resolves to its latency in
+   * samples. A failed load sends no answer, so failure shows as a timeout.
+   * A plug-in that finishes loading after its load() gave up is reported by a
+   * `loaded` event; a load started in the meantime cannot tell that answer
+   * from its own, so give slow plug-ins a longer timeout instead.
+   * @param {string} path a path as {@link scan} lists it
+   * @param {{timeoutMs?: number}} [options] default 10000
+   * @returns {Promise<number>}
+   */
+  load(path, options = {}) {
+    if (!this.#open) return Promise.reject(closedError());
+    if (typeof path !== 'string' || !path || path.includes('\0')) {
+      return Promise.reject(new CorvelError('argument', 'load needs a plug-in path'));
+    }
+    if (this.#pendingLoad) {
+      return Promise.reject(new CorvelError('busy', 'another load is still under way'));
+    }
+    const timeoutMs = options.timeoutMs ?? 10000;
+    return new Promise((resolve, reject) => {
+      const timer = setTimeout(() => {
+        this.#pendingLoad = null;
+        reject(new CorvelError('timeout', `no answer to loading ${path} within ${timeoutMs} ms: ` +
+          'the file is missing, is not a plug-in this companion can load, or takes longer to start'));
+      }, timeoutMs);
+      this.#pendingLoad = { resolve, reject, timer };
+      this.#send(`load ${path}`);
+      this.#loadSent = true;
+      this.#latency = null;
+    });
+  }
+
+  /** Unloads the plug-in and closes its editor. */
+  unload() {
+    return this.#tell(() => {
+      this.#send('unload');
+      this.#loadSent = false;
+      this.#wrapperCertain = false;
+      this.#latency = null;
+    });
+  }
+
+  /**
+   * Sends one block through the plug-in. Resolves to the processed block, or
+   * to null when the block was not processed (no plug-in, plug-in off or still loading).
+   * @param {Float32Array} left `blockSize` samples
+   * @param {Float32Array} right `blockSize` samples
+   * @returns {Promise<StereoBlock|null>}
+   */
+  process(left, right) {
+    if (!this.#open) return Promise.reject(closedError());
+    const frames = this.#blockSize;
+    if (!(left instanceof Float32Array) || !(right instanceof Float32Array) ||
+        left.length !== frames || right.length !== frames) {
+      return Promise.reject(new CorvelError('argument',
+        `process takes two Float32Arrays of ${frames} samples (the block size)`));
+    }
+    // Where the host might have no wrapper it would drop the block unanswered.
+    if (!this.#wrapperCertain) return Promise.resolve(null);
+    return new Promise((resolve, reject) => {
+      this.#pendingBlocks.push({ resolve, reject, frames });
+      this.#socket.send(encodeBlock(left, right));
+    });
+  }
+
+  /**
+   * Queues MIDI events for the next processed block.
+   * @param {MidiEvent[]} events
+   */
+  midi(events) {
+    return this.#tell(() => {
+      if (!Array.isArray(events)) throw new CorvelError('argument', 'midi takes an array of events');
+      if (events.length > 0) this.#send('midi ' + events.map(formatMidiEvent).join(''));
+    });
+  }
+
+  /**
+   * Switches the plug-in off: blocks come back unprocessed (null).
+   * @returns {Promise<boolean>} true, the bypass state the companion confirmed
+   */
+  suspend() { return this.#ask(this.#pendingBypass, 'suspend'); }
+
+  /**
+   * Switches the plug-in on again.
+   * @returns {Promise<boolean>} false, the bypass state the companion confirmed
+   */
+  resume() { return this.#ask(this.#pendingBypass, 'resume'); }
+
+  /** @param {number} hz a whole number above 0; reaches the plug-in at once and at every load */
+  setSampleRate(hz) {
+    return this.#tell(() => this.#setSampleRate(hz));
+  }
+
+  /** @param {number} frames 1 to 16384; every later {@link process} call uses this size */
+  setBlockSize(frames) {
+    return this.#tell(() => this.#setBlockSize(frames));
+  }
+
+  /**
+   * Reads the plug-in's state.
+   * @returns {Promise<Uint8Array|null>} the bytes, or null without a plug-in or
+   *   when the plug-in keeps no state
+   */
+  getState() {
+    if (this.#open && !this.#loadSent) return Promise.resolve(null);
+    return this.#ask(this.#pendingStates, 'getState');
+  }
+
+  /**
+   * Restores a state read with {@link getState}. The plug-in stays off
+   * afterwards until {@link resume}.
+   * @param {Uint8Array|ArrayBuffer} bytes
+   */
+  setState(bytes) {
+    const data = bytes instanceof ArrayBuffer ? new Uint8Array(bytes) : bytes;
+    if (!(data instanceof Uint8Array)) {
+      return Promise.reject(new CorvelError('argument', 'setState takes a Uint8Array or an ArrayBuffer'));
+    }
+    // The two messages must follow each other: the host takes the next
+    // binary message as the state.
+    return this.#tell(() => {
+      this.#send('setState');
+      this.#socket.send(data);
+    });
+  }
+
+  /** Shows the plug-in's editor window on the companion's screen. */
+  showGui() {
+    return this.#tell(() => this.#send('showGui'));
+  }
+
+  /**
+   * Ends the companion program.
+   * @returns {Promise<CorvelCloseEvent>} resolves when the connection has ended
+   */
+  quit() {
+    if (!this.#open) return Promise.reject(closedError());
+    this.#send('quit');
+    return this.#closed;
+  }
+
+  /**
+   * Closes the connection; the companion unloads the plug-in.
+   * @returns {Promise<CorvelCloseEvent>}
+   */
+  close() {
+    if (this.#open) this.#socket.close(1000);
+    return this.#closed;
+  }
+
+  // --- sending --------------------------------------------------------------
+
+  #send(text) {
+    this.#socket.send(text);
+  }
+
+  /** Runs a command that gets no answer. */
+  #tell(action) {
+    if (!this.#open) return Promise.reject(closedError());
+    try {
+      action();
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    return Promise.resolve();
+  }
+
+  /** Sends a command whose answer comes in order among those of its kind. */
+  #ask(queue, text) {
+    if (!this.#open) return Promise.reject(closedError());
+    return new Promise((resolve, reject) => {
+      queue.push({ resolve, reject });
+      this.#send(text);
+    });
+  }
+
+  #setBlockSize(frames) {
+    checkBlockSize(frames);
+    // A "ready" comes back only while a plug-in is in place, so none is awaited.
+    this.#send(`bufsize ${frames}`);
+    this.#blockSize = frames;
+  }
+
+  #setSampleRate(hz) {
+    checkSampleRate(hz);
+    this.#send(`sampleRate ${hz}`);
+    this.#sampleRate = hz;
+  }
+
+  // --- receiving ------------------------------------------------------------
+
+  /** @param {string|ArrayBuffer} data */
+  #receive(data) {
+    if (typeof data === 'string') {
+      this.#receiveText(data);
+    } else {
+      this.#receiveBinary(data);
+    }
+  }
+
+  /** @param {string} text */
+  #receiveText(text) {
+    if (text === 'ready') {
+      // Sent after a load and after a block-size change; the load's answer
+      // that counts is the latency right after it.
+      this.dispatchEvent(new Event('ready'));
+    } else if (text.startsWith(LATENCY_PREFIX)) {
+      this.#loaded(Number.parseInt(text.slice(LATENCY_PREFIX.length), 10));
+    } else if (text === 'bypass\ntrue' || text === 'bypass\nfalse') {
+      this.#settle(this.#pendingBypass, text, text === 'bypass\ntrue');
+    } else if (text === 'state') {
+      this.#stateFollows = true;
+    } else if (text === 'state failed') {
+      this.#settle(this.#pendingStates, text, null);
+    } else if (text.startsWith('[')) {
+      let paths;
+      try {
+        paths = JSON.parse(text);
+      } catch {
+        const waiter = this.#pendingScans.shift();
+        if (waiter) waiter.reject(new CorvelError('protocol', `unreadable plug-in list: ${text}`));
+        else this.dispatchEvent(new CorvelUnexpectedEvent(text));
+        return;
+      }
+      this.#settle(this.#pendingScans, text, paths);
+    } else {
+      this.dispatchEvent(new CorvelUnexpectedEvent(text));
+    }
+  }
+
+  /** @param {ArrayBuffer} data */
+  #receiveBinary(data) {
+    if (this.#stateFollows) {
+      this.#stateFollows = false;
+      this.#settle(this.#pendingStates, data, new Uint8Array(data));
+      return;
+    }
+    const waiter = this.#pendingBlocks.shift();
+    if (!waiter) {
+      this.dispatchEvent(new CorvelUnexpectedEvent(data));
+    } else if (data.byteLength === 0) {
+      waiter.resolve(null);
+    } else if (data.byteLength !== 8 * waiter.frames) {
+      waiter.reject(new CorvelError('protocol',
+        `a block of ${waiter.frames} frames came back with ${data.byteLength} bytes`));
+    } else {
+      waiter.resolve(decodeBlock(data, waiter.frames));
+    }
+  }
+
+  /** Answers the oldest caller waiting in `queue`, if any. */
+  #settle(queue, data, value) {
+    const waiter = queue.shift();
+    if (waiter) waiter.resolve(value);
+    else this.dispatchEvent(new CorvelUnexpectedEvent(data));
+  }
+
+  #loaded(latency) {
+    this.#wrapperCertain = true;
+    this.#latency = latency;
+    const pending = this.#pendingLoad;
+    this.#pendingLoad = null;
+    if (pending) {
+      clearTimeout(pending.timer);
+      pending.resolve(latency);
+    }
+    this.dispatchEvent(new CorvelLoadedEvent(latency));
+  }
+
+  #ended(code, reason) {
+    if (!this.#open) return;
+    this.#open = false;
+    this.#wrapperCertain = false;
+    this.#latency = null;
+    const error = closedError();
+    if (this.#pendingLoad) {
+      clearTimeout(this.#pendingLoad.timer);
+      this.#pendingLoad.reject(error);
+      this.#pendingLoad = null;
+    }
+    for (const queue of [this.#pendingBlocks, this.#pendingBypass, this.#pendingScans, this.#pendingStates]) {
+      for (const waiter of queue.splice(0)) waiter.reject(error);
+    }
+    const event = new CorvelCloseEvent(code, reason);
+    this.#closedResolve(event);
+    this.dispatchEvent(event);
+  }
+}
+
+// --- helpers ------------------------------------------------------------------
+
+/**
+ * Opens a socket and reads the greeting.
+ * @param {string} url
+ * @param {ConnectOptions} options
+ * @returns {Promise<{socket: WebSocket, banner: string}>}
+ */
+function openSocket(url, options) {
+  const Socket = options.WebSocket ?? globalThis.WebSocket;
+  if (!Socket) {
+    return Promise.reject(new CorvelError('argument',
+      'no WebSocket class here: pass one as options.WebSocket (in Node, the ws package)'));
+  }
+  return new Promise((resolve, reject) => {
+    let socket;
+    try {
+      socket = new Socket(url);
+    } catch (error) {
+      reject(new CorvelError('argument', `cannot open ${url}: ${error.message}`));
+      return;
+    }
+    socket.binaryType = 'arraybuffer';
+    let settled = false;
+    const fail = (error) => {
+      if (settled) return;
+      settled = true;
+      clearTimeout(timer);
+      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
+      if (socket.readyState <= 1) socket.close();
+      reject(error);
+    };
+    const timer = setTimeout(() => fail(new CorvelError('timeout',
+      `${url} did not greet within ${options.timeoutMs ?? 10000} ms`)), options.timeoutMs ?? 10000);
+    let opened = false;
+    socket.onopen = () => { opened = true; };
+    socket.onmessage = (event) => {
+      const banner = event.data;
+      if (typeof banner !== 'string' || !banner.startsWith(BANNER_FIRST_LINE + '\nversion ')) {
+        fail(new CorvelError('protocol', `${url} is not the Corvel VST/Remote companion`));
+        return;
+      }
+      settled = true;
+      clearTimeout(timer);
+      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
+      resolve({ socket, banner });
+    };
+    socket.onclose = () => fail(opened
+      ? new CorvelError('closed', `${url} closed the connection before greeting`)
+      : new CorvelError('unreachable', unreachableMessage(url)));
+    socket.onerror = () => {};
+  });
+}
+
+function unreachableMessage(url) {
+  let text = `cannot connect to ${url}: the companion is not running, another page or ` +
+    'program is connected to it (it serves one at a time)';
+  // Only pages not on the loopback address need the browser's permission.
+  const page = globalThis.location;
+  if (page && !isLoopback(page.hostname)) {
+    text += ', or the browser keeps this site from reaching your computer: ' +
+      'allow "local network access" for this site in the browser\'s site settings';
+  }
+  return text;
+}
+
+function isLoopback(hostname) {
+  return hostname === 'localhost' || hostname === '[::1]' || hostname.startsWith('127.');
+}
+
+function closedError() {
+  return new CorvelError('closed', 'the connection to the companion has ended');
+}
+
+function checkBlockSize(frames) {
+  if (!Number.isInteger(frames) || frames < 1 || frames > MAX_BLOCK_SIZE) {
+    throw new CorvelError('argument', `block size must be a whole number from 1 to ${MAX_BLOCK_SIZE}`);
+  }
+}
+
+function checkSampleRate(hz) {
+  if (!Number.isInteger(hz) || hz < 1 || hz > 0x7fffffff) {
+    throw new CorvelError('argument', 'sample rate must be a whole number of hertz above 0');
+  }
+}
+
+/** @param {MidiEvent} event */
+function formatMidiEvent(event) {
+  const numbers = Array.isArray(event)
+    ? event
+    : [event.status, event.data1, event.data2, ...(event.offset === undefined ? [] : [event.offset])];
+  if (numbers.length !== 3 && numbers.length !== 4) {
+    throw new CorvelError('argument', 'a MIDI event has a status, two data bytes and an optional offset');
+  }
+  numbers.forEach((value, index) => {
+    const limit = index < 3 ? 255 : 0x7fffffff;
+    if (!Number.isInteger(value) || value < 0 || value > limit) {
+      throw new CorvelError('argument', `MIDI event value ${value} is not a whole number from 0 to ${limit}`);
+    }
+  });
+  return numbers.join(' ') + '|';
+}
+
+/** Two planar little-endian channels in one message. */
+function encodeBlock(left, right) {
+  const frames = left.length;
+  if (LITTLE_ENDIAN) {
+    const samples = new Float32Array(2 * frames);
+    samples.set(left);
+    samples.set(right, frames);
+    return samples.buffer;
+  }
+  const view = new DataView(new ArrayBuffer(8 * frames));
+  for (let i = 0; i < frames; i++) {
+    view.setFloat32(4 * i, left[i], true);
+    view.setFloat32(4 * (frames + i), right[i], true);
+  }
+  return view.buffer;
+}
+
+/** @returns {StereoBlock} */
+function decodeBlock(buffer, frames) {
+  if (LITTLE_ENDIAN) {
+    return { left: new Float32Array(buffer, 0, frames), right: new Float32Array(buffer, 4 * frames, frames) };
+  }
+  const view = new DataView(buffer);
+  const left = new Float32Array(frames);
+  const right = new Float32Array(frames);
+  for (let i = 0; i < frames; i++) {
+    left[i] = view.getFloat32(4 * i, true);
+    right[i] = view.getFloat32(4 * (frames + i), true);
+  }
+  return { left, right };
+}
+
+function delay(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
+}
