@@ -61,6 +61,9 @@ ctest --test-dir "$build" -L windows --output-on-failure -j2
 # Tests of what only the Linux program has (its folders, signals, X11
 # windows) skip themselves; the Windows checks above cover those.
 if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
+    # A server started by the first program would inherit the test's output
+    # pipes; start one of its own that lives until the cleanup.
+    wineserver -p </dev/null >/dev/null 2>&1
     CORVEL_PROGRAM="$root/scripts/wine-run.sh $build/corvel-vst-remote.exe" \
     CORVEL_PLUGIN_DIR="$build/test-plugins" CORVEL_PLUGIN_SUFFIX=.dll \
         ctest --test-dir "$CORVEL_LINUX_BUILD" -L integration --output-on-failure -j3

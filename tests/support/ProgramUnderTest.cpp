@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -85,17 +86,28 @@ ProgramUnderTest::~ProgramUnderTest() {
         kill(pid, SIGKILL);
         waitExit(5000);
     }
+    stopReading.store(true);
     if (stdoutReader.joinable()) stdoutReader.join();
     if (stderrReader.joinable()) stderrReader.join();
     unlink(logPath.c_str());
 }
 
 void ProgramUnderTest::readStream(int fd, std::string& into) {
+    // A child of the program (Wine's server, say) may keep the pipe open
+    // long after the program has gone, so reading also ends when told to.
     char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
-        std::lock_guard<std::mutex> lock(outputMutex);
-        into.append(buffer, static_cast<std::size_t>(got));
-        outputChanged.notify_all();
+    for (;;) {
+        pollfd watched{fd, POLLIN, 0};
+        const int ready = poll(&watched, 1, 100);
+        if (ready > 0) {
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got <= 0) break;
+            std::lock_guard<std::mutex> lock(outputMutex);
+            into.append(buffer, static_cast<std::size_t>(got));
+            outputChanged.notify_all();
+        } else if (stopReading.load()) {
+            break;
+        }
     }
     close(fd);
 }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -64,6 +65,7 @@ private:
     std::condition_variable outputChanged;
     std::string stdoutText;
     std::string stderrText;
+    std::atomic<bool> stopReading{false};
     std::thread stdoutReader;
     std::thread stderrReader;
 };
