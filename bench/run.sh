@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmark, starts a bare echo server, the host and the host with
 # the library's default options on free loopback ports, times audio round
-# trips through all three side by side, then counts instructions per block
+# trips through all three side by side, and counts instructions per block
 # under callgrind. Prints one table; docs/performance.md explains it.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
@@ -64,15 +64,17 @@ if [ $smoke = 1 ]; then
   default_turns="blocks=5,rounds=2"
 fi
 
-echo "## Round trip per audio block"
-echo
+instruction_args=()
+if [ $instructions = 1 ]; then
+  echo "Counting instructions under callgrind (a minute or two)..." >&2
+  bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
+    --rows "$work/instructions.tsv" >"$work/instructions.md"
+  instruction_args=(--instructions "$work/instructions.tsv")
+fi
+
+echo "Timing round trips..." >&2
 "$build/bench/corvel-bench-client" \
   --target "name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters" \
   --target "name=host,kind=host,port=$host_port,counters=$work/host.counters" \
   --target "name=host without tcp_nodelay,kind=host,port=$default_port,counters=$work/default.counters,$default_turns" \
-  --plugin "$plugin" "${expect[@]}" "${client_args[@]}"
-
-if [ $instructions = 1 ]; then
-  echo
-  bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}"
-fi
+  --plugin "$plugin" "${expect[@]}" "${instruction_args[@]}" "${client_args[@]}"
