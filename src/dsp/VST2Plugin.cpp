@@ -139,11 +139,13 @@ AudioBuffer* VST2Plugin::process(float* const* inputs) {
     const uint32_t frames = hostBlockSize.load();
     float** in = const_cast<float**>(inputListFor(inputs));
     if (effect->flags & effFlagsCanReplacing) {
-        // A plug-in with fewer than two outputs never writes the rest; start
-        // those from silence or the input mixed in below adds up block by block.
-        for (int32_t c = std::max(effect->numOutputs, 0); c < 2; ++c)
-            std::fill_n(outputPointers[c], frames, 0.0f);
+        // A plug-in without outputs never writes them; start from silence or
+        // the input mixed in below adds up block by block.
+        if (effect->numOutputs <= 0) {
+            for (int c = 0; c < 2; ++c) std::fill_n(outputPointers[c], frames, 0.0f);
+        }
         effect->processReplacing(effect, in, outputPointers, static_cast<int32_t>(frames));
+        spreadMonoOutput(frames);
         if (effect->numInputs == 0 || (effect->flags & effFlagsIsSynth)) {
             for (int c = 0; c < 2; ++c) {
                 float* out = outputPointers[c];
@@ -156,9 +158,15 @@ AudioBuffer* VST2Plugin::process(float* const* inputs) {
         for (std::size_t c = 0; c < outputBuffers.channels.size(); ++c)
             std::fill_n(outputPointers[c], frames, 0.0f);
         effect->process(effect, in, outputPointers, static_cast<int32_t>(frames));
+        spreadMonoOutput(frames);
     }
     clearEvents();
     return &outputBuffers;
+}
+
+void VST2Plugin::spreadMonoOutput(uint32_t frames) {
+    // One output is a mono source: users expect to hear it on both sides.
+    if (effect->numOutputs == 1) std::copy_n(outputPointers[0], frames, outputPointers[1]);
 }
 
 void VST2Plugin::clearEvents() {

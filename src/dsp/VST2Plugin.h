@@ -65,6 +65,7 @@ private:
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
     float* const* inputListFor(float* const* inputs);
+    void spreadMonoOutput(uint32_t frames);
 
     std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
 };

@@ -34,6 +34,8 @@ void IPC::listen(IPCHandler* receiver) {
                              serverNoDelay() ? "1" : "0", nullptr};
     server = new CivetServer(options);
     server->addWebSocketHandler("/", this);
+    // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
+    server->addHandler("/", page);
 }
 
 IPC::~IPC() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ipc/IPCHandler.h"
+#include "ipc/TestPage.h"
 
 class IPC : public CivetWebSocketHandler {
 public:
@@ -57,4 +58,5 @@ private:
     const mg_connection* owner = nullptr;  // the accepted client, from handshake to close
     std::mutex sendMutex;                   // guards connection against a concurrent close
     uint16_t port;
+    TestPage page;  // outlives the server, which is deleted in stop()
 };

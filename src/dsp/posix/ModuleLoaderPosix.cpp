@@ -7,7 +7,17 @@ namespace Vexa::DSP {
 ModuleHandle openModule(const std::string& path) {
     // Local binding keeps two plug-ins' symbols (every one exports "main")
     // from resolving into each other.
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ModuleHandle module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // GObject is never unloaded and keeps every type registered with it, so
+    // a toolkit built on it (GTK) that is unloaded and loaded again finds
+    // its types taken and crashes. A module that brings GObject with it
+    // (the lookup covers its dependencies) therefore stays loaded, and with
+    // it its toolkit; loading it again reuses it.
+    if (module && dlsym(module, "g_type_register_static")) {
+        if (ModuleHandle pin = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
+            dlclose(pin);
+    }
+    return module;
 }
 
 void* findModuleSymbol(ModuleHandle module, const char* name) {

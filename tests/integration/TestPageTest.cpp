@@ -1,0 +1,97 @@
+// The built-in test page: plain HTTP beside the WebSocket on the same path.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "HostFixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+// One HTTP/1.1 request over a fresh connection; the whole response as sent.
+std::string httpRequest(uint16_t port, const std::string& method, const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string response;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                    std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            char buffer[65536];
+            pollfd watched{fd, POLLIN, 0};
+            while (poll(&watched, 1, 10000) > 0) {
+                const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                response.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    close(fd);
+    return response;
+}
+
+std::string body(const std::string& response) {
+    const auto end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+bool hasHeader(const std::string& response, const std::string& line) {
+    return response.substr(0, response.find("\r\n\r\n")).find("\r\n" + line + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+using TestPageTest = HostTest;
+
+TEST_F(TestPageTest, ServesThePageOnTheRootWhileAClientIsConnected) {
+    const std::string response = httpRequest(program->port(), "GET", "/");
+    ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << response.substr(0, 200);
+    EXPECT_TRUE(hasHeader(response, "Content-Type: text/html; charset=utf-8"));
+    EXPECT_TRUE(hasHeader(response, "Content-Length: " + std::to_string(body(response).size())));
+    EXPECT_NE(body(response).find("<title>Corvel VST/Remote test page</title>"), std::string::npos);
+    EXPECT_NE(body(response).find("<script type=\"module\" src=\"/test-page.js\">"), std::string::npos);
+    // The page's requests leave the WebSocket client alone.
+    expectAlive();
+}
+
+TEST_F(TestPageTest, ServesTheClientModuleAndThePageScripts) {
+    for (const char* path : {"/corvel-client.js", "/test-page.js", "/audio-path.js", "/block-worklet.js"}) {
+        const std::string response = httpRequest(program->port(), "GET", path);
+        ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path;
+        EXPECT_TRUE(hasHeader(response, "Content-Type: text/javascript; charset=utf-8")) << path;
+        EXPECT_TRUE(hasHeader(response, "Content-Length: " + std::to_string(body(response).size()))) << path;
+        EXPECT_GT(body(response).size(), 1000u) << path;
+    }
+    EXPECT_NE(body(httpRequest(program->port(), "GET", "/corvel-client.js")).find("export class CorvelClient"),
+              std::string::npos);
+}
+
+TEST_F(TestPageTest, AnswersHeadWithoutABodyAndUnknownPathsWithNotFound) {
+    const std::string head = httpRequest(program->port(), "HEAD", "/");
+    EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head;
+    EXPECT_TRUE(hasHeader(head, "Content-Type: text/html; charset=utf-8"));
+    EXPECT_EQ(body(head), "");
+    EXPECT_EQ(httpRequest(program->port(), "GET", "/index.html").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    for (const char* path : {"/missing.js", "/corvel-client.js/x", "/../CMakeLists.txt"}) {
+        const std::string response = httpRequest(program->port(), "GET", path);
+        EXPECT_EQ(response.rfind("HTTP/1.1 404", 0), 0u) << path << "\n" << response.substr(0, 200);
+    }
+    expectAlive();
+}
+
+TEST_F(TestPageTest, AWebSocketUpgradeOnTheRootStillReachesTheChannel) {
+    client.disconnect();
+    ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+    httpRequest(program->port(), "GET", "/");
+    WsClient next;
+    ASSERT_TRUE(connectClient(next)) << "the upgrade did not reach the channel";
+    expectAlive(next);
+}
