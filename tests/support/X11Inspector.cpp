@@ -67,6 +67,11 @@ std::vector<WindowInfo> X11Inspector::windowsTitled(const std::string& title) {
             XGetWindowAttributes(connection, inner[0], &content);
             info.contentWidth = content.width;
             info.contentHeight = content.height;
+            Window contentRoot = 0, contentParent = 0, *editors = nullptr;
+            unsigned editorCount = 0;
+            if (XQueryTree(connection, inner[0], &contentRoot, &contentParent, &editors, &editorCount))
+                info.contentChildren = static_cast<int>(editorCount);
+            if (editors) XFree(editors);
         }
         if (inner) XFree(inner);
         found.push_back(info);

@@ -16,6 +16,7 @@ struct WindowInfo {
     int height = 0;
     int contentWidth = 0;  // the first child: where the plug-in draws
     int contentHeight = 0;
+    int contentChildren = 0;  // windows the plug-in made inside the content
 };
 
 class X11Inspector {
