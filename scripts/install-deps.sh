@@ -7,9 +7,13 @@ packages=(
   libcivetweb-dev libx11-dev
   libgtest-dev libgmock-dev
   xvfb xauth
+  chromium
 )
 if [ "${1:-}" = "--runtime-only" ]; then
   packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
+elif ! command -v npm >/dev/null; then
+  # The JavaScript client's tests; a Node installed some other way is used as it is.
+  packages+=(nodejs npm)
 fi
 
 missing=()

@@ -21,6 +21,9 @@ run_suite() {  # name, build folder, extra cmake arguments...
 }
 
 run_suite "Linux build" build
+# Once, against the Linux build: the client module and the test page in Chromium.
+echo "=== JavaScript client and browser test"
+bash scripts/test-js.sh build || status=1
 run_suite "AddressSanitizer" build-asan -DCORVEL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_suite "ThreadSanitizer" build-tsan -DCORVEL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
