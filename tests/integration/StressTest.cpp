@@ -22,7 +22,9 @@ TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) 
     ASSERT_TRUE(client.sendText("load " + plugins[0]));
     ASSERT_EQ(client.receiveText(10000), "ready");
     ASSERT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n0");
-    for (int step = 0; step < 1500; ++step) {
+    // Wine's sockets are much slower: fewer steps keep the run in its time.
+    const int steps = ProgramUnderTest::isNative() ? 1500 : 300;
+    for (int step = 0; step < steps; ++step) {
         const unsigned action = random() % 20;
         if (action == 0) {
             ASSERT_TRUE(client.sendText("load " + plugins[random() % 2]));
@@ -67,7 +69,7 @@ TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) 
             break;
         }
     }
-    EXPECT_GT(loads, 20);
+    EXPECT_GT(loads, steps / 50);
     EXPECT_GT(processed, blocks / 3) << "most blocks should have been processed";
     // Unload, then the program must still answer and end cleanly.
     ASSERT_TRUE(client.sendText("unload"));
