@@ -54,6 +54,10 @@ bool HostSession::start(std::string& error) {
     // The default folders only: what a user without a plug-in path gets.
     std::map<std::string, std::string> environment = {{"LXVST_PATH", ""}, {"VST_PATH", ""}};
     if (!useDisplay) environment["DISPLAY"] = "";
+    environment[heapGaugeVariable] = gauge.path();
+    const char* preload = std::getenv("LD_PRELOAD");
+    environment["LD_PRELOAD"] = std::string(CORVEL_HEAP_GAUGE_LIBRARY) +
+                                (preload && *preload ? std::string(":") + preload : "");
     program = std::make_unique<testing_support::ProgramUnderTest>(environment);
     if (!program->start()) {
         error = "the program did not start: " + program->errors();

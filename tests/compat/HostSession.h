@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "HeapGauge.h"
 #include "ProgramUnderTest.h"
 #include "Signals.h"
 #include "WsClient.h"
@@ -34,6 +35,8 @@ public:
     long pid() const { return program->processId(); }
     bool running() { return program && program->running(); }
     testing_support::X11Inspector* screen() { return display.get(); }
+    // Heap bytes in use in the program, from the preloaded gauge.
+    int64_t heapBytes() const { return gauge.bytesInUse(); }
 
     void send(const std::string& text);
     void sendBinary(const std::string& bytes);
@@ -53,6 +56,7 @@ private:
     [[noreturn]] void broken(const std::string& what);
 
     bool useDisplay;
+    HeapGauge gauge;
     std::unique_ptr<testing_support::ProgramUnderTest> program;
     testing_support::WsClient client;
     std::unique_ptr<testing_support::X11Inspector> display;

@@ -20,8 +20,14 @@ bool isKnownKind(const std::string& kind) {
 }
 
 Status Expectation::expected(Aspect aspect) const {
-    if (const auto& set = statuses[static_cast<std::size_t>(aspect)]) return *set;
-    if (kind == "library") return aspect == Aspect::load ? Status::fails : Status::none;
+    const auto& set = statuses[static_cast<std::size_t>(aspect)];
+    if (aspect == Aspect::load) {
+        if (set) return *set;
+        return kind == "library" ? Status::fails : Status::ok;
+    }
+    // Nothing follows a load that is meant to fail.
+    if (expected(Aspect::load) == Status::fails) return Status::none;
+    if (set) return *set;
     switch (aspect) {
         case Aspect::midi: return kind == "instrument" ? Status::ok : Status::none;
         case Aspect::state: return Status::none;  // chunks are declared per plug-in
@@ -80,7 +86,9 @@ bool Manifest::read(const std::string& path, std::string& error) {
             Aspect aspect;
             Status status;
             if (parseAspect(name, aspect)) {
-                if (!parseStatus(value, status)) {
+                const std::size_t colon = value.find(':');
+                if (colon != std::string::npos) rule.causes.emplace_back(aspect, value.substr(colon + 1));
+                if (!parseStatus(value.substr(0, colon), status)) {
                     error = where + "unknown status " + value;
                     return false;
                 }
@@ -102,8 +110,12 @@ Expectation Manifest::lookup(const std::string& path) const {
         const std::string& subject = rule.pattern.find('/') == std::string::npos ? fileName : path;
         if (fnmatch(rule.pattern.c_str(), subject.c_str(), 0) != 0) continue;
         if (rule.kind != "-") expectation.kind = rule.kind;
-        for (const auto& [aspect, status] : rule.statuses)
+        for (const auto& [aspect, status] : rule.statuses) {
             expectation.statuses[static_cast<std::size_t>(aspect)] = status;
+            expectation.causes[static_cast<std::size_t>(aspect)].clear();
+        }
+        for (const auto& [aspect, cause] : rule.causes)
+            expectation.causes[static_cast<std::size_t>(aspect)] = cause;
         for (const auto& [name, value] : rule.options) expectation.options[name] = value;
         if (!rule.note.empty())
             expectation.note += (expectation.note.empty() ? "" : " ") + rule.note;

@@ -16,6 +16,9 @@ namespace compat {
 struct Expectation {
     std::string kind = "effect";
     std::array<std::optional<Status>, aspectCount> statuses{};  // unset: the kind's default
+    // Why an aspect is expected to fail ("fails:leak"), where the list says;
+    // a failure for another reason is then a surprise.
+    std::array<std::string, aspectCount> causes{};
     std::map<std::string, std::string> options;
     std::string note;
 
@@ -39,6 +42,7 @@ private:
         std::string pattern;
         std::string kind;  // "-" keeps the kind of earlier lines
         std::vector<std::pair<Aspect, Status>> statuses;
+        std::vector<std::pair<Aspect, std::string>> causes;
         std::map<std::string, std::string> options;
         std::string note;
     };

@@ -8,6 +8,7 @@ namespace compat {
 
 struct ProcessStats {
     long residentKiB = 0;
+    long heapKiB = 0;  // from the heap gauge, where the caller has one
     int threads = 0;
     int descriptors = 0;
 };

@@ -50,7 +50,7 @@ std::string notes(const PluginResult& result) {
             add(std::string(aspectName(aspect)) + ": " + outcome.detail);
     }
     if (result[Aspect::unload].detail.find("stays mapped") != std::string::npos)
-        add("The module stays mapped after unload (it pins itself); later loads reuse it");
+        add("The module stays loaded after unload; later loads reuse it");
     if (!result.verdict.empty()) add("Unexpected: " + result.verdict);
     return text;
 }
@@ -90,12 +90,22 @@ void writeTable(std::ostream& out, const std::vector<PackageInfo>& packages,
         << "- **Unload**: the frame and the module go; loading it again grows neither\n"
         << "  memory, threads nor open files.\n\n"
         << "\"—\" means the column does not apply.\n\n"
-        << "Packages:";
-    for (const PackageInfo& package : packages)
-        out << " `" << package.name << "` " << (package.version.empty() ? "?" : package.version) << ";";
-    out << "\n\n" << results.size() << " modules tried, " << works << " work in every column that applies";
+        << "Packages: ";
+    for (std::size_t i = 0; i < packages.size(); ++i)
+        out << (i ? ", " : "") << "`" << packages[i].name << "` "
+            << (packages[i].version.empty() ? "?" : packages[i].version);
+    out << ".\n\n" << results.size() << " modules tried, " << works << " work in every column that applies";
     if (unexpected > 0) out << ", " << unexpected << " did not behave as the suite expects";
-    out << ".\n";
+    out << ". Where a column applies, it worked for:\n\n";
+    const char* const headings[] = {"Load", "Audio", "MIDI", "Rate & size", "State", "Editor", "Unload"};
+    for (Aspect aspect : allAspects) {
+        int worked = 0, tried = 0;
+        for (const PluginResult& result : results) {
+            worked += result[aspect].status == Status::ok;
+            tried += result[aspect].status != Status::none;
+        }
+        out << "- " << headings[static_cast<std::size_t>(aspect)] << ": " << worked << " of " << tried << "\n";
+    }
     for (const auto& [package, list] : byPackage) {
         out << "\n## " << package << "\n\n";
         for (const PackageInfo& info : packages)

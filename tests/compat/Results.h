@@ -22,6 +22,7 @@ enum class Status { ok, fails, none };
 struct Outcome {
     Status status = Status::none;
     std::string detail;
+    std::string cause;  // what kind of failure, where the suite names it ("leak")
 };
 
 struct PluginResult {
