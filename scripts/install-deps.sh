@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth
   chromium
+  # Real plug-ins for the compatibility suite (tests/compat).
+  dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth
 )
 if [ "${1:-}" = "--runtime-only" ]; then
   packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
