@@ -51,6 +51,7 @@ bool VST2Host::loadPlugin(std::string path) {
 }
 
 void VST2Host::openEditor() {
+    if (!editorWindowsAvailable()) return;
     int32_t width = 0;
     int32_t height = 0;
     plugin->getEditorRect(width, height);

@@ -7,6 +7,11 @@
 #include "shell/WindowHandle.h"
 #include "shell/WindowObserver.h"
 
+// False when no editor window can be made (no display): the plug-in is then
+// not asked about its editor at all, since some build a toolkit on the
+// question and end the process when it finds no display.
+bool editorWindowsAvailable();
+
 // Creates a hidden frame titled "Corvel VST/Remote" with one content child.
 // Returns null (content untouched) when no window can be made, for instance
 // when there is no display.

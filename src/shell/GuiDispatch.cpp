@@ -10,8 +10,11 @@ VST2Host* hostInstance = nullptr;
 
 namespace {
 
-std::mutex syncMutex;
-std::condition_variable syncCondition;
+// Never destroyed: a plug-in that calls exit() runs static destructors
+// while a worker may still wait here, and destroying a waited-on condition
+// variable hangs the exit.
+std::mutex& syncMutex = *new std::mutex;
+std::condition_variable& syncCondition = *new std::condition_variable;
 bool syncDone = false;
 bool syncPending = false;   // a caller is waiting for the operation it posted
 bool syncReleased = false;  // shutdown has begun: no caller waits any more

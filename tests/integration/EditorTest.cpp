@@ -133,6 +133,7 @@ TEST_F(HeadlessTest, WithoutADisplayALoadStillSucceedsAndNoEditorIsOpened) {
     load("test_editor");
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
     EXPECT_EQ(countStartingWith(log(), "effEditOpen"), 0);
+    EXPECT_EQ(countStartingWith(log(), "effEditGetRect"), 0);  // not even asked
     ASSERT_TRUE(client.sendText("showGui"));
     expectAlive();
 }

@@ -94,6 +94,10 @@ Window firstChild(Window frame) {
 
 }  // namespace
 
+bool editorWindowsAvailable() {
+    return openDisplay() != nullptr;
+}
+
 int editorDisplayFd() {
     return display ? ConnectionNumber(display) : -1;
 }

@@ -104,6 +104,10 @@ void destroyEditorWindow(WindowHandle frame) {
     DestroyWindow(static_cast<HWND>(frame));
 }
 
+bool editorWindowsAvailable() {
+    return true;  // a desktop session always has windows
+}
+
 bool editorNeedsExplicitClose() {
     // The plug-in's windows are children of the content window and are
     // destroyed with the frame.
