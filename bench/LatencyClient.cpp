@@ -7,7 +7,6 @@
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]
-//                       [--instructions FILE]   (rows of bench/instructions.sh)
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -24,7 +23,6 @@
 #include "BenchTarget.h"
 #include "BlockPattern.h"
 #include "CounterFile.h"
-#include "InstructionCounts.h"
 #include "RoundTripStats.h"
 
 namespace {
@@ -42,7 +40,6 @@ struct Options {
     int rounds = 100;
     int warmup = 200;
     bool requireNoNew = false;
-    InstructionCounts instructions;
 };
 
 struct Server {
@@ -64,8 +61,7 @@ void usage() {
                  "usage: corvel-bench-client --target name=N,kind=echo|host,port=P"
                  "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
                  "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
-                 "       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]\n"
-                 "       [--instructions FILE]\n");
+                 "       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]\n");
 }
 
 bool parseCount(const char* text, int& into) {
@@ -115,9 +111,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (!parseCount(value, options.rounds) || options.rounds < 1) return false;
         } else if (word == "--warmup") {
             if (!parseCount(value, options.warmup)) return false;
-        } else if (word == "--instructions") {
-            options.instructions = readInstructionCounts(value);
-            if (options.instructions.empty()) return false;
+
         } else {
             return false;
         }
@@ -209,15 +203,6 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
     return true;
 }
 
-// Counted for the echo and for the host; the host on default options runs
-// the same code and is left out.
-std::string instructionColumns(const Options& options, uint32_t frames, const std::string& name) {
-    const auto found = options.instructions.find({frames, name});
-    if (found == options.instructions.end()) return "- | -";
-    return std::to_string(found->second.wholeProcess) + " | " +
-           std::to_string(found->second.ownWork);
-}
-
 std::string perBlock(const Server& server, uint64_t calls, size_t blocks) {
     if (!server.counters.isOpen() || blocks == 0) return "-";
     char text[32];
@@ -256,8 +241,8 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/echo | new/block | malloc/block | instructions/block | own instructions/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/echo | new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
@@ -307,12 +292,11 @@ int main(int argc, char** argv) {
                 result.elapsedNs ? static_cast<double>(count) * 1e9 / static_cast<double>(result.elapsedNs) : 0;
             char ratio[32] = "-";
             if (echoMedian > 0) std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s |\n",
-                        frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
+            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s |\n", frames,
+                        server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
                         stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, ratio,
                         perBlock(server, result.newCalls, count).c_str(),
-                        perBlock(server, result.mallocCalls, count).c_str(),
-                        instructionColumns(options, frames, server.target.name).c_str());
+                        perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)
                 allocationFree = false;
         }

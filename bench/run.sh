@@ -64,17 +64,36 @@ if [ $smoke = 1 ]; then
   default_turns="blocks=5,rounds=2"
 fi
 
-instruction_args=()
-if [ $instructions = 1 ]; then
-  echo "Counting instructions under callgrind (a minute or two)..." >&2
-  bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
-    --rows "$work/instructions.tsv" >"$work/instructions.md"
-  instruction_args=(--instructions "$work/instructions.tsv")
-fi
-
+# Timing first, while nothing of ours but the servers and the client runs.
 echo "Timing round trips..." >&2
 "$build/bench/corvel-bench-client" \
   --target "name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters" \
   --target "name=host,kind=host,port=$host_port,counters=$work/host.counters" \
   --target "name=host without tcp_nodelay,kind=host,port=$default_port,counters=$work/default.counters,$default_turns" \
-  --plugin "$plugin" "${expect[@]}" "${instruction_args[@]}" "${client_args[@]}"
+  --plugin "$plugin" "${expect[@]}" "${client_args[@]}" >"$work/timing.md" || {
+  cat "$work/timing.md"
+  exit 1
+}
+stop_servers
+
+if [ $instructions = 0 ]; then
+  cat "$work/timing.md"
+  exit 0
+fi
+echo "Counting instructions under callgrind (a minute or two)..." >&2
+bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
+  --rows "$work/instructions.tsv" >/dev/null
+# One table: the instruction counts join the rows of the echo and the host
+# (the host without tcp_nodelay runs the same code).
+awk -F '\t' -v counts="$work/instructions.tsv" '
+  BEGIN { while ((getline line < counts) > 0) { split(line, f, "\t"); whole[f[1] " " f[2]] = f[3]; own[f[1] " " f[2]] = f[4] } }
+  /^\| frames \|/ { print $0 " instructions/block | own instructions/block |"; next }
+  /^\|---/ { print $0 "---:|---:|"; next }
+  /^\| [0-9]/ {
+    split($0, cell, " \\| ")
+    key = substr(cell[1], 3) " " cell[2]
+    if (key in whole) print $0 " " whole[key] " | " own[key] " |"
+    else print $0 " - | - |"
+    next
+  }
+  { print }' "$work/timing.md"
