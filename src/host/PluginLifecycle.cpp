@@ -16,6 +16,7 @@ void tearDown(VST2Plugin* old) {
         old->editorWindow.store(nullptr);
     }
     delete old;
+    reclaimDisplayHooks();
 }
 
 }  // namespace

@@ -38,3 +38,7 @@ bool isGuiThread();
 // plug-in draws through a display connection of its own it must, or it goes
 // on drawing into a window that no longer exists.
 bool editorNeedsExplicitClose();
+
+// After a plug-in module is released: takes back process-wide display hooks
+// that the module may have installed and that now point into unmapped code.
+void reclaimDisplayHooks();

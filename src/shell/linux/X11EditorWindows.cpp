@@ -165,6 +165,13 @@ bool editorNeedsExplicitClose() {
     return true;
 }
 
+void reclaimDisplayHooks() {
+    // A plug-in's toolkit may install its own X error handler and leave it
+    // behind when its module is unloaded; the next error would jump into
+    // unmapped code.
+    if (display) XSetErrorHandler(reportXError);
+}
+
 void pumpEditorEvents() {
     if (!display) return;
     while (XPending(display) > 0) {

@@ -108,6 +108,10 @@ bool editorWindowsAvailable() {
     return true;  // a desktop session always has windows
 }
 
+void reclaimDisplayHooks() {
+    // Nothing of a plug-in's outlives its module here.
+}
+
 bool editorNeedsExplicitClose() {
     // The plug-in's windows are children of the content window and are
     // destroyed with the frame.
