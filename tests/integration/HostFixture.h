@@ -45,7 +45,9 @@ protected:
         if (program && program->running()) {
             WsClient closer;
             if (connectClient(closer)) closer.sendText("quit");
-            EXPECT_EQ(program->waitExit(20000), 0) << "the program did not end cleanly";
+            // Wine takes its time to end a program.
+            EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
+                << "the program did not end cleanly";
         }
     }
 
