@@ -56,44 +56,63 @@ CORVEL_BENCH_COUNTERS="$work/default.counters" CORVEL_BENCH_NO_NODELAY=1 \
   start_server default "$build/bench/corvel-vst-remote-bench"
 default_port=$port
 
+echo_target="name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters"
+host_target="name=host,kind=host,port=$host_port,counters=$work/host.counters"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
-default_turns="blocks=20,rounds=5"
-if [ $smoke = 1 ]; then
-  client_args=(--sizes 128,4096 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
-  default_turns="blocks=5,rounds=2"
-fi
+default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
+default_target+=",counters=$work/default.counters,blocks=20,rounds=5"
+
+# time_pass NAME CLIENT-CORE SERVER-CORE TARGET...: one run of the client,
+# its table in $work/NAME.md. Where the scheduler puts the threads moves a
+# round trip by up to a quarter, and it may place the echo's and the host's
+# differently, so the passes put them in known places; "-" leaves it alone.
+time_pass() {
+  local name=$1 client_core=$2 server_core=$3
+  shift 3
+  local targets=() target pid
+  for target in "$@"; do targets+=(--target "$target"); done
+  local client=("$build/bench/corvel-bench-client")
+  if [ "$client_core" != - ]; then
+    client=(taskset -c "$client_core" "${client[@]}")
+    for pid in "${server_pids[@]}"; do taskset -a -p -c "$server_core" "$pid" >/dev/null; done
+  fi
+  "${client[@]}" "${targets[@]}" --plugin "$plugin" "${expect[@]}" "${client_args[@]}" \
+    >"$work/$name.md" || { cat "$work/$name.md"; exit 1; }
+}
 
 # Timing first, while nothing of ours but the servers and the client runs.
 echo "Timing round trips..." >&2
-"$build/bench/corvel-bench-client" \
-  --target "name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters" \
-  --target "name=host,kind=host,port=$host_port,counters=$work/host.counters" \
-  --target "name=host without tcp_nodelay,kind=host,port=$default_port,counters=$work/default.counters,$default_turns" \
-  --plugin "$plugin" "${expect[@]}" "${client_args[@]}" >"$work/timing.md" || {
-  cat "$work/timing.md"
-  exit 1
-}
-stop_servers
-
-if [ $instructions = 0 ]; then
-  cat "$work/timing.md"
+if [ $smoke = 1 ]; then
+  client_args=(--sizes 128,4096 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
+  time_pass smoke - - "$echo_target" "$host_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+  stop_servers
+  cat "$work/smoke.md"
   exit 0
 fi
-echo "Counting instructions under callgrind (a minute or two)..." >&2
-bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
-  --rows "$work/instructions.tsv" >/dev/null
-# One table: the instruction counts join the rows of the echo and the host
-# (the host without tcp_nodelay runs the same code).
-awk -F '\t' -v counts="$work/instructions.tsv" '
-  BEGIN { while ((getline line < counts) > 0) { split(line, f, "\t"); whole[f[1] " " f[2]] = f[3]; own[f[1] " " f[2]] = f[4] } }
-  /^\| frames \|/ { print $0 " instructions/block | own instructions/block |"; next }
-  /^\|---/ { print $0 "---:|---:|"; next }
-  /^\| [0-9]/ {
-    split($0, cell, " \\| ")
-    key = substr(cell[1], 3) " " cell[2]
-    if (key in whole) print $0 " " whole[key] " | " own[key] " |"
-    else print $0 " - | - |"
-    next
-  }
-  { print }' "$work/timing.md"
+# The first two cores this shell may use.
+cores=()
+for range in $(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status | tr , ' '); do
+  for core in $(seq "${range%-*}" "${range#*-}"); do cores+=("$core"); done
+done
+passes=(one.md)
+labels=1
+# One core: client and servers take turns on it.
+time_pass one "${cores[0]}" "${cores[0]}" "$echo_target" "$host_target" "$default_target"
+if [ ${#cores[@]} -ge 2 ]; then
+  # Two cores: the client on one, the servers on the other, as a browser and
+  # this program on a desktop with several.
+  time_pass two "${cores[0]}" "${cores[1]}" "$echo_target" "$host_target"
+  passes+=(two.md)
+  labels=1,2
+fi
+stop_servers
+
+counts=""
+if [ $instructions = 1 ]; then
+  echo "Counting instructions under callgrind (a minute or two)..." >&2
+  counts="$work/instructions.tsv"
+  bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
+    --rows "$counts" >/dev/null
+fi
+(cd "$work" && awk -v labels="$labels" -v counts="$counts" -f "$root/bench/merge-table.awk" "${passes[@]}")
