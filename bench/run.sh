@@ -29,7 +29,7 @@ done
 if [ $do_build = 1 ]; then
   bash "$root/scripts/install-deps.sh"
   cmake -S "$root" -B "$build" -G Ninja >/dev/null
-  cmake --build "$build" -j2 --target bench_programs
+  cmake --build "$build" -j2 --target bench_programs >&2
 fi
 
 expect=(--expect half)
