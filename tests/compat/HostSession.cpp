@@ -64,7 +64,7 @@ bool HostSession::start(std::string& error) {
         return false;
     }
     if (useDisplay) {
-        display = std::make_unique<testing_support::X11Inspector>();
+        display = std::make_unique<testing_support::X11WindowProbe>();
         if (!display->available()) display.reset();
         if (display) display->onlyProcess(program->processId());
     }

@@ -12,7 +12,7 @@
 #include "ProgramUnderTest.h"
 #include "Signals.h"
 #include "WsClient.h"
-#include "X11Inspector.h"
+#include "X11WindowProbe.h"
 
 namespace compat {
 
@@ -34,7 +34,7 @@ public:
     bool listed(const std::string& path) const { return scanned.count(path) > 0; }
     long pid() const { return program->processId(); }
     bool running() { return program && program->running(); }
-    testing_support::X11Inspector* screen() { return display.get(); }
+    testing_support::X11WindowProbe* screen() { return display.get(); }
     // Heap bytes in use in the program, from the preloaded gauge.
     int64_t heapBytes() const { return gauge.bytesInUse(); }
 
@@ -59,7 +59,7 @@ private:
     HeapGauge gauge;
     std::unique_ptr<testing_support::ProgramUnderTest> program;
     testing_support::WsClient client;
-    std::unique_ptr<testing_support::X11Inspector> display;
+    std::unique_ptr<testing_support::X11WindowProbe> display;
     std::set<std::string> scanned;
 };
 

@@ -398,7 +398,7 @@ bool frameShown(const std::vector<WindowInfo>& windows) {
 
 void PluginDrive::checkEditor() {
     current = Aspect::editor;
-    testing_support::X11Inspector* screen = session.screen();
+    testing_support::X11WindowProbe* screen = session.screen();
     if (!screen) {
         set(Aspect::editor, Status::none, "not tried: no X display");
         return;
@@ -457,7 +457,7 @@ void PluginDrive::checkEditor() {
 
 bool PluginDrive::waitUntilReleased(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (testing_support::X11Inspector* screen = session.screen()) {
+    if (testing_support::X11WindowProbe* screen = session.screen()) {
         if (!screen->waitFor(frameTitle, noFrame, timeoutMs)) return false;
     }
     // The module goes right after the editor, unless the plug-in pins it.

@@ -1,7 +1,7 @@
 // Editor windows on a real X server.
 #include <cstdlib>
 
-#include "../support/X11Inspector.h"
+#include "../support/X11WindowProbe.h"
 #include "PluginFixture.h"
 
 using namespace testing_support;
@@ -44,7 +44,7 @@ protected:
         return linesStartingWith(log(), {"effEditGetRect", "effEditOpen", "effEditClose"});
     }
 
-    X11Inspector screen;
+    X11WindowProbe screen;
 };
 
 }  // namespace

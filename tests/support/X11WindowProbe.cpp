@@ -1,4 +1,4 @@
-#include "X11Inspector.h"
+#include "X11WindowProbe.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -23,15 +23,15 @@ int ignoreXError(Display*, XErrorEvent*) {
 
 }  // namespace
 
-X11Inspector::X11Inspector() : display(XOpenDisplay(nullptr)) {
+X11WindowProbe::X11WindowProbe() : display(XOpenDisplay(nullptr)) {
     XSetErrorHandler(ignoreXError);
 }
 
-X11Inspector::~X11Inspector() {
+X11WindowProbe::~X11WindowProbe() {
     if (display) XCloseDisplay(asDisplay(display));
 }
 
-std::vector<WindowInfo> X11Inspector::windowsTitled(const std::string& title) {
+std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) {
     std::vector<WindowInfo> found;
     if (!display) return found;
     Display* connection = asDisplay(display);
@@ -80,7 +80,7 @@ std::vector<WindowInfo> X11Inspector::windowsTitled(const std::string& title) {
     return found;
 }
 
-bool X11Inspector::waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
+bool X11WindowProbe::waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
                            int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
@@ -90,7 +90,7 @@ bool X11Inspector::waitFor(const std::string& title, bool (*check)(const std::ve
     return false;
 }
 
-long X11Inspector::windowPid(unsigned long window) {
+long X11WindowProbe::windowPid(unsigned long window) {
     Display* connection = asDisplay(display);
     Atom type = None;
     int format = 0;
@@ -105,7 +105,7 @@ long X11Inspector::windowPid(unsigned long window) {
     return pid;
 }
 
-void X11Inspector::requestClose(unsigned long window) {
+void X11WindowProbe::requestClose(unsigned long window) {
     Display* connection = asDisplay(display);
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -19,10 +19,10 @@ struct WindowInfo {
     int contentChildren = 0;  // windows the plug-in made inside the content
 };
 
-class X11Inspector {
+class X11WindowProbe {
 public:
-    X11Inspector();
-    ~X11Inspector();
+    X11WindowProbe();
+    ~X11WindowProbe();
     bool available() const { return display != nullptr; }
 
     // Only windows of this process count (tests share one X server).
