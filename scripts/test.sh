@@ -30,9 +30,10 @@ run_suite "Linux build" build
 echo "=== Real plug-ins"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   ctest --test-dir build -L compat --output-on-failure -j"$jobs" --repeat until-pass:2 || status=1
-# Once, against the Linux build: the client module and the test page in Chromium.
+# Once, against the Linux build: the client module and the test page in
+# Chromium, with an X server so that the page's editor button opens one.
 echo "=== JavaScript client and browser test"
-bash scripts/test-js.sh build || status=1
+xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test-js.sh build || status=1
 run_suite "AddressSanitizer" build-asan -DCORVEL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_suite "ThreadSanitizer" build-tsan -DCORVEL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
