@@ -9,29 +9,24 @@
 // Without an X display it skips (status 77): it opens every editor.
 #include <fnmatch.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "HostSession.h"
 #include "Manifest.h"
 #include "PluginCatalog.h"
-#include "PluginDrive.h"
-#include "ProcessStats.h"
 #include "ResultTable.h"
 #include "Results.h"
+#include "Runner.h"
 
 using namespace compat;
 
 namespace {
 
-constexpr int descriptorBudget = 64;
 constexpr int skipped = 77;  // CTest's SKIP_RETURN_CODE for this suite
 
 struct Options {
@@ -50,33 +45,21 @@ int usage() {
     return 2;
 }
 
-// Every aspect against what the list expects; mismatches in both
-// directions count, so the table never claims less or more than is true.
-std::string judge(const PluginResult& result, const Expectation& expectation) {
-    std::string verdict;
-    for (Aspect aspect : allAspects) {
-        const Status expected = expectation.expected(aspect);
-        const Status actual = result[aspect].status;
-        const std::string& cause = expectation.causes[static_cast<std::size_t>(aspect)];
-        const bool causeMatters = expected == Status::fails && !cause.empty();
-        if (expected == actual && (!causeMatters || cause == result[aspect].cause)) continue;
-        if (!verdict.empty()) verdict += "; ";
-        verdict += std::string(aspectName(aspect)) + " expected " + statusName(expected) +
-                   (causeMatters ? " (" + cause + ")" : "") + ", got " + statusName(actual) + (result[aspect].detail.empty() ? "" : " (" + result[aspect].detail + ")");
-    }
-    return verdict;
-}
-
+// A plug-in that did what the list expects gets one line (its details are in
+// the results file); one that did not gets every aspect, so that a failure
+// stands out in a long log.
 void report(const PluginResult& result) {
     std::cout << (result.verdict.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << result.file
               << " (" << result.kind << ", " << static_cast<int>(result.seconds * 1000) << " ms)\n";
-    for (Aspect aspect : allAspects) {
-        const Outcome& outcome = result[aspect];
-        std::cout << "    " << aspectName(aspect) << ": " << statusName(outcome.status)
-                  << (outcome.detail.empty() ? "" : " - " + outcome.detail) << " ["
-                  << result.milliseconds[static_cast<std::size_t>(aspect)] << " ms]\n";
+    if (!result.verdict.empty()) {
+        for (Aspect aspect : allAspects) {
+            const Outcome& outcome = result[aspect];
+            std::cout << "    " << aspectName(aspect) << ": " << statusName(outcome.status)
+                      << (outcome.detail.empty() ? "" : " - " + outcome.detail) << " ["
+                      << result.milliseconds[static_cast<std::size_t>(aspect)] << " ms]\n";
+        }
+        std::cout << "    => " << result.verdict << "\n";
     }
-    if (!result.verdict.empty()) std::cout << "    => " << result.verdict << "\n";
     std::cout.flush();
 }
 
@@ -165,54 +148,47 @@ int main(int argc, char** argv) {
     }
 
     std::vector<PluginResult> results;
-    std::unique_ptr<HostSession> session;
-    int sessions = 0;
+    Runner runner;
     for (const CatalogEntry& entry : mine) {
         const Expectation expectation = manifest.lookup(entry.path);
         PluginResult result;
-        result.package = entry.package;
-        result.file = entry.file;
-        result.path = entry.path;
-        result.kind = expectation.kind;
-        result.note = expectation.note;
-        const auto started = std::chrono::steady_clock::now();
-        if (!session) {
-            session = std::make_unique<HostSession>(true);
-            ++sessions;
-            if (!session->start(error)) {
+        if (!runner.drive(entry, expectation, result, error)) {
+            std::cerr << "cannot start the program: " << error << "\n";
+            return 2;
+        }
+        if (!result.verdict.empty()) {
+            // Real plug-ins' timing on a loaded machine varies (editors that
+            // open slowly, threads that end late): one more try in a fresh
+            // program tells a slip from a fault, and the table says so.
+            report(result);
+            std::cout << "    (a second try in a fresh program)\n";
+            runner.session.reset();
+            PluginResult again;
+            if (!runner.drive(entry, expectation, again, error)) {
                 std::cerr << "cannot start the program: " << error << "\n";
                 return 2;
             }
+            if (again.verdict.empty())
+                again.note = "As expected on a second try; the first: " + result.verdict +
+                             (again.note.empty() ? "" : ". " + again.note);
+            result = std::move(again);
         }
-        PluginDrive drive(*session, entry, expectation, result);
-        try {
-            drive.run();
-        } catch (const SessionBroken& failure) {
-            result[drive.stage()] = Outcome{Status::fails, failure.what(), "broken"};
-            std::cout << "    program output on standard error:\n" << session->errors() << "\n";
-            session.reset();  // the next plug-in gets a fresh program
-        }
-        // Plug-ins that keep X connections after unload would otherwise use up
-        // the X server's clients, and the ones after them could not open.
-        if (session && readProcessStats(session->pid()).descriptors > descriptorBudget) {
-            std::cout << "    (a new program for the next plug-ins: too many files left open)\n";
-            session.reset();
-        }
-        result.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        result.verdict = judge(result, expectation);
         report(result);
         results.push_back(std::move(result));
     }
-    session.reset();
+    runner.session.reset();
 
     if (!options.results.empty()) {
         std::ofstream(options.results, std::ios::trunc);
         appendResults(options.results, results);
     }
     int unexpected = 0;
-    for (const PluginResult& result : results) unexpected += !result.verdict.empty();
-    std::cout << results.size() << " plug-ins, " << sessions << " program start(s), " << unexpected
+    for (const PluginResult& result : results) {
+        if (result.verdict.empty()) continue;
+        ++unexpected;
+        std::cout << "not as expected: " << result.file << " => " << result.verdict << "\n";
+    }
+    std::cout << results.size() << " plug-ins, " << runner.sessions << " program start(s), " << unexpected
               << " not as expected\n";
     return unexpected == 0 ? 0 : 1;
 }
