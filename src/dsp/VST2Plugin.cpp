@@ -55,6 +55,7 @@ bool VST2Plugin::configure() {
     effect->resvd1 = reinterpret_cast<intptr_t>(this);
     if (!prepareBuffers()) return false;
     dispatch(effOpen);
+    opened = true;
     dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(hostSampleRate.load()));
     dispatch(effSetBlockSize, 0, hostBlockSize.load());
     VstSpeakerArrangement stereo{};
@@ -85,24 +86,24 @@ bool VST2Plugin::prepareBuffers() {
 }
 
 void VST2Plugin::setBlockSize(uint32_t frames) {
-    if (!effect) return;
+    if (!opened) return;
     prepareBuffers();
     dispatch(effSetBlockSize, 0, frames);
 }
 
 void VST2Plugin::setSampleRate(uint32_t rate) {
-    if (!effect) return;
+    if (!opened) return;
     dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
 }
 
 void VST2Plugin::suspend() {
-    if (!effect || suspended.load()) return;
+    if (!opened || suspended.load()) return;
     suspended.exchange(true);
     dispatch(effMainsChanged, 0, 0);
 }
 
 void VST2Plugin::resume() {
-    if (!effect || !suspended.load()) return;
+    if (!opened || !suspended.load()) return;
     dispatch(effMainsChanged, 0, 1);
     suspended.exchange(false);
 }
@@ -182,7 +183,7 @@ int32_t VST2Plugin::getLatency() const {
 }
 
 bool VST2Plugin::getEditorRect(int32_t& width, int32_t& height) {
-    if (!effect) return false;
+    if (!opened) return false;
     ERect* rect = nullptr;
     dispatch(effEditGetRect, 0, 0, &rect);
     if (!rect) return false;
@@ -192,22 +193,22 @@ bool VST2Plugin::getEditorRect(int32_t& width, int32_t& height) {
 }
 
 bool VST2Plugin::openEditor(WindowHandle parent) {
-    if (!effect) return false;
+    if (!opened) return false;
     dispatch(effEditOpen, 0, 0, parent);
     return true;
 }
 
 void VST2Plugin::closeEditor() {
-    if (effect) dispatch(effEditClose);
+    if (opened) dispatch(effEditClose);
 }
 
 void VST2Plugin::sendEditorIdle() {
-    if (effect) dispatch(effEditIdle);
+    if (opened) dispatch(effEditIdle);
 }
 
 StateBlob VST2Plugin::getState() {
     StateBlob blob;
-    if (!effect || !(effect->flags & effFlagsProgramChunks)) return blob;
+    if (!opened || !(effect->flags & effFlagsProgramChunks)) return blob;
     void* data = nullptr;
     blob.size = dispatch(effGetChunk, 1, 0, &data);
     blob.data = data;
@@ -215,7 +216,7 @@ StateBlob VST2Plugin::getState() {
 }
 
 void VST2Plugin::setState(const void* data, uint64_t size) {
-    if (!effect || !(effect->flags & effFlagsProgramChunks)) return;
+    if (!opened || !(effect->flags & effFlagsProgramChunks)) return;
     if (!suspended.load()) {
         suspended.exchange(true);
         dispatch(effMainsChanged, 0, 0);

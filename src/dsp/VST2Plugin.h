@@ -68,6 +68,9 @@ private:
     void spreadMonoOutput(uint32_t frames);
 
     std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    // A record refused before effOpen (too many channels) is kept for
+    // teardown only: nothing else is sent to a plug-in that was never opened.
+    bool opened = false;
 };
 
 }  // namespace Vexa::DSP

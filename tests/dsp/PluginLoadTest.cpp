@@ -188,6 +188,22 @@ TEST_F(PluginLoad, TooManyOutputsFailsBeforeAnyOpcodeButIsClosedAtTeardown) {
     EXPECT_NE(wrapper->effect, nullptr);  // the record is kept for teardown
     EXPECT_TRUE(opcodes().empty());
     EXPECT_EQ(wrapper->process(silence), nullptr);
+
+    // A plug-in that was never opened is asked nothing, though it claims
+    // chunks and an editor.
+    wrapper->setBlockSize(512);
+    wrapper->setSampleRate(48000);
+    wrapper->suspend();
+    wrapper->resume();
+    EXPECT_EQ(wrapper->getState().data, nullptr);
+    const char blob[] = "state";
+    wrapper->setState(blob, sizeof blob);
+    int32_t width = 0;
+    int32_t height = 0;
+    EXPECT_FALSE(wrapper->getEditorRect(width, height));
+    EXPECT_FALSE(wrapper->openEditor(nullptr));
+    wrapper->sendEditorIdle();
+    wrapper->closeEditor();
     EXPECT_TRUE(opcodes().empty());
 
     wrapper.reset();
