@@ -63,12 +63,10 @@ TEST_F(ChannelTest, AMessageCutOffByACloseLeavesNothingForTheNextClient) {
 }
 
 TEST_F(ChannelTest, ASecondClientIsRefusedWhileTheFirstIsOpenAndAcceptedAfter) {
-    // Open fault: under the Windows build a refused second client leaves the
-    // first one unanswered (seen under Wine); until it is mended this runs
-    // against the Linux program only.
-    SKIP_UNLESS_NATIVE();
+    // One attempt, not a retry loop: a burst of refused connections
+    // aborts Wine 8's own server, which would hide what the program does.
     WsClient second;
-    EXPECT_FALSE(second.connect(program->port(), 2000));
+    EXPECT_FALSE(second.connectOnce(program->port()));
     EXPECT_TRUE(program->waitForOutput("WS refused\n"));
     expectAlive();  // the first client is untouched
 

@@ -44,10 +44,13 @@ protected:
         client.disconnect();
         if (program && program->running()) {
             WsClient closer;
-            if (connectClient(closer)) closer.sendText("quit");
+            const bool connected = connectClient(closer);
+            if (connected) closer.sendText("quit");
             // Wine takes its time to end a program.
             EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
-                << "the program did not end cleanly";
+                << "the program did not end cleanly"
+                << (connected ? "" : " (no client could connect to send \"quit\")")
+                << "\nstdout:\n" << program->output() << "\nstderr:\n" << program->errors();
         }
     }
 

@@ -43,8 +43,14 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         const Attempt result = tryConnect(port, deadline);
         if (result == Attempt::upgraded) return true;
         if (result == Attempt::failed || Clock::now() >= deadline) return false;
-        usleep(20000);
+        // A refusal means another client still holds the program; under
+        // Wine a fast stream of refused connections upsets Wine's server.
+        usleep(result == Attempt::refused ? 100000 : 20000);
     }
+}
+
+bool WsClient::connectOnce(uint16_t port, int timeoutMs) {
+    return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
 }
 
 WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
@@ -74,7 +80,7 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         char byte;
         if (!readExactly(&byte, 1, remainingMs(deadline))) {
             disconnect();
-            return Attempt::notYet;  // closed unanswered: refused, or not ready yet
+            return Attempt::refused;  // closed unanswered
         }
         response += byte;
     }

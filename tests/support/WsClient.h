@@ -28,6 +28,8 @@ public:
 
     // TCP connect and upgrade handshake; false when refused or failed.
     bool connect(uint16_t port, int timeoutMs = 5000);
+    // One handshake, no retry: true only when upgraded.
+    bool connectOnce(uint16_t port, int timeoutMs = 5000);
     void disconnect();
 
     // One frame. firstByte is the whole header byte (FIN, RSV, opcode).
@@ -49,7 +51,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    enum class Attempt { upgraded, notYet, failed };
+    enum class Attempt { upgraded, notYet, refused, failed };
     Attempt tryConnect(uint16_t port, Clock::time_point deadline);
     bool readExactly(void* target, std::size_t length, int timeoutMs);
     bool writeAll(const void* data, std::size_t length);
