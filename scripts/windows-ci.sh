@@ -62,7 +62,9 @@ ctest --test-dir "$build" -L windows --output-on-failure -j2
 # windows) skip themselves; the Windows checks above cover those.
 if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
     # A server started by the first program would inherit the test's output
-    # pipes; start one of its own that lives until the cleanup.
+    # pipes; start one of its own that lives until the cleanup, once the
+    # checks' server has ended (-p fails while another server runs).
+    wineserver -w
     wineserver -p </dev/null >/dev/null 2>&1
     # The stress run is left to the Linux builds (plain and sanitized): over
     # Wine's slow loopback it measures Wine. A test that fails once under
