@@ -31,26 +31,13 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 "$root/scripts/wine-prefix.sh"
 
 # One display for every Wine process of the prefix.
-displayFile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayFile" </dev/null >/dev/null 2>&1 &
-server=$!
+. "$root/scripts/xvfb.sh"
+start_xvfb windows-ci
 cleanup() {
     wineserver -k 2>/dev/null || true
-    kill "$server" 2>/dev/null || true
-    rm -f "$displayFile"
+    kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
-tries=0
-while [ ! -s "$displayFile" ]; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ] || ! kill -0 "$server" 2>/dev/null; then
-        echo "windows-ci: Xvfb did not start" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-DISPLAY=:$(cat "$displayFile")
-export DISPLAY
 # A wineserver left from an earlier run may hold a display that is gone.
 wineserver -k 2>/dev/null || true
 

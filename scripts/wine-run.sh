@@ -24,23 +24,9 @@ if [ -z "${DISPLAY:-}" ]; then
     if [ -s "$record" ] && kill -0 "$(cut -d' ' -f1 "$record")" 2>/dev/null; then
         DISPLAY=:$(cut -d' ' -f2 "$record")
     else
-        displayFile=$(mktemp)
-        # Xvfb picks a free display itself, so parallel prefixes never collide.
-        setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
-            3>"$displayFile" </dev/null >/dev/null 2>&1 8>&- &
-        server=$!
-        tries=0
-        while [ ! -s "$displayFile" ]; do
-            tries=$((tries + 1))
-            if [ "$tries" -gt 100 ] || ! kill -0 "$server" 2>/dev/null; then
-                echo "wine-run: Xvfb did not start" >&2
-                exit 1
-            fi
-            sleep 0.1
-        done
-        DISPLAY=:$(cat "$displayFile")
-        rm -f "$displayFile"
-        echo "$server ${DISPLAY#:}" >"$record"
+        . "$here/xvfb.sh"
+        start_xvfb wine-run || exit 1
+        echo "$xvfb_pid ${DISPLAY#:}" >"$record"
     fi
     exec 8>&-
     export DISPLAY
