@@ -10,6 +10,8 @@
 #include <cstring>
 #include <thread>
 
+#include "ClientFrame.h"
+
 namespace {
 
 constexpr size_t incomingBytes = 1 << 16;
@@ -61,25 +63,8 @@ bool BenchSocket::connect(uint16_t port, int timeoutMs) {
 }
 
 std::vector<uint8_t> BenchSocket::makeFrame(int opcode, const void* payload, size_t length) {
-    std::vector<uint8_t> frame;
-    frame.reserve(length + 14);
-    frame.push_back(static_cast<uint8_t>(0x80 | opcode));
-    if (length < 126) {
-        frame.push_back(static_cast<uint8_t>(0x80 | length));
-    } else if (length < 65536) {
-        frame.push_back(0x80 | 126);
-        frame.push_back(static_cast<uint8_t>(length >> 8));
-        frame.push_back(static_cast<uint8_t>(length & 0xFF));
-    } else {
-        frame.push_back(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8)
-            frame.push_back(static_cast<uint8_t>((static_cast<uint64_t>(length) >> shift) & 0xFF));
-    }
     const uint8_t mask[4] = {0x5a, 0x17, 0xc3, 0x81};
-    frame.insert(frame.end(), mask, mask + 4);
-    const auto* bytes = static_cast<const uint8_t*>(payload);
-    for (size_t i = 0; i < length; ++i) frame.push_back(bytes[i] ^ mask[i & 3]);
-    return frame;
+    return clientFrame(static_cast<uint8_t>(0x80 | opcode), payload, length, mask);
 }
 
 bool BenchSocket::send(const std::vector<uint8_t>& frame) {

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "ClientFrame.h"
+
 namespace testing_support {
 
 namespace {
@@ -127,21 +129,8 @@ bool WsClient::readExactly(void* target, std::size_t length, int timeoutMs) {
 
 bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
     if (fd < 0) return false;
-    std::string frame(1, static_cast<char>(firstByte));
-    const uint64_t length = payload.size();
-    if (length < 126) {
-        frame += static_cast<char>(0x80 | length);
-    } else if (length < 65536) {
-        frame += static_cast<char>(0x80 | 126);
-        frame += static_cast<char>(length >> 8);
-        frame += static_cast<char>(length & 0xFF);
-    } else {
-        frame += static_cast<char>(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((length >> shift) & 0xFF);
-    }
-    const char mask[4] = {0x12, 0x34, 0x56, 0x78};
-    frame.append(mask, 4);
-    for (std::size_t i = 0; i < payload.size(); ++i) frame += static_cast<char>(payload[i] ^ mask[i & 3]);
+    const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
+    const std::vector<uint8_t> frame = clientFrame(firstByte, payload.data(), payload.size(), mask);
     return writeAll(frame.data(), frame.size());
 }
 

@@ -8,6 +8,8 @@
 #include <random>
 #include <thread>
 
+#include "ClientFrame.h"
+
 namespace {
 
 struct WinsockStartup {
@@ -87,23 +89,9 @@ bool WsClient::sendBinary(const void* data, size_t length) {
 }
 
 bool WsClient::sendFrame(int opcode, const void* data, size_t length) {
-    std::vector<uint8_t> frame;
-    frame.push_back(static_cast<uint8_t>(0x80 | opcode));
-    if (length < 126) {
-        frame.push_back(static_cast<uint8_t>(0x80 | length));
-    } else if (length < 65536) {
-        frame.push_back(0x80 | 126);
-        frame.push_back(static_cast<uint8_t>(length >> 8));
-        frame.push_back(static_cast<uint8_t>(length));
-    } else {
-        frame.push_back(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(static_cast<uint8_t>(uint64_t(length) >> shift));
-    }
     uint8_t mask[4];
     for (uint8_t& byte : mask) byte = static_cast<uint8_t>(random()());
-    frame.insert(frame.end(), mask, mask + 4);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < length; ++i) frame.push_back(bytes[i] ^ mask[i % 4]);
+    const std::vector<uint8_t> frame = clientFrame(static_cast<uint8_t>(0x80 | opcode), data, length, mask);
     size_t sent = 0;
     while (sent < frame.size()) {
         const int n = send(socket_, reinterpret_cast<const char*>(frame.data() + sent),
