@@ -12,14 +12,7 @@
 #include <new>
 
 #include "HeapGauge.h"
-
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* block, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* block);
-}
+#include "LibcAllocator.h"
 
 namespace {
 
