@@ -3,10 +3,8 @@
 #include "dsp/HostSettings.h"
 #include "host/VST2Host.h"
 
-bool VST2Host::onBinary(std::vector<uint8_t> message) {
+bool VST2Host::onBinary(const std::vector<uint8_t>& message) {
     handleBinary(message);
-    // The channel joins the next block into this storage: no allocation per block.
-    ipc.reuseBinaryStorage(std::move(message));
     return true;
 }
 

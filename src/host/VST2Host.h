@@ -25,7 +25,7 @@ public:
     VST2Host& operator=(const VST2Host&) = delete;
 
     // IPCHandler, on the channel's worker thread.
-    bool onBinary(std::vector<uint8_t> message) override;
+    bool onBinary(const std::vector<uint8_t>& message) override;
     bool onText(std::string message, std::string& reply) override;
     bool onReady() override;
 

@@ -7,13 +7,8 @@
 
 namespace {
 
-constexpr int finalBit = 0x80;
-constexpr int opcodeBits = 0x0F;
-constexpr int opcodeClose = 8;
 constexpr uint8_t textOpcode = 1;
 constexpr uint8_t binaryOpcode = 2;
-// Room for an audio block of 4096 frames without growing.
-constexpr std::size_t reservedBinaryBytes = 32768;
 
 void printLine(const char* text) {
     std::fputs(text, stdout);
@@ -22,9 +17,7 @@ void printLine(const char* text) {
 
 }  // namespace
 
-IPC::IPC(uint16_t port) : port(port) {
-    binaryMessage.reserve(reservedBinaryBytes);
-}
+IPC::IPC(uint16_t port) : port(port) {}
 
 void IPC::listen(IPCHandler* receiver) {
     handler.store(receiver);
@@ -74,53 +67,21 @@ void IPC::handleReadyState(CivetServer*, mg_connection* conn) {
 }
 
 bool IPC::handleData(CivetServer*, mg_connection*, int bits, char* data, size_t length) {
-    if ((bits & opcodeBits) == opcodeClose) return false;
-    if (messageOpcode == 0) messageOpcode = static_cast<uint8_t>(bits & 0x7F);
-    const bool final = (bits & finalBit) != 0;
-    bool result = false;
-    if (messageOpcode == textOpcode) {
-        result = textStep(data, length, final);
-    } else if (messageOpcode == binaryOpcode) {
-        result = binaryStep(data, length, final);
+    const FrameJoiner::Step step = joiner.push(bits, data, length);
+    IPCHandler* receiver = handler.load();
+    bool result = step.outcome != FrameJoiner::Outcome::Close;
+    if (step.outcome == FrameJoiner::Outcome::Text) {
+        std::string reply;
+        if (receiver) {
+            result = receiver->onText(std::string(joiner.text()), reply);
+            if (!reply.empty()) write(textOpcode, reply.data(), reply.size());
+        }
+        joiner.clear();
+    } else if (step.outcome == FrameJoiner::Outcome::Binary) {
+        if (receiver) result = receiver->onBinary(joiner.binary());
+        joiner.clear();
     }
-    // Anything else (ping, pong, stray continuation, reserved bits) closes.
-    if (final) messageOpcode = 0;
     return result;
-}
-
-bool IPC::textStep(const char* data, size_t length, bool final) {
-    textMessage.write(data, static_cast<std::streamsize>(length));
-    if (!final) return true;
-    std::string reply;
-    bool result = true;
-    if (IPCHandler* receiver = handler.load()) {
-        result = receiver->onText(textMessage.str(), reply);
-        if (!reply.empty()) write(textOpcode, reply.data(), reply.size());
-    }
-    textMessage.clear();
-    textMessage.str(std::string());
-    return result;
-}
-
-bool IPC::binaryStep(const char* data, size_t length, bool final) {
-    // As bytes of the vector's own type, so the append is one block copy
-    // rather than a conversion loop over every byte.
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    binaryMessage.insert(binaryMessage.end(), bytes, bytes + length);
-    if (!final) return true;
-    bool result = true;
-    if (IPCHandler* receiver = handler.load()) {
-        // Handed over, not copied: a handler that gives the storage back
-        // through reuseBinaryStorage keeps the audio path free of allocation.
-        result = receiver->onBinary(std::move(binaryMessage));
-    }
-    binaryMessage.clear();
-    if (binaryMessage.capacity() < reservedBinaryBytes) binaryMessage.reserve(reservedBinaryBytes);
-    return result;
-}
-
-void IPC::reuseBinaryStorage(std::vector<uint8_t>&& storage) {
-    binaryMessage = std::move(storage);  // emptied once onBinary returns
 }
 
 void IPC::handleClose(CivetServer*, const mg_connection* conn) {
@@ -133,10 +94,7 @@ void IPC::handleClose(CivetServer*, const mg_connection* conn) {
         connection.store(nullptr);
     }
     // A message cut off by the close must not leak into the next client's.
-    textMessage.clear();
-    textMessage.str(std::string());
-    binaryMessage.clear();
-    messageOpcode = 0;
+    joiner.clear();
     {
         std::lock_guard<std::mutex> lock(slotMutex);
         if (owner == conn) owner = nullptr;

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "ipc/FrameJoiner.h"
 #include "ipc/IPCHandler.h"
 #include "ipc/TestPage.h"
 
@@ -31,9 +31,6 @@ public:
 
     void sendText(std::string text);
     void sendBinary(const void* data, size_t length);
-    // Gives the storage of a message handed to IPCHandler::onBinary back for
-    // joining the next one. Only from within onBinary, on the worker thread.
-    void reuseBinaryStorage(std::vector<uint8_t>&& storage);
 
     // Starts the server on 127.0.0.1:port with its handler already in place,
     // so no client is ever served without one. Throws CivetException when
@@ -44,14 +41,10 @@ public:
 
     CivetServer* server = nullptr;
     std::atomic<mg_connection*> connection{nullptr};
-    std::ostringstream textMessage;
-    std::vector<uint8_t> binaryMessage;
-    uint8_t messageOpcode = 0;
+    FrameJoiner joiner;
     std::atomic<IPCHandler*> handler{nullptr};
 
 private:
-    bool textStep(const char* data, size_t length, bool final);
-    bool binaryStep(const char* data, size_t length, bool final);
     void write(int opcode, const void* data, size_t length);
 
     std::mutex slotMutex;                   // guards owner

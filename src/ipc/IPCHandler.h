@@ -7,8 +7,8 @@
 
 class IPCHandler {
 public:
-    // The handler owns the message. True keeps the connection open.
-    virtual bool onBinary(std::vector<uint8_t> message) = 0;
+    // The storage stays the channel's. True keeps the connection open.
+    virtual bool onBinary(const std::vector<uint8_t>& message) = 0;
     // A non-empty reply is sent back as one text message.
     virtual bool onText(std::string message, std::string& reply) = 0;
     virtual bool onReady() = 0;
