@@ -8,7 +8,9 @@ using namespace testing_support;
 
 namespace {
 
-const std::string title = "Corvel VST/Remote";
+// Named after the plug-in's own name, else its file name.
+const std::string title = "Corvel VST/Remote - test_editor";
+const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
 
 bool noWindow(const std::vector<WindowInfo>& windows) {
     return windows.empty();
@@ -107,16 +109,16 @@ TEST_F(EditorTest, UnloadingRemovesTheFrame) {
 
 TEST_F(EditorTest, SizeRequestsResizeTheFrameFromTheGuiThreadAndFromOthers) {
     load("test_size_request");
-    EXPECT_TRUE(screen.waitFor(title, oneShownAt640x480));
+    EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt640x480));
     // A controller change makes the plug-in ask from a thread of its own.
     ASSERT_TRUE(client.sendText("midi 176 20 50|"));
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
-    EXPECT_TRUE(screen.waitFor(title, oneShownAt500x250));
+    EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt500x250));
 }
 
 TEST_F(EditorTest, APluginWithoutAnEditorRectangleGetsADefaultFrame) {
     load("test_no_editor");
-    EXPECT_TRUE(screen.waitFor(title, [](const std::vector<WindowInfo>& windows) {
+    EXPECT_TRUE(screen.waitFor("Corvel VST/Remote - test_no_editor", [](const std::vector<WindowInfo>& windows) {
         return windows.size() == 1 && windows[0].mapped && windows[0].width > 0;
     }));
 }
