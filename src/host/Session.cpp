@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/CommandParsing.h"
+#include "host/PluginPlacement.h"
 #include "scan/PluginScan.h"
 
 namespace {
@@ -23,8 +24,8 @@ void printSetting(const char* format, uint32_t value) {
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
                  std::function<void(Session&)> ended)
     : gui(gui), defaults(defaults), sink(sink), ended(std::move(ended)),
-      slot(std::make_shared<PluginSlot>(gui, sink, defaults.sampleRate.load(),
-                                        defaults.blockSize.load())) {
+      slot(makePluginSlot(defaults.placement, gui, sink, defaults.sampleRate.load(),
+                          defaults.blockSize.load())) {
     blockSize = defaults.blockSize.load();
     inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
     outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
@@ -32,10 +33,6 @@ Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<Mess
 
 void Session::greet() {
     sink->sendText("corvel studio plugin loader\nversion 0.1.0");
-}
-
-void Session::onGui(void (PluginSlot::*operation)()) {
-    gui.post([slot = slot, operation] { ((*slot).*operation)(); });
 }
 
 bool Session::onText(std::string_view message) {
@@ -46,7 +43,7 @@ bool Session::onText(std::string_view message) {
     if (startsWith(message, "midi")) {
         handleMidi(commands::argumentAt(message, 5));
     } else if (startsWith(message, "showGui")) {
-        onGui(&PluginSlot::showEditor);
+        slot->requestEditor();
     } else if (startsWith(message, "scanVSTs")) {
         handleScan(message);
     } else if (startsWith(message, "sampleRate")) {
@@ -54,11 +51,9 @@ bool Session::onText(std::string_view message) {
     } else if (startsWith(message, "bufsize")) {
         handleBufsize(message);
     } else if (startsWith(message, "load")) {
-        gui.post([slot = slot, path = std::string(commands::argumentAt(message, 5))] {
-            slot->load(path);
-        });
+        slot->requestLoad(std::string(commands::argumentAt(message, 5)));
     } else if (startsWith(message, "unload")) {
-        onGui(&PluginSlot::unload);
+        slot->requestUnload();
     } else if (startsWith(message, "suspend")) {
         slot->suspend();
         sink->sendText("bypass\ntrue");
@@ -66,7 +61,7 @@ bool Session::onText(std::string_view message) {
         slot->resume();
         sink->sendText("bypass\nfalse");
     } else if (startsWith(message, "getState")) {
-        gui.runAndWait([this] { slot->sendState(); });
+        slot->requestState();
     } else if (startsWith(message, "setState")) {
         pendingSetState = true;
     } else if (startsWith(message, "quit")) {
@@ -122,7 +117,7 @@ void Session::setBlockSize(int32_t frames) {
 bool Session::onBinary(const std::vector<uint8_t>& message) {
     if (pendingSetState) {
         pendingSetState = false;
-        gui.runAndWait([this, &message] { slot->restoreState(message.data(), message.size()); });
+        slot->requestRestore(message.data(), message.size());
         return true;
     }
     const std::size_t channelBytes = sizeof(float) * blockSize;

@@ -37,7 +37,6 @@ private:
     void handleBufsize(std::string_view message);
     void handleSampleRate(std::string_view argument);
     void setBlockSize(int32_t frames);
-    void onGui(void (PluginSlot::*operation)());
 
     GuiThread& gui;
     SessionDefaults& defaults;

@@ -4,7 +4,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "host/PluginPlacement.h"
+
 struct SessionDefaults {
     std::atomic<uint32_t> sampleRate{44100};
     std::atomic<uint32_t> blockSize{1024};
+    const PluginPlacement placement = placementFromEnvironment();
 };

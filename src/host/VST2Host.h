@@ -11,9 +11,10 @@
 #include "host/SessionDefaults.h"
 #include "ipc/IPC.h"
 #include "ipc/IPCHandler.h"
+#include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
 
-class VST2Host final : public IPCHandler {
+class VST2Host final : public IPCHandler, public EditorIdler {
 public:
     // Opens the channel on 127.0.0.1:port; throws CivetException when the
     // port cannot be bound.
@@ -26,8 +27,8 @@ public:
     std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) override;
 
     // GUI thread.
-    bool hasOpenEditor();
-    void idleEditors();
+    bool hasOpenEditor() override;
+    void idleEditors() override;
     // Stops the channel, then closes every editor and unloads every plug-in.
     void shutdown();
 

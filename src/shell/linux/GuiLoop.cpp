@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "host/VST2Host.h"
+#include "shell/EditorIdler.h"
 #include "shell/linux/X11EditorWindows.h"
 
 namespace {
@@ -74,7 +74,7 @@ bool GuiLoop::drainQueue() {
     return false;
 }
 
-void GuiLoop::run(VST2Host& host) {
+void GuiLoop::run(EditorIdler& host) {
     long long nextIdleMs = nowMs() + idleIntervalMs;
     for (;;) {
         int timeoutMs = -1;

@@ -8,7 +8,7 @@
 
 #include "shell/GuiThread.h"
 
-class VST2Host;
+class EditorIdler;
 
 class GuiLoop final : public GuiThread {
 public:
@@ -22,8 +22,8 @@ public:
     void quit() override;
     // Async-signal-safe: ends the loop as "quit" does.
     void quitFromSignal();
-    // Runs until "quit", SIGINT or SIGTERM, idling the host's open editors.
-    void run(VST2Host& host);
+    // Runs until "quit", SIGINT or SIGTERM, idling the open editors.
+    void run(EditorIdler& host);
 
 private:
     void wake(char reason);

@@ -1,4 +1,4 @@
-#include "host/PluginSlot.h"
+#include "host/InProcessSlot.h"
 
 #include <cstring>
 
@@ -20,15 +20,35 @@ std::string fileStem(const std::string& path) {
 
 }  // namespace
 
-PluginSlot::PluginSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink, uint32_t sampleRate,
-                       uint32_t blockSize)
+InProcessSlot::InProcessSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink,
+                             uint32_t sampleRate, uint32_t blockSize)
     : gui(gui), sink(std::move(sink)), sampleRate(sampleRate), blockSize(blockSize) {}
 
-PluginSlot::~PluginSlot() {
+InProcessSlot::~InProcessSlot() {
     unload();
 }
 
-void PluginSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
+void InProcessSlot::requestLoad(std::string newPath) {
+    gui.post([self = shared_from_this(), newPath = std::move(newPath)] { self->load(newPath); });
+}
+
+void InProcessSlot::requestUnload() {
+    gui.post([self = shared_from_this()] { self->unload(); });
+}
+
+void InProcessSlot::requestEditor() {
+    gui.post([self = shared_from_this()] { self->showEditor(); });
+}
+
+void InProcessSlot::requestState() {
+    gui.runAndWait([this] { sendState(); });
+}
+
+void InProcessSlot::requestRestore(const uint8_t* data, std::size_t size) {
+    gui.runAndWait([this, data, size] { restoreState(data, size); });
+}
+
+void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     if (!old) return;
     // Editor first, then the wrapper (switch-off, close, release of the module).
     if (WindowHandle frame = editorFrame.exchange(nullptr)) {
@@ -40,7 +60,7 @@ void PluginSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-void PluginSlot::load(std::string newPath) {
+void InProcessSlot::load(std::string newPath) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -62,7 +82,7 @@ void PluginSlot::load(std::string newPath) {
     sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(fresh->getLatency()));
 }
 
-void PluginSlot::unload() {
+void InProcessSlot::unload() {
     std::unique_ptr<VST2Plugin> old;
     {
         std::lock_guard<std::mutex> lock(pluginMutex);
@@ -71,13 +91,13 @@ void PluginSlot::unload() {
     tearDown(std::move(old));
 }
 
-std::string PluginSlot::editorTitle() {
+std::string InProcessSlot::editorTitle() {
     std::string name = plugin->effectName();
     if (name.empty()) name = fileStem(path);
     return std::string(frameTitle) + " - " + name;
 }
 
-void PluginSlot::openEditor() {
+void InProcessSlot::openEditor() {
     if (!plugin || !editorWindowsAvailable()) return;
     int32_t width = 0;
     int32_t height = 0;
@@ -97,28 +117,28 @@ void PluginSlot::openEditor() {
     raiseEditorWindow(editorFrame.load());
 }
 
-void PluginSlot::showEditor() {
+void InProcessSlot::showEditor() {
     openEditor();
 }
 
-void PluginSlot::closeEditor() {
+void InProcessSlot::closeEditor() {
     WindowHandle frame = editorFrame.exchange(nullptr);
     if (!frame) return;
     if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
     destroyEditorWindow(frame);
 }
 
-void PluginSlot::onWindowClosed(WindowHandle) {
+void InProcessSlot::onWindowClosed(WindowHandle) {
     // The platform destroys the frame itself; the plug-in stays loaded.
     if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
     editorFrame.store(nullptr);
 }
 
-void PluginSlot::idleEditor() {
+void InProcessSlot::idleEditor() {
     if (plugin && editorFrame.load()) plugin->sendEditorIdle();
 }
 
-void PluginSlot::onEditorSizeRequest(int32_t width, int32_t height) {
+void InProcessSlot::onEditorSizeRequest(int32_t width, int32_t height) {
     if (gui.isCurrent()) {
         if (WindowHandle frame = editorFrame.load()) resizeEditorWindow(width, height, frame);
         return;
@@ -133,7 +153,7 @@ void PluginSlot::onEditorSizeRequest(int32_t width, int32_t height) {
     });
 }
 
-void PluginSlot::sendState() {
+void InProcessSlot::sendState() {
     if (!plugin) return;
     const Vexa::DSP::StateBlob blob = plugin->getState();
     if (blob.size > 0 && blob.data) {
@@ -144,43 +164,48 @@ void PluginSlot::sendState() {
     }
 }
 
-void PluginSlot::restoreState(const uint8_t* data, std::size_t size) {
+void InProcessSlot::restoreState(const uint8_t* data, std::size_t size) {
     if (plugin) plugin->setState(data, size);
 }
 
-void PluginSlot::setBlockSize(uint32_t frames) {
+void InProcessSlot::setBlockSize(uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     blockSize = frames;
     if (plugin) plugin->setBlockSize(frames);
 }
 
-void PluginSlot::setSampleRate(uint32_t rate) {
+void InProcessSlot::setSampleRate(uint32_t rate) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     sampleRate = rate;
     if (plugin) plugin->setSampleRate(rate);
 }
 
-void PluginSlot::suspend() {
+void InProcessSlot::suspend() {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (plugin) plugin->suspend();
 }
 
-void PluginSlot::resume() {
+void InProcessSlot::resume() {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (plugin) plugin->resume();
 }
 
-void PluginSlot::queueMidi(const int32_t* words, std::size_t count) {
+void InProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (plugin) plugin->queueMidi(words, count);
 }
 
-bool PluginSlot::hasPlugin() {
+bool InProcessSlot::isSuspended() {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    return plugin && plugin->suspended.load();
+}
+
+bool InProcessSlot::hasPlugin() {
     std::lock_guard<std::mutex> lock(pluginMutex);
     return plugin != nullptr;
 }
 
-PluginSlot::Block PluginSlot::process(float* const* inputs, float* const* outputs) {
+PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
     const Vexa::DSP::AudioBuffer* output = plugin->process(inputs);

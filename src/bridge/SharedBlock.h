@@ -1,0 +1,31 @@
+// The memory a session shares with its plug-in process: one block of audio
+// and MIDI going in, its result coming out. Laid out once at the largest
+// block size, so a change of block size never moves it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace bridge {
+
+constexpr uint32_t maxFrames = 16384;
+constexpr uint32_t maxMidiEvents = 512;
+
+struct SharedMidiEvent {
+    int32_t words[4];  // status, data1, data2 and, when timed, the frame offset
+    uint32_t count;
+};
+
+struct SharedBlock {
+    std::atomic<uint32_t> request;  // the program counts it up for every block
+    std::atomic<uint32_t> reply;    // the plug-in process copies request here when done
+    int32_t result;                 // a PluginSlot::Block
+    uint32_t midiCount;
+    SharedMidiEvent midi[maxMidiEvents];
+    float input[2][maxFrames];
+    float output[2][maxFrames];
+};
+
+static_assert(std::atomic<uint32_t>::is_always_lock_free, "the wake word must live in shared memory");
+
+}  // namespace bridge

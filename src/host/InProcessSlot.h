@@ -1,0 +1,78 @@
+// A plug-in in this process. Loaded, asked for its state and shown on the
+// GUI thread; configured and run block by block on the caller's thread. The
+// plug-in process runs one of these too.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "dsp/EditorSizeListener.h"
+#include "host/PluginSlot.h"
+#include "dsp/VST2Plugin.h"
+#include "ipc/MessageSink.h"
+#include "shell/GuiThread.h"
+#include "shell/WindowObserver.h"
+
+class InProcessSlot final : public PluginSlot,
+                            public WindowObserver,
+                            public Vexa::DSP::EditorSizeListener,
+                            public std::enable_shared_from_this<InProcessSlot> {
+public:
+    InProcessSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink, uint32_t sampleRate,
+                  uint32_t blockSize);
+    ~InProcessSlot() override;
+    InProcessSlot(const InProcessSlot&) = delete;
+    InProcessSlot& operator=(const InProcessSlot&) = delete;
+
+    // Any thread but the GUI thread: carried to the GUI thread.
+    void requestLoad(std::string path) override;
+    void requestUnload() override;
+    void requestEditor() override;
+    void requestState() override;
+    void requestRestore(const uint8_t* data, std::size_t size) override;
+
+    // GUI thread.
+    void load(std::string path);
+    void unload() override;
+    void sendState();
+    void restoreState(const uint8_t* data, std::size_t size);
+    void showEditor();
+    void closeEditor() override;
+    void idleEditor() override;
+    bool hasOpenEditor() const override { return editorFrame.load() != nullptr; }
+    void onWindowClosed(WindowHandle window) override;
+
+    // The caller's thread (the session's worker, or the plug-in process's).
+    void setBlockSize(uint32_t frames) override;
+    void setSampleRate(uint32_t rate) override;
+    void suspend() override;
+    void resume() override;
+    void queueMidi(const int32_t* words, std::size_t count) override;
+    bool hasPlugin() override;
+    bool isSuspended();
+    Block process(float* const* inputs, float* const* outputs) override;
+
+    // Any thread.
+    void onEditorSizeRequest(int32_t width, int32_t height) override;
+
+private:
+    void tearDown(std::unique_ptr<Vexa::DSP::VST2Plugin> old);
+    void openEditor();
+    std::string editorTitle();
+
+    GuiThread& gui;
+    std::shared_ptr<MessageSink> sink;
+    // Held around every worker-side use of the wrapper and around the GUI
+    // thread's swap of it, so the worker never runs inside a wrapper that is
+    // going away. Never held through a module load.
+    std::mutex pluginMutex;
+    std::unique_ptr<Vexa::DSP::VST2Plugin> plugin;
+    uint32_t sampleRate;  // under pluginMutex
+    uint32_t blockSize;   // under pluginMutex
+    std::string path;           // GUI thread
+    // Changed on the GUI thread only; read by size requests from any thread.
+    std::atomic<WindowHandle> editorFrame{nullptr};
+};

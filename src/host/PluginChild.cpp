@@ -1,0 +1,119 @@
+#include "host/PluginChild.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "bridge/BlockSignal.h"
+
+using bridge::Command;
+using bridge::CommandPipe;
+using bridge::PipeMessage;
+using bridge::Reply;
+
+namespace {
+
+// How often a waiting side looks whether the process is still there.
+constexpr int lifeCheckMs = 50;
+
+}  // namespace
+
+std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t blockSize) {
+    auto region = bridge::SharedRegion::create();
+    if (!region) return nullptr;
+    int commandHandle = -1;
+    auto process = ChildProcess::start(region->handle(), sampleRate, blockSize, commandHandle);
+    if (!process) return nullptr;
+    return std::unique_ptr<PluginChild>(
+        new PluginChild(std::move(region), std::move(process), commandHandle));
+}
+
+PluginChild::PluginChild(std::unique_ptr<bridge::SharedRegion> region,
+                         std::unique_ptr<ChildProcess> process, int commandHandle)
+    : region(std::move(region)), processHandle(std::move(process)), pipe(commandHandle) {}
+
+PluginChild::~PluginChild() {
+    pipe.close();
+    processHandle->kill();
+}
+
+void PluginChild::noteSilence(const char* reason) {
+    std::lock_guard<std::mutex> lock(silenceMutex);
+    if (silence.empty()) silence = reason;
+}
+
+PluginChild::Answer PluginChild::command(Command kind, uint32_t value) {
+    return command(kind, &value, sizeof value);
+}
+
+PluginChild::Answer PluginChild::command(Command kind, const void* data, std::size_t size) {
+    Answer answer;
+    if (!pipe.send(static_cast<uint32_t>(kind), data, size)) return answer;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(commandTimeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        PipeMessage message;
+        const CommandPipe::Read read = pipe.receive(message, static_cast<int>(std::max<long long>(left, 0)));
+        if (read == CommandPipe::Read::timedOut) {
+            noteSilence("no answer within 30 s");
+            return answer;
+        }
+        if (read == CommandPipe::Read::closed) return answer;
+        if (message.kind == static_cast<uint32_t>(Reply::done)) {
+            if (message.payload.size() == sizeof answer.flags)
+                std::memcpy(&answer.flags, message.payload.data(), sizeof answer.flags);
+            answer.answered = true;
+            return answer;
+        }
+        answer.messages.push_back(std::move(message));
+    }
+}
+
+bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
+                          const bridge::SharedMidiEvent* midi, uint32_t midiCount,
+                          PluginSlot::Block& result) {
+    bridge::SharedBlock& block = region->block();
+    const std::size_t bytes = sizeof(float) * frames;
+    std::memcpy(block.input[0], inputs[0], bytes);
+    std::memcpy(block.input[1], inputs[1], bytes);
+    std::memcpy(block.midi, midi, sizeof *midi * midiCount);
+    block.midiCount = midiCount;
+    const uint32_t previous = block.request.load(std::memory_order_relaxed);
+    const uint32_t ticket = previous + 1;
+    block.request.store(ticket, std::memory_order_release);
+    bridge::wakeWaiters(block.request);
+
+    int waitedMs = 0;
+    while (bridge::awaitChange(block.reply, previous, lifeCheckMs) != ticket) {
+        waitedMs += lifeCheckMs;
+        if (processHandle->hasEnded()) return false;
+        if (waitedMs >= blockTimeoutMs) {
+            noteSilence("no answer within 2 s");
+            return false;
+        }
+    }
+    result = static_cast<PluginSlot::Block>(block.result);
+    if (result == PluginSlot::Block::processed) {
+        std::memcpy(outputs[0], block.output[0], bytes);
+        std::memcpy(outputs[1], block.output[1], bytes);
+    }
+    return true;
+}
+
+void PluginChild::stop() {
+    pipe.close();
+    if (!processHandle->waitEnded(blockTimeoutMs)) processHandle->kill();
+    processHandle->waitEnded(-1);
+}
+
+std::string PluginChild::lossReason() {
+    processHandle->kill();
+    processHandle->waitEnded(-1);
+    {
+        std::lock_guard<std::mutex> lock(silenceMutex);
+        if (!silence.empty()) return silence;
+    }
+    return processHandle->endReason();
+}

@@ -1,0 +1,107 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <string>
+#include <thread>
+
+#include "host/ChildProcess.h"
+
+extern char** environ;
+
+namespace {
+
+// The plug-in process's inherited descriptors, as its main expects them.
+constexpr int childCommandFd = 3;
+constexpr int childRegionFd = 4;
+
+std::string pluginHostPath() {
+    char self[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
+    const std::size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) +
+           "/corvel-plugin-host";
+}
+
+// Moved above the numbers they are dup'ed to, so dup2 never meets itself
+// (which would leave close-on-exec set).
+int highDuplicate(int descriptor) {
+    return fcntl(descriptor, F_DUPFD_CLOEXEC, 10);
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::start(int regionHandle, uint32_t sampleRate,
+                                                  uint32_t blockSize, int& commandHandle) {
+    int ends[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
+    const int childEnd = highDuplicate(ends[1]);
+    const int region = highDuplicate(regionHandle);
+    close(ends[1]);
+
+    const std::string program = pluginHostPath();
+    const std::string parent = std::to_string(getpid());
+    const std::string rate = std::to_string(sampleRate);
+    const std::string frames = std::to_string(blockSize);
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(parent.c_str()),
+                    const_cast<char*>(rate.c_str()), const_cast<char*>(frames.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, childEnd, childCommandFd);
+    posix_spawn_file_actions_adddup2(&actions, region, childRegionFd);
+    pid_t pid = -1;
+    const int failed = childEnd < 0 || region < 0 ||
+                       posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (childEnd >= 0) close(childEnd);
+    if (region >= 0) close(region);
+    if (failed) {
+        close(ends[0]);
+        return nullptr;
+    }
+    commandHandle = ends[0];
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+ChildProcess::~ChildProcess() {
+    if (hasEnded()) return;
+    kill();
+    waitEnded(-1);
+}
+
+bool ChildProcess::hasEnded() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (status) return true;
+    int raw = 0;
+    if (waitpid(static_cast<pid_t>(id), &raw, WNOHANG) != static_cast<pid_t>(id)) return false;
+    status = raw;
+    return true;
+}
+
+bool ChildProcess::waitEnded(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!hasEnded()) {
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void ChildProcess::kill() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (!status) ::kill(static_cast<pid_t>(id), SIGKILL);
+}
+
+std::string ChildProcess::endReason() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (!status) return {};
+    if (WIFEXITED(*status)) return "exit " + std::to_string(WEXITSTATUS(*status));
+    if (WIFSIGNALED(*status)) return "signal " + std::to_string(WTERMSIG(*status));
+    return "ended";
+}

@@ -1,0 +1,20 @@
+#include "pluginhost/AudioLoop.h"
+
+#include "bridge/BlockSignal.h"
+
+void AudioLoop::run() {
+    uint32_t seen = block.request.load(std::memory_order_acquire);
+    for (;;) {
+        const uint32_t ticket = bridge::awaitChange(block.request, seen, 1000);
+        if (ticket == seen) continue;
+        seen = ticket;
+        const uint32_t events = block.midiCount < bridge::maxMidiEvents ? block.midiCount : 0;
+        for (uint32_t i = 0; i < events; ++i)
+            slot.queueMidi(block.midi[i].words, block.midi[i].count);
+        float* inputs[2] = {block.input[0], block.input[1]};
+        float* outputs[2] = {block.output[0], block.output[1]};
+        block.result = static_cast<int32_t>(slot.process(inputs, outputs));
+        block.reply.store(ticket, std::memory_order_release);
+        bridge::wakeWaiters(block.reply);
+    }
+}
