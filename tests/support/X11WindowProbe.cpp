@@ -5,11 +5,28 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace testing_support {
 
 namespace {
+
+// The program itself or one of its plug-in processes.
+bool isOwnedBy(long pid, long owner) {
+    if (pid == owner) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return false;
+    std::istringstream fields(line.substr(close + 2));
+    char state = 0;
+    long parent = 0;
+    fields >> state >> parent;
+    return parent == owner;
+}
 
 Display* asDisplay(void* handle) {
     return static_cast<Display*>(handle);
@@ -44,7 +61,7 @@ std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) 
         const std::string windowTitle = name;
         XFree(name);
         if (windowTitle != title) continue;
-        if (ownerPid && windowPid(children[i]) != ownerPid) continue;
+        if (ownerPid && !isOwnedBy(windowPid(children[i]), ownerPid)) continue;
         WindowInfo info;
         info.id = children[i];
         info.title = windowTitle;

@@ -25,7 +25,7 @@ public:
     ~X11WindowProbe();
     bool available() const { return display != nullptr; }
 
-    // Only windows of this process count (tests share one X server).
+    // Only windows of this process and its children count (tests share one X server).
     void onlyProcess(long pid) { ownerPid = pid; }
 
     // Top-level windows with this title.
