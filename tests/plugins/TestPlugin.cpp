@@ -6,6 +6,7 @@
 // Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +27,7 @@ using namespace Vexa::DSP::VST2;
 #define RENDER_ACCUMULATE 3   // accumulating entry only, out[c] += 0.25 * in[c]
 #define RENDER_MIX_DOWN 4     // replacing, out[c] = 0.5 * (in0 + in1); checks extra inputs
 #define RENDER_CONSTANT 5     // replacing, out[c] = 0.125 on every declared output
+#define RENDER_STATE_GAIN 6   // replacing, out[c] = in[c] * (byte 8 of the chunk) / 64
 
 #define ENTRY_VST 1   // exports VSTPluginMain only
 #define ENTRY_MAIN 2  // exports main only
@@ -39,6 +41,18 @@ using namespace Vexa::DSP::VST2;
 #define EDITOR_NONE 0
 #define EDITOR_PLAIN 1
 #define EDITOR_SIZE_REQUEST 2  // asks the host to resize its window
+
+// Misbehaviour: where it happens, and what happens there. In the process
+// call it happens only on a block whose first left sample is faultTrigger.
+#define FAULT_NOWHERE 0
+#define FAULT_IN_PROCESS 1
+#define FAULT_IN_OPEN 2
+#define FAULT_IN_EDIT_OPEN 3
+#define FAULT_IN_GET_CHUNK 4
+#define FAULT_NULL_WRITE 1
+#define FAULT_ABORT 2
+#define FAULT_EXIT 3  // exit(3)
+#define FAULT_HANG 4
 
 #ifndef PLUGIN_KIND
 #error "PLUGIN_KIND names the variant"
@@ -66,6 +80,12 @@ using namespace Vexa::DSP::VST2;
 #endif
 #ifndef PLUGIN_RESULT
 #define PLUGIN_RESULT RESULT_OK
+#endif
+#ifndef PLUGIN_FAULT_AT
+#define PLUGIN_FAULT_AT FAULT_NOWHERE
+#endif
+#ifndef PLUGIN_FAULT
+#define PLUGIN_FAULT FAULT_NULL_WRITE
 #endif
 
 #if defined(_WIN32)
@@ -110,6 +130,21 @@ void readLogPath() {
 
 struct Plugin;
 void deleteStrayRecord();
+
+constexpr float faultTrigger = -999.0f;
+
+[[maybe_unused]] void misbehave(const char* where) {
+    logLine("fault in %s", where);
+#if PLUGIN_FAULT == FAULT_NULL_WRITE
+    *static_cast<volatile int*>(nullptr) = 1;
+#elif PLUGIN_FAULT == FAULT_ABORT
+    std::abort();
+#elif PLUGIN_FAULT == FAULT_EXIT
+    std::exit(3);
+#else
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+#endif
+}
 
 // Runs when the module is really released (dlclose/FreeLibrary), not merely
 // when the host forgets it. The path is also read at load, so a module whose
@@ -301,6 +336,9 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
 #endif
         case effOpen:
             logLine("effOpen");
+#if PLUGIN_FAULT_AT == FAULT_IN_OPEN
+            misbehave("effOpen");
+#endif
             logHostAnswers(plugin);
             return 0;
         case effClose:
@@ -351,6 +389,9 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         case effEditOpen:
             logLine("effEditOpen parent=%llu",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ptr)));
+#if PLUGIN_FAULT_AT == FAULT_IN_EDIT_OPEN
+            misbehave("effEditOpen");
+#endif
 #if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
             askResize(plugin, 640, 480, "editOpen");
 #endif
@@ -362,6 +403,9 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             logLine("effEditIdle");
             return 0;
         case effGetChunk: {
+#if PLUGIN_FAULT_AT == FAULT_IN_GET_CHUNK
+            misbehave("effGetChunk");
+#endif
             if (!PLUGIN_CHUNKS) {
                 logLine("effGetChunk index=%d unsupported", index);
                 return 0;
@@ -439,6 +483,9 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
 void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
     Plugin* plugin = self(effect);
     logLine("processReplacing frames=%d", frames);
+#if PLUGIN_FAULT_AT == FAULT_IN_PROCESS
+    if (frames > 0 && inputs[0][0] == faultTrigger) misbehave("processReplacing");
+#endif
 #if PLUGIN_RENDER == RENDER_GAIN
     (void)plugin;
     for (int c = 0; c < PLUGIN_OUTPUTS; ++c) {
@@ -465,6 +512,11 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
     for (int c = 2; c < PLUGIN_INPUTS; ++c)
         if (inputs[c])
             for (int32_t i = 0; i < frames; ++i) inputs[c][i] = 1234.5f;
+#elif PLUGIN_RENDER == RENDER_STATE_GAIN
+    // The state is heard: a restored chunk changes the output.
+    const float gain = plugin->chunk.size() > 8 ? plugin->chunk[8] / 64.0f : 0.5f;
+    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
+        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = gain * inputs[c][i];
 #elif PLUGIN_RENDER == RENDER_CONSTANT
     (void)plugin;
     (void)inputs;
