@@ -37,7 +37,8 @@ protected:
 TEST_F(SessionTest, TwoSessionsStreamSideBySideWithTheirOwnPluginsAndBlockSizes) {
     WsClient other;
     ASSERT_TRUE(connectClient(other));
-    ASSERT_TRUE(client.sendText("bufsize 256"));
+    // In this order, so that 64 is the last size set.
+    syncOutput("bufsize 256", "setting Host buffer size to 256");
     ASSERT_TRUE(other.sendText("bufsize 64"));
     load("test_gain");
     loadOn(other, "test_synth");
