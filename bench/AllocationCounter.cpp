@@ -28,7 +28,9 @@ __attribute__((constructor(101))) void mapCounterFile() {
     if (ftruncate(fd, sizeof(BenchCounters)) == 0) {
         void* shared = mmap(nullptr, sizeof(BenchCounters), PROT_READ | PROT_WRITE, MAP_SHARED,
                             fd, 0);
-        if (shared != MAP_FAILED) counters = new (shared) BenchCounters;
+        // Not constructed: a new file reads as zeros, and a plug-in process
+        // maps the file its program made and adds to the same counts.
+        if (shared != MAP_FAILED) counters = static_cast<BenchCounters*>(shared);
     }
     close(fd);
 }
