@@ -3,7 +3,9 @@
 #include "bridge/BlockSignal.h"
 
 void AudioLoop::run() {
-    uint32_t seen = block.request.load(std::memory_order_acquire);
+    // Whatever was asked and not yet answered is due, even a block sent
+    // before this thread began.
+    uint32_t seen = block.reply.load(std::memory_order_acquire);
     for (;;) {
         const uint32_t ticket = bridge::awaitChange(block.request, seen, 1000);
         if (ticket == seen) continue;
