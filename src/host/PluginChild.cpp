@@ -86,7 +86,7 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     bridge::wakeWaiters(block.request);
 
     int waitedMs = 0;
-    while (bridge::awaitChange(block.reply, previous, lifeCheckMs) != ticket) {
+    while (bridge::awaitChange(block.reply, previous, lifeCheckMs, spin) != ticket) {
         waitedMs += lifeCheckMs;
         if (processHandle->hasEnded()) return false;
         if (waitedMs >= blockTimeoutMs) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/BlockSignal.h"
 #include "bridge/CommandPipe.h"
 #include "bridge/SharedRegion.h"
 #include "host/ChildProcess.h"
@@ -58,6 +59,7 @@ private:
     std::unique_ptr<bridge::SharedRegion> region;
     std::unique_ptr<ChildProcess> processHandle;
     bridge::CommandPipe pipe;
+    bridge::SpinBudget spin;  // the worker's, waiting for a block's answer
     std::mutex silenceMutex;
     std::string silence;  // why it was given up on while still running
 };

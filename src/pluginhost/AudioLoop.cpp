@@ -7,7 +7,7 @@ void AudioLoop::run() {
     // before this thread began.
     uint32_t seen = block.reply.load(std::memory_order_acquire);
     for (;;) {
-        const uint32_t ticket = bridge::awaitChange(block.request, seen, 1000);
+        const uint32_t ticket = bridge::awaitChange(block.request, seen, 1000, spin);
         if (ticket == seen) continue;
         seen = ticket;
         const uint32_t events = block.midiCount < bridge::maxMidiEvents ? block.midiCount : 0;

@@ -2,6 +2,7 @@
 // region, runs it through the slot and hands the result back.
 #pragma once
 
+#include "bridge/BlockSignal.h"
 #include "bridge/SharedBlock.h"
 #include "host/InProcessSlot.h"
 
@@ -15,4 +16,5 @@ public:
 private:
     bridge::SharedBlock& block;
     InProcessSlot& slot;
+    bridge::SpinBudget spin;
 };

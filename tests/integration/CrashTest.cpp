@@ -158,6 +158,13 @@ protected:
 
     void triggerFault() { ASSERT_TRUE(client.sendBinary(std::vector<float>(2 * frames, faultTrigger))); }
 
+    void connectWithGain(WsClient& other) {
+        ASSERT_TRUE(connectClient(other));
+        ASSERT_TRUE(other.sendText("load " + testPluginPath("test_gain")));
+        ASSERT_EQ(other.receiveText(10000), "ready");
+        ASSERT_EQ(other.receiveText(), "fixedCompensationDelaySamp\n0");
+    }
+
     std::vector<std::string> relaunchAfter(const std::string& reason) {
         return {"crashed\n" + reason, "ready", "fixedCompensationDelaySamp\n0"};
     }
@@ -167,10 +174,7 @@ protected:
 
 TEST_F(CrashTest, ACrashInTheProcessCallIsReportedAndThePluginComesBackWithItsState) {
     WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    ASSERT_TRUE(other.sendText("load " + testPluginPath("test_gain")));
-    ASSERT_EQ(other.receiveText(10000), "ready");
-    ASSERT_EQ(other.receiveText(), "fixedCompensationDelaySamp\n0");
+    ASSERT_NO_FATAL_FAILURE(connectWithGain(other));
     Bystander bystander(other);
     for (const Fault& fault : crashes) {
         SCOPED_TRACE(fault.name);
@@ -191,10 +195,7 @@ TEST_F(CrashTest, ACrashInTheProcessCallIsReportedAndThePluginComesBackWithItsSt
 
 TEST_F(CrashTest, AHangIsEndedAfterTwoSecondsWhileOthersStreamOn) {
     WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    ASSERT_TRUE(other.sendText("load " + testPluginPath("test_gain")));
-    ASSERT_EQ(other.receiveText(10000), "ready");
-    ASSERT_EQ(other.receiveText(), "fixedCompensationDelaySamp\n0");
+    ASSERT_NO_FATAL_FAILURE(connectWithGain(other));
     Bystander bystander(other);
     load("test_hang_in_process");
     restoreDoublingState();
@@ -280,9 +281,7 @@ TEST_F(CrashTest, ManyCrashCyclesLeaveNoProcessRegionOrDescriptorBehind) {
 TEST_F(CrashTest, KillingTheProgramTakesItsPluginProcessesWithIt) {
     load("test_gain");
     WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    ASSERT_TRUE(other.sendText("load " + testPluginPath("test_gain")));
-    ASSERT_EQ(other.receiveText(10000), "ready");
+    ASSERT_NO_FATAL_FAILURE(connectWithGain(other));
     const auto children = childrenOf(program->processId());
     ASSERT_EQ(children.size(), 2u);
     program->signal(SIGKILL);
