@@ -218,6 +218,8 @@ void PluginProcessSlot::load(const std::string& newPath) {
     if (!currentChild() || relaunching.load()) {
         relaunching.store(false);
         replaceChild(PluginChild::start(sampleRate, settledBlockSize));
+        // As any failed load, this one sends the client nothing.
+        if (!currentChild()) std::fprintf(stderr, "the plug-in process could not be started\n");
     }
     const PluginChild::Answer answer = ask(Command::load, newPath.data(), newPath.size());
     note(answer);
