@@ -1,6 +1,7 @@
 // One client's connection: its dispatcher, its audio staging, its settings
 // and its plug-in. Messages arrive on the connection's worker thread; the
-// plug-in's life cycle runs on the GUI thread.
+// plug-in's life cycle runs where its placement puts it (the GUI thread, or
+// the command thread of a plug-in process).
 #pragma once
 
 #include <cstdint>
