@@ -545,8 +545,8 @@ function openSocket(url, options) {
 }
 
 function unreachableMessage(url) {
-  let text = `cannot connect to ${url}: the companion is not running, another page or ` +
-    'program is connected to it (it serves one at a time)';
+  let text = `cannot connect to ${url}: the companion is not running, or it already ` +
+    'serves as many sessions as it takes (64)';
   // Only pages not on the loopback address need the browser's permission.
   const page = globalThis.location;
   if (page && !isLoopback(page.hostname)) {
