@@ -86,8 +86,8 @@ export class CorvelUnexpectedEvent extends Event {
  * @property {typeof WebSocket} [WebSocket] the WebSocket class (default: the global one;
  *   in Node pass the `ws` package's)
  * @property {number} [timeoutMs=10000] how long to wait for the greeting
- * @property {number} [attempts=3] connection attempts; a page that was just reloaded may
- *   find its previous connection still being closed, and the companion serves one at a time
+ * @property {number} [attempts=3] connection attempts, for a companion that may
+ *   still be starting
  * @property {number} [retryDelayMs=300]
  * @property {number} [blockSize=1024] frames per block, sent on connect
  * @property {number} [sampleRate=44100] sent on connect
