@@ -3,6 +3,7 @@ import { test } from 'node:test';
 import { WebSocket, WebSocketServer } from 'ws';
 
 import { CorvelClient, CorvelError } from '../corvel-client.js';
+import { FakeCompanion } from './support/fake-companion.js';
 import { freePort, ProgramUnderTest } from './support/program.js';
 import { session } from './support/session.js';
 
@@ -112,4 +113,34 @@ test('arguments that cannot be sent are refused without sending', async () => {
     assert.equal(await client.suspend(), true);
     assert.equal(client.connected, true);
   });
+});
+
+test('a crash report fires crashed, holds blocks back until the relaunch, then fires loaded', async () => {
+  const fake = await FakeCompanion.start(0);
+  const client = await CorvelClient.connect(fake.url, { WebSocket, blockSize: 4 });
+  try {
+    await client.load('/plug-in.so');
+    const events = [];
+    for (const type of ['crashed', 'ready', 'loaded']) {
+      client.addEventListener(type, (event) => events.push([type, event.reason ?? event.latency ?? null]));
+    }
+    const block = new Float32Array([1, 2, 3, 4]);
+    fake.crash('signal 11');
+    await new Promise((resolve) => client.addEventListener('crashed', resolve, { once: true }));
+    assert.equal(client.loaded, false);
+    assert.equal(await client.process(block, block), null, 'no block is sent while the plug-in is away');
+    fake.relaunch(7);
+    await new Promise((resolve) => client.addEventListener('loaded', resolve, { once: true }));
+    assert.deepEqual(events, [['crashed', 'signal 11'], ['ready', null], ['loaded', 7]]);
+    assert.equal(client.latency, 7);
+    assert.deepEqual(Array.from((await client.process(block, block)).left), [1, 2, 3, 4]);
+
+    fake.crash('gave up after 3 crashes');
+    await new Promise((resolve) => client.addEventListener('crashed', resolve, { once: true }));
+    assert.equal(await client.process(block, block), null);
+    assert.deepEqual(events.at(-1), ['crashed', 'gave up after 3 crashes']);
+  } finally {
+    await client.close();
+    await fake.close();
+  }
 });
