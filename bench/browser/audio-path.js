@@ -1,8 +1,8 @@
-// Routes a test tone or the microphone through the loaded plug-in with Web
-// Audio: a worklet gathers blocks, the client sends them to the companion,
-// and the processed blocks go back to the worklet to be played.
+// The benchmark's baseline: how the test page used to play a plug-in. A
+// worklet gathers blocks, the page's main thread sends them to the companion
+// with the client, and the processed blocks go back to the worklet to be played.
 
-const HISTORY = 100;
+const HISTORY = 1 << 16;
 
 export class AudioPath {
   /** @param {import('./corvel-client.js').CorvelClient} client */
@@ -10,67 +10,39 @@ export class AudioPath {
     this.client = client;
     this.context = null;
     this.nodes = [];
-    this.stream = null;
     this.roundTrips = [];
     this.stats = { last: null, processed: 0, dry: 0, underruns: 0 };
   }
 
   get running() { return this.context !== null; }
 
-  /** Mean and longest of the recent round trips, in milliseconds. */
-  roundTripSummary() {
-    if (this.roundTrips.length === 0) return null;
-    const sum = this.roundTrips.reduce((a, b) => a + b, 0);
-    return { last: this.stats.last, mean: sum / this.roundTrips.length, max: Math.max(...this.roundTrips) };
-  }
-
   /**
-   * @param {'tone'|'microphone'} source
+   * @param {AudioContext} context
+   * @param {AudioNode} input
+   * @param {AudioNode} output
    * @param {number} blockSize
    */
-  async start(source, blockSize) {
-    const context = new AudioContext();
-    try {
-      await context.audioWorklet.addModule('/block-worklet.js');
-      const input = await this.#source(context, source);
-      const worklet = new AudioWorkletNode(context, 'corvel-block', {
-        numberOfInputs: 1,
-        numberOfOutputs: 1,
-        outputChannelCount: [2],
-        channelCount: 2,
-        channelCountMode: 'explicit',
-        channelInterpretation: 'speakers',
-        processorOptions: { blockSize },
-      });
-      input.connect(worklet).connect(context.destination);
-      this.nodes = [input, worklet];
-      await this.client.setSampleRate(Math.round(context.sampleRate));
-      await this.client.setBlockSize(blockSize);
-      worklet.port.onmessage = (event) => this.#block(worklet.port, event.data);
-      await context.resume();
-      this.context = context;
-    } catch (error) {
-      this.#release(context);
-      throw error;
-    }
+  async start(context, input, output, blockSize) {
+    await context.audioWorklet.addModule('/block-worklet.js');
+    const worklet = new AudioWorkletNode(context, 'corvel-block', {
+      numberOfInputs: 1,
+      numberOfOutputs: 1,
+      outputChannelCount: [2],
+      channelCount: 2,
+      channelCountMode: 'explicit',
+      channelInterpretation: 'speakers',
+      processorOptions: { blockSize },
+    });
+    input.connect(worklet).connect(output);
+    this.nodes = [worklet];
+    await this.client.setSampleRate(Math.round(context.sampleRate));
+    await this.client.setBlockSize(blockSize);
+    worklet.port.onmessage = (event) => this.#block(worklet.port, event.data);
+    this.context = context;
   }
 
   async stop() {
     if (this.context) this.#release(this.context);
-  }
-
-  async #source(context, kind) {
-    if (kind === 'microphone') {
-      this.stream = await navigator.mediaDevices.getUserMedia({
-        audio: { echoCancellation: false, noiseSuppression: false, autoGainControl: false },
-      });
-      return context.createMediaStreamSource(this.stream);
-    }
-    const tone = new OscillatorNode(context, { frequency: 440 });
-    const level = new GainNode(context, { gain: 0.2 });
-    tone.connect(level);
-    tone.start();
-    return level;
   }
 
   #block(port, message) {
@@ -99,9 +71,6 @@ export class AudioPath {
   #release(context) {
     for (const node of this.nodes) node.disconnect();
     this.nodes = [];
-    if (this.stream) for (const track of this.stream.getTracks()) track.stop();
-    this.stream = null;
-    context.close();
     this.context = null;
   }
 }
