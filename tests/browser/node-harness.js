@@ -81,6 +81,8 @@ class NodeHarness {
     const recorded = new Promise((resolve) => { this.recorder.port.onmessage = (event) => resolve(event.data); });
     this.recorder.port.postMessage(frames);
     const { start, samples } = await recorded;
+    // The nodes' delay reaches the page with their stats, a little later.
+    await new Promise((resolve) => setTimeout(resolve, 300));
     return { start, left: Array.from(samples[0]), right: Array.from(samples[1]), ...this.describe() };
   }
 
