@@ -26,6 +26,12 @@ export function recordLength(frames) {
 const WRITTEN = 0;
 const READ = 1;
 
+// The indices count on past 2^31 (months at 128 frames) by wrapping; as
+// unsigned numbers they stay in step with a capacity that divides 2^32.
+function slotOf(index, capacity) {
+  return (index >>> 0) % capacity;
+}
+
 /**
  * A single-producer, single-consumer queue of records in shared memory.
  * Neither side allocates or blocks: a full ring refuses the record and an
@@ -42,7 +48,7 @@ export class BlockRing {
     this.slots = Array.from({ length: memory.capacity }, (_, i) => records.subarray(i * length, (i + 1) * length));
   }
 
-  /** Shared memory for a ring of `capacity` records of `frames` frames. */
+  /** Shared memory for a ring of `capacity` (a power of two) records of `frames` frames. */
   static allocate(capacity, frames) {
     return {
       indices: new SharedArrayBuffer(2 * Int32Array.BYTES_PER_ELEMENT),
@@ -54,8 +60,8 @@ export class BlockRing {
   /** The record to fill next, or null while the ring is full. */
   writable() {
     const written = Atomics.load(this.indices, WRITTEN);
-    if (written - Atomics.load(this.indices, READ) >= this.slots.length) return null;
-    return this.slots[written % this.slots.length];
+    if (((written - Atomics.load(this.indices, READ)) | 0) >= this.slots.length) return null;
+    return this.slots[slotOf(written, this.slots.length)];
   }
 
   /** Hands the record from writable() to the consumer and wakes it. */
@@ -68,7 +74,7 @@ export class BlockRing {
   readable() {
     const read = Atomics.load(this.indices, READ);
     if (read === Atomics.load(this.indices, WRITTEN)) return null;
-    return this.slots[read % this.slots.length];
+    return this.slots[slotOf(read, this.slots.length)];
   }
 
   /** Gives the record from readable() back to the producer. */

@@ -1,7 +1,8 @@
 // The audio node's rendering side, on the audio thread. It cuts the input
 // into blocks for the worker and plays each processed block exactly
 // `latencyBlocks` blocks after it was taken, or silence when it is not back
-// by then. Nothing here allocates once running, and nothing waits.
+// by then. Nothing here allocates once running (a MessagePort's own
+// messages aside, when there is no shared memory), and nothing waits.
 import { BlockRing, Field, HEADER_LENGTH, recordLength } from './corvel-block-ring.js';
 
 // Blocks kept for playing; also the most that can be in flight.
