@@ -65,7 +65,11 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     // so a block taken early in a burst can be due before the burst ends.
     const burst = Math.ceil(((context.baseLatency || 0) * context.sampleRate) / frames - 0.01);
     const latencyBlocks = Math.min(28, Math.max(asked, burst + 1));
-    const sharedMemory = options.sharedMemory ?? globalThis.crossOriginIsolated === true;
+    const isolated = globalThis.crossOriginIsolated === true;
+    const sharedMemory = options.sharedMemory ?? isolated;
+    if (sharedMemory && !isolated) {
+      throw new CorvelError('argument', 'sharedMemory needs a cross-origin isolated page (see the README)');
+    }
     await context.audioWorklet.addModule(new URL('./corvel-node-worklet.js', import.meta.url));
     const worker = new Worker(new URL('./corvel-node-worker.js', import.meta.url), { type: 'module' });
     const rings = sharedMemory
