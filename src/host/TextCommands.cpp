@@ -5,6 +5,7 @@
 #include "host/CommandParsing.h"
 #include "host/VST2Host.h"
 #include "scan/PluginScan.h"
+#include "Version.h"
 
 namespace {
 
@@ -86,6 +87,6 @@ void VST2Host::handleBufsize(const std::string& message, std::string& reply) {
 }
 
 bool VST2Host::onReady() {
-    ipc.sendText("corvel studio plugin loader\nversion 0.1.0");
+    ipc.sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
     return true;
 }
