@@ -7,6 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
+echo "=== Packages"
 bash scripts/install-deps.sh --packaging-checks
 bash scripts/package.sh
 
