@@ -9,6 +9,9 @@ Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
+; A file that cannot be replaced fails the install, silent or not, rather
+; than leaving the old one in place.
+AllowSkipFiles off
 
 !include "LogicLib.nsh"
 !include "MUI2.nsh"
