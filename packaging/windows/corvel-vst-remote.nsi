@@ -1,7 +1,7 @@
 ; The per-user Windows installer. Built by scripts/package.sh, which passes
 ;   VERSION     the program's version (from CMake)
 ;   PROGRAMS    an include file that lists the executables (ProgramFiles macro)
-;   STAGE       the folder that holds them
+;   STAGE       the folder that holds them and the server library's licence
 ;   ICON        the application icon
 ;   OUTFILE     the installer to write
 ; A 64-bit installer for a 64-bit program.
@@ -94,6 +94,7 @@ Section "Install"
     Call CloseProgram
     SetOutPath "$INSTDIR"
     !insertmacro ProgramFiles InstallProgram
+    File "${STAGE}\civetweb-license.txt"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}"
@@ -115,6 +116,7 @@ Section "Uninstall"
     SetShellVarContext current
     Call un.CloseProgram
     !insertmacro ProgramFiles RemoveProgram
+    Delete "$INSTDIR\civetweb-license.txt"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     ; The per-user programs folder goes too if nothing else is in it.

@@ -17,6 +17,9 @@ trap 'rm -rf "$stage"' EXIT
   done
   echo '!macroend'
 } >"$stage/programs.nsh"
+# The server library is linked in; its licence travels with it.
+civetweb=$(sed -n 's/^CORVEL_CIVETWEB_SOURCE_DIR:PATH=//p' "$build/CMakeCache.txt")
+cp "$civetweb/LICENSE.md" "$stage/civetweb-license.txt"
 
 mkdir -p "$out"
 setup=$out/corvel-vst-remote-$version-setup.exe

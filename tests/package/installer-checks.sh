@@ -44,7 +44,12 @@ start_from_run_value() {  # starts the program as Windows does at login
 ended_cleanly() { exits_cleanly "$program"; }
 replaced() { [ "$(stat -c %Y "$install_dir/corvel-vst-remote.exe")" -gt "$(date -d 2000-01-02 +%s)" ]; }
 equals() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'" >&2; return 1; }; }
-installed() { [ -f "$install_dir/corvel-vst-remote.exe" ] && [ -f "$install_dir/uninstall.exe" ]; }
+installed() {
+    local file
+    for file in corvel-vst-remote.exe uninstall.exe civetweb-license.txt; do
+        [ -f "$install_dir/$file" ] || return 1
+    done
+}
 uninstall_entry() {
     local win_dir exe
     win_dir=$(winepath -w "$install_dir")
@@ -64,7 +69,7 @@ nothing_registered() {
 
 before=$(user_files)
 check "a silent install succeeds" wine "$setup" /S
-check "the program and the uninstaller are installed" installed
+check "the program, the uninstaller and the server library's licence are installed" installed
 check "the Start menu shortcut is in place" test -f "$shortcut"
 check "the Run value and the uninstall entry are in place" uninstall_entry
 
