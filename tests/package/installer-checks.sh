@@ -19,6 +19,8 @@ rm -rf "$WINEPREFIX"
 start_xvfb installer-checks
 trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 "$root/scripts/wine-prefix.sh"
+# One server for the whole run, rather than one started for every command.
+wineserver -p
 
 unix_path() { realpath -m "$(winepath -u "$(wine cmd /c echo "$1" | tr -d '\r')")"; }
 install_dir=$(unix_path '%LOCALAPPDATA%')/Programs/Corvel\ VST\ Remote
@@ -27,8 +29,12 @@ shortcut="$roaming/Microsoft/Windows/Start Menu/Programs/Corvel VST Remote.lnk"
 allow_list="$roaming/Corvel VST Remote/allowed-origins.txt"
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\CorvelVSTRemote'
-registry_value() {  # KEY NAME: the value's data, or nothing
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s|^ *$2 *REG_[A-Z]* *||p"
+registry_values() {  # KEY: its values, one "NAME REG_TYPE DATA" a line; nothing if it is missing
+    local values
+    values=$(wine reg query "$1" 2>/dev/null) && tr -d '\r' <<<"$values" || true
+}
+value_of() {  # NAME VALUES: the named value's data, or nothing
+    sed -n "s|^ *$1 *REG_[A-Z]* *||p" <<<"$2"
 }
 user_files() {  # what is in the user's folders, leaving out temporary files
     find "$WINEPREFIX/drive_c/users" -path '*/Temp' -prune -o -print | sort
@@ -36,7 +42,7 @@ user_files() {  # what is in the user's folders, leaving out temporary files
 program=""
 start_from_run_value() {  # starts the program as Windows does at login
     local command
-    command=$(registry_value "$run_key" "Corvel VST/Remote" | sed 's/^"\(.*\)"$/\1/')
+    command=$(value_of "Corvel VST/Remote" "$(registry_values "$run_key")" | sed 's/^"\(.*\)"$/\1/')
     port=$(free_port)
     CORVEL_TEST_PORT=$port wine "$command" >/dev/null 2>&1 &
     program=$!
@@ -51,20 +57,21 @@ installed() {
     done
 }
 uninstall_entry() {
-    local win_dir exe
+    local win_dir exe entry
     win_dir=$(winepath -w "$install_dir")
     exe="\"$win_dir\\corvel-vst-remote.exe\""
-    equals "$(registry_value "$uninstall_key" DisplayName)" "Corvel VST/Remote" &&
-    equals "$(registry_value "$uninstall_key" DisplayVersion)" "$version" &&
-    equals "$(registry_value "$uninstall_key" Publisher)" "Corvel" &&
-    equals "$(registry_value "$uninstall_key" DisplayIcon)" "$exe,0" &&
-    equals "$(registry_value "$uninstall_key" UninstallString)" "\"$win_dir\\uninstall.exe\"" &&
-    equals "$(registry_value "$uninstall_key" QuietUninstallString)" "\"$win_dir\\uninstall.exe\" /S" &&
-    equals "$(registry_value "$run_key" "Corvel VST/Remote")" "$exe"
+    entry=$(registry_values "$uninstall_key")
+    equals "$(value_of DisplayName "$entry")" "Corvel VST/Remote" &&
+    equals "$(value_of DisplayVersion "$entry")" "$version" &&
+    equals "$(value_of Publisher "$entry")" "Corvel" &&
+    equals "$(value_of DisplayIcon "$entry")" "$exe,0" &&
+    equals "$(value_of UninstallString "$entry")" "\"$win_dir\\uninstall.exe\"" &&
+    equals "$(value_of QuietUninstallString "$entry")" "\"$win_dir\\uninstall.exe\" /S" &&
+    equals "$(value_of "Corvel VST/Remote" "$(registry_values "$run_key")")" "$exe"
 }
 nothing_registered() {
-    [ -z "$(registry_value "$run_key" "Corvel VST/Remote")" ] &&
-    ! wine reg query "$uninstall_key" >/dev/null 2>&1
+    [ -z "$(value_of "Corvel VST/Remote" "$(registry_values "$run_key")")" ] &&
+    [ -z "$(registry_values "$uninstall_key")" ]
 }
 
 before=$(user_files)
@@ -86,8 +93,12 @@ mkdir -p "$(dirname "$allow_list")"
 echo "https://daw.example" >"$allow_list"
 check "a silent uninstall succeeds" wine "$install_dir/uninstall.exe" /S
 check "the uninstaller ends the running program cleanly" ended_cleanly
-# The uninstaller runs on from a copy of itself; wait for every process.
-wineserver -w
+# The uninstaller runs on from a copy of itself; removing the entry is its
+# last step.
+for _ in $(seq 60); do
+    [ -z "$(registry_values "$uninstall_key")" ] && break
+    sleep 0.5
+done
 check "the install folder and the shortcut are gone" test ! -e "$install_dir" -a ! -e "$shortcut"
 check "the Run value and the uninstall entry are gone" nothing_registered
 check "only the user's allow-list is left of what was added" \
