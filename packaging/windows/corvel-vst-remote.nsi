@@ -48,8 +48,22 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 Corvel"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Sets $3 to "busy" when the installed file NAME is still held by a process:
+; a file that opens for writing can be replaced.
+!macro CheckReplaceable name
+    ${If} ${FileExists} "$INSTDIR\${name}"
+        ClearErrors
+        FileOpen $2 "$INSTDIR\${name}" a
+        ${If} ${Errors}
+            StrCpy $3 busy
+        ${Else}
+            FileClose $2
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 ; Ends a running program by closing its main window, then waits until its
-; file can be replaced; a program that does not end stops the (un)installer.
+; files can be replaced; a program that does not end stops the (un)installer.
 !macro CloseProgram prefix
 Function ${prefix}CloseProgram
     StrCpy $1 0
@@ -57,14 +71,10 @@ Function ${prefix}CloseProgram
         FindWindow $0 "${MAIN_WINDOW_CLASS}"
         ${If} $0 <> 0
             SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
-        ${ElseIfNot} ${FileExists} "$INSTDIR\${PROGRAM}"
-            Return
         ${Else}
-            ; A file that opens for writing is no longer held by a process.
-            ClearErrors
-            FileOpen $2 "$INSTDIR\${PROGRAM}" a
-            ${IfNot} ${Errors}
-                FileClose $2
+            StrCpy $3 free
+            !insertmacro ProgramFiles CheckReplaceable
+            ${If} $3 == free
                 Return
             ${EndIf}
         ${EndIf}
