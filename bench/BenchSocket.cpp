@@ -27,7 +27,7 @@ BenchSocket::~BenchSocket() {
     if (fd >= 0) close(fd);
 }
 
-bool BenchSocket::connect(uint16_t port, int timeoutMs) {
+bool BenchSocket::connect(uint16_t port, int timeoutMs, bool raw) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (fd >= 0) close(fd);
@@ -42,6 +42,7 @@ bool BenchSocket::connect(uint16_t port, int timeoutMs) {
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            if (raw) return true;
             const std::string request =
                 "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -138,4 +139,14 @@ bool BenchSocket::receive(int& opcode) {
 
 std::string BenchSocket::payloadText() const {
     return std::string(reinterpret_cast<const char*>(message.data()), messageSize);
+}
+
+bool BenchSocket::sendRaw(const std::vector<uint8_t>& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+bool BenchSocket::receiveRaw(size_t length) {
+    if (length > message.size() || !readExactly(message.data(), length)) return false;
+    messageSize = length;
+    return true;
 }

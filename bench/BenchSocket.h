@@ -15,7 +15,11 @@ public:
     BenchSocket& operator=(const BenchSocket&) = delete;
 
     // Connects and upgrades, retrying while the server is still starting.
-    bool connect(uint16_t port, int timeoutMs);
+    // A raw socket stays plain TCP.
+    bool connect(uint16_t port, int timeoutMs, bool raw = false);
+    // Raw TCP: the bytes as they are, and exactly length bytes back into payload().
+    bool sendRaw(const std::vector<uint8_t>& bytes);
+    bool receiveRaw(size_t length);
 
     // A whole masked frame, built once per block size by makeFrame.
     static std::vector<uint8_t> makeFrame(int opcode, const void* payload, size_t length);

@@ -24,8 +24,9 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
         long number = 0;
         if (key == "name") {
             target.name = value;
-        } else if (key == "kind" && (value == "echo" || value == "host")) {
+        } else if (key == "kind" && (value == "tcp" || value == "echo" || value == "host")) {
             target.isHost = value == "host";
+            target.isRawTcp = value == "tcp";
         } else if (key == "port" && parseNumber(value, 1, 65535, number)) {
             target.port = static_cast<uint16_t>(number);
         } else if (key == "counters") {

@@ -2,7 +2,8 @@
 // running: one block in flight at a time, each sent after the previous reply,
 // as a real-time client does. Prints one table row per block size and server.
 //
-//   corvel-bench-client --target name=echo,kind=echo,port=P
+//   corvel-bench-client --target name=tcp,kind=tcp,port=O
+//                       --target name=echo,kind=echo,port=P
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
@@ -180,8 +181,12 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
     const Clock::time_point batchStart = Clock::now();
     for (int i = 0; i < count; ++i) {
         const Clock::time_point sent = Clock::now();
-        int opcode = 0;
-        if (!server.socket.send(blocks.frame) || !server.socket.receive(opcode)) {
+        int opcode = 2;
+        const bool answered =
+            server.target.isRawTcp
+                ? server.socket.sendRaw(blocks.block) && server.socket.receiveRaw(blocks.block.size())
+                : server.socket.send(blocks.frame) && server.socket.receive(opcode);
+        if (!answered) {
             std::fprintf(stderr, "%s: connection lost\n", server.target.name.c_str());
             return false;
         }
@@ -222,7 +227,7 @@ int main(int argc, char** argv) {
     for (const auto& target : options.targets) {
         auto server = std::make_unique<Server>();
         server->target = target;
-        if (!server->socket.connect(target.port, 20000)) {
+        if (!server->socket.connect(target.port, 20000, target.isRawTcp)) {
             std::fprintf(stderr, "%s: cannot connect to 127.0.0.1:%u\n", target.name.c_str(),
                          target.port);
             return 1;
@@ -241,8 +246,8 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/echo | new/block | malloc/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/floor | median/echo | new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
@@ -279,10 +284,14 @@ int main(int argc, char** argv) {
             }
         }
         double echoMedian = 0;
+        double floorMedian = 0;
         std::vector<RoundTripStats> stats;
         for (size_t s = 0; s < servers.size(); ++s) {
             stats.push_back(summarize(results[s].samplesNs));
-            if (!servers[s]->target.isHost && echoMedian == 0) echoMedian = stats.back().medianUs;
+            const BenchTarget& target = servers[s]->target;
+            if (target.isRawTcp && floorMedian == 0) floorMedian = stats.back().medianUs;
+            if (!target.isHost && !target.isRawTcp && echoMedian == 0)
+                echoMedian = stats.back().medianUs;
         }
         for (size_t s = 0; s < servers.size(); ++s) {
             const Server& server = *servers[s];
@@ -292,9 +301,12 @@ int main(int argc, char** argv) {
                 result.elapsedNs ? static_cast<double>(count) * 1e9 / static_cast<double>(result.elapsedNs) : 0;
             char ratio[32] = "-";
             if (echoMedian > 0) std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s |\n", frames,
+            char floorRatio[32] = "-";
+            if (floorMedian > 0)
+                std::snprintf(floorRatio, sizeof floorRatio, "%.2f", stats[s].medianUs / floorMedian);
+            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s |\n", frames,
                         server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
-                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, ratio,
+                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio, ratio,
                         perBlock(server, result.newCalls, count).c_str(),
                         perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)

@@ -5,7 +5,11 @@
 # under callgrind. Prints one table; docs/performance.md explains it.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
-#                     [--plugin PATH] [client options: --sizes, --blocks, --rounds, --warmup]
+#                     [--sessions-seconds N] [--plugin PATH]
+#                     [client options: --sizes, --blocks, --rounds, --warmup]
+# A raw TCP ping-pong runs beside them as the floor, and a second table
+# streams 1, 4, 16 and 32 sessions at real-time pace (--sessions-seconds 0
+# leaves it out).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -13,6 +17,7 @@ do_build=1
 smoke=0
 instructions=1
 plugin=""
+sessions_seconds=30
 client_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -21,6 +26,7 @@ while [ $# -gt 0 ]; do
     --smoke) smoke=1; instructions=0; shift ;;
     --no-instructions) instructions=0; shift ;;
     --plugin) plugin=$2; shift 2 ;;
+    --sessions-seconds) sessions_seconds=$2; shift 2 ;;
     --sizes|--blocks|--rounds|--warmup) client_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
@@ -46,6 +52,8 @@ trap 'stop_servers; rm -rf "$work"' EXIT
 # Headless: no editor windows, nothing but the audio path on the GUI thread.
 unset DISPLAY CORVEL_TEST_PLUGIN_LOG CORVEL_BENCH_NO_NODELAY
 
+start_server tcp "$build/bench/corvel-bench-tcp-echo" @PORT@
+tcp_port=$port
 CORVEL_BENCH_COUNTERS="$work/echo.counters" \
   start_server echo "$build/bench/corvel-bench-echo" @PORT@
 echo_port=$port
@@ -56,6 +64,7 @@ CORVEL_BENCH_COUNTERS="$work/default.counters" CORVEL_BENCH_NO_NODELAY=1 \
   start_server default "$build/bench/corvel-vst-remote-bench"
 default_port=$port
 
+tcp_target="name=tcp floor,kind=tcp,port=$tcp_port"
 echo_target="name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters"
 host_target="name=host,kind=host,port=$host_port,counters=$work/host.counters"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
@@ -85,7 +94,7 @@ time_pass() {
 echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
   client_args=(--sizes 128,4096 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
-  time_pass smoke - - "$echo_target" "$host_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+  time_pass smoke - - "$tcp_target" "$echo_target" "$host_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   stop_servers
   cat "$work/smoke.md"
   exit 0
@@ -98,13 +107,21 @@ done
 passes=(one.md)
 labels=1
 # One core: client and servers take turns on it.
-time_pass one "${cores[0]}" "${cores[0]}" "$echo_target" "$host_target" "$default_target"
+time_pass one "${cores[0]}" "${cores[0]}" "$tcp_target" "$echo_target" "$host_target" "$default_target"
 if [ ${#cores[@]} -ge 2 ]; then
   # Two cores: the client on one, the servers on the other, as a browser and
   # this program on a desktop with several.
-  time_pass two "${cores[0]}" "${cores[1]}" "$echo_target" "$host_target"
+  time_pass two "${cores[0]}" "${cores[1]}" "$tcp_target" "$echo_target" "$host_target"
   passes+=(two.md)
   labels=1,2
+fi
+sessions_table=""
+if [ "$sessions_seconds" -gt 0 ]; then
+  echo "Streaming sessions side by side (about $((4 * sessions_seconds + 10)) s)..." >&2
+  for pid in "${server_pids[@]}"; do taskset -a -p -c "$(IFS=,; echo "${cores[*]}")" "$pid" >/dev/null; done
+  sessions_table="$work/sessions.md"
+  "$build/bench/corvel-bench-sessions" --port "$host_port" --plugin "$plugin" \
+    --seconds "$sessions_seconds" >"$sessions_table"
 fi
 stop_servers
 
@@ -116,3 +133,7 @@ if [ $instructions = 1 ]; then
     --rows "$counts" >/dev/null
 fi
 (cd "$work" && awk -v labels="$labels" -v counts="$counts" -f "$root/bench/merge-table.awk" "${passes[@]}")
+if [ -n "$sessions_table" ]; then
+  echo
+  cat "$sessions_table"
+fi

@@ -86,8 +86,8 @@ export class CorvelUnexpectedEvent extends Event {
  * @property {typeof WebSocket} [WebSocket] the WebSocket class (default: the global one;
  *   in Node pass the `ws` package's)
  * @property {number} [timeoutMs=10000] how long to wait for the greeting
- * @property {number} [attempts=3] connection attempts; a page that was just reloaded may
- *   find its previous connection still being closed, and the companion serves one at a time
+ * @property {number} [attempts=3] connection attempts, for a companion that may
+ *   still be starting
  * @property {number} [retryDelayMs=300]
  * @property {number} [blockSize=1024] frames per block, sent on connect
  * @property {number} [sampleRate=44100] sent on connect
@@ -545,8 +545,8 @@ function openSocket(url, options) {
 }
 
 function unreachableMessage(url) {
-  let text = `cannot connect to ${url}: the companion is not running, another page or ` +
-    'program is connected to it (it serves one at a time)';
+  let text = `cannot connect to ${url}: the companion is not running, or it already ` +
+    'serves as many sessions as it takes (64)';
   // Only pages not on the loopback address need the browser's permission.
   const page = globalThis.location;
   if (page && !isLoopback(page.hostname)) {

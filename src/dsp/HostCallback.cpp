@@ -2,23 +2,30 @@
 
 #include <cstring>
 
-#include "dsp/HostSettings.h"
 #include "dsp/VST2Plugin.h"
-#include "shell/EditorWindows.h"
 
 namespace Vexa::DSP {
 
 namespace {
 
+// The defaults a plug-in hears while its record is not yet tied to a wrapper
+// (it may ask from inside its entry point).
+constexpr uint32_t defaultSampleRate = 44100;
+constexpr uint32_t defaultBlockSize = 1024;
+
 bool isExactly(const char* text, const char* word) {
     return text && std::strcmp(text, word) == 0;
 }
 
+VST2Plugin* wrapperOf(VST2::AEffect* effect) {
+    return effect ? reinterpret_cast<VST2Plugin*>(effect->resvd1) : nullptr;
+}
+
 intptr_t sizeWindow(VST2::AEffect* effect, int32_t width, intptr_t height) {
-    if (!effect || !effect->resvd1) return 0;
-    auto* wrapper = reinterpret_cast<VST2Plugin*>(effect->resvd1);
-    WindowHandle frame = wrapper->editorWindow;
-    if (frame) requestEditorResize(width, static_cast<int32_t>(height), frame);
+    VST2Plugin* wrapper = wrapperOf(effect);
+    if (!wrapper) return 0;
+    if (EditorSizeListener* listener = wrapper->sizeListener.load())
+        listener->onEditorSizeRequest(width, static_cast<int32_t>(height));
     return 0;
 }
 
@@ -27,12 +34,13 @@ intptr_t sizeWindow(VST2::AEffect* effect, int32_t width, intptr_t height) {
 intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                       void* ptr, float) {
     using namespace VST2;
+    VST2Plugin* wrapper = wrapperOf(effect);
     switch (opcode) {
         case audioMasterVersion: return 2400;
         case audioMasterIdle: return 1;
         case audioMasterSizeWindow: return sizeWindow(effect, index, value);
-        case audioMasterGetSampleRate: return hostSampleRate.load();
-        case audioMasterGetBlockSize: return hostBlockSize.load();
+        case audioMasterGetSampleRate: return wrapper ? wrapper->sampleRate() : defaultSampleRate;
+        case audioMasterGetBlockSize: return wrapper ? wrapper->blockSize() : defaultBlockSize;
         case audioMasterGetCurrentProcessLevel: return kVstProcessLevelUser;
         case audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dsp/HostSettings.h"
 
 namespace Vexa::DSP {
 
@@ -16,6 +15,9 @@ bool channelCountFits(int32_t count) {
 }
 
 }  // namespace
+
+VST2Plugin::VST2Plugin(uint32_t sampleRate, uint32_t blockSize)
+    : currentSampleRate(sampleRate), currentBlockSize(blockSize) {}
 
 VST2Plugin::~VST2Plugin() {
     if (effect) {
@@ -56,8 +58,8 @@ bool VST2Plugin::configure() {
     if (!prepareBuffers()) return false;
     dispatch(effOpen);
     opened = true;
-    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(hostSampleRate.load()));
-    dispatch(effSetBlockSize, 0, hostBlockSize.load());
+    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(currentSampleRate.load()));
+    dispatch(effSetBlockSize, 0, currentBlockSize.load());
     VstSpeakerArrangement stereo{};
     stereo.type = kSpeakerArrStereo;
     stereo.numChannels = 2;
@@ -73,7 +75,7 @@ bool VST2Plugin::prepareBuffers() {
     if (!channelCountFits(effect->numInputs) || !channelCountFits(effect->numOutputs)) return false;
     const int32_t inputs = std::max(effect->numInputs, 2);
     const int32_t outputs = std::max(effect->numOutputs, 2);
-    const uint32_t frames = hostBlockSize.load();
+    const uint32_t frames = currentBlockSize.load();
     inputBuffers.resize(frames, inputs);
     outputBuffers.resize(frames, outputs);
     delete[] outputPointers;
@@ -86,12 +88,14 @@ bool VST2Plugin::prepareBuffers() {
 }
 
 void VST2Plugin::setBlockSize(uint32_t frames) {
+    currentBlockSize.store(frames);
     if (!opened) return;
     prepareBuffers();
     dispatch(effSetBlockSize, 0, frames);
 }
 
 void VST2Plugin::setSampleRate(uint32_t rate) {
+    currentSampleRate.store(rate);
     if (!opened) return;
     dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
 }
@@ -108,19 +112,20 @@ void VST2Plugin::resume() {
     suspended.exchange(false);
 }
 
-void VST2Plugin::queueMidi(std::vector<int32_t> message) {
-    if (message.size() < 3) return;
+void VST2Plugin::queueMidi(const int32_t* words, std::size_t count) {
+    if (count < 3) return;
     if (midiEvents.numEvents >= midiSlots) return;  // full: newer events are dropped
-    auto* event = new VstMidiEvent{};
-    event->type = kVstMidiType;
-    event->byteSize = sizeof(VstMidiEvent);
-    if (message.size() == 4) {
-        event->deltaFrames = message[3];
+    VstMidiEvent& event = midiStorage[static_cast<std::size_t>(midiEvents.numEvents)];
+    event = VstMidiEvent{};
+    event.type = kVstMidiType;
+    event.byteSize = sizeof(VstMidiEvent);
+    if (count == 4) {
+        event.deltaFrames = words[3];
     } else {
-        event->flags = kVstMidiEventIsRealtime;
+        event.flags = kVstMidiEventIsRealtime;
     }
-    for (int i = 0; i < 3; ++i) event->midiData[i] = static_cast<char>(message[i] & 0xFF);
-    midiEvents.events[midiEvents.numEvents++] = reinterpret_cast<VstEvent*>(event);
+    for (int i = 0; i < 3; ++i) event.midiData[i] = static_cast<char>(words[i] & 0xFF);
+    midiEvents.events[midiEvents.numEvents++] = reinterpret_cast<VstEvent*>(&event);
 }
 
 float* const* VST2Plugin::inputListFor(float* const* inputs) {
@@ -137,7 +142,7 @@ float* const* VST2Plugin::inputListFor(float* const* inputs) {
 AudioBuffer* VST2Plugin::process(float* const* inputs) {
     if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
     if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
-    const uint32_t frames = hostBlockSize.load();
+    const uint32_t frames = currentBlockSize.load();
     float** in = const_cast<float**>(inputListFor(inputs));
     if (effect->flags & effFlagsCanReplacing) {
         // A plug-in without outputs never writes them; start from silence or
@@ -171,10 +176,6 @@ void VST2Plugin::spreadMonoOutput(uint32_t frames) {
 }
 
 void VST2Plugin::clearEvents() {
-    for (int32_t i = 0; i < midiEvents.numEvents; ++i) {
-        delete reinterpret_cast<VstMidiEvent*>(midiEvents.events[i]);
-        midiEvents.events[i] = nullptr;
-    }
     midiEvents.numEvents = 0;
 }
 
@@ -192,7 +193,7 @@ bool VST2Plugin::getEditorRect(int32_t& width, int32_t& height) {
     return true;
 }
 
-bool VST2Plugin::openEditor(WindowHandle parent) {
+bool VST2Plugin::openEditor(void* parent) {
     if (!opened) return false;
     dispatch(effEditOpen, 0, 0, parent);
     return true;
@@ -204,6 +205,15 @@ void VST2Plugin::closeEditor() {
 
 void VST2Plugin::sendEditorIdle() {
     if (opened) dispatch(effEditIdle);
+}
+
+std::string VST2Plugin::effectName() {
+    if (!opened) return {};
+    // Names are at most 32 bytes; some plug-ins write a little past that.
+    char name[128] = {};
+    dispatch(effGetEffectName, 0, 0, name);
+    name[sizeof name - 1] = '\0';
+    return name;
 }
 
 StateBlob VST2Plugin::getState() {

@@ -4,14 +4,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "dsp/AudioBuffer.h"
+#include "dsp/EditorSizeListener.h"
 #include "dsp/VST2Interface.h"
 #include "dsp/VST2PluginBase.h"
-#include "shell/WindowHandle.h"
 
 namespace Vexa::DSP {
 
@@ -25,7 +26,8 @@ public:
     static constexpr int32_t maxChannels = 64;
     static constexpr int32_t midiSlots = 512;
 
-    VST2Plugin() = default;
+    // The settings the plug-in is opened with and answered with when it asks.
+    VST2Plugin(uint32_t sampleRate, uint32_t blockSize);
     ~VST2Plugin() override;
 
     // Loads, opens, configures and switches the plug-in on. When a guard is
@@ -37,20 +39,28 @@ public:
     void setSampleRate(uint32_t rate);
     void suspend();
     void resume();
-    void queueMidi(std::vector<int32_t> message);
+    // status, data1, data2 and, when timed, the frame offset in the next block.
+    void queueMidi(const int32_t* words, std::size_t count);
     // Null when the block was not processed; otherwise the output channels.
     AudioBuffer* process(float* const* inputs);
     void clearEvents();
 
     int32_t getLatency() const;
     bool getEditorRect(int32_t& width, int32_t& height);
-    bool openEditor(WindowHandle parent);
+    // parent: the native window (an HWND, an X11 window id) to build the editor in.
+    bool openEditor(void* parent);
     void closeEditor();
     void sendEditorIdle();
     StateBlob getState();
     void setState(const void* data, uint64_t size);
+    // The plug-in's own name, empty when it gives none.
+    std::string effectName();
 
-    std::atomic<WindowHandle> editorWindow{nullptr};
+    uint32_t sampleRate() const { return currentSampleRate.load(); }
+    uint32_t blockSize() const { return currentBlockSize.load(); }
+
+    // Told of the plug-in's resize requests; set before the editor opens.
+    std::atomic<EditorSizeListener*> sizeListener{nullptr};
     VST2::AEffect* effect = nullptr;
     AudioBuffer outputBuffers;
     float** outputPointers = nullptr;
@@ -68,6 +78,10 @@ private:
     void spreadMonoOutput(uint32_t frames);
 
     std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    // Read by the host callback on whatever thread the plug-in asks from.
+    std::atomic<uint32_t> currentSampleRate;
+    std::atomic<uint32_t> currentBlockSize;
+    std::array<VST2::VstMidiEvent, midiSlots> midiStorage{};  // no allocation per event
     // A record refused before effOpen (too many channels) is kept for
     // teardown only: nothing else is sent to a plug-in that was never opened.
     bool opened = false;

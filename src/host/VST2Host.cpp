@@ -1,49 +1,58 @@
 #include "host/VST2Host.h"
 
-#include "shell/GuiDispatch.h"
+#include <algorithm>
+#include <cstdio>
 
-VST2Host::VST2Host(uint16_t port) : ipc(port) {
-    setBlockSize(1024);
-    try {
-        ipc.listen(this);
-    } catch (...) {
-        freeStagingArrays();  // the destructor does not run for a failed construction
-        throw;
-    }
+VST2Host::VST2Host(GuiThread& gui, uint16_t port) : gui(gui), ipc(port) {
+    std::printf("setting Host buffer size to %u\n", defaults.blockSize.load());
+    std::fflush(stdout);
+    ipc.listen(this);
 }
 
 VST2Host::~VST2Host() {
-    stopChannel();
-    destroyPlugin();
-    freeStagingArrays();
+    shutdown();
 }
 
-void VST2Host::stopChannel() {
+std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink) {
+    auto session = std::make_shared<Session>(gui, defaults, std::move(sink),
+                                             [this](Session& ended) { forget(ended); });
+    {
+        std::lock_guard<std::mutex> lock(sessionsMutex);
+        sessions.push_back(session);
+    }
+    session->greet();
+    return session;
+}
+
+void VST2Host::forget(Session& session) {
+    std::lock_guard<std::mutex> lock(sessionsMutex);
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                  [&](const auto& s) { return s.get() == &session; }),
+                   sessions.end());
+}
+
+std::vector<std::shared_ptr<Session>> VST2Host::sessionsNow() {
+    std::lock_guard<std::mutex> lock(sessionsMutex);
+    return sessions;
+}
+
+bool VST2Host::hasOpenEditor() {
+    for (const auto& session : sessionsNow())
+        if (session->plugin().hasOpenEditor()) return true;
+    return false;
+}
+
+void VST2Host::idleEditors() {
+    for (const auto& session : sessionsNow()) session->plugin().idleEditor();
+}
+
+void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
-    releaseSyncCallers();
+    gui.releaseWaiters();
     ipc.stop();
-}
-
-void VST2Host::requestLoad(std::string path) {
-    postLoadPlugin(std::move(path));
-}
-
-void VST2Host::requestUnload() {
-    postUnloadPlugin();
-}
-
-void VST2Host::requestState() {
-    getStateSync();
-}
-
-void VST2Host::requestRestore(const uint8_t* data, uint64_t size) {
-    setStateSync(data, size);
-}
-
-void VST2Host::requestShowGui() {
-    postShowGui();
-}
-
-void VST2Host::requestQuit() {
-    postQuit();
+    const auto remaining = sessionsNow();
+    for (const auto& session : remaining) session->plugin().closeEditor();
+    for (const auto& session : remaining) session->plugin().unload();
+    std::lock_guard<std::mutex> lock(sessionsMutex);
+    sessions.clear();
 }

@@ -2,161 +2,148 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "ipc/ServerOptions.h"
 
 namespace {
-
-constexpr int finalBit = 0x80;
-constexpr int opcodeBits = 0x0F;
-constexpr int opcodeClose = 8;
-constexpr uint8_t textOpcode = 1;
-constexpr uint8_t binaryOpcode = 2;
-// Room for an audio block of 4096 frames without growing.
-constexpr std::size_t reservedBinaryBytes = 32768;
 
 void printLine(const char* text) {
     std::fputs(text, stdout);
     std::fflush(stdout);
 }
 
+void refuseHandshake(const mg_connection* conn, int status, const char* reason,
+                     const char* body) {
+    // The library writes nothing when a handshake is refused; the client is
+    // told why in a plain response, then the connection ends.
+    auto* writable = const_cast<mg_connection*>(conn);
+    mg_printf(writable,
+              "HTTP/1.1 %d %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
+              "Content-Length: %zu\r\nConnection: close\r\n\r\n%s",
+              status, reason, std::strlen(body), body);
+}
+
 }  // namespace
 
-IPC::IPC(uint16_t port) : port(port) {
-    binaryMessage.reserve(reservedBinaryBytes);
+IPC::IPC(uint16_t port) : port(port) {}
+
+IPC::~IPC() {
+    stop();
 }
 
 void IPC::listen(IPCHandler* receiver) {
     handler.store(receiver);
     const std::string address = "127.0.0.1:" + std::to_string(port);
-    // Without tcp_nodelay every round trip waits on delayed acknowledgements.
-    const char* options[] = {"listening_ports", address.c_str(), "tcp_nodelay",
-                             serverNoDelay() ? "1" : "0", nullptr};
+    // Every open session holds a worker thread; the rest serve handshakes
+    // and the test page. Without tcp_nodelay every round trip waits on
+    // delayed acknowledgements.
+    const std::string threads = std::to_string(maxConnections + 16);
+    const char* options[] = {"listening_ports", address.c_str(),
+                             "num_threads", threads.c_str(),
+                             "tcp_nodelay", serverNoDelay() ? "1" : "0", nullptr};
     server = new CivetServer(options);
     server->addWebSocketHandler("/", this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
     server->addHandler("/", page);
 }
 
-IPC::~IPC() {
-    stop();
-}
-
 void IPC::stop() {
     handler.store(nullptr);
-    delete server;  // joins the worker threads; their closes now feed nothing
+    delete server;  // joins the worker threads, closing every connection
     server = nullptr;
-    connection.store(nullptr);
+    std::lock_guard<std::mutex> lock(tableMutex);
+    connections.clear();
+}
+
+Connection* IPC::connectionOf(const mg_connection* conn) {
+    return static_cast<Connection*>(mg_get_user_connection_data(conn));
 }
 
 bool IPC::handleConnection(CivetServer*, const mg_connection* conn) {
     // The library drops a handshake whose key it cannot answer without
-    // reporting a close, which would leave the slot taken for good.
+    // reporting a close, which would leave a place taken for good.
     const char* key = mg_get_header(conn, "Sec-WebSocket-Key");
-    const bool keyUsable = key && std::strlen(key) < 60;
-    std::lock_guard<std::mutex> lock(slotMutex);
-    if (owner || !keyUsable) {
+    if (!key || std::strlen(key) >= 60) {
         printLine("WS refused\n");
         return false;
     }
-    owner = conn;
+    {
+        std::lock_guard<std::mutex> lock(tableMutex);
+        if (accepted.size() >= maxConnections) {
+            printLine("WS refused\n");
+            refuseHandshake(conn, 503, "Service Unavailable",
+                            "Too many connections: at most 64 clients at once.\n");
+            return false;
+        }
+        accepted.insert(conn);
+    }
     printLine("WS connected\n");
     return true;
 }
 
 void IPC::handleReadyState(CivetServer*, mg_connection* conn) {
     printLine("WS ready\n");
+    auto connection = std::make_shared<Connection>(conn);
     {
-        std::lock_guard<std::mutex> lock(sendMutex);
-        connection.store(conn);
+        std::lock_guard<std::mutex> lock(tableMutex);
+        connections.insert(connection);
     }
-    if (IPCHandler* receiver = handler.load()) receiver->onReady();
+    mg_set_user_connection_data(conn, connection.get());
+    if (IPCHandler* receiver = handler.load()) connection->handler = receiver->onConnect(connection);
 }
 
-bool IPC::handleData(CivetServer*, mg_connection*, int bits, char* data, size_t length) {
-    if ((bits & opcodeBits) == opcodeClose) return false;
-    if (messageOpcode == 0) messageOpcode = static_cast<uint8_t>(bits & 0x7F);
-    const bool final = (bits & finalBit) != 0;
-    bool result = false;
-    if (messageOpcode == textOpcode) {
-        result = textStep(data, length, final);
-    } else if (messageOpcode == binaryOpcode) {
-        result = binaryStep(data, length, final);
+bool IPC::handleData(CivetServer*, mg_connection* conn, int bits, char* data, size_t length) {
+    Connection* connection = connectionOf(conn);
+    if (!connection) return false;
+    try {
+        const FrameJoiner::Step step = connection->joiner.push(bits, data, length);
+        ConnectionHandler* receiver = connection->handler.get();
+        bool keepOpen = true;
+        switch (step.outcome) {
+            case FrameJoiner::Outcome::More:
+                return true;
+            case FrameJoiner::Outcome::Text:
+                if (receiver) keepOpen = receiver->onText(connection->joiner.text());
+                break;
+            case FrameJoiner::Outcome::Binary:
+                if (receiver) keepOpen = receiver->onBinary(connection->joiner.binary());
+                break;
+            case FrameJoiner::Outcome::Close:
+                if (step.closeStatus) connection->sendClose(step.closeStatus);
+                return false;
+        }
+        connection->joiner.clear();
+        return keepOpen;
+    } catch (const std::bad_alloc&) {
+        // A message that cannot be held costs its connection, not the program.
+        connection->joiner.clear();
+        connection->sendClose(1009);
+        return false;
     }
-    // Anything else (ping, pong, stray continuation, reserved bits) closes.
-    if (final) messageOpcode = 0;
-    return result;
-}
-
-bool IPC::textStep(const char* data, size_t length, bool final) {
-    textMessage.write(data, static_cast<std::streamsize>(length));
-    if (!final) return true;
-    std::string reply;
-    bool result = true;
-    if (IPCHandler* receiver = handler.load()) {
-        result = receiver->onText(textMessage.str(), reply);
-        if (!reply.empty()) write(textOpcode, reply.data(), reply.size());
-    }
-    textMessage.clear();
-    textMessage.str(std::string());
-    return result;
-}
-
-bool IPC::binaryStep(const char* data, size_t length, bool final) {
-    // As bytes of the vector's own type, so the append is one block copy
-    // rather than a conversion loop over every byte.
-    const auto* bytes = reinterpret_cast<const uint8_t*>(data);
-    binaryMessage.insert(binaryMessage.end(), bytes, bytes + length);
-    if (!final) return true;
-    bool result = true;
-    if (IPCHandler* receiver = handler.load()) {
-        // Handed over, not copied: a handler that gives the storage back
-        // through reuseBinaryStorage keeps the audio path free of allocation.
-        result = receiver->onBinary(std::move(binaryMessage));
-    }
-    binaryMessage.clear();
-    if (binaryMessage.capacity() < reservedBinaryBytes) binaryMessage.reserve(reservedBinaryBytes);
-    return result;
-}
-
-void IPC::reuseBinaryStorage(std::vector<uint8_t>&& storage) {
-    binaryMessage = std::move(storage);  // emptied once onBinary returns
 }
 
 void IPC::handleClose(CivetServer*, const mg_connection* conn) {
-    if (IPCHandler* receiver = handler.load()) {
-        std::string ignored;
-        receiver->onText("unload", ignored);
-    }
+    std::shared_ptr<Connection> closing;
     {
-        std::lock_guard<std::mutex> lock(sendMutex);
-        connection.store(nullptr);
+        std::lock_guard<std::mutex> lock(tableMutex);
+        accepted.erase(conn);
+        Connection* found = connectionOf(conn);
+        for (auto it = connections.begin(); it != connections.end(); ++it) {
+            if (it->get() == found) {
+                closing = *it;
+                connections.erase(it);
+                break;
+            }
+        }
     }
-    // A message cut off by the close must not leak into the next client's.
-    textMessage.clear();
-    textMessage.str(std::string());
-    binaryMessage.clear();
-    messageOpcode = 0;
-    {
-        std::lock_guard<std::mutex> lock(slotMutex);
-        if (owner == conn) owner = nullptr;
+    mg_set_user_connection_data(conn, nullptr);
+    if (closing) {
+        closing->markClosed();
+        closing->joiner.clear();
+        if (closing->handler) closing->handler->onClose();
+        closing->handler.reset();
     }
     printLine("WS closed\n");
-}
-
-void IPC::write(int opcode, const void* data, size_t length) {
-    // The GUI thread sends too; holding the lock keeps a closing connection
-    // (whose slot the library reuses) from being written to.
-    std::lock_guard<std::mutex> lock(sendMutex);
-    if (mg_connection* conn = connection.load()) {
-        mg_websocket_write(conn, opcode, static_cast<const char*>(data), length);
-    }
-}
-
-void IPC::sendText(std::string text) {
-    write(textOpcode, text.data(), text.size());
-}
-
-void IPC::sendBinary(const void* data, size_t length) {
-    write(binaryOpcode, data, length);
 }

@@ -1,22 +1,24 @@
-// The WebSocket control channel: joins frames into whole messages for its
-// handler and sends replies. Serves one client at a time.
+// The WebSocket control channel: accepts up to maxConnections clients at
+// once, joins each one's frames into whole messages for its handler and
+// carries the replies.
 #pragma once
 
 #include <CivetServer.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <set>
 
+#include "ipc/Connection.h"
 #include "ipc/IPCHandler.h"
 #include "ipc/TestPage.h"
 
 class IPC : public CivetWebSocketHandler {
 public:
     static constexpr uint16_t defaultPort = 9001;
+    static constexpr std::size_t maxConnections = 64;
 
     explicit IPC(uint16_t port = defaultPort);
     ~IPC() override;
@@ -29,34 +31,21 @@ public:
                     size_t length) override;
     void handleClose(CivetServer* server, const mg_connection* conn) override;
 
-    void sendText(std::string text);
-    void sendBinary(const void* data, size_t length);
-    // Gives the storage of a message handed to IPCHandler::onBinary back for
-    // joining the next one. Only from within onBinary, on the worker thread.
-    void reuseBinaryStorage(std::vector<uint8_t>&& storage);
-
     // Starts the server on 127.0.0.1:port with its handler already in place,
     // so no client is ever served without one. Throws CivetException when
     // the port cannot be bound.
     void listen(IPCHandler* receiver);
-    // Detaches the handler and stops the server; later closes feed nothing.
+    // Detaches the handler and stops the server, closing every connection.
     void stop();
 
-    CivetServer* server = nullptr;
-    std::atomic<mg_connection*> connection{nullptr};
-    std::ostringstream textMessage;
-    std::vector<uint8_t> binaryMessage;
-    uint8_t messageOpcode = 0;
-    std::atomic<IPCHandler*> handler{nullptr};
-
 private:
-    bool textStep(const char* data, size_t length, bool final);
-    bool binaryStep(const char* data, size_t length, bool final);
-    void write(int opcode, const void* data, size_t length);
+    static Connection* connectionOf(const mg_connection* conn);
 
-    std::mutex slotMutex;                   // guards owner
-    const mg_connection* owner = nullptr;  // the accepted client, from handshake to close
-    std::mutex sendMutex;                   // guards connection against a concurrent close
+    std::atomic<IPCHandler*> handler{nullptr};
+    CivetServer* server = nullptr;
+    std::mutex tableMutex;  // guards accepted and connections
+    std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed
+    std::set<std::shared_ptr<Connection>> connections;
     uint16_t port;
     TestPage page;  // outlives the server, which is deleted in stop()
 };

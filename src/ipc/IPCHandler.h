@@ -1,17 +1,30 @@
-// Receiver of the channel's complete messages.
+// The channel's contract with what it serves: one handler per connection.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <memory>
+#include <string_view>
 #include <vector>
+
+#include "ipc/MessageSink.h"
+
+// Receives one connection's whole messages, on that connection's worker thread.
+class ConnectionHandler {
+public:
+    virtual ~ConnectionHandler() = default;
+    // False closes the connection.
+    virtual bool onText(std::string_view message) = 0;
+    // The storage stays the channel's, which joins the next block into it.
+    virtual bool onBinary(const std::vector<uint8_t>& message) = 0;
+    // The connection has ended; nothing more arrives and replies are dropped.
+    virtual void onClose() = 0;
+};
 
 class IPCHandler {
 public:
-    // The handler owns the message. True keeps the connection open.
-    virtual bool onBinary(std::vector<uint8_t> message) = 0;
-    // A non-empty reply is sent back as one text message.
-    virtual bool onText(std::string message, std::string& reply) = 0;
-    virtual bool onReady() = 0;
+    // A connection is ready: the handler that serves it, given where its
+    // replies go. Called on the connection's worker thread.
+    virtual std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) = 0;
 
 protected:
     ~IPCHandler() = default;  // the channel never deletes its handler

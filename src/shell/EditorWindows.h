@@ -1,8 +1,9 @@
 // Editor frame and content windows. Implemented once per platform; every
-// function but requestEditorResize runs on the GUI thread.
+// function runs on the GUI thread.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "shell/WindowHandle.h"
 #include "shell/WindowObserver.h"
@@ -12,10 +13,10 @@
 // question and end the process when it finds no display.
 bool editorWindowsAvailable();
 
-// Creates a hidden frame titled "Corvel VST/Remote" with one content child.
-// Returns null (content untouched) when no window can be made, for instance
-// when there is no display.
-WindowHandle createEditorWindow(int32_t width, int32_t height, WindowHandle* content,
+// Creates a hidden frame with the given title (UTF-8) and one content
+// child. Returns null (content untouched) when no window can be made, for
+// instance when there is no display.
+WindowHandle createEditorWindow(const std::string& title, WindowHandle* content,
                                 WindowObserver* observer);
 
 // Gives the content window width x height, fits the frame around it and shows it.
@@ -26,12 +27,6 @@ void showEditorWindow(WindowHandle frame);
 
 void raiseEditorWindow(WindowHandle frame);
 void destroyEditorWindow(WindowHandle frame);
-
-// Callable from any thread: resizes at once on the GUI thread, otherwise
-// carries the request there without waiting.
-void requestEditorResize(int32_t width, int32_t height, WindowHandle frame);
-
-bool isGuiThread();
 
 // Whether a plug-in must be told to close its editor before its frame goes.
 // Where child windows end with their parent it need not be; where the

@@ -13,10 +13,10 @@ uint16_t listeningPort() {
     return static_cast<uint16_t>(port);
 }
 
-VST2Host* startHost(std::string& error) {
+std::unique_ptr<VST2Host> startHost(GuiThread& gui, std::string& error) {
     const uint16_t port = listeningPort();
     try {
-        return new VST2Host(port);
+        return std::make_unique<VST2Host>(gui, port);
     } catch (const CivetException& failure) {
         error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + failure.what();
         return nullptr;

@@ -1,14 +1,13 @@
 // Editor windows on a real X server.
-#include <cstdlib>
-
-#include "../support/X11WindowProbe.h"
-#include "PluginFixture.h"
+#include "EditorFixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-const std::string title = "Corvel VST/Remote";
+// Named after the plug-in's own name, else its file name.
+const std::string title = "Corvel VST/Remote - test_editor";
+const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
 
 bool noWindow(const std::vector<WindowInfo>& windows) {
     return windows.empty();
@@ -28,23 +27,11 @@ bool oneShownAt500x250(const std::vector<WindowInfo>& windows) {
     return windows.size() == 1 && windows[0].contentWidth == 500 && windows[0].contentHeight == 250;
 }
 
-class EditorTest : public PluginTest {
+class EditorTest : public EditorFixture {
 protected:
-    std::map<std::string, std::string> environment() override { return {}; }  // keeps DISPLAY
-
-    void SetUp() override {
-        SKIP_UNLESS_NATIVE();  // the Windows editor windows have checks of their own
-        if (!std::getenv("DISPLAY") || !screen.available())
-            GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
-        PluginTest::SetUp();
-        screen.onlyProcess(program->processId());
-    }
-
     std::vector<std::string> editorCalls() {
         return linesStartingWith(log(), {"effEditGetRect", "effEditOpen", "effEditClose"});
     }
-
-    X11WindowProbe screen;
 };
 
 }  // namespace
@@ -107,16 +94,16 @@ TEST_F(EditorTest, UnloadingRemovesTheFrame) {
 
 TEST_F(EditorTest, SizeRequestsResizeTheFrameFromTheGuiThreadAndFromOthers) {
     load("test_size_request");
-    EXPECT_TRUE(screen.waitFor(title, oneShownAt640x480));
+    EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt640x480));
     // A controller change makes the plug-in ask from a thread of its own.
     ASSERT_TRUE(client.sendText("midi 176 20 50|"));
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
-    EXPECT_TRUE(screen.waitFor(title, oneShownAt500x250));
+    EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt500x250));
 }
 
 TEST_F(EditorTest, APluginWithoutAnEditorRectangleGetsADefaultFrame) {
     load("test_no_editor");
-    EXPECT_TRUE(screen.waitFor(title, [](const std::vector<WindowInfo>& windows) {
+    EXPECT_TRUE(screen.waitFor("Corvel VST/Remote - test_no_editor", [](const std::vector<WindowInfo>& windows) {
         return windows.size() == 1 && windows[0].mapped && windows[0].width > 0;
     }));
 }

@@ -294,6 +294,11 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
                     float opt) {
     Plugin* plugin = self(effect);
     switch (opcode) {
+#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
+        case effGetEffectName:  // the others leave the host to name them
+            std::strcpy(static_cast<char*>(ptr), "Resizing Editor");
+            return 1;
+#endif
         case effOpen:
             logLine("effOpen");
             logHostAnswers(plugin);

@@ -77,7 +77,7 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         disconnect();
         return Attempt::notYet;
     }
-    std::string response;
+    response.clear();
     while (response.find("\r\n\r\n") == std::string::npos) {
         char byte;
         if (!readExactly(&byte, 1, remainingMs(deadline))) {

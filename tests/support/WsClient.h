@@ -48,6 +48,8 @@ public:
     // True when the server ends the connection within the timeout.
     bool waitClosed(int timeoutMs = 5000);
     bool isOpen() const { return fd >= 0 && !closed; }
+    // The status line and headers the last handshake got, body aside.
+    const std::string& handshakeResponse() const { return response; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -59,6 +61,7 @@ private:
     int fd = -1;
     bool closed = false;
     std::string pending;  // bytes read past the handshake
+    std::string response;
 };
 
 std::vector<float> floatsOf(const std::string& bytes);

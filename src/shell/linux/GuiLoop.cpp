@@ -5,20 +5,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 
 #include "host/VST2Host.h"
-#include "shell/EditorWindows.h"
-#include "shell/GuiDispatch.h"
 #include "shell/linux/X11EditorWindows.h"
-
-GuiLoop* GuiLoop::current = nullptr;
 
 namespace {
 
-std::thread::id guiThread;
 constexpr long long idleIntervalMs = 33;  // about 30 editor idle calls a second
-constexpr char wakeMessage = 'm';
+constexpr char wakeTask = 't';
 constexpr char wakeQuit = 'q';
 
 long long nowMs() {
@@ -28,97 +22,83 @@ long long nowMs() {
 
 }  // namespace
 
-bool isGuiThread() {
-    return std::this_thread::get_id() == guiThread;
-}
-
-bool postGuiMessage(unsigned message, void* payload) {
-    return GuiLoop::current && GuiLoop::current->post(message, payload);
-}
-
-GuiLoop::GuiLoop() {
-    guiThread = std::this_thread::get_id();
+GuiLoop::GuiLoop() : thread(std::this_thread::get_id()) {
     if (pipe(wakePipe) == 0) {
         for (int fd : wakePipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         for (int fd : wakePipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    current = this;
 }
 
 GuiLoop::~GuiLoop() {
-    current = nullptr;
     for (int fd : wakePipe) if (fd >= 0) close(fd);
 }
 
-bool GuiLoop::post(unsigned message, void* payload) {
+bool GuiLoop::isCurrent() const {
+    return std::this_thread::get_id() == thread;
+}
+
+void GuiLoop::wake(char reason) {
+    [[maybe_unused]] ssize_t written = write(wakePipe[1], &reason, 1);
+}
+
+bool GuiLoop::post(Task task) {
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         if (ended) return false;
-        queue.emplace_back(message, payload);
+        queue.push_back(std::move(task));
     }
-    const char wake = wakeMessage;
-    [[maybe_unused]] ssize_t written = write(wakePipe[1], &wake, 1);
+    wake(wakeTask);
     return true;
 }
 
-void GuiLoop::quitFromSignal() {
-    const char wake = wakeQuit;
-    [[maybe_unused]] ssize_t written = write(wakePipe[1], &wake, 1);
+void GuiLoop::quit() {
+    // In the queue's order: what the client asked before "quit" still runs.
+    post([this] { quitRequested = true; });
 }
 
-int GuiLoop::waitTimeoutMs() const {
-    if (!hostInstance || !hostInstance->hasOpenEditor()) return -1;
-    const long long left = nextIdleMs - nowMs();
-    return left < 0 ? 0 : static_cast<int>(left);
+void GuiLoop::quitFromSignal() {
+    wake(wakeQuit);
 }
 
 bool GuiLoop::drainQueue() {
-    for (;;) {
-        std::pair<unsigned, void*> next;
+    while (!quitRequested) {
+        Task next;
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             if (queue.empty()) return true;
-            next = queue.front();
+            next = std::move(queue.front());
             queue.pop_front();
-            if (next.first == WM_QUIT_HOST) {
-                ended = true;
-                return false;
-            }
         }
-        handleGuiMessage(next.first, next.second);
+        next();
     }
+    return false;
 }
 
-void GuiLoop::run() {
-    nextIdleMs = nowMs() + idleIntervalMs;
+void GuiLoop::run(VST2Host& host) {
+    long long nextIdleMs = nowMs() + idleIntervalMs;
     for (;;) {
+        int timeoutMs = -1;
+        if (host.hasOpenEditor()) timeoutMs = static_cast<int>(std::max(0LL, nextIdleMs - nowMs()));
         pollfd watched[2] = {{wakePipe[0], POLLIN, 0}, {editorDisplayFd(), POLLIN, 0}};
-        const nfds_t count = watched[1].fd >= 0 ? 2 : 1;
-        poll(watched, count, waitTimeoutMs());
+        poll(watched, watched[1].fd >= 0 ? 2 : 1, timeoutMs);
 
         char wake[64];
-        bool quit = false;
+        bool quitting = false;
         for (ssize_t n; (n = read(wakePipe[0], wake, sizeof wake)) > 0;)
-            for (ssize_t i = 0; i < n; ++i) quit = quit || wake[i] == wakeQuit;
-        if (quit) {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            ended = true;
-            break;
-        }
+            for (ssize_t i = 0; i < n; ++i) quitting = quitting || wake[i] == wakeQuit;
+        if (quitting) break;
         pumpEditorEvents();
         if (!drainQueue()) break;
-        if (hostInstance && hostInstance->hasOpenEditor() && nowMs() >= nextIdleMs) {
-            hostInstance->idleEditor();
+        if (!host.hasOpenEditor()) {
             nextIdleMs = nowMs() + idleIntervalMs;
-        } else if (!hostInstance || !hostInstance->hasOpenEditor()) {
+        } else if (nowMs() >= nextIdleMs) {
+            host.idleEditors();
             nextIdleMs = nowMs() + idleIntervalMs;
         }
     }
-    // Requests that never ran still own their payloads; nothing waits on them.
+    // Tasks that never ran are dropped; nothing waits on them once the
+    // host's shutdown has released the waiting callers.
     std::lock_guard<std::mutex> lock(queueMutex);
-    for (auto& [message, payload] : queue) {
-        if (message == WM_LOAD_PLUGIN) delete static_cast<std::string*>(payload);
-        if (message == WM_RESIZE_EDITOR) delete static_cast<EditorResizeRequest*>(payload);
-    }
+    ended = true;
     queue.clear();
 }

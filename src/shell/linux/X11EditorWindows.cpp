@@ -1,4 +1,4 @@
-// Editor windows on X11: a top-level frame titled "Corvel VST/Remote" and one
+// Editor windows on X11: a top-level frame titled after its plug-in and one
 // child, whose window id the plug-in receives as the parent of its editor.
 #include "shell/linux/X11EditorWindows.h"
 
@@ -11,13 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
 
 #include "shell/EditorWindows.h"
-#include "shell/GuiDispatch.h"
 
 namespace {
 
-constexpr char frameTitle[] = "Corvel VST/Remote";
 constexpr unsigned defaultWidth = 400;  // a frame whose editor gives no size
 constexpr unsigned defaultHeight = 300;
 
@@ -63,13 +62,13 @@ void fixFrameSize(Window frame, unsigned width, unsigned height) {
     XFree(hints);
 }
 
-void nameFrame(Window frame) {
-    XStoreName(display, frame, frameTitle);
+void nameFrame(Window frame, const std::string& title) {
+    XStoreName(display, frame, title.c_str());
     const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     XChangeProperty(display, frame, netName, utf8, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(frameTitle),
-                    static_cast<int>(std::strlen(frameTitle)));
+                    reinterpret_cast<const unsigned char*>(title.data()),
+                    static_cast<int>(title.size()));
     XClassHint classHint;
     char resourceName[] = "corvel-vst-remote";
     char className[] = "CorvelStudioPlugin";
@@ -102,14 +101,15 @@ int editorDisplayFd() {
     return display ? ConnectionNumber(display) : -1;
 }
 
-WindowHandle createEditorWindow(int32_t, int32_t, WindowHandle* content, WindowObserver* observer) {
+WindowHandle createEditorWindow(const std::string& title, WindowHandle* content,
+                                WindowObserver* observer) {
     if (!openDisplay()) return nullptr;
     const int screen = DefaultScreen(display);
     const Window frame = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0,
                                              defaultWidth, defaultHeight, 0,
                                              BlackPixel(display, screen), BlackPixel(display, screen));
     if (!frame) return nullptr;
-    nameFrame(frame);
+    nameFrame(frame, title);
     fixFrameSize(frame, defaultWidth, defaultHeight);
     const Window child = XCreateSimpleWindow(display, frame, 0, 0, defaultWidth, defaultHeight, 0,
                                              BlackPixel(display, screen), BlackPixel(display, screen));
@@ -150,15 +150,6 @@ void destroyEditorWindow(WindowHandle frame) {
     observers.erase(toWindow(frame));
     XDestroyWindow(display, toWindow(frame));
     XSync(display, False);
-}
-
-void requestEditorResize(int32_t width, int32_t height, WindowHandle frame) {
-    if (isGuiThread()) {
-        resizeEditorWindow(width, height, frame);
-        return;
-    }
-    auto* request = new EditorResizeRequest{width, height, frame};
-    if (!postGuiMessage(WM_RESIZE_EDITOR, request)) delete request;
 }
 
 bool editorNeedsExplicitClose() {

@@ -3,18 +3,21 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "host/VST2Host.h"
-#include "shell/GuiDispatch.h"
 #include "shell/Startup.h"
 #include "shell/linux/GuiLoop.h"
 #include "shell/linux/X11EditorWindows.h"
 
 namespace {
 
+// The one loop of the process, for the signal handler alone.
+GuiLoop* signalledLoop = nullptr;
+
 void onTerminationSignal(int) {
-    if (GuiLoop::current) GuiLoop::current->quitFromSignal();
+    if (signalledLoop) signalledLoop->quitFromSignal();
 }
 
 void installSignalHandlers() {
@@ -33,21 +36,20 @@ int main() {
     // Plug-in editors may talk to the X server from threads of their own.
     XInitThreads();
     GuiLoop loop;
+    signalledLoop = &loop;
     installSignalHandlers();
 
     std::string error;
-    hostInstance = startHost(error);
-    if (!hostInstance) {
+    std::unique_ptr<VST2Host> host = startHost(loop, error);
+    if (!host) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    loop.run();
+    loop.run(*host);
 
-    // Same order as the tray's "Exit": channel first, then plug-in and editor.
-    VST2Host* host = hostInstance;
-    host->stopChannel();
-    hostInstance = nullptr;
-    delete host;
+    // Same order as the tray's "Exit": channel first, then editors and plug-ins.
+    host->shutdown();
+    host.reset();
     closeEditorDisplay();
     return 0;
 }

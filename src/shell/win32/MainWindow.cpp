@@ -2,19 +2,22 @@
 // owner of the tray icon and its menu.
 #include <windows.h>
 
-#include "host/VST2Host.h"
-#include "shell/GuiDispatch.h"
+#include <memory>
+
 #include "shell/win32/Win32Shell.h"
 #include "shell/win32/resource.h"
 
 HINSTANCE appInstance = nullptr;
-HWND mainWindow = nullptr;
 
 namespace {
 
 constexpr LPARAM kTrayRightButtonUp = WM_RBUTTONUP;  // 517
 
-void showTrayMenu() {
+MainWindowState* stateOf(HWND window) {
+    return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void showTrayMenu(HWND mainWindow) {
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
     POINT cursor;
@@ -27,26 +30,20 @@ void showTrayMenu() {
     DestroyMenu(menu);
 }
 
-void shutDownHost() {
-    if (!hostInstance) return;
-    // A worker blocked in a state call would keep the server from stopping,
-    // so it is released before the channel is stopped.
-    releaseSyncCallers();
-    hostInstance->stopChannel();
-    delete hostInstance;
-    hostInstance = nullptr;
+void shutDownHost(HWND window) {
+    MainWindowState* state = stateOf(window);
+    if (!state || !state->host) return;
+    // Channel first (waiting workers are released), then editors and plug-ins.
+    state->host->shutdown();
+    state->host.reset();
 }
 
 }  // namespace
 
-bool postGuiMessage(unsigned message, void* payload) {
-    return PostMessageW(mainWindow, message, 0, reinterpret_cast<LPARAM>(payload)) != 0;
-}
-
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_DESTROY:
-            shutDownHost();
+            shutDownHost(window);
             PostQuitMessage(0);
             return 0;
         case WM_PAINT: {
@@ -68,19 +65,16 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                     break;
             }
             break;
-        case WM_LOAD_PLUGIN:
-        case WM_UNLOAD_PLUGIN:
-        case WM_GET_STATE:
-        case WM_SET_STATE:
-        case WM_SHOW_GUI:
-        case WM_RESIZE_EDITOR:
-            handleGuiMessage(message, reinterpret_cast<void*>(lParam));
+        case WM_GUI_TASK: {
+            std::unique_ptr<GuiTask> task(reinterpret_cast<GuiTask*>(lParam));
+            if (task && task->run) task->run();
             return 0;
+        }
         case WM_QUIT_HOST:
-            DestroyWindow(mainWindow);
+            DestroyWindow(window);
             return 0;
         case WM_TRAY_ICON:
-            if (lParam == kTrayRightButtonUp) showTrayMenu();
+            if (lParam == kTrayRightButtonUp) showTrayMenu(window);
             return 0;
         default:
             break;

@@ -1,11 +1,10 @@
-// Plug-in editor windows on Windows: a frame titled "Corvel VST/Remote" and
+// Plug-in editor windows on Windows: a frame titled after its plug-in and
 // one content child into which the plug-in builds its editor.
 #include <windows.h>
 
-#include <memory>
+#include <string>
 
 #include "shell/EditorWindows.h"
-#include "shell/GuiDispatch.h"
 #include "shell/win32/Win32Shell.h"
 #include "shell/win32/resource.h"
 
@@ -13,7 +12,6 @@ namespace {
 
 constexpr wchar_t kFrameClass[] = L"CorvelStudioPlugin";
 constexpr wchar_t kContentClass[] = L"CorvelStudioPluginContent";
-constexpr wchar_t kFrameTitle[] = L"Corvel VST/Remote";
 constexpr UINT kClassStyle = CS_OWNDC | CS_DBLCLKS;   // 0x28
 constexpr DWORD kFrameStyle = WS_SYSMENU;             // 0x00080000: no sizing, no min/max
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
@@ -23,7 +21,7 @@ constexpr DWORD kFittingStyle = WS_OVERLAPPEDWINDOW;  // 0x00CF0000
 constexpr int kObserverSlot = 0;
 
 bool editorClassesRegistered = false;
-DWORD guiThreadId = 0;
+
 
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
@@ -59,18 +57,11 @@ void registerEditorClasses() {
 
 }  // namespace
 
-void markGuiThread() {
-    guiThreadId = GetCurrentThreadId();
-}
-
-bool isGuiThread() {
-    return GetCurrentThreadId() == guiThreadId;
-}
-
-WindowHandle createEditorWindow(int32_t, int32_t, WindowHandle* content, WindowObserver* observer) {
+WindowHandle createEditorWindow(const std::string& title, WindowHandle* content,
+                                WindowObserver* observer) {
     registerEditorClasses();
     // Sized later by resizeEditorWindow, once the plug-in's editor is open.
-    HWND frame = CreateWindowExW(0, kFrameClass, kFrameTitle, kFrameStyle, CW_USEDEFAULT,
+    HWND frame = CreateWindowExW(0, kFrameClass, widen(title).c_str(), kFrameStyle, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                  appInstance, nullptr);
     if (!frame) return nullptr;
@@ -116,15 +107,4 @@ bool editorNeedsExplicitClose() {
     // The plug-in's windows are children of the content window and are
     // destroyed with the frame.
     return false;
-}
-
-void requestEditorResize(int32_t width, int32_t height, WindowHandle frame) {
-    if (isGuiThread()) {
-        resizeEditorWindow(width, height, frame);
-        return;
-    }
-    // Carried to the GUI thread without waiting: the caller may be a worker
-    // that holds the host's plug-in lock.
-    auto request = std::make_unique<EditorResizeRequest>(EditorResizeRequest{width, height, frame});
-    if (postGuiMessage(WM_RESIZE_EDITOR, request.get())) request.release();
 }

@@ -1,14 +1,25 @@
-// What the Windows shell's files share: the process-wide handles set at
-// start-up and the window procedures.
+// What the Windows shell's files share: the module handle and the window
+// procedures.
 #pragma once
 
 #include <windows.h>
 
-extern HINSTANCE appInstance;
-extern HWND mainWindow;
+#include <memory>
+#include <string>
 
-// Records the calling thread as the GUI thread (the one that runs the loop).
-void markGuiThread();
+#include "host/VST2Host.h"
+#include "shell/win32/Win32GuiThread.h"
+
+extern HINSTANCE appInstance;
+
+// UTF-8 to the UTF-16 that window titles and message boxes take.
+std::wstring widen(const std::string& text);
+
+// What the hidden main window owns, reached through its GWLP_USERDATA.
+struct MainWindowState {
+    std::unique_ptr<Win32GuiThread> gui;
+    std::unique_ptr<VST2Host> host;
+};
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "host/VST2Host.h"
-#include "shell/GuiDispatch.h"
 #include "shell/Startup.h"
 #include "shell/win32/Win32Shell.h"
 #include "shell/win32/resource.h"
@@ -25,13 +24,6 @@ constexpr wchar_t kTrayTip[] = L"Corvel VST/Remote";
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the current layout");
 
-std::wstring widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
 
 void reportStartFailure(const std::string& error, const wchar_t* title) {
     std::fprintf(stderr, "%s\n", error.c_str());
@@ -42,7 +34,7 @@ void reportStartFailure(const std::string& error, const wchar_t* title) {
     MessageBoxW(nullptr, widen(error).c_str(), title, MB_OK | MB_ICONERROR);
 }
 
-NOTIFYICONDATAW trayRecord() {
+NOTIFYICONDATAW trayRecord(HWND mainWindow) {
     NOTIFYICONDATAW record = {};
     record.cbSize = sizeof(record);
     record.hWnd = mainWindow;
@@ -52,6 +44,14 @@ NOTIFYICONDATAW trayRecord() {
 
 }  // namespace
 
+std::wstring widen(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Diagnostics go to whatever stdout is (a pipe under a test harness):
     // unbuffered so that every line arrives when it is printed, and binary
@@ -60,7 +60,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (_fileno(stdout) >= 0) _setmode(_fileno(stdout), _O_BINARY);
     if (_fileno(stderr) >= 0) _setmode(_fileno(stderr), _O_BINARY);
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    markGuiThread();
 
     wchar_t title[kTextBufferLength];
     wchar_t className[kTextBufferLength];
@@ -84,16 +83,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HWND window = CreateWindowExW(0, className, title, kMainWindowStyle, CW_USEDEFAULT, 0, 400, 400,
                                   nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
-    mainWindow = window;
+    HWND mainWindow = window;
+    MainWindowState state;
+    state.gui = std::make_unique<Win32GuiThread>(mainWindow);
+    SetWindowLongPtrW(mainWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
     std::string error;
-    hostInstance = startHost(error);
-    if (!hostInstance) {
+    state.host = startHost(*state.gui, error);
+    if (!state.host) {
         reportStartFailure(error, title);
         return 1;
     }
 
-    NOTIFYICONDATAW tray = trayRecord();
+    NOTIFYICONDATAW tray = trayRecord(mainWindow);
     tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray.uCallbackMessage = WM_TRAY_ICON;
     tray.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVEL_TRAY), IMAGE_ICON,
@@ -121,7 +123,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
     }
 
-    NOTIFYICONDATAW removal = trayRecord();
+    NOTIFYICONDATAW removal = trayRecord(mainWindow);
     Shell_NotifyIconW(NIM_DELETE, &removal);
     return static_cast<int>(msg.wParam);
 }

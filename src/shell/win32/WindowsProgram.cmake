@@ -18,6 +18,7 @@ set(corvelShellDefinitions UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601 NO
 add_executable(corvel-vst-remote WIN32
   "${CORVEL_WIN32_DIR}/WinMain.cpp"
   "${CORVEL_WIN32_DIR}/MainWindow.cpp"
+  "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
   "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES

@@ -1,0 +1,192 @@
+#include "host/PluginSlot.h"
+
+#include <cstring>
+
+#include "shell/EditorWindows.h"
+
+using Vexa::DSP::VST2Plugin;
+
+namespace {
+
+constexpr char frameTitle[] = "Corvel VST/Remote";
+
+std::string fileStem(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+}  // namespace
+
+PluginSlot::PluginSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink, uint32_t sampleRate,
+                       uint32_t blockSize)
+    : gui(gui), sink(std::move(sink)), sampleRate(sampleRate), blockSize(blockSize) {}
+
+PluginSlot::~PluginSlot() {
+    unload();
+}
+
+void PluginSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
+    if (!old) return;
+    // Editor first, then the wrapper (switch-off, close, release of the module).
+    if (WindowHandle frame = editorFrame.exchange(nullptr)) {
+        if (editorNeedsExplicitClose()) old->closeEditor();
+        destroyEditorWindow(frame);
+    }
+    old->sizeListener.store(nullptr);
+    old.reset();
+    reclaimDisplayHooks();
+}
+
+void PluginSlot::load(std::string newPath) {
+    // The new, still empty wrapper takes the old one's place in one step, so
+    // every audio block of a reload finds a wrapper and gets its one reply.
+    VST2Plugin* fresh = nullptr;
+    std::unique_ptr<VST2Plugin> old;
+    {
+        std::lock_guard<std::mutex> lock(pluginMutex);
+        old = std::move(plugin);
+        plugin = std::make_unique<VST2Plugin>(sampleRate, blockSize);
+        fresh = plugin.get();
+    }
+    tearDown(std::move(old));
+    path = newPath;
+    fresh->sizeListener.store(this);
+    // Blocks arriving while the module loads are refused by the wrapper's
+    // flags; the lock covers only the short configuration.
+    if (!fresh->load(std::move(newPath), &pluginMutex)) return;
+    openEditor();
+    sink->sendText("ready");
+    sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(fresh->getLatency()));
+}
+
+void PluginSlot::unload() {
+    std::unique_ptr<VST2Plugin> old;
+    {
+        std::lock_guard<std::mutex> lock(pluginMutex);
+        old = std::move(plugin);
+    }
+    tearDown(std::move(old));
+}
+
+std::string PluginSlot::editorTitle() {
+    std::string name = plugin->effectName();
+    if (name.empty()) name = fileStem(path);
+    return std::string(frameTitle) + " - " + name;
+}
+
+void PluginSlot::openEditor() {
+    if (!plugin || !editorWindowsAvailable()) return;
+    int32_t width = 0;
+    int32_t height = 0;
+    plugin->getEditorRect(width, height);
+    if (!editorFrame.load()) {
+        WindowHandle content = nullptr;
+        WindowHandle frame = createEditorWindow(editorTitle(), &content, this);
+        if (!frame) return;
+        editorFrame.store(frame);
+        plugin->openEditor(content);
+        if (plugin->getEditorRect(width, height)) {
+            resizeEditorWindow(width, height, frame);
+        } else {
+            showEditorWindow(frame);
+        }
+    }
+    raiseEditorWindow(editorFrame.load());
+}
+
+void PluginSlot::showEditor() {
+    openEditor();
+}
+
+void PluginSlot::closeEditor() {
+    WindowHandle frame = editorFrame.exchange(nullptr);
+    if (!frame) return;
+    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
+    destroyEditorWindow(frame);
+}
+
+void PluginSlot::onWindowClosed(WindowHandle) {
+    // The platform destroys the frame itself; the plug-in stays loaded.
+    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
+    editorFrame.store(nullptr);
+}
+
+void PluginSlot::idleEditor() {
+    if (plugin && editorFrame.load()) plugin->sendEditorIdle();
+}
+
+void PluginSlot::onEditorSizeRequest(int32_t width, int32_t height) {
+    if (gui.isCurrent()) {
+        if (WindowHandle frame = editorFrame.load()) resizeEditorWindow(width, height, frame);
+        return;
+    }
+    // Carried to the GUI thread without waiting: the plug-in may ask from
+    // its audio thread, which holds pluginMutex. Applied only if the frame
+    // it was meant for is still the open one.
+    gui.post([self = weak_from_this(), width, height, expected = editorFrame.load()] {
+        auto slot = self.lock();
+        if (slot && expected && slot->editorFrame.load() == expected)
+            resizeEditorWindow(width, height, expected);
+    });
+}
+
+void PluginSlot::sendState() {
+    if (!plugin) return;
+    const Vexa::DSP::StateBlob blob = plugin->getState();
+    if (blob.size > 0 && blob.data) {
+        sink->sendText("state");
+        sink->sendBinary(blob.data, static_cast<std::size_t>(blob.size));
+    } else {
+        sink->sendText("state failed");
+    }
+}
+
+void PluginSlot::restoreState(const uint8_t* data, std::size_t size) {
+    if (plugin) plugin->setState(data, size);
+}
+
+void PluginSlot::setBlockSize(uint32_t frames) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    blockSize = frames;
+    if (plugin) plugin->setBlockSize(frames);
+}
+
+void PluginSlot::setSampleRate(uint32_t rate) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    sampleRate = rate;
+    if (plugin) plugin->setSampleRate(rate);
+}
+
+void PluginSlot::suspend() {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->suspend();
+}
+
+void PluginSlot::resume() {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->resume();
+}
+
+void PluginSlot::queueMidi(const int32_t* words, std::size_t count) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->queueMidi(words, count);
+}
+
+bool PluginSlot::hasPlugin() {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    return plugin != nullptr;
+}
+
+PluginSlot::Block PluginSlot::process(float* const* inputs, float* const* outputs) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (!plugin) return Block::noPlugin;
+    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs);
+    if (!output) return Block::notProcessed;
+    const std::size_t bytes = sizeof(float) * blockSize;
+    std::memcpy(outputs[0], output->getChannel(0), bytes);
+    std::memcpy(outputs[1], output->getChannel(1), bytes);
+    return Block::processed;
+}

@@ -1,0 +1,157 @@
+#include "host/Session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/CommandParsing.h"
+#include "scan/PluginScan.h"
+#include "Version.h"
+
+namespace {
+
+bool startsWith(std::string_view message, std::string_view word) {
+    return message.substr(0, word.size()) == word;
+}
+
+void printSetting(const char* format, uint32_t value) {
+    std::printf(format, value);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
+                 std::function<void(Session&)> ended)
+    : gui(gui), defaults(defaults), sink(sink), ended(std::move(ended)),
+      slot(std::make_shared<PluginSlot>(gui, sink, defaults.sampleRate.load(),
+                                        defaults.blockSize.load())) {
+    blockSize = defaults.blockSize.load();
+    inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
+    outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
+}
+
+void Session::greet() {
+    sink->sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
+}
+
+void Session::onGui(void (PluginSlot::*operation)()) {
+    gui.post([slot = slot, operation] { ((*slot).*operation)(); });
+}
+
+bool Session::onText(std::string_view message) {
+    const std::size_t zero = message.find('\0');
+    if (zero != std::string_view::npos) message = message.substr(0, zero);
+    if (message.empty()) return false;
+
+    if (startsWith(message, "midi")) {
+        handleMidi(commands::argumentAt(message, 5));
+    } else if (startsWith(message, "showGui")) {
+        onGui(&PluginSlot::showEditor);
+    } else if (startsWith(message, "scanVSTs")) {
+        handleScan(message);
+    } else if (startsWith(message, "sampleRate")) {
+        handleSampleRate(commands::argumentAt(message, 11));
+    } else if (startsWith(message, "bufsize")) {
+        handleBufsize(message);
+    } else if (startsWith(message, "load")) {
+        gui.post([slot = slot, path = std::string(commands::argumentAt(message, 5))] {
+            slot->load(path);
+        });
+    } else if (startsWith(message, "unload")) {
+        onGui(&PluginSlot::unload);
+    } else if (startsWith(message, "suspend")) {
+        slot->suspend();
+        sink->sendText("bypass\ntrue");
+    } else if (startsWith(message, "resume")) {
+        slot->resume();
+        sink->sendText("bypass\nfalse");
+    } else if (startsWith(message, "getState")) {
+        gui.runAndWait([this] { slot->sendState(); });
+    } else if (startsWith(message, "setState")) {
+        pendingSetState = true;
+    } else if (startsWith(message, "quit")) {
+        gui.quit();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void Session::handleMidi(std::string_view list) {
+    for (const auto& event : commands::midiEvents(list))
+        slot->queueMidi(event.data(), event.size());
+}
+
+void Session::handleScan(std::string_view message) {
+    const std::string folder =
+        message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
+    sink->sendText(scanReply(folder));
+}
+
+void Session::handleSampleRate(std::string_view argument) {
+    const std::size_t start = argument.find_first_not_of(" \t\n\r\v\f");
+    const auto rate = commands::leadingInteger(
+        start == std::string_view::npos ? std::string_view() : argument.substr(start));
+    if (!rate || *rate <= 0) return;
+    const auto value = static_cast<uint32_t>(*rate);
+    defaults.sampleRate.store(value);
+    printSetting("setting Host sample rate to %u\n", value);
+    slot->setSampleRate(value);
+}
+
+void Session::handleBufsize(std::string_view message) {
+    const auto words = commands::splitWords(message);
+    if (words.size() < 2) return;
+    const auto frames = commands::leadingInteger(words[1]);
+    if (!frames || *frames < minBlockSize || *frames > maxBlockSize) return;
+    setBlockSize(*frames);
+    if (slot->hasPlugin()) sink->sendText("ready");
+}
+
+void Session::setBlockSize(int32_t frames) {
+    const auto size = static_cast<uint32_t>(frames);
+    printSetting("setting Host buffer size to %u\n", size);
+    defaults.blockSize.store(size);
+    if (size == blockSize) return;
+    blockSize = size;
+    slot->setBlockSize(size);
+    inputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
+    outputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
+}
+
+bool Session::onBinary(const std::vector<uint8_t>& message) {
+    if (pendingSetState) {
+        pendingSetState = false;
+        gui.runAndWait([this, &message] { slot->restoreState(message.data(), message.size()); });
+        return true;
+    }
+    const std::size_t channelBytes = sizeof(float) * blockSize;
+    float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
+    float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
+    PluginSlot::Block result = PluginSlot::Block::notProcessed;
+    // A short block would be read past its end: answer it, process nothing.
+    if (message.size() >= 2 * channelBytes) {
+        std::memcpy(inputs[0], message.data(), channelBytes);
+        std::memcpy(inputs[1], message.data() + channelBytes, channelBytes);
+        result = slot->process(inputs, outputs);
+    } else if (!slot->hasPlugin()) {
+        result = PluginSlot::Block::noPlugin;
+    }
+    if (result == PluginSlot::Block::processed) {
+        sink->sendBinary(outputStorage.data(), 2 * channelBytes);
+    } else if (result == PluginSlot::Block::notProcessed) {
+        sink->sendBinary(nullptr, 0);
+    }
+    return true;
+}
+
+void Session::onClose() {
+    pendingSetState = false;
+    // The plug-in and its editor go on the GUI thread; the session lives
+    // until then. If the loop has already ended, shutdown unloads it.
+    gui.post([self = shared_from_this()] {
+        self->slot->unload();
+        if (self->ended) self->ended(*self);
+    });
+}

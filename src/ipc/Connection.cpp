@@ -1,0 +1,48 @@
+#include "ipc/Connection.h"
+
+#include "ipc/WebSocketFrame.h"
+
+namespace {
+
+// An audio block of 4096 frames and its header fit without growing; a larger
+// reply (a state blob) is let go again once sent.
+constexpr std::size_t keptFrameBytes = 32768 + 16;
+
+}  // namespace
+
+Connection::Connection(mg_connection* conn) : conn(conn) {
+    frame.reserve(keptFrameBytes);
+}
+
+void Connection::sendText(std::string_view text) {
+    write(websocket::textOpcode, text.data(), text.size());
+}
+
+void Connection::sendBinary(const void* data, std::size_t length) {
+    write(websocket::binaryOpcode, data, length);
+}
+
+void Connection::sendClose(uint16_t status) {
+    const uint8_t payload[2] = {static_cast<uint8_t>(status >> 8), static_cast<uint8_t>(status)};
+    write(websocket::closeOpcode, payload, status ? sizeof payload : 0);
+}
+
+void Connection::markClosed() {
+    std::lock_guard<std::mutex> lock(sendMutex);
+    conn = nullptr;
+    frame = std::vector<uint8_t>();
+}
+
+void Connection::write(uint8_t opcode, const void* data, std::size_t length) {
+    std::lock_guard<std::mutex> lock(sendMutex);
+    if (!conn) return;
+    websocket::buildFrame(frame, opcode, data, length);
+    // One write: header and payload leave together, in one segment.
+    mg_lock_connection(conn);
+    mg_write(conn, frame.data(), frame.size());
+    mg_unlock_connection(conn);
+    if (frame.capacity() > keptFrameBytes) {
+        frame = std::vector<uint8_t>();
+        frame.reserve(keptFrameBytes);
+    }
+}

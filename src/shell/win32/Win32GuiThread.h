@@ -1,0 +1,37 @@
+// The Windows GUI thread: tasks travel as posted messages to the hidden
+// main window, whose thread runs the message loop.
+#pragma once
+
+#include <windows.h>
+
+#include "shell/GuiThread.h"
+
+// The user messages of the main window.
+enum GuiMessage : UINT {
+    WM_LOAD_PLUGIN = 1025,
+    WM_UNLOAD_PLUGIN = 1026,
+    WM_GET_STATE = 1027,
+    WM_SET_STATE = 1028,
+    WM_SHOW_GUI = 1029,
+    WM_TRAY_ICON = 1030,
+    WM_QUIT_HOST = 1031,
+    WM_GUI_TASK = 1032,  // lParam: a GuiTask the window procedure runs and deletes
+};
+
+struct GuiTask {
+    GuiThread::Task run;
+};
+
+class Win32GuiThread final : public GuiThread {
+public:
+    // Called on the thread that runs the message loop, once the window exists.
+    explicit Win32GuiThread(HWND mainWindow);
+
+    bool post(Task task) override;
+    bool isCurrent() const override;
+    void quit() override;
+
+private:
+    HWND window;
+    DWORD threadId;
+};
