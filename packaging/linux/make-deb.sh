@@ -18,8 +18,8 @@ tree=$work/debian/$name
 umask 022
 
 binaries=()
-for spec in "$@"; do
-  program=${spec%%:*} folder=${spec#*:}
+for entry in "$@"; do
+  program=${entry%%:*} folder=${entry#*:}
   install -D -m 0755 "$build/$program" "$tree/$folder/$program"
   # As Debian's own packaging strips: debugging symbols and notes go.
   strip --strip-unneeded --remove-section=.comment --remove-section=.note "$tree/$folder/$program"
