@@ -6,6 +6,7 @@
 
 #include "host/CommandParsing.h"
 #include "scan/PluginScan.h"
+#include "Version.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<Mess
 }
 
 void Session::greet() {
-    sink->sendText("corvel studio plugin loader\nversion 0.1.0");
+    sink->sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
 }
 
 void Session::onGui(void (PluginSlot::*operation)()) {

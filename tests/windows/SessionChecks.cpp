@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CheckSupport.h"
+#include "Version.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void checkAboutBox(const ChildProgram& program, HWND mainWindow, const std::stri
             if (t == text) return true;
         return false;
     };
-    check(has(L"VST2Host, Version 1.0") && has(L"Copyright (C) 2026 Corvel") && has(L"OK"),
+    check(has(L"VST2Host, Version " CORVEL_VERSION) && has(L"Copyright (C) 2026 Corvel") && has(L"OK"),
           how + ": the About box shows its version, copyright and OK");
     check(GetWindow(dialog, GW_OWNER) == mainWindow, how + ": the About box is owned by the main window");
     closing(dialog);
