@@ -7,9 +7,12 @@ set(corvelPageSource "${CMAKE_BINARY_DIR}/generated/EmbeddedFiles.cpp")
 set(corvelPageFiles
   "/ html ${corvelClientDir}/page/index.html"
   "/test-page.js js ${corvelClientDir}/page/test-page.js"
-  "/audio-path.js js ${corvelClientDir}/page/audio-path.js"
-  "/block-worklet.js js ${corvelClientDir}/page/block-worklet.js"
-  "/corvel-client.js js ${corvelClientDir}/corvel-client.js")
+  "/round-trip-plot.js js ${corvelClientDir}/page/round-trip-plot.js"
+  "/corvel-client.js js ${corvelClientDir}/corvel-client.js"
+  "/corvel-audio-node.js js ${corvelClientDir}/corvel-audio-node.js"
+  "/corvel-block-ring.js js ${corvelClientDir}/corvel-block-ring.js"
+  "/corvel-node-worker.js js ${corvelClientDir}/corvel-node-worker.js"
+  "/corvel-node-worklet.js js ${corvelClientDir}/corvel-node-worklet.js")
 
 set(corvelPageInputs "")
 set(manifestText "")

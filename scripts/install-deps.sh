@@ -11,8 +11,17 @@ packages=(
   # Real plug-ins for the compatibility suite (tests/compat).
   dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth
 )
+build_packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
+# Both packages (scripts/package.sh): the Linux build, the Windows cross
+# build, NSIS and the Debian tools; their checks add lintian, Wine and Xvfb.
+packaging=("${build_packages[@]}" python3 dpkg-dev xz-utils nsis
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 if [ "${1:-}" = "--runtime-only" ]; then
-  packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
+  packages=("${build_packages[@]}")
+elif [ "${1:-}" = "--packaging" ]; then
+  packages=("${packaging[@]}")
+elif [ "${1:-}" = "--packaging-checks" ]; then
+  packages=("${packaging[@]}" lintian wine wine64 xvfb xauth)
 elif ! command -v npm >/dev/null; then
   # The JavaScript client's tests; a Node installed some other way is used as it is.
   packages+=(nodejs npm)

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the program's icons and writes them as .ico files.
+"""Draws the program's icons and writes them as .ico or .png files.
 
     make-icon.py app OUT.ico    application icon (resource 107)
     make-icon.py tray OUT.ico   notification-area icon (resource 108)
+    make-icon.py app-png SIZE OUT.png   application icon for the desktop
 
 Each file holds six 32-bit images, 16 to 256 pixels square; the 256-pixel
 image is stored as PNG, the others as bitmaps with an alpha channel.
@@ -124,10 +125,13 @@ def ico(kind):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("app", "tray"):
+    if len(sys.argv) == 4 and sys.argv[1] == "app-png" and sys.argv[2].isdigit():
+        data = png(draw("app", int(sys.argv[2])))
+    elif len(sys.argv) == 3 and sys.argv[1] in ("app", "tray"):
+        data = ico(sys.argv[1])
+    else:
         sys.exit(__doc__)
-    data = ico(sys.argv[1])
-    with open(sys.argv[2], "wb") as out:
+    with open(sys.argv[-1], "wb") as out:
         out.write(data)
 
 

@@ -44,5 +44,6 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 # integration suite of the Linux build against it, under Wine.
 echo "=== Windows build under Wine"
 CORVEL_LINUX_BUILD="$PWD/build" bash scripts/windows-ci.sh || status=1
+CORVEL_LINUX_BUILD="$PWD/build" CORVEL_WINDOWS_BUILD="$PWD/build-win" bash tests/package/run.sh || status=1
 
 exit $status

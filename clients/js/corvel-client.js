@@ -1,12 +1,15 @@
 // Corvel VST/Remote client: talks to the companion program over its WebSocket
 // and turns its replies back into answers to the calls that caused them.
 // No dependencies; runs in browsers and in Node (with a WebSocket class passed in).
+// CorvelAudioNode plays a plug-in inside a Web Audio graph (browsers only).
+export { CorvelAudioNode } from './corvel-audio-node.js';
 
 /** Where the companion listens; it only ever listens on the loopback address. */
 export const DEFAULT_URL = 'ws://127.0.0.1:9001/';
 
 const BANNER_FIRST_LINE = 'corvel studio plugin loader';
 const LATENCY_PREFIX = 'fixedCompensationDelaySamp\n';
+const CRASHED_PREFIX = 'crashed\n';
 const MAX_BLOCK_SIZE = 16384;
 const DEFAULT_BLOCK_SIZE = 1024;
 const DEFAULT_SAMPLE_RATE = 44100;
@@ -60,6 +63,18 @@ export class CorvelLoadedEvent extends Event {
   }
 }
 
+/**
+ * Fired when the plug-in crashed or stopped answering. The companion starts
+ * it again and sends "ready" and its latency (a `loaded` event) unless it gave up.
+ */
+export class CorvelCrashedEvent extends Event {
+  /** @param {string} reason for example "signal 11" or "gave up after 3 crashes" */
+  constructor(reason) {
+    super('crashed');
+    this.reason = reason;
+  }
+}
+
 /** Fired for a message the client cannot place; it is otherwise ignored. */
 export class CorvelUnexpectedEvent extends Event {
   /** @param {string|ArrayBuffer} data */
@@ -86,8 +101,8 @@ export class CorvelUnexpectedEvent extends Event {
  * @property {typeof WebSocket} [WebSocket] the WebSocket class (default: the global one;
  *   in Node pass the `ws` package's)
  * @property {number} [timeoutMs=10000] how long to wait for the greeting
- * @property {number} [attempts=3] connection attempts; a page that was just reloaded may
- *   find its previous connection still being closed, and the companion serves one at a time
+ * @property {number} [attempts=3] connection attempts, for a companion that may
+ *   still be starting
  * @property {number} [retryDelayMs=300]
  * @property {number} [blockSize=1024] frames per block, sent on connect
  * @property {number} [sampleRate=44100] sent on connect
@@ -103,6 +118,7 @@ export class CorvelUnexpectedEvent extends Event {
  *
  * Events: `close` ({@link CorvelCloseEvent}), `loaded` ({@link CorvelLoadedEvent}),
  * `ready` (a plain Event for each "ready" the companion sends),
+ * `crashed` ({@link CorvelCrashedEvent}),
  * `unexpected` ({@link CorvelUnexpectedEvent}).
  */
 export class CorvelClient extends EventTarget {
@@ -409,6 +425,8 @@ export class CorvelClient extends EventTarget {
       this.dispatchEvent(new Event('ready'));
     } else if (text.startsWith(LATENCY_PREFIX)) {
       this.#loaded(Number.parseInt(text.slice(LATENCY_PREFIX.length), 10));
+    } else if (text.startsWith(CRASHED_PREFIX)) {
+      this.#crashed(text.slice(CRASHED_PREFIX.length));
     } else if (text === 'bypass\ntrue' || text === 'bypass\nfalse') {
       this.#settle(this.#pendingBypass, text, text === 'bypass\ntrue');
     } else if (text === 'state') {
@@ -468,6 +486,14 @@ export class CorvelClient extends EventTarget {
       pending.resolve(latency);
     }
     this.dispatchEvent(new CorvelLoadedEvent(latency));
+  }
+
+  #crashed(reason) {
+    // Until the relaunched plug-in is confirmed, blocks are not sent: one
+    // that gave up keeps none, and could leave a block unanswered.
+    this.#wrapperCertain = false;
+    this.#latency = null;
+    this.dispatchEvent(new CorvelCrashedEvent(reason));
   }
 
   #ended(code, reason) {
@@ -545,8 +571,8 @@ function openSocket(url, options) {
 }
 
 function unreachableMessage(url) {
-  let text = `cannot connect to ${url}: the companion is not running, another page or ` +
-    'program is connected to it (it serves one at a time)';
+  let text = `cannot connect to ${url}: the companion is not running, or it already ` +
+    'serves as many sessions as it takes (64)';
   // Only pages not on the loopback address need the browser's permission.
   const page = globalThis.location;
   if (page && !isLoopback(page.hostname)) {

@@ -7,6 +7,7 @@
 #include "host/CommandParsing.h"
 #include "host/PluginPlacement.h"
 #include "scan/PluginScan.h"
+#include "Version.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<Mess
 }
 
 void Session::greet() {
-    sink->sendText("corvel studio plugin loader\nversion 0.1.0");
+    sink->sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
 }
 
 bool Session::onText(std::string_view message) {

@@ -29,6 +29,10 @@ int respond(mg_connection* conn, bool withBody) {
     // The page changes with the program; a cached copy could talk an old protocol.
     mg_response_header_add(conn, "Cache-Control", "no-store", -1);
     mg_response_header_add(conn, "X-Content-Type-Options", "nosniff", -1);
+    // Cross-origin isolation: the page's audio node may then share memory
+    // between its worklet and its worker.
+    mg_response_header_add(conn, "Cross-Origin-Opener-Policy", "same-origin", -1);
+    mg_response_header_add(conn, "Cross-Origin-Embedder-Policy", "require-corp", -1);
     mg_response_header_send(conn);
     if (withBody) mg_write(conn, file->data, file->size);
     return 200;

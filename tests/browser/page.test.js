@@ -1,5 +1,6 @@
 // The built-in test page in Debian's Chromium, against the real program:
-// through the page's buttons and through the client module it loads.
+// through the page's buttons, and the audio node it uses on an AudioContext
+// of the test's own (see node-harness.js).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -8,7 +9,8 @@ import { fileURLToPath } from 'node:url';
 import { after, before, describe, it } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { isStateBlob, stateBlob } from '../../clients/js/test/support/blob.js';
+import { isStateBlob } from '../../clients/js/test/support/blob.js';
+import { FakeCompanion } from '../../clients/js/test/support/fake-companion.js';
 import { buildDir, ProgramUnderTest, testPlugin } from '../../clients/js/test/support/program.js';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -66,11 +68,12 @@ after(async () => {
   if (refusedAttempts.length) console.log(`# refused connection attempts: ${refusedAttempts.length}`);
 });
 
-// --- steps -----------------------------------------------------------------
+// --- the page ---------------------------------------------------------------
 
 async function showsTheCompanion() {
   await page.locator('#connection', { hasText: 'Companion running, version 0.1.0' }).waitFor({ timeout: 20000 });
   assert.equal(await page.title(), 'Corvel VST/Remote test page');
+  assert.equal(await page.evaluate(() => crossOriginIsolated), true, 'the page can share memory with its workers');
   // The page's copy of the module is the one in the repository, byte for byte.
   const served = await page.evaluate(() => fetch('/corvel-client.js').then((response) => response.text()));
   assert.equal(served, readFileSync(path.join(here, '../../clients/js/corvel-client.js'), 'utf8'));
@@ -88,29 +91,10 @@ async function listsThePlugins() {
   assert.ok(listed.includes(unicodeGain));
 }
 
-async function loadsFromTheList(pluginPath, latency = 0) {
+async function loadsFromTheList(pluginPath) {
   await page.selectOption('#plugins', pluginPath);
   await page.click('#load');
-  await page.locator('#plugin', { hasText: `Loaded ${pluginPath}, latency ${latency} samples` }).waitFor();
-}
-
-async function processesBlocksThroughTheGain() {
-  await loadsFromTheList(unicodeGain);
-  const result = await page.evaluate(async () => {
-    const { client } = window.corvelTestPage;
-    await client.setBlockSize(256);
-    const left = Float32Array.from({ length: 256 }, (_, i) => (i - 128) / 64);
-    const right = new Float32Array(256).fill(0.75);
-    const blocks = await Promise.all([client.process(left, right), client.process(right, left)]);
-    return { left: Array.from(left), right: Array.from(right), blocks: blocks.map((b) => [Array.from(b.left), Array.from(b.right)]) };
-  });
-  const half = (samples) => samples.map((x) => x / 2);
-  assert.deepEqual(result.blocks[0], [half(result.left), half(result.right)]);
-  assert.deepEqual(result.blocks[1], [half(result.right), half(result.left)]);
-}
-
-async function counter(id) {
-  return Number(await page.textContent(`#${id}`));
+  await page.locator('#plugin', { hasText: new RegExp(`^Loaded ${pluginPath}, latency \\d+ samples$`) }).waitFor();
 }
 
 async function waitForCounter(id, atLeast) {
@@ -118,91 +102,58 @@ async function waitForCounter(id, atLeast) {
     [id, atLeast], { timeout: 20000 });
 }
 
-async function playsThroughThePlugin(source) {
-  await page.selectOption('#source', source);
-  await page.selectOption('#block-size', '512');
-  const processed = await counter('blocks-processed');
+async function playsThroughAnAudioNode() {
+  await loadsFromTheList(unicodeGain);
   await page.click('#play');
   await page.locator('#play', { hasText: 'Stop' }).waitFor();
-  await waitForCounter('blocks-processed', processed + 20);
-  assert.match(await page.textContent('#rtt-mean'), /^\d+\.\d\d ms$/);
-  assert.match(await page.textContent('#rtt-max'), /^\d+\.\d\d ms$/);
-
-  // Bypassed blocks come back unprocessed and the page plays its input.
-  const dry = await counter('blocks-dry');
+  await waitForCounter('blocks', 100);
+  assert.equal(await page.textContent('#transport'), 'shared memory');
+  const delay = await page.textContent('#latency');
+  assert.match(delay, /^\d+ \(\d+\.\d ms\)$/);
+  assert.equal(Number.parseInt(delay, 10) % 128, 0, 'whole blocks of a plug-in without latency');
+  assert.match(await page.textContent('#rtt-p99'), /^\d+\.\d\d ms$/);
+  await page.click('#stall');
+  await page.locator('#log', { hasText: 'held the page for 50 ms' }).waitFor();
   await page.check('#bypass');
-  await waitForCounter('blocks-dry', dry + 10);
+  await page.locator('#log', { hasText: 'bypassed' }).waitFor();
   await page.uncheck('#bypass');
-  const after = await counter('blocks-processed');
-  await waitForCounter('blocks-processed', after + 10);
-
+  await page.locator('#log', { hasText: 'processing' }).waitFor();
+  // The plot shows the round trips: dots of the plot's colour on the canvas.
+  const dots = await page.evaluate(() => {
+    const { data } = document.getElementById('round-trips').getContext('2d').getImageData(0, 0, 640, 140);
+    let count = 0;
+    for (let i = 0; i < data.length; i += 4) if (data[i] === 0x2a && data[i + 1] === 0x5d && data[i + 2] === 0xb0) count++;
+    return count;
+  });
+  assert.ok(dots >= 20, `${dots} pixels of round trips`);
   await page.click('#play');
   await page.locator('#play', { hasText: 'Play' }).waitFor();
 }
 
-async function sendsMidiToTheInstrument() {
+async function sendsANoteAndKeepsTheState() {
   await loadsFromTheList(testPlugin('test_synth'));
   program.mark();
-  const levels = await page.evaluate(async () => {
-    const { client } = window.corvelTestPage;
-    await client.setBlockSize(128);
-    const input = new Float32Array(128).fill(0.125);
-    await client.midi([[0x90, 64, 127, 50]]);
-    const block = await client.process(input, input);
-    return [Array.from(block.left), Array.from(block.right)];
-  });
-  // Note 64 at full velocity adds (64 / 128) * (127 / 127) from frame 50 on.
-  const expected = Array.from({ length: 128 }, (_, i) => (i < 50 ? 0.125 : 0.625));
-  assert.deepEqual(levels, [expected, expected]);
-
-  // The page's own note button: middle C, velocity 100.
   await page.click('#note');
-  await page.locator('#log', { hasText: 'note on: middle C' }).waitFor();
-  await page.evaluate(async () => {
-    const { client } = window.corvelTestPage;
-    await client.process(new Float32Array(128), new Float32Array(128));
-  });
-  assert.match(program.pluginLog(), /event status=144 data1=60 data2=100 delta=0/);
-}
+  await waitForPluginLog(/event status=144 data1=60 data2=100 delta=\d+/);
+  await waitForPluginLog(/event status=128 data1=60 data2=0 delta=\d+/);
 
-async function savesAndRestoresTheState() {
   await loadsFromTheList(testPlugin('test_chunks'));
   await page.click('#save');
   await page.locator('#state', { hasText: 'Saved 1000 bytes' }).waitFor();
-  const original = await page.evaluate(() => Array.from(window.corvelTestPage.savedState));
-  assert.ok(isStateBlob(Uint8Array.from(original)));
-
-  // Another state through the module, then the saved one through the button.
-  const other = Array.from(stateBlob(new TextEncoder().encode('set from the browser test')));
-  const readBack = await page.evaluate(async (bytes) => {
-    const { client } = window.corvelTestPage;
-    await client.setState(Uint8Array.from(bytes));
-    await client.resume();
-    return Array.from(await client.getState());
-  }, other);
-  assert.deepEqual(readBack, other);
-
+  assert.ok(isStateBlob(Uint8Array.from(await page.evaluate(() => Array.from(window.corvelTestPage.savedState)))));
+  program.mark();
   await page.click('#restore');
   await page.locator('#state', { hasText: 'Restored 1000 bytes' }).waitFor();
-  const restored = await page.evaluate(async () => {
-    const { client } = window.corvelTestPage;
-    const state = await client.getState();
-    const block = await client.process(new Float32Array(client.blockSize), new Float32Array(client.blockSize));
-    return { state: Array.from(state), processing: block !== null };
-  });
-  assert.deepEqual(restored.state, original);
-  assert.equal(restored.processing, true, 'the restore button switches the plug-in on again');
+  await waitForPluginLog(/effSetChunk/);
 }
 
 async function opensTheEditor() {
   program.mark();
   await page.click('#editor');
   // A state read is handled on the program's GUI thread after the editor request.
-  await page.evaluate(() => window.corvelTestPage.client.getState());
+  await page.evaluate(() => window.corvelTestPage.node.getState());
   if (process.env.DISPLAY) {
-    // The editor stays open (raised, not opened twice) and is idled.
     await waitForPluginLog(/effEditIdle/);
-    assert.doesNotMatch(program.pluginLog(), /effEditClose/);
   } else {
     assert.doesNotMatch(program.pluginLog(), /effEdit/, 'headless, the plug-in is never asked for its editor');
   }
@@ -220,13 +171,184 @@ async function optionValues() {
   return page.$$eval('#plugins option', (options) => options.map((option) => option.value));
 }
 
+// --- the audio node ----------------------------------------------------------
+
+const harness = {
+  start: (options) => page.evaluate((o) => window.nodeHarness.start(o), { url: program.url, ...options }),
+  record: (seconds, settle) => page.evaluate(([s, t]) => window.nodeHarness.record(s, t), [seconds, settle]),
+  describe: () => page.evaluate(() => window.nodeHarness.describe()),
+  stop: () => page.evaluate(() => window.nodeHarness.stop()),
+};
+
+/** The harness's signal: exact in 32-bit floats, and different at every frame of a second. */
+function signalAt(frame) {
+  return ((((frame % 48000) + 48000) % 48000) + 1) / 65536;
+}
+
+/**
+ * For each 128-frame block of a recording: the delay its samples came with
+ * (all of them exactly `gain` times the signal that long ago), 0 for a
+ * silent block, NaN for anything else.
+ */
+function blockDelays(recording, gain) {
+  const delays = [];
+  for (let at = 0; at + 128 <= recording.left.length; at += 128) {
+    const frame = recording.start + at;
+    const block = [recording.left.slice(at, at + 128), recording.right.slice(at, at + 128)];
+    if (block.every((channel) => channel.every((x) => x === 0))) {
+      delays.push(0);
+      continue;
+    }
+    const delay = (((frame - (Math.round(block[0][0] / gain * 65536) - 1)) % 48000) + 48000) % 48000;
+    const exact = block.every((channel) => channel.every((x, i) => x === gain * signalAt(frame + i - delay)));
+    delays.push(exact ? delay : NaN);
+  }
+  return delays;
+}
+
+/**
+ * Every block is an exact copy or silence, some are copies, and the delay
+ * never shrinks (a block played late would show as a longer delay followed
+ * by a shorter one). Without a raise of the delay, it is `latency` throughout.
+ */
+function assertPlayedOnTime(delays, before, after) {
+  assert.ok(!delays.some(Number.isNaN), `blocks that are no copy of the input: ${delays}`);
+  // How much arrives in time depends on the machine's load; what does arrive must be exact.
+  const played = delays.filter((delay) => delay > 0);
+  assert.ok(played.length >= 20, `hardly anything played: ${delays}`);
+  played.forEach((delay, i) => assert.ok(i === 0 || delay >= played[i - 1], `the delay shrank: ${delays}`));
+  assert.ok(played[0] >= before && played.at(-1) <= after, `delays ${played[0]}..${played.at(-1)}, latencySamples ${before}..${after}`);
+  if (before === after) assert.deepEqual(new Set(played), new Set([before]));
+}
+
+async function returnsExactSamplesAfterLatencySamples(sharedMemory) {
+  const { latencies, sharedMemory: used } = await harness.start({
+    plugins: [testPlugin('test_gain')], sharedMemory, latencyBlocks: 8 });
+  try {
+    assert.deepEqual(used, [sharedMemory]);
+    const recording = await harness.record(1.5);
+    const after = (await harness.describe()).latencies;
+    assertPlayedOnTime(blockDelays(recording, 0.5), latencies[0], after[0]);
+    assert.ok(recording.stats[0].blocks > 0 && recording.stats[0].roundTripMs.p50 > 0);
+  } finally {
+    await harness.stop();
+  }
+}
+
+async function landsMidiOnItsSample() {
+  // The instrument adds its notes to its input: the signal, plus 64 / 128 from the note on.
+  await harness.start({ plugins: [testPlugin('test_synth_with_inputs')], latencyBlocks: 8 });
+  try {
+    const { frame, before } = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      const at = Math.round((context.currentTime + 0.5) * context.sampleRate);
+      await nodes[0].midi([[0x90, 64, 127]], at / context.sampleRate);
+      return { frame: at, before: nodes[0].latencySamples };
+    });
+    const recording = await harness.record(1, 0);
+    const after = recording.latencies[0];
+    // Every block that played is the signal from one delay ago, with the
+    // note in it exactly from the input sample at `when` on.
+    const heard = { before: 0, after: 0 };
+    for (let at = 0; at + 128 <= recording.left.length; at += 128) {
+      const block = recording.left.slice(at, at + 128);
+      if (block.every((x) => x === 0)) continue;
+      const expected = (delay, i) => {
+        const input = recording.start + at + i - delay;
+        return signalAt(input) + (input >= frame ? 0.5 : 0);
+      };
+      let delay = before;
+      while (delay <= after && !block.every((x, i) => x === expected(delay, i))) delay += 128;
+      assert.ok(delay <= after, `block at frame ${recording.start + at} is no copy of the input with the note at ${frame}`);
+      heard[recording.start + at - delay >= frame ? 'after' : 'before']++;
+    }
+    assert.ok(heard.before > 0 && heard.after > 0, JSON.stringify(heard));
+  } finally {
+    await harness.stop();
+  }
+}
+
+async function bypassPassesTheInputThrough() {
+  await harness.start({ plugins: [testPlugin('test_gain')], latencyBlocks: 4 });
+  try {
+    for (const [on, gain] of [[true, 1], [false, 0.5]]) {
+      await page.evaluate((bypass) => window.nodeHarness.nodes[0].setBypass(bypass), on);
+      const before = (await harness.describe()).latencies[0];
+      const recording = await harness.record(0.5);
+      assertPlayedOnTime(blockDelays(recording, gain), before, recording.latencies[0]);
+    }
+  } finally {
+    await harness.stop();
+  }
+}
+
+async function playsALateBlockAsSilence() {
+  const { latencies } = await harness.start({ plugins: [testPlugin('test_gain')] });
+  try {
+    const recording = harness.record(1.5, 0.2);
+    // The program stops for 200 ms: every block in flight comes back late.
+    await new Promise((resolve) => setTimeout(resolve, 600));
+    process.kill(program.pid, 'SIGSTOP');
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    process.kill(program.pid, 'SIGCONT');
+    const delays = blockDelays(await recording, 0.5);
+    const { stats, latencies: after } = await harness.describe();
+    assert.ok(stats[0].late > 0, JSON.stringify(stats));
+    assert.ok(stats[0].underruns >= stats[0].late, JSON.stringify(stats));
+    assert.ok(delays.includes(0), `no silence: ${delays}`);
+    assertPlayedOnTime(delays, latencies[0], after[0]);
+  } finally {
+    process.kill(program.pid, 'SIGCONT');
+    await harness.stop();
+  }
+}
+
+async function disposeEndsTheSession() {
+  await harness.start({ plugins: [testPlugin('test_gain')] });
+  program.mark();
+  await harness.stop();
+  await program.waitForOutput('WS closed\n');
+  await waitForPluginLog(/effClose/);
+}
+
+async function runsTwoNodesAtOnce() {
+  // Two gains in a row: a quarter of the signal, after both delays.
+  const { latencies } = await harness.start({ plugins: [testPlugin('test_gain'), testPlugin('test_gain')], latencyBlocks: 4 });
+  try {
+    const recording = await harness.record(1);
+    const after = recording.latencies;
+    assertPlayedOnTime(blockDelays(recording, 0.25), latencies[0] + latencies[1], after[0] + after[1]);
+  } finally {
+    await harness.stop();
+  }
+}
+
+async function reportsACrashAndTheRelaunch() {
+  const fake = await FakeCompanion.start(0);
+  try {
+    const { latencies } = await harness.start({ plugins: ['/plug-in.so'], url: fake.url });
+    fake.crash('signal 11');
+    await page.waitForFunction(() => window.nodeHarness.events.some(([type]) => type === 'crashed'));
+    fake.relaunch(64);
+    await page.waitForFunction(() => window.nodeHarness.events.some(([type]) => type === 'ready'));
+    const { events, latencies: after } = await harness.describe();
+    assert.deepEqual(events.filter(([type]) => type !== 'latencychange'), [['crashed', 'signal 11'], ['ready', 64]]);
+    assert.equal(after[0] % 128, 64, `the plug-in's new latency counts: ${latencies} then ${after}`);
+  } finally {
+    await harness.stop();
+    await fake.close();
+  }
+}
+
 async function tellsAPageElsewhereToAllowLocalNetworkAccess() {
   const elsewhere = await context.newPage();
   const blocked = [];
   elsewhere.on('console', (message) => blocked.push(message.text()));
   try {
     await elsewhere.goto('about:blank');
-    const source = readFileSync(path.join(here, '../../clients/js/corvel-client.js'), 'utf8');
+    // The client alone, as one module from nowhere: without the audio node it re-exports.
+    const source = readFileSync(path.join(here, '../../clients/js/corvel-client.js'), 'utf8')
+      .replace(/^export \{ CorvelAudioNode \} from .*$/m, '');
     const failure = await elsewhere.evaluate(async ({ source, url }) => {
       const moduleUrl = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
       const { CorvelClient } = await import(moduleUrl);
@@ -240,33 +362,38 @@ async function tellsAPageElsewhereToAllowLocalNetworkAccess() {
   }
 }
 
-// --- the rounds ----------------------------------------------------------------
+// --- the tests ----------------------------------------------------------------
 
-for (const round of ['first visit', 'after a reload']) {
-  describe(`the test page, ${round}`, () => {
-    if (round === 'after a reload') {
-      before(async () => {
-        program.mark();
-        await page.reload();
-      });
-      it('hands the companion from the old page to the new one', async () => {
-        await showsTheCompanion();
-        await program.waitForOutput('WS closed\n');
-        await program.waitForOutput('WS ready\n');
-        assert.match(program.pluginLog(), /effClose/, 'the old page\'s plug-in was unloaded');
-      });
-    }
-    it('shows that the companion runs and its version', showsTheCompanion);
-    it('lists the scanned plug-ins, with their paths as they are on disk', listsThePlugins);
-    it('loads the gain plug-in and sends blocks through it', processesBlocksThroughTheGain);
-    it('plays the test tone through the plug-in with Web Audio, with bypass', () => playsThroughThePlugin('tone'));
-    it('plays the microphone through the plug-in', () => playsThroughThePlugin('microphone'));
-    it('sends MIDI to the instrument', sendsMidiToTheInstrument);
-    it('saves and restores the state', savesAndRestoresTheState);
-    it('opens the editor', opensTheEditor);
-    it('logs no errors in the page', () => assert.deepEqual(consoleErrors, []));
+describe('the test page', () => {
+  it('shows that the companion runs, its version, and is cross-origin isolated', showsTheCompanion);
+  it('lists the scanned plug-ins, with their paths as they are on disk', listsThePlugins);
+  it('plays the test tone through an audio node, with its counters, plot, stall button and bypass', playsThroughAnAudioNode);
+  it('sends a note, saves and restores the state', sendsANoteAndKeepsTheState);
+  it('opens the editor', opensTheEditor);
+  it('ends its sessions when reloaded', async () => {
+    program.mark();
+    await page.reload();
+    await showsTheCompanion();
+    await waitForPluginLog(/effClose/);
   });
-}
+  it('logs no errors in the page', () => assert.deepEqual(consoleErrors, []));
+});
+
+describe('CorvelAudioNode', () => {
+  before(async () => {
+    await page.addScriptTag({ type: 'module', content: readFileSync(path.join(here, 'node-harness.js'), 'utf8') });
+    await page.waitForFunction(() => window.nodeHarness);
+  });
+  it('returns exact samples after exactly latencySamples, through shared memory', () => returnsExactSamplesAfterLatencySamples(true));
+  it('returns exact samples after exactly latencySamples, through a message port', () => returnsExactSamplesAfterLatencySamples(false));
+  it('lands MIDI on the sample that `when` names', landsMidiOnItsSample);
+  it('passes the input through while bypassed', bypassPassesTheInputThrough);
+  it('counts a late block and plays silence in its place, never the late block', playsALateBlockAsSilence);
+  it('ends its session on dispose()', disposeEndsTheSession);
+  it('runs two nodes at once', runsTwoNodesAtOnce);
+  it('reports a crash of its plug-in and the relaunch', reportsACrashAndTheRelaunch);
+  it('logs no errors in the page', () => assert.deepEqual(consoleErrors, []));
+});
 
 describe('a page that is not on the loopback address', () => {
   it('is told to allow local network access', tellsAPageElsewhereToAllowLocalNetworkAccess);

@@ -1,8 +1,5 @@
 // Editor windows on a real X server.
-#include <cstdlib>
-
-#include "../support/X11WindowProbe.h"
-#include "PluginFixture.h"
+#include "EditorFixture.h"
 
 using namespace testing_support;
 
@@ -30,23 +27,11 @@ bool oneShownAt500x250(const std::vector<WindowInfo>& windows) {
     return windows.size() == 1 && windows[0].contentWidth == 500 && windows[0].contentHeight == 250;
 }
 
-class EditorTest : public PluginTest {
+class EditorTest : public EditorFixture {
 protected:
-    std::map<std::string, std::string> environment() override { return {}; }  // keeps DISPLAY
-
-    void SetUp() override {
-        SKIP_UNLESS_NATIVE();  // the Windows editor windows have checks of their own
-        if (!std::getenv("DISPLAY") || !screen.available())
-            GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
-        PluginTest::SetUp();
-        screen.onlyProcess(program->processId());
-    }
-
     std::vector<std::string> editorCalls() {
         return linesStartingWith(log(), {"effEditGetRect", "effEditOpen", "effEditClose"});
     }
-
-    X11WindowProbe screen;
 };
 
 }  // namespace

@@ -12,10 +12,11 @@ namespace testing_support {
 class PluginTest : public HostTest {
 protected:
     // Loads a test plug-in and checks the two replies of a good load.
-    void load(const std::string& name, int latency = 0) {
-        ASSERT_TRUE(client.sendText("load " + testPluginPath(name)));
-        EXPECT_EQ(client.receiveText(10000), "ready");
-        EXPECT_EQ(client.receiveText(), "fixedCompensationDelaySamp\n" + std::to_string(latency));
+    void load(const std::string& name, int latency = 0) { loadOn(client, name, latency); }
+    static void loadOn(WsClient& session, const std::string& name, int latency = 0) {
+        ASSERT_TRUE(session.sendText("load " + testPluginPath(name)));
+        EXPECT_EQ(session.receiveText(10000), "ready");
+        EXPECT_EQ(session.receiveText(), "fixedCompensationDelaySamp\n" + std::to_string(latency));
     }
 
     // A block of two channels: left[i] = leftStart + i * step, right constant.

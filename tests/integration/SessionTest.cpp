@@ -1,9 +1,7 @@
 // Several clients at once: each connection is a session of its own.
-#include <cstdlib>
 #include <thread>
 
-#include "../support/X11WindowProbe.h"
-#include "PluginFixture.h"
+#include "EditorFixture.h"
 
 using namespace testing_support;
 
@@ -11,12 +9,6 @@ namespace {
 
 class SessionTest : public PluginTest {
 protected:
-    void loadOn(WsClient& other, const std::string& name) {
-        ASSERT_TRUE(other.sendText("load " + testPluginPath(name)));
-        EXPECT_EQ(other.receiveText(10000), "ready");
-        EXPECT_EQ(other.receiveText(), "fixedCompensationDelaySamp\n0");
-    }
-
     static std::vector<float> roundTripOn(WsClient& other, const std::vector<float>& samples) {
         EXPECT_TRUE(other.sendBinary(samples));
         auto reply = other.receiveBinary();
@@ -37,9 +29,10 @@ protected:
 TEST_F(SessionTest, TwoSessionsStreamSideBySideWithTheirOwnPluginsAndBlockSizes) {
     WsClient other;
     ASSERT_TRUE(connectClient(other));
-    // In this order, so that 64 is the last size set.
-    syncOutput("bufsize 256", "setting Host buffer size to 256");
+    ASSERT_TRUE(client.sendText("bufsize 256"));
+    expectAlive(client);  // handled before the other session's, which is then the last
     ASSERT_TRUE(other.sendText("bufsize 64"));
+    expectAlive(other);
     load("test_gain");
     loadOn(other, "test_synth");
     std::thread second([&] {
@@ -126,20 +119,7 @@ TEST_F(SessionTest, StateAndPendingStateStayWithTheirSession) {
     expectHalved(next, 1024, 0.0f);
 }
 
-class SessionEditorTest : public SessionTest {
-protected:
-    std::map<std::string, std::string> environment() override { return {}; }  // keeps DISPLAY
-
-    void SetUp() override {
-        SKIP_UNLESS_NATIVE();  // the Windows editor windows have checks of their own
-        if (!std::getenv("DISPLAY") || !screen.available())
-            GTEST_SKIP() << "needs an X server (the test script runs these under Xvfb)";
-        SessionTest::SetUp();
-        screen.onlyProcess(program->processId());
-    }
-
-    X11WindowProbe screen;
-};
+using SessionEditorTest = EditorFixture;
 
 TEST_F(SessionEditorTest, EachSessionHasItsOwnEditorClosedAndShownOnItsOwn) {
     const std::string editorTitle = "Corvel VST/Remote - test_editor";

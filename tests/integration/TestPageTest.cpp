@@ -56,6 +56,9 @@ TEST_F(TestPageTest, ServesThePageOnTheRootWhileAClientIsConnected) {
     ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << response.substr(0, 200);
     EXPECT_TRUE(hasHeader(response, "Content-Type: text/html; charset=utf-8"));
     EXPECT_TRUE(hasHeader(response, "Content-Length: " + std::to_string(body(response).size())));
+    // Cross-origin isolated, so that the page's audio node can share memory.
+    EXPECT_TRUE(hasHeader(response, "Cross-Origin-Opener-Policy: same-origin"));
+    EXPECT_TRUE(hasHeader(response, "Cross-Origin-Embedder-Policy: require-corp"));
     EXPECT_NE(body(response).find("<title>Corvel VST/Remote test page</title>"), std::string::npos);
     EXPECT_NE(body(response).find("<script type=\"module\" src=\"/test-page.js\">"), std::string::npos);
     // The page's requests leave the WebSocket client alone.
@@ -63,7 +66,8 @@ TEST_F(TestPageTest, ServesThePageOnTheRootWhileAClientIsConnected) {
 }
 
 TEST_F(TestPageTest, ServesTheClientModuleAndThePageScripts) {
-    for (const char* path : {"/corvel-client.js", "/test-page.js", "/audio-path.js", "/block-worklet.js"}) {
+    for (const char* path : {"/corvel-client.js", "/test-page.js", "/corvel-audio-node.js", "/corvel-node-worker.js",
+                             "/corvel-node-worklet.js", "/corvel-block-ring.js", "/round-trip-plot.js"}) {
         const std::string response = httpRequest(program->port(), "GET", path);
         ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path;
         EXPECT_TRUE(hasHeader(response, "Content-Type: text/javascript; charset=utf-8")) << path;

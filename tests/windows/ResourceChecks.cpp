@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CheckSupport.h"
+#include "Version.h"
 
 namespace {
 
@@ -158,7 +159,7 @@ void checkAboutBox(HMODULE module) {
         const wchar_t* text;
     } expected[] = {
         {0x50000003, -1, 14, 14, 21, 20, L"#130", L"#107"},
-        {0x50020080, -1, 42, 14, 114, 8, L"#130", L"VST2Host, Version 1.0"},
+        {0x50020080, -1, 42, 14, 114, 8, L"#130", L"VST2Host, Version " CORVEL_VERSION},
         {0x50020000, -1, 42, 26, 114, 8, L"#130", L"Copyright (C) 2026 Corvel"},
         {0x50030001, 1, 113, 41, 50, 14, L"#128", L"OK"},
     };

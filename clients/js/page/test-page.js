@@ -1,13 +1,19 @@
 // The built-in test page: every button is one call of the client module.
-import { CorvelClient } from './corvel-client.js';
-import { AudioPath } from './audio-path.js';
+// The page's own connection scans; each loaded plug-in plays in an audio
+// node, which has a connection of its own.
+import { CorvelAudioNode, CorvelClient } from './corvel-client.js';
+import { RoundTripPlot } from './round-trip-plot.js';
 
 const $ = (id) => document.getElementById(id);
 
 /** What the page is working with; also handy from the browser's console. */
 const page = {
   /** @type {CorvelClient|null} */ client: null,
-  /** @type {AudioPath|null} */ audio: null,
+  /** @type {AudioContext|null} */ context: null,
+  /** @type {CorvelAudioNode|null} */ node: null,
+  /** The source playing into the node, while playing. */
+  source: null,
+  stream: null,
   /** @type {Uint8Array|null} */ savedState: null,
   /** Resolves once the first connection attempt has settled. */
   ready: null,
@@ -41,15 +47,14 @@ function action(button, run) {
 
 function updateButtons() {
   const connected = page.client?.connected ?? false;
-  const loaded = connected && page.client.loaded;
+  const loaded = page.node !== null;
   $('scan').disabled = !connected;
   $('load').disabled = !connected || !$('plugins').value;
   $('unload').disabled = !loaded;
   $('editor').disabled = !loaded;
-  $('play').disabled = !connected;
-  $('play').textContent = page.audio?.running ? 'Stop' : 'Play';
-  $('block-size').disabled = page.audio?.running ?? false;
-  $('source').disabled = page.audio?.running ?? false;
+  $('play').disabled = !loaded;
+  $('play').textContent = page.source ? 'Stop' : 'Play';
+  $('source').disabled = page.source !== null;
   $('bypass').disabled = !loaded;
   $('note').disabled = !loaded;
   $('save').disabled = !loaded;
@@ -76,12 +81,9 @@ async function connect() {
     setStatus($('connection'), 'The companion closed the connection', 'status bad');
     setStatus($('plugin'), 'No plug-in loaded', 'dim');
     log('connection ended');
-    page.audio?.stop();
     updateButtons();
   });
   client.addEventListener('unexpected', (event) => log(`unexpected message: ${String(event.data).slice(0, 80)}`));
-  page.audio = new AudioPath(client);
-  $('bypass').checked = false;
   updateButtons();
   await scan();
 }
@@ -98,84 +100,134 @@ async function scan() {
 
 async function load() {
   const path = $('plugins').value;
+  await unload();
   setStatus($('plugin'), `Loading ${path}…`, 'dim');
+  page.context ??= new AudioContext({ latencyHint: 'interactive' });
   try {
-    const latency = await page.client.load(path);
-    setStatus($('plugin'), `Loaded ${path}, latency ${latency} samples`, 'ok');
-    $('bypass').checked = false;
-    log(`loaded ${path}`);
+    page.node = await CorvelAudioNode.create(page.context, {
+      url: `ws://${location.host}/`,
+      plugin: path,
+      latencyBlocks: Number($('latency-blocks').value),
+    });
   } catch (error) {
     setStatus($('plugin'), `Could not load ${path}`, 'bad');
     throw error;
   }
+  const node = page.node;
+  node.connect(page.context.destination);
+  node.addEventListener('crashed', (event) => log(`the plug-in crashed: ${event.reason}`));
+  node.addEventListener('ready', () => log('the plug-in is back'));
+  node.addEventListener('latencychange', () => log(`delay raised to ${node.latencySamples} samples`));
+  node.addEventListener('close', () => log('the audio node\'s connection ended'));
+  await page.context.resume();
+  $('bypass').checked = false;
+  setStatus($('plugin'), `Loaded ${path}, latency ${node.latencySamples} samples`, 'ok');
+  log(`loaded ${path}`);
 }
 
 async function unload() {
-  await page.client.unload();
+  if (!page.node) return;
+  stopSource();
+  const node = page.node;
+  page.node = null;
+  await node.dispose();
   setStatus($('plugin'), 'No plug-in loaded', 'dim');
   log('unloaded');
 }
 
 async function play() {
-  if (page.audio.running) {
-    await page.audio.stop();
+  if (page.source) {
+    stopSource();
     log('audio stopped');
     return;
   }
-  const blockSize = Number($('block-size').value);
-  await page.audio.start($('source').value, blockSize);
-  log(`audio running: ${blockSize}-frame blocks at ${page.client.sampleRate} Hz`);
+  const context = page.context;
+  if ($('source').value === 'microphone') {
+    page.stream = await navigator.mediaDevices.getUserMedia({
+      audio: { echoCancellation: false, noiseSuppression: false, autoGainControl: false },
+    });
+    page.source = context.createMediaStreamSource(page.stream);
+  } else {
+    const tone = new OscillatorNode(context, { frequency: 440 });
+    page.source = tone.connect(new GainNode(context, { gain: 0.2 }));
+    tone.start();
+  }
+  page.source.connect(page.node);
+  log(`audio running: ${page.node.blockSize}-frame blocks at ${context.sampleRate} Hz`);
+}
+
+function stopSource() {
+  page.source?.disconnect();
+  page.source = null;
+  for (const track of page.stream?.getTracks() ?? []) track.stop();
+  page.stream = null;
 }
 
 async function bypass() {
-  const bypassed = $('bypass').checked ? await page.client.suspend() : await page.client.resume();
-  $('bypass').checked = bypassed;
-  log(bypassed ? 'bypassed' : 'processing');
+  const on = $('bypass').checked;
+  await page.node.setBypass(on);
+  log(on ? 'bypassed' : 'processing');
 }
 
 async function note() {
-  await page.client.midi([[0x90, 60, 100]]);
+  const node = page.node;
+  const now = page.context.currentTime;
+  await node.midi([[0x90, 60, 100]], now);
+  await node.midi([[0x80, 60, 0]], now + 0.4);
   log('note on: middle C');
-  setTimeout(() => page.client?.connected && page.client.midi([[0x80, 60, 0]]), 400);
 }
 
 async function save() {
-  page.savedState = await page.client.getState();
+  page.savedState = await page.node.getState();
   setStatus($('state'), page.savedState ? `Saved ${page.savedState.length} bytes` : 'The plug-in keeps no state',
     page.savedState ? 'ok' : 'dim');
 }
 
 async function restore() {
-  await page.client.setState(page.savedState);
-  // A restore leaves the plug-in off; it goes on again unless bypassed.
-  if (!$('bypass').checked) await page.client.resume();
+  await page.node.setState(page.savedState);
   setStatus($('state'), `Restored ${page.savedState.length} bytes`, 'ok');
+}
+
+/** Holds the main thread as a busy page would; the audio should not notice. */
+function stall() {
+  const until = performance.now() + 50;
+  while (performance.now() < until);
+  log('held the page for 50 ms');
 }
 
 action('connect', connect);
 action('scan', scan);
 action('load', load);
 action('unload', unload);
-action('editor', () => page.client.showGui());
+action('editor', () => page.node.showGui());
 action('play', play);
 action('note', note);
 action('save', save);
 action('restore', restore);
+$('stall').addEventListener('click', stall);
 $('bypass').addEventListener('change', () => bypass().catch((error) => log(error.message)));
 $('plugins').addEventListener('change', updateButtons);
 $('plugins').addEventListener('dblclick', () => !$('load').disabled && $('load').click());
-// Leaving the page hands the companion over to the next one at once.
-window.addEventListener('pagehide', () => page.client?.close());
+// Leaving the page ends its sessions at once.
+window.addEventListener('pagehide', () => {
+  page.node?.dispose();
+  page.client?.close();
+});
 
+const plot = new RoundTripPlot($('round-trips'));
 setInterval(() => {
-  const summary = page.audio?.roundTripSummary();
-  const ms = (value) => `${value.toFixed(2)} ms`;
-  $('rtt-last').textContent = summary ? ms(summary.last) : '–';
-  $('rtt-mean').textContent = summary ? ms(summary.mean) : '–';
-  $('rtt-max').textContent = summary ? ms(summary.max) : '–';
-  $('blocks-processed').textContent = page.audio?.stats.processed ?? 0;
-  $('blocks-dry').textContent = page.audio?.stats.dry ?? 0;
-  $('underruns').textContent = page.audio?.stats.underruns ?? 0;
+  const node = page.node;
+  const stats = node?.stats;
+  const ms = (value) => (value === null || value === undefined ? '–' : `${value.toFixed(2)} ms`);
+  $('transport').textContent = node ? (node.sharedMemory ? 'shared memory' : 'message port') : '–';
+  $('latency').textContent = node
+    ? `${node.latencySamples} (${((1000 * node.latencySamples) / page.context.sampleRate).toFixed(1)} ms)` : '–';
+  $('blocks').textContent = stats?.blocks ?? 0;
+  $('underruns').textContent = stats?.underruns ?? 0;
+  $('late').textContent = stats?.late ?? 0;
+  $('rtt-p50').textContent = ms(stats?.roundTripMs.p50);
+  $('rtt-p99').textContent = ms(stats?.roundTripMs.p99);
+  if (node) plot.draw(node.roundTrips(), (1000 * node.blockSize) / page.context.sampleRate);
 }, 250);
 
 page.ready = connect().catch((error) => log(error.message));

@@ -3,6 +3,7 @@ import { test } from 'node:test';
 import { WebSocket, WebSocketServer } from 'ws';
 
 import { CorvelClient, CorvelError } from '../corvel-client.js';
+import { FakeCompanion } from './support/fake-companion.js';
 import { freePort, ProgramUnderTest } from './support/program.js';
 import { session } from './support/session.js';
 
@@ -47,16 +48,12 @@ test('connect rejects a server that greets with anything else', async () => {
   }
 });
 
-test('connect rejects while another client holds the connection, and succeeds once it has left', async () => {
+test('a second client connects beside the first, each a session of its own', async () => {
   await session(async (first, program) => {
-    await assert.rejects(
-      CorvelClient.connect(program.url, { WebSocket, attempts: 2, retryDelayMs: 100 }),
-      (error) => error instanceof CorvelError && error.code === 'unreachable' && /one at a time/.test(error.message));
-    await first.close();
-    // The program may still be closing the first one: retries cover that.
-    const second = await CorvelClient.connect(program.url, { WebSocket, attempts: 20, retryDelayMs: 100 });
+    const second = await CorvelClient.connect(program.url, { WebSocket });
     assert.equal(second.version, '0.1.0');
-    assert.equal(await second.resume(), false);
+    assert.equal(await second.suspend(), true);
+    assert.equal(await first.resume(), false);
     await second.close();
   });
 });
@@ -116,4 +113,34 @@ test('arguments that cannot be sent are refused without sending', async () => {
     assert.equal(await client.suspend(), true);
     assert.equal(client.connected, true);
   });
+});
+
+test('a crash report fires crashed, holds blocks back until the relaunch, then fires loaded', async () => {
+  const fake = await FakeCompanion.start(0);
+  const client = await CorvelClient.connect(fake.url, { WebSocket, blockSize: 4 });
+  try {
+    await client.load('/plug-in.so');
+    const events = [];
+    for (const type of ['crashed', 'ready', 'loaded']) {
+      client.addEventListener(type, (event) => events.push([type, event.reason ?? event.latency ?? null]));
+    }
+    const block = new Float32Array([1, 2, 3, 4]);
+    fake.crash('signal 11');
+    await new Promise((resolve) => client.addEventListener('crashed', resolve, { once: true }));
+    assert.equal(client.loaded, false);
+    assert.equal(await client.process(block, block), null, 'no block is sent while the plug-in is away');
+    fake.relaunch(7);
+    await new Promise((resolve) => client.addEventListener('loaded', resolve, { once: true }));
+    assert.deepEqual(events, [['crashed', 'signal 11'], ['ready', null], ['loaded', 7]]);
+    assert.equal(client.latency, 7);
+    assert.deepEqual(Array.from((await client.process(block, block)).left), [1, 2, 3, 4]);
+
+    fake.crash('gave up after 3 crashes');
+    await new Promise((resolve) => client.addEventListener('crashed', resolve, { once: true }));
+    assert.equal(await client.process(block, block), null);
+    assert.deepEqual(events.at(-1), ['crashed', 'gave up after 3 crashes']);
+  } finally {
+    await client.close();
+    await fake.close();
+  }
 });

@@ -22,9 +22,10 @@ add_executable(corvel-vst-remote WIN32
   "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
-  OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h")
-# The resource compiler finds resource.h, the manifest and the icons here.
-target_include_directories(corvel-vst-remote PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}")
+  OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h;${CORVEL_GENERATED_DIR}/Version.h")
+# The resource compiler finds resource.h, Version.h, the manifest and the icons here.
+target_include_directories(corvel-vst-remote PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}"
+                           "${CORVEL_GENERATED_DIR}")
 target_compile_definitions(corvel-vst-remote PRIVATE ${corvelShellDefinitions})
 target_compile_definitions(corvel_core PRIVATE ${corvelShellDefinitions})
 # wWinMain entry, no console window.

@@ -71,6 +71,7 @@ export class ProgramUnderTest {
   }
 
   get url() { return `ws://127.0.0.1:${this.port}/`; }
+  get pid() { return this.#child?.pid; }
   get httpUrl() { return `http://127.0.0.1:${this.port}/`; }
   /** Standard output since the last mark(). */
   get output() { return this.#stdout.slice(this.#outputMark); }

@@ -1,0 +1,92 @@
+// Runs in the benchmark's page: a known signal through one way of playing
+// the gain plug-in, into an analyser that finds, for every 128-frame block of
+// output, how long ago its input was taken (or that it was silence), while
+// the page's main thread is held for 50 ms every second.
+import { CorvelAudioNode, CorvelClient } from '/corvel-client.js';
+import { AudioPath } from '/audio-path.js';
+
+const WORKLETS = `
+const signalAt = (frame) => ((frame % 48000) + 1) / 65536;
+class Signal extends AudioWorkletProcessor {
+  process(inputs, outputs) {
+    for (const channel of outputs[0]) for (let i = 0; i < channel.length; i++) channel[i] = signalAt(currentFrame + i);
+    return true;
+  }
+}
+class DelayAnalyser extends AudioWorkletProcessor {
+  constructor() {
+    super();
+    this.delays = {};
+    this.port.onmessage = () => this.port.postMessage(this.delays);
+  }
+  process(inputs) {
+    const samples = inputs[0][0];
+    let key = 'silent';
+    if (samples && samples.some((x) => x !== 0)) {
+      const delay = (currentFrame - (Math.round(samples[0] * 2 * 65536) - 1) + 48000) % 48000;
+      const exact = samples.every((x, i) => x === 0.5 * signalAt(currentFrame + i - delay + 48000));
+      key = exact ? String(delay) : 'garbled';
+    }
+    // Counting starts with the first block that comes back.
+    if (key === 'silent' && Object.keys(this.delays).length === 0) return true;
+    this.delays[key] = (this.delays[key] ?? 0) + 1;
+    return true;
+  }
+}
+registerProcessor('bench-signal', Signal);
+registerProcessor('bench-analyser', DelayAnalyser);
+`;
+
+function percentiles(values) {
+  const sorted = Float64Array.from(values).sort();
+  const at = (share) => sorted[Math.min(sorted.length - 1, Math.floor(share * sorted.length))];
+  return { count: sorted.length, p50: at(0.5), p90: at(0.9), p99: at(0.99), p999: at(0.999), max: sorted.at(-1) };
+}
+
+/**
+ * @param {{way: 'page'|'node', url: string, plugin: string, seconds: number}} options
+ */
+window.runBench = async ({ way, url, plugin, seconds }) => {
+  // One render quantum per callback: the 128-frame quanta of the measurement.
+  const context = new AudioContext({ sampleRate: 48000, latencyHint: 0.001 });
+  await context.audioWorklet.addModule(URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' })));
+  const signal = new AudioWorkletNode(context, 'bench-signal', { outputChannelCount: [2] });
+  const analyser = new AudioWorkletNode(context, 'bench-analyser');
+  analyser.connect(context.destination);
+  let client = null;
+  let path = null;
+  let node = null;
+  if (way === 'page') {
+    client = await CorvelClient.connect(url);
+    await client.load(plugin);
+    path = new AudioPath(client);
+    await path.start(context, signal, analyser, 128);
+  } else {
+    node = await CorvelAudioNode.create(context, { url, plugin });
+    signal.connect(node).connect(analyser);
+  }
+  await context.resume();
+  const stall = setInterval(() => {
+    const until = performance.now() + 50;
+    while (performance.now() < until);
+  }, 1000);
+  await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+  clearInterval(stall);
+  const delays = await new Promise((resolve) => {
+    analyser.port.onmessage = (event) => resolve(event.data);
+    analyser.port.postMessage('report');
+  });
+  const result = {
+    way: node ? (node.sharedMemory ? 'node, SharedArrayBuffer' : 'node, MessagePort') : 'page path (before)',
+    baseLatencyMs: 1000 * context.baseLatency,
+    delays,
+    underruns: node ? node.stats.underruns : path.stats.underruns,
+    late: node ? node.stats.late : null,
+    latencySamples: node ? node.latencySamples : null,
+    roundTrips: percentiles(node ? node.roundTrips() : path.roundTrips),
+  };
+  if (node) await node.dispose();
+  if (client) await client.close();
+  await context.close();
+  return result;
+};

@@ -1,0 +1,234 @@
+// A Web Audio node that plays a plug-in loaded in the companion. Its blocks
+// never pass through the page's main thread: the worklet hands them to a
+// worker of its own, which holds the node's connection.
+import { CorvelError, DEFAULT_URL } from './corvel-client.js';
+import { BlockRing } from './corvel-block-ring.js';
+
+const PROCESSOR = 'corvel-audio-node';
+const RING_CAPACITY = 16;
+const HISTORY = 32768;
+
+// Node.js imports this module with the client, where there is no Web Audio.
+const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
+
+/**
+ * @typedef {object} AudioNodeOptions
+ * @property {string} plugin the plug-in's path, as {@link CorvelClient#scan} lists it
+ * @property {string} [url] default `ws://127.0.0.1:9001/`
+ * @property {number} [blockSize=128] frames per block sent to the companion
+ * @property {number} [latencyBlocks=2] blocks of delay to start with; at least one
+ *   more than a burst of the context's rendering (its `baseLatency`) lasts
+ * @property {boolean} [sharedMemory] blocks through SharedArrayBuffer; default:
+ *   when the page is cross-origin isolated, else through a MessagePort
+ */
+
+/**
+ * Plays a plug-in inside a Web Audio graph, stereo in and out. Create it with
+ * {@link CorvelAudioNode.create}; each node has its own connection and plug-in.
+ *
+ * Its output is its input through the plug-in, delayed by exactly
+ * {@link latencySamples}. A block that is not back in time plays as silence.
+ *
+ * Events: `crashed` (`reason`), `ready` (`latency`) once the companion has
+ * relaunched a crashed plug-in, `latencychange` when the delay was raised,
+ * `close` when the connection ended.
+ */
+export class CorvelAudioNode extends AudioWorkletNodeBase {
+  #worker;
+  #calls = new Map();
+  #nextCall = 1;
+  #frames;
+  #latencyBlocks;
+  #pluginLatency;
+  #sharedMemory;
+  #counts = { blocks: 0, underruns: 0, late: 0 };
+  #history = new Float32Array(HISTORY);
+  #historyLength = 0;
+  #disposed = null;
+
+  /**
+   * Connects, loads the plug-in and resolves to a node ready to be connected.
+   * @param {BaseAudioContext} context
+   * @param {AudioNodeOptions} options
+   * @returns {Promise<CorvelAudioNode>}
+   */
+  static async create(context, options) {
+    const frames = options.blockSize ?? 128;
+    const asked = options.latencyBlocks ?? 2;
+    if (!Number.isInteger(frames) || frames < 1 || frames > 16384) {
+      throw new CorvelError('argument', 'blockSize must be a whole number from 1 to 16384');
+    }
+    if (!Number.isInteger(asked) || asked < 1 || asked > 28) {
+      throw new CorvelError('argument', 'latencyBlocks must be a whole number from 1 to 28');
+    }
+    // The context renders its quanta in bursts as long as its base latency,
+    // so a block taken early in a burst can be due before the burst ends.
+    const burst = Math.ceil(((context.baseLatency || 0) * context.sampleRate) / frames - 0.01);
+    const latencyBlocks = Math.min(28, Math.max(asked, burst + 1));
+    const isolated = globalThis.crossOriginIsolated === true;
+    const sharedMemory = options.sharedMemory ?? isolated;
+    if (sharedMemory && !isolated) {
+      throw new CorvelError('argument', 'sharedMemory needs a cross-origin isolated page (see the README)');
+    }
+    await context.audioWorklet.addModule(new URL('./corvel-node-worklet.js', import.meta.url));
+    const worker = new Worker(new URL('./corvel-node-worker.js', import.meta.url), { type: 'module' });
+    const rings = sharedMemory
+      ? { input: BlockRing.allocate(RING_CAPACITY, frames), output: BlockRing.allocate(RING_CAPACITY, frames) }
+      : null;
+    const channel = sharedMemory ? null : new MessageChannel();
+    let pluginLatency;
+    try {
+      pluginLatency = await firstAnswer(worker, {
+        id: 0,
+        type: 'open',
+        url: options.url ?? DEFAULT_URL,
+        plugin: options.plugin,
+        blockSize: frames,
+        sampleRate: Math.round(context.sampleRate),
+        rings,
+        port: channel?.port1,
+      }, channel ? [channel.port1] : []);
+    } catch (error) {
+      worker.terminate();
+      throw error;
+    }
+    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory });
+    if (channel) node.port.postMessage(channel.port2, [channel.port2]);
+    return node;
+  }
+
+  /** Use {@link CorvelAudioNode.create}. */
+  constructor(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory }) {
+    super(context, PROCESSOR, {
+      numberOfInputs: 1,
+      numberOfOutputs: 1,
+      outputChannelCount: [2],
+      channelCount: 2,
+      channelCountMode: 'explicit',
+      channelInterpretation: 'speakers',
+      processorOptions: { blockSize: frames, latencyBlocks, rings },
+    });
+    this.#worker = worker;
+    this.#frames = frames;
+    this.#latencyBlocks = latencyBlocks;
+    this.#pluginLatency = pluginLatency;
+    this.#sharedMemory = sharedMemory;
+    worker.onmessage = (event) => this.#message(event.data);
+  }
+
+  /** The delay from input to output in samples: the node's blocks and the plug-in's own latency. */
+  get latencySamples() { return this.#latencyBlocks * this.#frames + this.#pluginLatency; }
+  get blockSize() { return this.#frames; }
+  /** True when blocks travel through SharedArrayBuffer rings, false for a MessagePort. */
+  get sharedMemory() { return this.#sharedMemory; }
+
+  /**
+   * Blocks played, underruns (turns that played silence because no processed
+   * block was there), late blocks (came back after their turn; never played)
+   * and the round trips from the worker to the companion and back.
+   */
+  get stats() {
+    const trips = this.roundTrips().sort();
+    const at = (share) => (trips.length ? trips[Math.min(trips.length - 1, Math.floor(share * trips.length))] : null);
+    return { ...this.#counts, roundTripMs: { p50: at(0.5), p99: at(0.99) } };
+  }
+
+  /** The most recent round trips in milliseconds, oldest first (up to 32768). */
+  roundTrips() {
+    const count = Math.min(this.#historyLength, HISTORY);
+    const end = this.#historyLength % HISTORY;
+    const trips = new Float32Array(count);
+    if (count < HISTORY) trips.set(this.#history.subarray(0, count));
+    else trips.set([...this.#history.subarray(end), ...this.#history.subarray(0, end)]);
+    return trips;
+  }
+
+  /**
+   * Sends MIDI events to the plug-in.
+   * @param {Array<[number, number, number]>} events status and two data bytes each
+   * @param {number} [when] an AudioContext time: the events apply from the
+   *   input sample at that time, so they are heard `latencySamples` later, as
+   *   that input is. Omitted or past: with the next block.
+   */
+  midi(events, when) {
+    if (!Array.isArray(events) || events.some((event) => !Array.isArray(event) || event.length !== 3)) {
+      return Promise.reject(new CorvelError('argument', 'midi takes an array of [status, data1, data2] events'));
+    }
+    const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
+    return this.#call('midi', { events, frame });
+  }
+
+  /** Passes the input through unprocessed (still delayed by latencySamples) while on. */
+  setBypass(on) { return this.#call('bypass', { on: Boolean(on) }); }
+  /** @returns {Promise<Uint8Array|null>} */
+  getState() { return this.#call('getState'); }
+  /** @param {Uint8Array} bytes a state from {@link getState}; the plug-in keeps playing */
+  setState(bytes) { return this.#call('setState', { bytes }); }
+  /** Opens the plug-in's editor on the companion's screen. */
+  showGui() { return this.#call('showGui'); }
+
+  /** Stops the node and ends its session; the companion unloads its plug-in. */
+  dispose() {
+    this.#disposed ??= (async () => {
+      this.disconnect();
+      this.port.postMessage('stop');
+      try {
+        await this.#call('dispose');
+      } finally {
+        this.#worker.terminate();
+      }
+    })();
+    return this.#disposed;
+  }
+
+  #call(type, args = {}, transfer = []) {
+    return new Promise((resolve, reject) => {
+      const id = this.#nextCall++;
+      this.#calls.set(id, { resolve, reject });
+      this.#worker.postMessage({ id, type, ...args }, transfer);
+    });
+  }
+
+  #message(data) {
+    if (data.id !== undefined) {
+      const call = this.#calls.get(data.id);
+      this.#calls.delete(data.id);
+      if (data.error) call?.reject(new CorvelError(data.error.code, data.error.message));
+      else call?.resolve(data.result);
+      return;
+    }
+    switch (data.type) {
+      case 'stats': return this.#stats(data);
+      case 'crashed': return this.dispatchEvent(Object.assign(new Event('crashed'), { reason: data.reason }));
+      case 'ready':
+        this.#pluginLatency = data.latency;
+        return this.dispatchEvent(Object.assign(new Event('ready'), { latency: data.latency }));
+      case 'closed': return this.dispatchEvent(new Event('close'));
+    }
+  }
+
+  #stats({ blocks, underruns, late, latencyBlocks, roundTrips }) {
+    this.#counts = { blocks, underruns, late };
+    for (const trip of roundTrips) this.#history[this.#historyLength++ % HISTORY] = trip;
+    if (latencyBlocks > this.#latencyBlocks) {
+      this.#latencyBlocks = latencyBlocks;
+      this.dispatchEvent(new Event('latencychange'));
+    }
+  }
+}
+
+/** Sends the worker its first message and waits for the answer. */
+function firstAnswer(worker, message, transfer) {
+  return new Promise((resolve, reject) => {
+    worker.onmessage = ({ data }) => {
+      if (data.id !== message.id) return;
+      if (data.error) reject(new CorvelError(data.error.code, data.error.message));
+      else resolve(data.result);
+    };
+    worker.onerror = (event) => reject(new CorvelError('protocol', event.message
+      ? `the node's worker failed: ${event.message}`
+      : 'the node\'s worker did not start: on a cross-origin isolated page, its scripts must be ' +
+        'sent with "Cross-Origin-Embedder-Policy: require-corp" too'));
+    worker.postMessage(message, transfer);
+  });
+}

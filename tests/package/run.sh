@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds both packages and checks them as a user meets them: the Debian
+# package installed on this machine, the Windows installer under Wine.
+#   bash tests/package/run.sh
+# CORVEL_LINUX_BUILD and CORVEL_WINDOWS_BUILD pass through to
+# scripts/package.sh (CI names the builds its other tests made).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+echo "=== Packages"
+bash scripts/install-deps.sh --packaging-checks
+bash scripts/package.sh
+
+# The two share nothing, so they run side by side; each one's lines are
+# printed together when it is done.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+bash tests/package/deb-checks.sh dist/corvel-vst-remote_*.deb >"$logs/deb" 2>&1 &
+deb=$!
+bash tests/package/installer-checks.sh dist/corvel-vst-remote-*-setup.exe >"$logs/installer" 2>&1 &
+installer=$!
+status=0
+wait "$deb" || status=1
+echo "=== Debian package"
+cat "$logs/deb"
+wait "$installer" || status=1
+echo "=== Windows installer"
+cat "$logs/installer"
+exit $status
