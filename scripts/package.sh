@@ -10,28 +10,33 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/install-deps.sh --packaging
 
-# What the packages carry: each program and the folder the .deb puts it in.
-# The installer puts every one into its install folder, as NAME.exe.
+# What the packages carry: each program and the folder the .deb puts it in;
+# the plug-in process sits beside the program, where the program starts it.
 programs=(
   corvel-vst-remote:usr/bin
+  corvel-plugin-host:usr/bin
 )
 names=("${programs[@]%%:*}")
+# The installer puts every one into its install folder, as NAME.exe. The
+# Windows program still keeps its plug-ins in its own process.
+windows_names=(corvel-vst-remote)
 
-build() {  # folder, extra cmake arguments...
-  local folder=$1
-  shift
+build() {  # folder, programs (space-separated), extra cmake arguments...
+  local folder=$1 targets=$2
+  shift 2
   if [ ! -f "$folder/CMakeCache.txt" ]; then
     cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DCORVEL_BUILD_TESTS=OFF "$@" >/dev/null
   fi
-  cmake --build "$folder" -j2 --target "${names[@]}"
+  # shellcheck disable=SC2086  # one target per word
+  cmake --build "$folder" -j2 --target $targets
 }
 linux_build=$(realpath -m "${CORVEL_LINUX_BUILD:-build-package/linux}")
 windows_build=$(realpath -m "${CORVEL_WINDOWS_BUILD:-build-package/windows}")
 # Debian's hardening flags for a build of our own.
 hardening() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-build "$linux_build" -DCORVEL_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(hardening CXXFLAGS) $(hardening CPPFLAGS)" \
+build "$linux_build" "${names[*]}" -DCORVEL_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(hardening CXXFLAGS) $(hardening CPPFLAGS)" \
   -DCMAKE_C_FLAGS="$(hardening CFLAGS) $(hardening CPPFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(hardening LDFLAGS)"
-build "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+build "$windows_build" "${windows_names[*]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 
 # One version, set in CMake's project(); what cannot be generated from it
 # must agree with it.
@@ -50,4 +55,4 @@ changelog_version=$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' packaging/linux/change
 
 rm -rf dist
 bash packaging/linux/make-deb.sh "$version" "$linux_build" "$root/dist" "${programs[@]}"
-bash packaging/windows/make-installer.sh "$version" "$windows_build" "$root/dist" "${names[@]}"
+bash packaging/windows/make-installer.sh "$version" "$windows_build" "$root/dist" "${windows_names[@]}"
