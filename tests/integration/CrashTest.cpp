@@ -286,9 +286,13 @@ TEST_F(CrashTest, ManyCrashCyclesLeaveNoProcessRegionOrDescriptorBehind) {
 }
 
 TEST_F(CrashTest, KillingTheProgramTakesItsPluginProcessesWithIt) {
-    load("test_gain");
     WsClient other;
     ASSERT_NO_FATAL_FAILURE(connectWithGain(other));
+    // One of them stuck in its process call, where the end of its command
+    // pipe alone would not end it.
+    load("test_hang_in_process");
+    triggerFault();
+    ASSERT_TRUE(waitForLogLine(*program, "fault in processReplacing"));
     const auto children = childrenOf(program->processId());
     ASSERT_EQ(children.size(), 2u);
     program->signal(SIGKILL);
