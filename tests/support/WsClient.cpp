@@ -69,9 +69,12 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         disconnect();
         return Attempt::notYet;
     }
+    const std::string host =
+        hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
+    const std::string origin = originHeader.empty() ? "" : "Origin: " + originHeader + "\r\n";
     const std::string request =
-        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!writeAll(request.data(), request.size())) {
         disconnect();
@@ -87,8 +90,15 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         response += byte;
     }
     if (response.rfind("HTTP/1.1 101", 0) == 0) return Attempt::upgraded;
+    // The body runs to the end of the stream: refusals close the connection.
+    for (char byte; readExactly(&byte, 1, remainingMs(deadline));) response += byte;
     disconnect();
     return response.rfind("HTTP/1.1 404", 0) == 0 ? Attempt::notYet : Attempt::failed;
+}
+
+void WsClient::useHeaders(std::string host, std::string origin) {
+    hostHeader = std::move(host);
+    originHeader = std::move(origin);
 }
 
 bool WsClient::writeAll(const void* data, std::size_t length) {
