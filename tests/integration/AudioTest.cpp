@@ -86,6 +86,18 @@ TEST_F(AudioTest, MidiFromSeveralCommandsReachesThePluginBeforeTheNextBlock) {
     EXPECT_EQ(calls[5], "processReplacing frames=1024");  // the next block carries no events
 }
 
+TEST_F(AudioTest, MidiEventsOutOfRangeAreDroppedAndTheOthersDelivered) {
+    load("test_synth");
+    ASSERT_TRUE(client.sendText("midi 999 60 100|144 60 100 -2147483648|144 128 1|127 1 1|"
+                                "144 61 101 7|176 7 99|"));
+    roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    const auto calls = linesStartingWith(log(), {"effProcessEvents", "event status"});
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "effProcessEvents count=2 reserved=0");
+    EXPECT_TRUE(startsWith(calls[1], "event status=144 data1=61 data2=101 delta=7 flags=0"));
+    EXPECT_TRUE(startsWith(calls[2], "event status=176 data1=7 data2=99 delta=0 flags=1"));
+}
+
 TEST_F(AudioTest, SuspendAnswersEmptyBlocksAndKeepsMidiUntilResume) {
     load("test_synth");
     ASSERT_TRUE(client.sendText("suspend"));

@@ -1,5 +1,11 @@
 // What one client can send that must not harm the program or the next client:
 // oversized messages, broken fragment sequences, text that is not UTF-8.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "HostFixture.h"
@@ -66,9 +72,10 @@ TEST_F(BoundsTest, OversizedMessagesCloseWith1009AndTheirMemoryIsGivenBack) {
     frames.front().first = 0x02;
     frames.push_back({0x80, "x"});
     expectClosedWith(1009, frames);
-    expectNextClientServed();
+    // Measured before the next client: a closed connection holds nothing.
     const long after = program->residentKiB();
     if (before > 0) EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    expectNextClientServed();
 }
 
 TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
@@ -81,4 +88,28 @@ TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
     expectAlive();
     const long after = program->residentKiB();
     if (before > 0) EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+}
+
+TEST_F(BoundsTest, IdleSocketsNeitherLockOutAClientNorStayOpen) {
+    client.disconnect();
+    std::vector<int> idle;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(program->port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        idle.push_back(fd);
+    }
+    // With the library's defaults this waited for its 30 s request timeout.
+    ASSERT_TRUE(connectClient(client));
+    expectAlive();
+    for (int fd : idle) {
+        pollfd watched{fd, POLLIN, 0};
+        char byte;
+        EXPECT_TRUE(poll(&watched, 1, 20000) == 1 && recv(fd, &byte, 1, 0) <= 0)
+            << "a silent socket is still open";
+        close(fd);
+    }
 }

@@ -34,14 +34,17 @@ TEST_F(CommandTest, CommandWordsMatchAsPrefixes) {
 TEST_F(CommandTest, SampleRateIsStoredAndPrinted) {
     ASSERT_TRUE(client.sendText("sampleRate 48000"));
     ASSERT_TRUE(client.sendText("sampleRate  96000"));
+    ASSERT_TRUE(client.sendText("sampleRate 44100.0"));
     syncOutput("sampleRate 12345", "setting Host sample rate to 12345");
+    EXPECT_EQ(program->countLines("setting Host sample rate to 44100"), 1);
     EXPECT_EQ(program->countLines("setting Host sample rate to 48000"), 1);
     EXPECT_EQ(program->countLines("setting Host sample rate to 96000"), 1);
 }
 
 TEST_F(CommandTest, SampleRatesThatAreNotPositiveNumbersAreIgnored) {
     for (const char* message : {"sampleRate", "sampleRate ", "sampleRate x", "sampleRate 0",
-                                "sampleRate -44100", "sampleRate 99999999999"}) {
+                                "sampleRate -44100", "sampleRate 99999999999", "sampleRate 1e300",
+                                "sampleRate 4.8e4", "sampleRate 48000x", "sampleRate 768001"}) {
         ASSERT_TRUE(client.sendText(message));
     }
     expectAlive();
@@ -64,7 +67,7 @@ TEST_F(CommandTest, BufsizeReadsTheSecondWordAndSendsNoReplyWithoutAPlugin) {
 
 TEST_F(CommandTest, BadOrMissingBlockSizesChangeNothing) {
     for (const char* message : {"bufsize", "bufsize ", "bufsize x", "bufsize 0", "bufsize -5",
-                                "bufsize 16385", "bufsize 4294967296"}) {
+                                "bufsize 16385", "bufsize 4294967296", "bufsize 1e3", "bufsize 512x"}) {
         ASSERT_TRUE(client.sendText(message));
     }
     expectAlive();
