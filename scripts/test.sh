@@ -36,6 +36,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
 # Chromium, with an X server so that the page's editor button opens one.
 echo "=== JavaScript client and browser test"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash scripts/test-js.sh build || status=1
+echo "=== Fuzzing the channel's input" && bash scripts/fuzz.sh || status=1
 run_suite "AddressSanitizer" build-asan -DCORVEL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_suite "ThreadSanitizer" build-tsan -DCORVEL_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
