@@ -74,7 +74,9 @@ TEST_F(BoundsTest, OversizedMessagesCloseWith1009AndTheirMemoryIsGivenBack) {
     expectClosedWith(1009, frames);
     // Measured before the next client: a closed connection holds nothing.
     const long after = program->residentKiB();
-    if (before > 0) EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    if (before > 0) {
+        EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    }
     expectNextClientServed();
 }
 
@@ -87,7 +89,9 @@ TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
     ASSERT_TRUE(client.sendFrame(0x80, chunk));
     expectAlive();
     const long after = program->residentKiB();
-    if (before > 0) EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    if (before > 0) {
+        EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    }
 }
 
 TEST_F(BoundsTest, IdleSocketsNeitherLockOutAClientNorStayOpen) {
