@@ -88,3 +88,4 @@ void sessionChecks(const Options& options);
 void trayChecks(const Options& options);
 void closeChecks(const Options& options);
 void scanChecks(const Options& options);
+void consentChecks(const Options& options);

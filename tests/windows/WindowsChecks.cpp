@@ -5,7 +5,7 @@
 //
 //   corvel-windows-check SCENARIO --program EXE [--plugins DIR] [--port N] [--scan-root DIR]
 //
-// Scenarios: resources, session, tray, close, scan. Prints one line per
+// Scenarios: resources, session, tray, close, scan, consent. Prints one line per
 // check and a closing "N passed, N failed"; exits 0 only when every check passed.
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,7 @@ int wmain(int argc, wchar_t** argv) {
 
     const std::map<std::string, void (*)(const Options&)> scenarios = {
         {"resources", resourceChecks}, {"session", sessionChecks}, {"tray", trayChecks},
-        {"close", closeChecks},         {"scan", scanChecks},
+        {"close", closeChecks},         {"scan", scanChecks},       {"consent", consentChecks},
     };
     const auto scenario = scenarios.find(options.scenario);
     if (scenario == scenarios.end() || options.program.empty()) {
