@@ -12,6 +12,12 @@ namespace {
 
 using Answer = ConsentPrompt::Answer;
 
+// A waiting handshake holds one of the server's workers, and an open
+// question a dialog on the user's screen: a page opening many sockets, or
+// many subdomains, must not use up either.
+constexpr std::size_t maxWaitingHandshakes = 16;
+constexpr std::size_t maxOpenQuestions = 4;
+
 // Header text as it may appear in a log line or a response body.
 std::string printable(std::string_view text) {
     std::string shown(text.substr(0, 255));
@@ -47,6 +53,7 @@ struct OriginGate::Shared {
     const AllowList allowList;
     std::set<std::string> denied;  // until the program ends
     std::map<std::string, std::shared_ptr<Question>> pending;  // one dialog per origin
+    std::size_t waiting = 0;  // handshakes waiting for an answer
     ConsentPrompt* prompt = nullptr;
     bool stopping = false;
 };
@@ -103,6 +110,9 @@ std::optional<HandshakeRefusal> OriginGate::askUser(const std::string& origin) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     if (shared->denied.count(origin))
         return refuseOrigin(origin, " was denied in the dialog; restart the program to be asked again");
+    if (shared->waiting >= maxWaitingHandshakes ||
+        (!shared->pending.count(origin) && shared->pending.size() >= maxOpenQuestions))
+        return refuseOrigin(origin, " is not allowed, and too many pages wait for an answer already");
     auto& slot = shared->pending[origin];
     std::shared_ptr<Question> question = slot;
     if (!question) {
@@ -119,8 +129,10 @@ std::optional<HandshakeRefusal> OriginGate::askUser(const std::string& origin) {
         });
         lock.lock();
     }
+    ++shared->waiting;
     const bool settled = shared->answered.wait_for(
         lock, answerTimeout, [&] { return question->answered || shared->stopping; });
+    --shared->waiting;
     if (!settled) return refuseOrigin(origin, " is not allowed yet: the dialog was not answered in time");
     if (!question->answered) return refuseOrigin(origin, " is not allowed: the program is ending");
     switch (question->answer) {
