@@ -24,7 +24,7 @@ end_prefix() {
     [ -n "$server_pid" ] && kill -9 "$server_pid" 2>/dev/null
     # Wine processes of a dead server's prefix hang: end them too.
     [ -n "$prefix" ] && for environ in /proc/[0-9]*/environ; do
-        if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+        if tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF "WINEPREFIX=$prefix"; then
             pid=${environ#/proc/}
             kill -9 "${pid%/environ}" 2>/dev/null
         fi
@@ -45,6 +45,10 @@ fresh_prefix() {  # round number
     # can be seen; persistent, so the programs' start-up does not pay for it.
     wineserver -f -p </dev/null >/dev/null 2>"$work/server.log" &
     server_pid=$!
+    # Wine's own services start with the prefix's first program and keep
+    # its output open: start them here, so that no test's output stays open
+    # after the test has ended.
+    wine wineboot </dev/null >/dev/null 2>&1
 }
 
 server_aborted() {

@@ -1,7 +1,9 @@
 // The compatibility runner: every VST 2 module of the named Debian packages
-// through a fresh instance of the real program each. Exits 0 when each did
-// what plugins.conf expects of it; a module that did not gets one more try,
-// since editors' timing on a loaded machine varies.
+// through the real program, a fresh instance after a crash and every few
+// modules (some editors leave an X connection behind each time). Exits 0
+// when each did what plugins.conf expects of it; a module that did not gets
+// one more try on a fresh instance, since editors' timing on a loaded
+// machine varies.
 //
 //   compat_runner --results FILE [--shard I/N] PACKAGE...
 //   compat_runner --table OUT.md RESULTS...
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -35,16 +38,27 @@ std::vector<std::string> commandLines(const std::string& command) {
     return lines;
 }
 
-std::string scanReply() {
-    testing_support::ProgramUnderTest program;
-    testing_support::WsClient client;
-    if (!program.start() || !client.connect(program.port(), 20000) || !client.receiveText(20000)) return "";
-    client.sendText("scanVSTs");
-    auto reply = client.receiveText(60000);
-    client.sendText("quit");
-    program.waitExit();
-    return reply ? *reply : "";
-}
+// The program under test and its client, started afresh when asked or when gone.
+class Host {
+public:
+    testing_support::ProgramUnderTest& program() { return *running; }
+    testing_support::WsClient& client() { return *connection; }
+    bool ready(bool fresh) {
+        if (fresh || uses++ >= 20 || !running || !running->running() || !connection->isOpen()) {
+            connection = std::make_unique<testing_support::WsClient>();
+            running = std::make_unique<testing_support::ProgramUnderTest>();
+            uses = 1;
+            return running->start() && connection->connect(running->port(), 20000) &&
+                   connection->receiveText(20000);
+        }
+        return true;
+    }
+
+private:
+    std::unique_ptr<testing_support::ProgramUnderTest> running;
+    std::unique_ptr<testing_support::WsClient> connection;
+    int uses = 0;
+};
 
 std::vector<std::string> split(const std::string& line, char by) {
     std::vector<std::string> fields;
@@ -55,7 +69,9 @@ std::vector<std::string> split(const std::string& line, char by) {
 
 int runPackages(const std::string& resultsFile, int shard, int shards, const std::vector<std::string>& packages) {
     const Expectations expectations(CORVEL_COMPAT_EXPECTATIONS);
-    const std::string listed = scanReply();
+    Host host;
+    std::string listed;
+    if (host.ready(true) && host.client().sendText("scanVSTs")) listed = host.client().receiveText(60000).value_or("");
     std::ofstream results(resultsFile);
     int unexpected = 0, index = 0, tried = 0;
     for (const std::string& package : packages) {
@@ -66,7 +82,8 @@ int runPackages(const std::string& resultsFile, int shard, int shards, const std
             std::map<std::string, Outcome> outcome;
             std::string mismatch;
             for (int attempt = 0; attempt < 2; ++attempt) {
-                outcome = PluginCheck(path, expectation).run();
+                outcome = host.ready(attempt > 0) ? PluginCheck(host.program(), host.client(), path, expectation).run()
+                                                  : std::map<std::string, Outcome>{{"load", {"fails", "the program did not start"}}};
                 if (listed.find("\"" + path + "\"") == std::string::npos) outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch.clear();
                 for (const std::string& aspect : aspects)

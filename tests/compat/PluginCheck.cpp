@@ -58,8 +58,9 @@ Outcome verdict(const std::string& why, const std::string& detail = "") {
 
 }  // namespace
 
-PluginCheck::PluginCheck(const std::string& path, const Expectation& expectation)
-    : path(path), expectation(expectation) {}
+PluginCheck::PluginCheck(testing_support::ProgramUnderTest& program, testing_support::WsClient& client,
+                         const std::string& path, const Expectation& expectation)
+    : path(path), expectation(expectation), program(program), client(client) {}
 
 std::string PluginCheck::text(int timeoutMs) {
     auto message = client.receiveText(timeoutMs);
@@ -87,10 +88,6 @@ bool PluginCheck::play(const std::vector<Block>& blocks, std::vector<Block>& rep
 
 std::map<std::string, Outcome> PluginCheck::run() {
     std::map<std::string, Outcome> results;
-    if (!program.start() || !client.connect(program.port(), 20000) || !client.receiveText(20000)) {
-        results["load"] = {"fails", "the program did not start"};
-        return results;
-    }
     client.sendText("sampleRate 48000");
     client.sendText("bufsize 256");
     results["load"] = load();
@@ -102,8 +99,7 @@ std::map<std::string, Outcome> PluginCheck::run() {
     results["settings"] = settings();
     results["state"] = state();
     results["unload"] = unload();
-    client.sendText("quit");
-    if (program.waitExit(20000) != 0) results["unload"] = {"fails", "the program did not end cleanly"};
+    if (!program.running()) results["unload"] = {"fails", "the program ended"};
     return results;
 }
 

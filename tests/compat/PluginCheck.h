@@ -1,5 +1,5 @@
-// Drives one plug-in through a fresh instance of the real program, aspect by
-// aspect, as a client and a user at the screen would.
+// Drives one plug-in through a running instance of the real program, aspect
+// by aspect, as a client and a user at the screen would.
 #pragma once
 
 #include <map>
@@ -19,7 +19,8 @@ struct Outcome {
 
 class PluginCheck {
 public:
-    PluginCheck(const std::string& path, const Expectation& expectation);
+    PluginCheck(testing_support::ProgramUnderTest& program, testing_support::WsClient& client,
+                const std::string& path, const Expectation& expectation);
     // Every aspect's outcome; load failing leaves the rest "none".
     std::map<std::string, Outcome> run();
 
@@ -41,8 +42,8 @@ private:
 
     std::string path;
     Expectation expectation;
-    testing_support::ProgramUnderTest program;
-    testing_support::WsClient client;
+    testing_support::ProgramUnderTest& program;
+    testing_support::WsClient& client;
     uint32_t frames = 256;
 };
 
