@@ -6,7 +6,17 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 constexpr int MSG_NOSIGNAL = 0;
-inline int poll(pollfd* fds, unsigned long count, int timeoutMs) { return WSAPoll(fds, count, timeoutMs); }
+// One socket at a time, through select(), as the program's own server
+// waits on Windows.
+inline int poll(pollfd* watched, unsigned long, int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(watched->fd, &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = select(0, &readable, nullptr, nullptr, &wait);
+    watched->revents = ready > 0 ? POLLIN : 0;
+    return ready;
+}
 inline int closeSocket(SOCKET fd) { return closesocket(fd); }
 inline void pauseMs(int ms) { Sleep(ms); }
 // Winsock must be started once per process; the first socket does it.
