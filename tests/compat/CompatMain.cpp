@@ -45,16 +45,31 @@ public:
     testing_support::WsClient& client() { return *connection; }
     bool ready(bool fresh) {
         if (fresh || uses++ >= 20 || !running || !running->running() || !connection->isOpen()) {
+            if (running && running->running() && connection->isOpen()) {
+                connection->sendText("quit");
+                running->waitExit(20000);
+            }
             connection = std::make_unique<testing_support::WsClient>();
             running = std::make_unique<testing_support::ProgramUnderTest>();
             uses = 1;
-            return running->start() && connection->connect(running->port(), 20000) &&
-                   connection->receiveText(20000);
+            if (!running->start() || !connection->connect(running->port(), 20000) || !connection->receiveText(20000))
+                return false;
+            // What the program opens once, for its first editor, is not the first module's.
+            connection->sendText("load " + testing_support::testPluginPath("test_editor"));
+            awaitText("fixedCompensationDelaySamp");
+            connection->sendText("unload");
+            connection->sendText("resume");
+            awaitText("bypass\nfalse");
         }
-        return true;
+        return connection->isOpen();
     }
 
 private:
+    void awaitText(const std::string& prefix) {
+        for (auto reply = connection->receiveText(20000); reply && reply->rfind(prefix, 0) != 0;)
+            reply = connection->receiveText(20000);
+    }
+
     std::unique_ptr<testing_support::ProgramUnderTest> running;
     std::unique_ptr<testing_support::WsClient> connection;
     int uses = 0;
@@ -133,7 +148,7 @@ int writeTable(const std::string& out, const std::vector<std::string>& inputs) {
           "- **State**: where the plug-in offers chunks, the state given back with \"setState\" and\n"
           "  \"resume\" reads back the same.\n"
           "- **Editor**: shown with content, closes, and comes back with \"showGui\".\n"
-          "- **Unload**: the module goes, and a further load and unload keeps no thread or open file.\n\n"
+          "- **Unload**: the module goes, and with it every thread and open file it made.\n\n"
           "\"—\" means the column does not apply.\n\nPackages:";
     for (const auto& [package, list] : rows)
         md << " `" << package << "` " << commandLines("dpkg-query -W -f='${Version}' " + package).at(0) << ";";

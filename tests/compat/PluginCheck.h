@@ -45,6 +45,7 @@ private:
     testing_support::ProgramUnderTest& program;
     testing_support::WsClient& client;
     uint32_t frames = 256;
+    int threadsBefore = 0, filesBefore = 0;
 };
 
 }  // namespace compat
