@@ -37,7 +37,7 @@ start_xvfb windows-ci
 trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
 status=0
-"$root/scripts/wine-ctest.sh" "$pristine" "$build" -L windows -j2 || status=1
+"$root/scripts/wine-rounds.sh" "$pristine" "$build" -L windows -j2 || status=1
 
 # The shared integration suite of a Linux build, against the Windows program:
 #   CORVEL_LINUX_BUILD=build scripts/windows-ci.sh
@@ -48,7 +48,7 @@ status=0
 if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
     CORVEL_PROGRAM="$root/scripts/wine-run.sh $build/corvel-vst-remote.exe" \
     CORVEL_PLUGIN_DIR="$build/test-plugins" CORVEL_PLUGIN_SUFFIX=.dll \
-        "$root/scripts/wine-ctest.sh" "$pristine" "$CORVEL_LINUX_BUILD" -L integration -j3 -E StressTest \
+        "$root/scripts/wine-rounds.sh" "$pristine" "$CORVEL_LINUX_BUILD" -L integration -j3 -E StressTest \
         || status=1
 fi
 exit $status

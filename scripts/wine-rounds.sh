@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs ctest on tests that start Wine programs, and outlives a Wine server
+# Runs the tests that start Wine programs, and outlives a Wine server
 # that aborts under them (Wine 8's server can fail an assertion in
 # complete_async_poll, after which every process of the prefix hangs):
 #
-#   scripts/wine-ctest.sh PREFIX BUILD_DIR [CTEST ARGUMENTS...]
+#   scripts/wine-rounds.sh PREFIX BUILD_DIR [CTEST ARGUMENTS...]
 #
 # Each round runs on a fresh copy of the prepared prefix PREFIX with a
 # server of its own. When that server aborts, the round stops at once and
@@ -67,13 +67,13 @@ names_matching() {  # state pattern, in the stamped output
     sed -n "s/^[0-9]* *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\($1\).*/\1/p" "$work/out"
 }
 
-regex_of() {  # test names, as an anchored ctest -R expression
+regex_of() {  # test names, as one anchored -R expression
     printf '%s\n' "$@" | sed 's/[].[\\*^$()+?{|]/\\&/g' | paste -sd'|' | sed 's/.*/^(&)$/'
 }
 
-everything=$(ctest --test-dir "$build" -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p')
+everything=$(ctest --test-dir "$build" --no-tests=error -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p')
 if [ -z "$everything" ]; then
-    echo "wine-ctest: no tests in $build for: $*" >&2
+    echo "wine-rounds: no tests in $build for: $*" >&2
     exit 1
 fi
 mapfile -t remaining <<<"$everything"
@@ -83,7 +83,7 @@ for round in 1 2 3 4; do
     fresh_prefix "$round"
     echo "--- Wine round $round: ${#remaining[@]} tests"
     # A session of its own, so that an abort can end ctest and its tests.
-    setsid sh -c 'echo $$ >"$0"; exec "$@"' "$work/ctest.pid" \
+    setsid sh -c 'echo $$ >"$0"; exec "$@"' "$work/runner.pid" \
         ctest --test-dir "$build" --no-tests=error --output-on-failure "$@" \
         -R "$(regex_of "${remaining[@]}")" 2>&1 | stamped >"$work/out" &
     runner=$!
@@ -93,7 +93,7 @@ for round in 1 2 3 4; do
             abortedAt=$(date +%s)
             echo "--- the Wine server aborted:" >&2
             tail -n 3 "$work/server.log" >&2
-            kill -9 -- "-$(cat "$work/ctest.pid")" 2>/dev/null
+            kill -9 -- "-$(cat "$work/runner.pid")" 2>/dev/null
             break
         fi
         sleep 0.5
@@ -127,12 +127,12 @@ while IFS= read -r name; do
 done <<<"$everything"
 failed+=("${remaining[@]}")
 if [ ${#failed[@]} -gt 0 ]; then
-    echo "wine-ctest: failed:" >&2
+    echo "wine-rounds: failed:" >&2
     printf '    %s\n' "${failed[@]}" >&2
     exit 1
 fi
 if [ "$passedAny" -eq 0 ]; then
-    echo "wine-ctest: no test passed" >&2
+    echo "wine-rounds: no test passed" >&2
     exit 1
 fi
 exit 0
