@@ -70,7 +70,8 @@ std::string PluginCheck::text(int timeoutMs) {
 bool PluginCheck::play(const std::vector<Block>& blocks, std::vector<Block>& replies, std::string& why) {
     for (const Block& block : blocks) {
         client.sendBinary(block);
-        auto reply = client.receiveBinary(20000);
+        // Generous: on a loaded machine a heavy editor can hold the program up.
+        auto reply = client.receiveBinary(60000);
         replies.push_back(reply ? testing_support::floatsOf(*reply) : Block{});
         if (replies.back().size() != block.size()) {
             why = "block " + std::to_string(replies.size()) + " came back with " +

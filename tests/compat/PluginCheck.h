@@ -36,7 +36,7 @@ private:
     Outcome state();
     Outcome editor();
     Outcome unload();
-    std::string text(int timeoutMs = 20000);
+    std::string text(int timeoutMs = 60000);
     int countIn(const std::string& folder);
     bool moduleMapped();
 
