@@ -150,9 +150,12 @@ int writeTable(const std::string& out, const std::vector<std::string>& inputs) {
           "- **Editor**: shown with content, closes, and comes back with \"showGui\".\n"
           "- **Unload**: the module goes, and with it every thread and open file it made.\n\n"
           "\"—\" means the column does not apply.\n\nPackages:";
-    for (const auto& [package, list] : rows)
-        md << " `" << package << "` " << commandLines("dpkg-query -W -f='${Version}' " + package).at(0) << ";";
-    md << "\n";
+    const char* separator = " ";
+    for (const auto& [package, list] : rows) {
+        md << separator << '`' << package << "` " << commandLines("dpkg-query -W -f='${Version}' " + package).at(0);
+        separator = ", ";
+    }
+    md << ".\n";
     for (const auto& [package, list] : rows) {
         md << "\n## " << package << "\n\n| Plug-in | Kind | Load | Audio | MIDI | Rate & size | State | Editor | Unload | Notes |\n"
            << "|---|---|---|---|---|---|---|---|---|---|\n";
