@@ -1,6 +1,5 @@
-// The C library's own allocator entry points, for the counting stand-ins
-// (the benchmark's allocation counter, the compatibility suite's heap
-// gauge) to forward to.
+// The C library's own allocator entry points, for the benchmark's
+// allocation counter to forward to.
 #pragma once
 
 #include <cstddef>
