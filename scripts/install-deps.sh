@@ -7,6 +7,7 @@ packages=(
   libcivetweb-dev libx11-dev
   libgtest-dev libgmock-dev
   xvfb xauth
+  clang libclang-rt-14-dev  # the fuzz target (scripts/fuzz.sh)
   chromium
   # Real plug-ins for the compatibility suite (tests/compat).
   dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth

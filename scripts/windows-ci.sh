@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 and runs the Windows checks
 # under Wine on one private X display.
 #   scripts/windows-ci.sh [BUILD_DIR]     (default: build-win)
@@ -24,41 +24,31 @@ fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$build" -j2
 
-WINEPREFIX="$build/wineprefix"
+# The prepared prefix; each round of tests runs on a fresh copy of it.
+pristine="$build/wineprefix"
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
-"$root/scripts/wine-prefix.sh"
+export WINEDEBUG WINEDLLOVERRIDES
+WINEPREFIX="$pristine" "$root/scripts/wine-prefix.sh"
 
-# One display for every Wine process of the prefix.
+# One display for every Wine process.
 . "$root/scripts/xvfb.sh"
 start_xvfb windows-ci
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-# A wineserver left from an earlier run may hold a display that is gone.
-wineserver -k 2>/dev/null || true
+trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
-ctest --test-dir "$build" -L windows --output-on-failure -j2
+status=0
+"$root/scripts/wine-rounds.sh" "$pristine" "$build" -L windows -j2 || status=1
 
 # The shared integration suite of a Linux build, against the Windows program:
 #   CORVEL_LINUX_BUILD=build scripts/windows-ci.sh
 # Tests of what only the Linux program has (its folders, signals, X11
-# windows) skip themselves; the Windows checks above cover those.
+# windows) skip themselves; the Windows checks above cover those. The
+# stress run is left to the Linux builds (plain and sanitized): over Wine's
+# slow loopback it measures Wine.
 if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
-    # A server started by the first program would inherit the test's output
-    # pipes; start one of its own that lives until the cleanup, once the
-    # checks' server has ended (-p fails while another server runs).
-    wineserver -w
-    wineserver -p </dev/null >/dev/null 2>&1
-    # The stress run is left to the Linux builds (plain and sanitized): over
-    # Wine's slow loopback it measures Wine. A test that fails once under
-    # Wine's start-up and exit times gets one more try; one that fails twice
-    # fails the run.
     CORVEL_PROGRAM="$root/scripts/wine-run.sh $build/corvel-vst-remote.exe" \
     CORVEL_PLUGIN_DIR="$build/test-plugins" CORVEL_PLUGIN_SUFFIX=.dll \
-        ctest --test-dir "$CORVEL_LINUX_BUILD" -L integration --output-on-failure -j3 \
-            -E StressTest --repeat until-pass:2
+        "$root/scripts/wine-rounds.sh" "$pristine" "$CORVEL_LINUX_BUILD" -L integration -j3 -E StressTest \
+        || status=1
 fi
+exit $status

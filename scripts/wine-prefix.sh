@@ -2,7 +2,7 @@
 # Creates the Wine prefix that the Windows checks run in ($WINEPREFIX, or
 # Wine's default), once. Safe to call from several processes at a time.
 set -eu
-: "${WINEPREFIX:=$HOME/.wine}"
+: "${WINEPREFIX:=${CORVEL_WINEPREFIX:-$HOME/.wine}}"
 : "${WINEDEBUG:=-all}"
 # No prompts to install the .NET and HTML runtimes: nothing here needs them.
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"

@@ -11,7 +11,7 @@
 # running (scripts/windows-ci.sh sets up its own display instead).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-: "${WINEPREFIX:=$HOME/.wine}"
+: "${WINEPREFIX:=${CORVEL_WINEPREFIX:-$HOME/.wine}}"
 : "${WINEDEBUG:=-all}"
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES

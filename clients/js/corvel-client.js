@@ -579,7 +579,20 @@ function unreachableMessage(url) {
     text += ', or the browser keeps this site from reaching your computer: ' +
       'allow "local network access" for this site in the browser\'s site settings';
   }
+  // A browser hides the companion's 403, so a refused page is named here.
+  if (page && page.origin && !isCompanionsOwnPage(page, url)) {
+    text += `, or the companion refused this page (${page.origin}): answer "Allow" in the ` +
+      '"Corvel VST/Remote" dialog on that computer, or add the origin as a line of ' +
+      '~/.config/corvel-vst-remote/allowed-origins (Linux) or ' +
+      '%APPDATA%\\Corvel VST Remote\\allowed-origins.txt (Windows)';
+  }
   return text;
+}
+
+function isCompanionsOwnPage(page, url) {
+  const port = new URL(url).port || '80';
+  return page.protocol === 'http:' && (page.port || '80') === port &&
+    (page.hostname === '127.0.0.1' || page.hostname === 'localhost');
 }
 
 function isLoopback(hostname) {

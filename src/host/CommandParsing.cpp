@@ -14,6 +14,17 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The next word of text, which loses it and the white space before it.
+std::string_view takeWord(std::string_view& text) {
+    std::size_t start = 0;
+    while (start < text.size() && isSpace(text[start])) ++start;
+    std::size_t end = start;
+    while (end < text.size() && !isSpace(text[end])) ++end;
+    const std::string_view word = text.substr(start, end - start);
+    text.remove_prefix(end);
+    return word;
+}
+
 }  // namespace
 
 std::optional<int32_t> leadingInteger(std::string_view text) {
@@ -31,35 +42,48 @@ std::optional<int32_t> leadingInteger(std::string_view text) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+std::optional<int32_t> decimalArgument(std::string_view text, int32_t lowest, int32_t highest) {
+    const std::optional<int32_t> value = leadingInteger(text);
+    if (!value || *value < lowest || *value > highest) return std::nullopt;
+    std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && isDigit(text[i])) ++i;
+    }
+    if (i != text.size()) return std::nullopt;
+    return value;
+}
+
 std::vector<std::string_view> splitWords(std::string_view text) {
     std::vector<std::string_view> words;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && isSpace(text[i])) ++i;
-        const std::size_t start = i;
-        while (i < text.size() && !isSpace(text[i])) ++i;
-        if (i > start) words.push_back(text.substr(start, i - start));
-    }
+    for (std::string_view word = takeWord(text); !word.empty(); word = takeWord(text))
+        words.push_back(word);
     return words;
 }
 
-std::vector<std::vector<int32_t>> midiEvents(std::string_view list) {
-    std::vector<std::vector<int32_t>> events;
-    for (std::size_t bar = list.find('|'); bar != std::string_view::npos; bar = list.find('|')) {
-        std::vector<int32_t> event;
-        bool wellFormed = true;
-        for (std::string_view word : splitWords(list.substr(0, bar))) {
-            std::optional<int32_t> value = leadingInteger(word);
-            if (!value) {
-                wellFormed = false;
-                break;
-            }
-            event.push_back(*value);
-        }
-        if (wellFormed) events.push_back(std::move(event));
-        list.remove_prefix(bar + 1);
+bool parseMidiEvent(std::string_view words, MidiEvent& event) {
+    int32_t values[4] = {};
+    std::size_t count = 0;
+    for (std::string_view word = takeWord(words); !word.empty(); word = takeWord(words)) {
+        const std::optional<int32_t> value = leadingInteger(word);
+        if (!value) return false;
+        if (count < 4) values[count] = *value;
+        ++count;
     }
-    return events;
+    if (count < 3) return false;
+    if (values[0] < 128 || values[0] > 255) return false;
+    if (values[1] < 0 || values[1] > 127 || values[2] < 0 || values[2] > 127) return false;
+    event.status = static_cast<uint8_t>(values[0]);
+    event.data1 = static_cast<uint8_t>(values[1]);
+    event.data2 = static_cast<uint8_t>(values[2]);
+    event.frameOffset.reset();
+    // Only a four-word event carries an offset; longer ones play at once.
+    if (count == 4) {
+        if (values[3] < 0) return false;
+        event.frameOffset = values[3];
+    }
+    return true;
 }
 
 std::string_view argumentAt(std::string_view message, std::size_t offset) {

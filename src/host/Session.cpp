@@ -74,8 +74,13 @@ bool Session::onText(std::string_view message) {
 }
 
 void Session::handleMidi(std::string_view list) {
-    for (const auto& event : commands::midiEvents(list))
-        slot->queueMidi(event.data(), event.size());
+    // No more events are parsed than the plug-in's queue can hold.
+    commands::forEachMidiEvent(
+        list, Vexa::DSP::VST2Plugin::midiSlots, [this](const commands::MidiEvent& event) {
+            const int32_t words[4] = {event.status, event.data1, event.data2,
+                                      event.frameOffset.value_or(0)};
+            slot->queueMidi(words, event.frameOffset ? 4 : 3);
+        });
 }
 
 void Session::handleScan(std::string_view message) {
@@ -85,10 +90,11 @@ void Session::handleScan(std::string_view message) {
 }
 
 void Session::handleSampleRate(std::string_view argument) {
-    const std::size_t start = argument.find_first_not_of(" \t\n\r\v\f");
-    const auto rate = commands::leadingInteger(
-        start == std::string_view::npos ? std::string_view() : argument.substr(start));
-    if (!rate || *rate <= 0) return;
+    // An argument that is not one plain number is treated as missing.
+    const auto words = commands::splitWords(argument);
+    const auto rate =
+        words.size() == 1 ? commands::decimalArgument(words[0], 1, maxSampleRate) : std::nullopt;
+    if (!rate) return;
     const auto value = static_cast<uint32_t>(*rate);
     defaults.sampleRate.store(value);
     printSetting("setting Host sample rate to %u\n", value);
@@ -98,8 +104,8 @@ void Session::handleSampleRate(std::string_view argument) {
 void Session::handleBufsize(std::string_view message) {
     const auto words = commands::splitWords(message);
     if (words.size() < 2) return;
-    const auto frames = commands::leadingInteger(words[1]);
-    if (!frames || *frames < minBlockSize || *frames > maxBlockSize) return;
+    const auto frames = commands::decimalArgument(words[1], minBlockSize, maxBlockSize);
+    if (!frames) return;
     setBlockSize(*frames);
     if (slot->hasPlugin()) sink->sendText("ready");
 }

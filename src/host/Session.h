@@ -19,6 +19,7 @@ class Session final : public ConnectionHandler, public std::enable_shared_from_t
 public:
     static constexpr int32_t minBlockSize = 1;
     static constexpr int32_t maxBlockSize = 16384;
+    static constexpr int32_t maxSampleRate = 768000;
 
     // ended runs on the GUI thread once the session's plug-in is gone.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,

@@ -26,6 +26,9 @@ public:
     // A connection's worker thread.
     std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) override;
 
+    // Before the GUI loop runs; the prompt must outlive shutdown().
+    void setConsentPrompt(ConsentPrompt* prompt) { ipc.setConsentPrompt(prompt); }
+
     // GUI thread.
     bool hasOpenEditor() override;
     void idleEditors() override;

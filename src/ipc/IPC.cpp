@@ -4,8 +4,13 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "ipc/HandshakeCheck.h"
+#include "ipc/HttpRefusal.h"
+#include "ipc/ServerLimits.h"
 #include "ipc/ServerOptions.h"
+#include "trust/AllowListLocation.h"
 
 namespace {
 
@@ -14,20 +19,9 @@ void printLine(const char* text) {
     std::fflush(stdout);
 }
 
-void refuseHandshake(const mg_connection* conn, int status, const char* reason,
-                     const char* body) {
-    // The library writes nothing when a handshake is refused; the client is
-    // told why in a plain response, then the connection ends.
-    auto* writable = const_cast<mg_connection*>(conn);
-    mg_printf(writable,
-              "HTTP/1.1 %d %s\r\nContent-Type: text/plain; charset=utf-8\r\n"
-              "Content-Length: %zu\r\nConnection: close\r\n\r\n%s",
-              status, reason, std::strlen(body), body);
-}
-
 }  // namespace
 
-IPC::IPC(uint16_t port) : port(port) {}
+IPC::IPC(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
 
 IPC::~IPC() {
     stop();
@@ -36,13 +30,11 @@ IPC::~IPC() {
 void IPC::listen(IPCHandler* receiver) {
     handler.store(receiver);
     const std::string address = "127.0.0.1:" + std::to_string(port);
-    // Every open session holds a worker thread; the rest serve handshakes
-    // and the test page. Without tcp_nodelay every round trip waits on
-    // delayed acknowledgements.
-    const std::string threads = std::to_string(maxConnections + 16);
-    const char* options[] = {"listening_ports", address.c_str(),
-                             "num_threads", threads.c_str(),
-                             "tcp_nodelay", serverNoDelay() ? "1" : "0", nullptr};
+    // Without tcp_nodelay every round trip waits on delayed acknowledgements.
+    std::vector<std::string> options = {"listening_ports", address, "tcp_nodelay",
+                                        serverNoDelay() ? "1" : "0"};
+    // Workers for every session plus silent sockets, and timeouts (ServerLimits.cpp).
+    for (std::string& option : serverLimitOptions(maxConnections)) options.push_back(std::move(option));
     server = new CivetServer(options);
     server->addWebSocketHandler("/", this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
@@ -51,6 +43,7 @@ void IPC::listen(IPCHandler* receiver) {
 
 void IPC::stop() {
     handler.store(nullptr);
+    gate.shutdown();  // handshakes waiting on a dialog would hold up the server's end
     delete server;  // joins the worker threads, closing every connection
     server = nullptr;
     std::lock_guard<std::mutex> lock(tableMutex);
@@ -62,6 +55,7 @@ Connection* IPC::connectionOf(const mg_connection* conn) {
 }
 
 bool IPC::handleConnection(CivetServer*, const mg_connection* conn) {
+    if (!admitHandshake(gate, conn)) return false;
     // The library drops a handshake whose key it cannot answer without
     // reporting a close, which would leave a place taken for good.
     const char* key = mg_get_header(conn, "Sec-WebSocket-Key");
@@ -73,8 +67,7 @@ bool IPC::handleConnection(CivetServer*, const mg_connection* conn) {
         std::lock_guard<std::mutex> lock(tableMutex);
         if (accepted.size() >= maxConnections) {
             printLine("WS refused\n");
-            refuseHandshake(conn, 503, "Service Unavailable",
-                            "Too many connections: at most 64 clients at once.\n");
+            writeHttpRefusal(conn, 503, "Too many connections: at most 64 clients at once.\n");
             return false;
         }
         accepted.insert(conn);
@@ -141,7 +134,7 @@ void IPC::handleClose(CivetServer*, const mg_connection* conn) {
     mg_set_user_connection_data(conn, nullptr);
     if (closing) {
         closing->markClosed();
-        closing->joiner.clear();
+        closing->joiner.release();  // a closed connection holds no message memory
         if (closing->handler) closing->handler->onClose();
         closing->handler.reset();
     }

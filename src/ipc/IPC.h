@@ -14,6 +14,7 @@
 #include "ipc/Connection.h"
 #include "ipc/IPCHandler.h"
 #include "ipc/TestPage.h"
+#include "trust/OriginGate.h"
 
 class IPC : public CivetWebSocketHandler {
 public:
@@ -37,11 +38,15 @@ public:
     void listen(IPCHandler* receiver);
     // Detaches the handler and stops the server, closing every connection.
     void stop();
+    // Who asks the user about an origin outside the allow-list; until one
+    // is set, such origins are refused. It must outlive the channel's stop().
+    void setConsentPrompt(ConsentPrompt* prompt) { gate.setPrompt(prompt); }
 
 private:
     static Connection* connectionOf(const mg_connection* conn);
 
     std::atomic<IPCHandler*> handler{nullptr};
+    OriginGate gate;  // decides every handshake before anything else
     CivetServer* server = nullptr;
     std::mutex tableMutex;  // guards accepted and connections
     std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed

@@ -28,6 +28,17 @@ TEST_F(AudioTest, AFragmentedBlockIsJoinedAndExtraBytesAreIgnored) {
     for (std::size_t i = 0; i < output.size(); ++i) ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << i;
 }
 
+TEST_F(AudioTest, EachBlockIsAnsweredFromItsOwnSamplesAfterALargerMessage) {
+    load("test_gain");
+    auto large = block(1024, 0.9f, -0.0001f, 0.7f);
+    large.resize(12000, 0.3f);  // 48000 bytes, the surplus ignored
+    for (const auto& input : {large, block(1024, -0.4f, 0.0002f, 0.05f)}) {
+        const auto output = roundTrip(input);
+        ASSERT_EQ(output.size(), 2048u);
+        for (std::size_t i = 0; i < output.size(); ++i) ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << i;
+    }
+}
+
 TEST_F(AudioTest, AShortBlockGetsAnEmptyReplyAndNothingIsProcessed) {
     load("test_gain");
     EXPECT_TRUE(roundTrip(block(1000, 0.0f, 0.0f, 0.0f)).empty());
@@ -84,6 +95,30 @@ TEST_F(AudioTest, MidiFromSeveralCommandsReachesThePluginBeforeTheNextBlock) {
     EXPECT_TRUE(startsWith(calls[3], "event status=176 data1=7 data2=99 delta=5 flags=0"));
     EXPECT_EQ(calls[4], "processReplacing frames=1024");
     EXPECT_EQ(calls[5], "processReplacing frames=1024");  // the next block carries no events
+}
+
+TEST_F(AudioTest, MidiEventsOutOfRangeAreDroppedAndTheOthersDelivered) {
+    load("test_synth");
+    ASSERT_TRUE(client.sendText("midi 999 60 100|144 60 100 -2147483648|144 128 1|127 1 1|"
+                                "144 61 101 7|176 7 99|"));
+    roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    const auto calls = linesStartingWith(log(), {"effProcessEvents", "event status"});
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "effProcessEvents count=2 reserved=0");
+    EXPECT_TRUE(startsWith(calls[1], "event status=144 data1=61 data2=101 delta=7 flags=0"));
+    EXPECT_TRUE(startsWith(calls[2], "event status=176 data1=7 data2=99 delta=0 flags=1"));
+}
+
+TEST_F(AudioTest, ABlockCarriesAtMost512EventsTheFirstOnes) {
+    load("test_synth");
+    std::string many = "midi ";
+    for (int i = 0; i < 600; ++i) many += "176 1 " + std::to_string(i % 128) + " " + std::to_string(i) + "|";
+    ASSERT_TRUE(client.sendText(many));
+    roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
+    const auto calls = linesStartingWith(log(), {"effProcessEvents", "event status"});
+    ASSERT_EQ(calls.size(), 513u);
+    EXPECT_EQ(calls[0], "effProcessEvents count=512 reserved=0");
+    EXPECT_TRUE(startsWith(calls[512], "event status=176 data1=1 data2=127 delta=511"));
 }
 
 TEST_F(AudioTest, SuspendAnswersEmptyBlocksAndKeepsMidiUntilResume) {

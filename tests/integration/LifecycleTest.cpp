@@ -8,10 +8,12 @@ using LifecycleTest = PluginTest;
 TEST_F(LifecycleTest, ALoadOpensAndConfiguresThePluginThenRepliesReadyAndLatency) {
     load("test_gain");
     const auto calls = linesStartingWith(
-        log(), {"entry", "effOpen", "effSetSampleRate", "effSetBlockSize", "effSetSpeakerArrangement",
+        log(), {"entry", "effOpen", "canDo", "effSetSampleRate", "effSetBlockSize", "effSetSpeakerArrangement",
                 "effMainsChanged"});
+    // canDo matches whole words exactly; there is no transport to tell the time of.
     const std::vector<std::string> expected = {
-        "entry kind=gain via=VSTPluginMain", "effOpen", "effSetSampleRate 44100", "effSetBlockSize 1024",
+        "entry kind=gain via=VSTPluginMain version=2400", "effOpen",
+        "canDo sizeWindow=1 SizeWindow=0 sizeWindowX=0 null=0 time=0", "effSetSampleRate 44100", "effSetBlockSize 1024",
         "effSetSpeakerArrangement type=1 channels=2 same=1 zeroed=1", "effMainsChanged 1"};
     EXPECT_EQ(calls, expected);
 }
@@ -37,8 +39,8 @@ TEST_F(LifecycleTest, LoadingASecondPluginTearsTheFirstDownFirst) {
     load("test_synth");
     const auto calls = linesStartingWith(log(), {"entry", "effMainsChanged", "effClose", "unloaded"});
     const std::vector<std::string> expected = {
-        "entry kind=gain via=VSTPluginMain", "effMainsChanged 1", "effMainsChanged 0", "effClose",
-        "unloaded kind=gain", "entry kind=synth via=VSTPluginMain", "effMainsChanged 1"};
+        "entry kind=gain via=VSTPluginMain version=2400", "effMainsChanged 1", "effMainsChanged 0", "effClose",
+        "unloaded kind=gain", "entry kind=synth via=VSTPluginMain version=2400", "effMainsChanged 1"};
     EXPECT_EQ(calls, expected);
     expectAlive();  // no further replies came
 }
@@ -71,8 +73,8 @@ TEST_F(LifecycleTest, EntryPointsArePreferredInOrder) {
     load("test_main_only");
     load("test_both_entries");
     const auto entries = linesStartingWith(log(), {"entry"});
-    const std::vector<std::string> expected = {"entry kind=main_only via=main",
-                                               "entry kind=both_entries via=VSTPluginMain"};
+    const std::vector<std::string> expected = {"entry kind=main_only via=main version=2400",
+                                               "entry kind=both_entries via=VSTPluginMain version=2400"};
     EXPECT_EQ(entries, expected);
 }
 

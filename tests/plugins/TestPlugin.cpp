@@ -247,40 +247,22 @@ intptr_t askHost(Plugin* plugin, int32_t opcode, int32_t index = 0, intptr_t val
 }
 
 void logHostAnswers(Plugin* plugin) {
-    logLine("resvd1 %llx", static_cast<unsigned long long>(plugin->effect.resvd1));
-    logLine("hostSampleRate %lld",
-            static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
+    logLine("hostSampleRate %lld", static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
     logLine("hostBlockSize %lld", static_cast<long long>(askHost(plugin, audioMasterGetBlockSize)));
-    char sizeWindow[] = "sizeWindow";
-    char sendMidi[] = "sendVstMidiEvent";
-    char wrongCase[] = "SizeWindow";
-    char timeInfo[] = "receiveVstTimeInfo";
-    char empty[] = "";
-    char longer[] = "sizeWindowX";
-    logLine("canDo sizeWindow=%d sendVstMidiEvent=%d SizeWindow=%d receiveVstTimeInfo=%d "
-            "empty=%d sizeWindowX=%d null=%d",
+    char sizeWindow[] = "sizeWindow", wrongCase[] = "SizeWindow", longer[] = "sizeWindowX";
+    logLine("canDo sizeWindow=%d SizeWindow=%d sizeWindowX=%d null=%d time=%d",
             static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, sizeWindow)),
-            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, sendMidi)),
             static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, wrongCase)),
-            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, timeInfo)),
-            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, empty)),
             static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, longer)),
-            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, nullptr)));
-    logLine("hostTime %d", askHost(plugin, audioMasterGetTime) != 0 ? 1 : 0);
-    logLine("processLevel %lld",
-            static_cast<long long>(askHost(plugin, audioMasterGetCurrentProcessLevel)));
-    logLine("hostOther idle=%lld ioChanged=%lld currentId=%lld",
-            static_cast<long long>(askHost(plugin, audioMasterIdle)),
-            static_cast<long long>(askHost(plugin, audioMasterIOChanged)),
-            static_cast<long long>(askHost(plugin, audioMasterCurrentId)));
+            static_cast<int>(askHost(plugin, audioMasterCanDo, 0, 0, nullptr)),
+            askHost(plugin, audioMasterGetTime) != 0 ? 1 : 0);
 }
 
 [[maybe_unused]] void askResize(Plugin* plugin, int32_t width, int32_t height, const char* from) {
     plugin->editorWidth.store(width);
     plugin->editorHeight.store(height);
-    const intptr_t answer = askHost(plugin, audioMasterSizeWindow, width, height);
-    logLine("sizeWindow width=%d height=%d from=%s answer=%lld", width, height, from,
-            static_cast<long long>(answer));
+    logLine("sizeWindow %dx%d from=%s answer=%lld", width, height, from,
+            static_cast<long long>(askHost(plugin, audioMasterSizeWindow, width, height)));
 }
 
 void joinResizer(Plugin* plugin) {
@@ -291,16 +273,7 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
     logLine("effProcessEvents count=%d reserved=%lld", events->numEvents,
             static_cast<long long>(events->reserved));
     for (int32_t i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = events->events[i];
-        if (!event) {
-            logLine("event null");
-            continue;
-        }
-        if (event->type != kVstMidiType) {
-            logLine("event type=%d size=%d", event->type, event->byteSize);
-            continue;
-        }
-        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+        const auto* midi = reinterpret_cast<const VstMidiEvent*>(events->events[i]);
         const auto status = static_cast<unsigned char>(midi->midiData[0]);
         const auto data1 = static_cast<unsigned char>(midi->midiData[1]);
         const auto data2 = static_cast<unsigned char>(midi->midiData[2]);
@@ -362,10 +335,6 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         case effSetSpeakerArrangement: {
             const auto* in = reinterpret_cast<const VstSpeakerArrangement*>(value);
             const auto* out = static_cast<const VstSpeakerArrangement*>(ptr);
-            if (!in || !out) {
-                logLine("effSetSpeakerArrangement null");
-                return 0;
-            }
             const auto* speakers = reinterpret_cast<const unsigned char*>(out->speakers);
             bool zeroed = true;
             for (std::size_t i = 0; i < sizeof out->speakers; ++i) zeroed = zeroed && speakers[i] == 0;
@@ -374,8 +343,7 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             return 0;
         }
         case effProcessEvents:
-            if (ptr) logEvents(plugin, static_cast<const VstEvents*>(ptr));
-            else logLine("effProcessEvents null");
+            logEvents(plugin, static_cast<const VstEvents*>(ptr));
             return 1;
         case effEditGetRect:
 #if PLUGIN_EDITOR != EDITOR_NONE
@@ -431,8 +399,6 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             return 1;
         }
         default:
-            logLine("dispatcher opcode=%d index=%d value=%lld ptr=%d opt=%g", opcode, index,
-                    static_cast<long long>(value), ptr ? 1 : 0, static_cast<double>(opt));
             return 0;
     }
 }
@@ -532,17 +498,13 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
 }
 
 // The accumulating entry: adds to whatever the output holds.
-void processAccumulating(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
-    (void)effect;
-    logLine("process frames=%d", frames);
+void processAccumulating(AEffect*, float** inputs, float** outputs, int32_t frames) {
     const int channels = PLUGIN_INPUTS < PLUGIN_OUTPUTS ? PLUGIN_INPUTS : PLUGIN_OUTPUTS;
     for (int c = 0; c < channels; ++c)
         for (int32_t i = 0; i < frames; ++i) outputs[c][i] += 0.25f * inputs[c][i];
 }
 
-void setParameter(AEffect*, int32_t index, float value) {
-    logLine("setParameter index=%d value=%g", index, static_cast<double>(value));
-}
+void setParameter(AEffect*, int32_t, float) {}
 
 float getParameter(AEffect*, int32_t) {
     return 0.0f;
@@ -552,9 +514,7 @@ float getParameter(AEffect*, int32_t) {
 
 AEffect* enter(HostCallback host, const char* via) {
     readLogPath();
-    logLine("entry kind=%s via=%s", PLUGIN_KIND, via);
-    if (!host) return nullptr;
-    logLine("hostVersion %lld",
+    logLine("entry kind=%s via=%s version=%lld", PLUGIN_KIND, via,
             static_cast<long long>(host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f)));
     if (PLUGIN_RESULT == RESULT_NULL) return nullptr;
     auto* plugin = new Plugin;
@@ -587,11 +547,8 @@ AEffect* enter(HostCallback host, const char* via) {
         strayRecord = plugin;
     }
 #if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
-    // Too early: the host has no window for us yet, with or without a record.
-    logLine("sizeWindow width=640 height=480 from=entryNullRecord answer=%lld",
-            static_cast<long long>(host(nullptr, audioMasterSizeWindow, 640, 480, nullptr, 0.0f)));
-    logLine("sizeWindow width=640 height=480 from=entry answer=%lld",
-            static_cast<long long>(askHost(plugin, audioMasterSizeWindow, 640, 480)));
+    // Too early: the host has no window for us yet; it must cope.
+    askHost(plugin, audioMasterSizeWindow, 640, 480);
 #endif
     return &effect;
 }

@@ -193,6 +193,13 @@ int ProgramUnderTest::countLines(const std::string& line) {
     return count;
 }
 
+long ProgramUnderTest::residentKiB() const {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
 void ProgramUnderTest::signal(int number) {
     if (pid > 0 && !exitStatus) kill(pid, number);
 }

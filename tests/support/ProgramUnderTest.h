@@ -36,6 +36,8 @@ public:
     int countLines(const std::string& line);
 
     void signal(int number);
+    // Resident memory of the process in KiB, 0 when it cannot be read.
+    long residentKiB() const;
     // Exit status, or nothing if it is still running after the timeout.
     std::optional<int> waitExit(int timeoutMs = 10000);
     bool running();

@@ -1,17 +1,12 @@
 #include "WsClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "ClientFrame.h"
+#include "Sockets.h"
 
 namespace testing_support {
 
@@ -30,7 +25,7 @@ WsClient::~WsClient() {
 }
 
 void WsClient::disconnect() {
-    if (fd >= 0) close(fd);
+    if (fd >= 0) closeSocket(fd);
     fd = -1;
     closed = true;
     pending.clear();
@@ -47,7 +42,7 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         if (result == Attempt::failed || Clock::now() >= deadline) return false;
         // A refusal means another client still holds the program; under
         // Wine a fast stream of refused connections upsets Wine's server.
-        usleep(result == Attempt::refused ? 100000 : 20000);
+        pauseMs(result == Attempt::refused ? 100 : 20);
     }
 }
 
@@ -58,9 +53,10 @@ bool WsClient::connectOnce(uint16_t port, int timeoutMs) {
 WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
     disconnect();
     closed = false;
-    fd = socket(AF_INET, SOCK_STREAM, 0);
+    startSockets();
+    fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
     int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -69,9 +65,12 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         disconnect();
         return Attempt::notYet;
     }
+    const std::string host =
+        hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
+    const std::string origin = originHeader.empty() ? "" : "Origin: " + originHeader + "\r\n";
     const std::string request =
-        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!writeAll(request.data(), request.size())) {
         disconnect();
@@ -87,14 +86,21 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
         response += byte;
     }
     if (response.rfind("HTTP/1.1 101", 0) == 0) return Attempt::upgraded;
+    // The body runs to the end of the stream: refusals close the connection.
+    for (char byte; readExactly(&byte, 1, remainingMs(deadline));) response += byte;
     disconnect();
     return response.rfind("HTTP/1.1 404", 0) == 0 ? Attempt::notYet : Attempt::failed;
+}
+
+void WsClient::useHeaders(std::string host, std::string origin) {
+    hostHeader = std::move(host);
+    originHeader = std::move(origin);
 }
 
 bool WsClient::writeAll(const void* data, std::size_t length) {
     const char* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL);
+        const auto sent = send(fd, bytes, static_cast<int>(length), MSG_NOSIGNAL);
         if (sent <= 0) return false;
         bytes += sent;
         length -= static_cast<std::size_t>(sent);
@@ -114,10 +120,12 @@ bool WsClient::readExactly(void* target, std::size_t length, int timeoutMs) {
             length -= take;
             continue;
         }
-        pollfd watched{fd, POLLIN, 0};
+        pollfd watched{};
+        watched.fd = fd;
+        watched.events = POLLIN;
         if (poll(&watched, 1, remainingMs(deadline)) <= 0) return false;
         char buffer[65536];
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        const auto got = recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0) {
             closed = true;
             return false;

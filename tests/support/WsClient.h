@@ -30,6 +30,9 @@ public:
     bool connect(uint16_t port, int timeoutMs = 5000);
     // One handshake, no retry: true only when upgraded.
     bool connectOnce(uint16_t port, int timeoutMs = 5000);
+    // What the next handshakes send as Host (empty: 127.0.0.1:port) and
+    // Origin (empty: none, as a native client).
+    void useHeaders(std::string host, std::string origin);
     void disconnect();
 
     // One frame. firstByte is the whole header byte (FIN, RSV, opcode).
@@ -48,7 +51,8 @@ public:
     // True when the server ends the connection within the timeout.
     bool waitClosed(int timeoutMs = 5000);
     bool isOpen() const { return fd >= 0 && !closed; }
-    // The status line and headers the last handshake got, body aside.
+    // The response the last handshake got: status line, headers, and the
+    // body of a refusal.
     const std::string& handshakeResponse() const { return response; }
 
 private:
@@ -62,6 +66,8 @@ private:
     bool closed = false;
     std::string pending;  // bytes read past the handshake
     std::string response;
+    std::string hostHeader;
+    std::string originHeader;
 };
 
 std::vector<float> floatsOf(const std::string& bytes);

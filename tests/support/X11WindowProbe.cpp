@@ -135,4 +135,33 @@ void X11WindowProbe::requestClose(unsigned long window) {
     XFlush(connection);
 }
 
+bool X11WindowProbe::clickChild(unsigned long window, const std::string& name) {
+    Display* connection = asDisplay(display);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window target = 0;
+    if (XQueryTree(connection, window, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !target; ++i) {
+            char* childName = nullptr;
+            if (XFetchName(connection, children[i], &childName) && childName) {
+                if (name == childName) target = children[i];
+                XFree(childName);
+            }
+        }
+    }
+    if (children) XFree(children);
+    if (!target) return false;
+    for (int type : {ButtonPress, ButtonRelease}) {
+        XEvent event{};
+        event.xbutton.type = type;
+        event.xbutton.window = target;
+        event.xbutton.button = Button1;
+        event.xbutton.same_screen = True;
+        XSendEvent(connection, target, False,
+                   type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &event);
+    }
+    XFlush(connection);
+    return true;
+}
+
 }  // namespace testing_support

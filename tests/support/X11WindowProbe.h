@@ -35,6 +35,8 @@ public:
                  int timeoutMs = 5000);
     // What the window manager's close button sends.
     void requestClose(unsigned long window);
+    // A mouse click on the child window of that name (a dialog's button).
+    bool clickChild(unsigned long window, const std::string& name);
 
 private:
     long windowPid(unsigned long window);

@@ -43,16 +43,6 @@ std::wstring widen(const std::string& text) {
     return wide;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out + "\"";
-}
-
 std::wstring windowsPath(const std::string& path) {
     std::string converted = path;
     if (!converted.empty() && converted[0] == '/') converted = "Z:" + converted;
@@ -101,12 +91,12 @@ std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
     return search.found;
 }
 
-HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, bool visible) {
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs) {
     HWND found = nullptr;
     waitUntil(
         [&] {
             for (HWND window : topWindows(process, className)) {
-                if (!visible || IsWindowVisible(window)) {
+                if (IsWindowVisible(window)) {
                     found = window;
                     return true;
                 }
@@ -115,13 +105,6 @@ HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutM
         },
         timeoutMs);
     return found;
-}
-
-std::vector<std::wstring> childTexts(HWND parent) {
-    std::vector<std::wstring> texts;
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        texts.push_back(textOf(child));
-    return texts;
 }
 
 SIZE clientSize(HWND window) {
@@ -146,27 +129,29 @@ std::wstring pluginPath(const Options& options, const char* kind) {
     return windowsPath(options.plugins + "/test_" + kind + ".dll");
 }
 
-void setTestPort(uint16_t port) {
-    SetEnvironmentVariableW(L"CORVEL_TEST_PORT", std::to_wstring(port).c_str());
-}
-
 bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client, const std::string& label) {
-    setTestPort(options.port);
+    SetEnvironmentVariableW(L"CORVEL_TEST_PORT", std::to_wstring(options.port).c_str());
     if (!program.start(options.program)) {
         check(false, label + ": program starts", "CreateProcessW failed, error " + std::to_string(GetLastError()));
         return false;
     }
     const bool connected = client.connect(options.port, kStartMs);
     check(connected, label + ": program accepts a WebSocket client on 127.0.0.1:" + std::to_string(options.port),
-          "stderr " + quoted(program.errors()));
+          "stderr: " + program.errors());
     return connected;
 }
 
 bool receiveText(WsClient& client, const std::string& expected, const std::string& name) {
-    const WsMessage message = client.receive(kReplyMs);
-    const bool ok = message.opcode == 1 && message.data == expected;
-    check(ok, name, "got opcode " + std::to_string(message.opcode) + " " + quoted(message.data));
-    return ok;
+    const auto message = client.receiveText(kReplyMs);
+    check(message == expected, name, "got " + message.value_or("no text"));
+    return message == expected;
+}
+
+void checkEndsCleanly(ChildProgram& program, const std::string& name) {
+    DWORD code = 99;
+    const bool ended = program.waitForExit(kStartMs, code);
+    check(ended && code == 0, name + " ends the program with status 0",
+          ended ? "status " + std::to_string(code) : "still running");
 }
 
 std::string readFileText(const std::wstring& path) {

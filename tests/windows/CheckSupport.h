@@ -4,24 +4,21 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChildProgram.h"
 #include "WsClient.h"
+
+using testing_support::WsClient;
 
 void check(bool ok, const std::string& name, const std::string& detail = "");
 int passedChecks();
 int failedChecks();
 
 std::string narrow(const std::wstring& wide);
-std::wstring widen(const std::string& text);
-// Text as it would be written in C, for failure details.
-std::string quoted(const std::string& text);
 // Build-tree paths arrive as Unix paths; Wine shows the Unix root as drive Z:.
 std::wstring windowsPath(const std::string& path);
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
@@ -30,38 +27,13 @@ std::wstring classOf(HWND window);
 std::wstring textOf(HWND window);
 // Top-level windows of a process with the given class.
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
-HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, bool visible = true);
-std::vector<std::wstring> childTexts(HWND parent);
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs);
 SIZE clientSize(HWND window);
 SIZE outerSize(HWND window);
 std::string sizeText(SIZE size);
 std::string readFileText(const std::wstring& path);
 // The icons in Wine's notification area (Wine draws each as a window of its own).
 std::vector<HWND> wineTrayIcons();
-
-// Watches a window from a thread of its own and remembers whether it was
-// ever visible.
-class VisibilityWatch {
-public:
-    explicit VisibilityWatch(HWND window) : window_(window), thread_([this] { run(); }) {}
-    ~VisibilityWatch() {
-        stop_ = true;
-        thread_.join();
-    }
-    bool everVisible() const { return seen_; }
-
-private:
-    void run() {
-        while (!stop_ && IsWindow(window_)) {
-            if (IsWindowVisible(window_)) seen_ = true;
-            Sleep(10);
-        }
-    }
-    HWND window_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> seen_{false};
-    std::thread thread_;
-};
 
 struct Options {
     std::string scenario;
@@ -76,15 +48,16 @@ constexpr int kReplyMs = 15000;
 constexpr int kWindowMs = 10000;
 
 std::wstring pluginPath(const Options& options, const char* kind);
-void setTestPort(uint16_t port);
 // Starts the program and connects to it; the banner is left for the caller.
 bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client, const std::string& label);
 // Receives one message and checks that it is the text `expected`.
 bool receiveText(WsClient& client, const std::string& expected, const std::string& name);
+// Waits for the program's end and checks that its status is 0.
+void checkEndsCleanly(ChildProgram& program, const std::string& name);
 
 // The scenarios.
-void resourceChecks(const Options& options);
 void sessionChecks(const Options& options);
 void trayChecks(const Options& options);
 void closeChecks(const Options& options);
 void scanChecks(const Options& options);
+void consentChecks(const Options& options);

@@ -1,11 +1,11 @@
 // What a user of the Windows program sees, checked from outside the process:
-// the built resources, the hidden main window, the About box, the tray menu,
+// the hidden main window, the About box, the tray menu,
 // the plug-in editor windows, the folder scan and the way the program ends.
 // Runs under Wine (or on Windows) next to the program under test.
 //
 //   corvel-windows-check SCENARIO --program EXE [--plugins DIR] [--port N] [--scan-root DIR]
 //
-// Scenarios: resources, session, tray, close, scan. Prints one line per
+// Scenarios: session, tray, close, scan, consent. Prints one line per
 // check and a closing "N passed, N failed"; exits 0 only when every check passed.
 #include <cstdio>
 #include <cstdlib>
@@ -37,8 +37,8 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     const std::map<std::string, void (*)(const Options&)> scenarios = {
-        {"resources", resourceChecks}, {"session", sessionChecks}, {"tray", trayChecks},
-        {"close", closeChecks},         {"scan", scanChecks},
+        {"session", sessionChecks}, {"tray", trayChecks},   {"close", closeChecks},
+        {"scan", scanChecks},       {"consent", consentChecks},
     };
     const auto scenario = scenarios.find(options.scenario);
     if (scenario == scenarios.end() || options.program.empty()) {

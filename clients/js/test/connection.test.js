@@ -34,6 +34,26 @@ test('connect rejects when nothing listens', async () => {
     (error) => error instanceof CorvelError && error.code === 'unreachable' && /not running/.test(error.message));
 });
 
+test('a page the companion refuses learns of the dialog and the allow-list file', async () => {
+  const program = new ProgramUnderTest({ XDG_CONFIG_HOME: '/nonexistent' });
+  await program.start();
+  const page = 'https://daw.example';
+  class PageSocket extends WebSocket {
+    constructor(url) { super(url, { origin: page }); }
+  }
+  globalThis.location = new URL(page + '/studio');
+  try {
+    await assert.rejects(
+      CorvelClient.connect(program.url, { WebSocket: PageSocket, attempts: 1 }),
+      (error) => error.code === 'unreachable' && /"Corvel VST\/Remote" dialog/.test(error.message) &&
+        /allowed-origins/.test(error.message) && error.message.includes(page));
+    await program.waitForOutput(`WS refused origin ${page}\n`);
+  } finally {
+    delete globalThis.location;
+    await program.stop();
+  }
+});
+
 test('connect rejects a server that greets with anything else', async () => {
   const server = new WebSocketServer({ host: '127.0.0.1', port: 0 });
   await new Promise((resolve) => server.once('listening', resolve));

@@ -9,6 +9,7 @@
 #include "host/VST2Host.h"
 #include "shell/Startup.h"
 #include "shell/linux/GuiLoop.h"
+#include "shell/linux/X11ConsentDialog.h"
 #include "shell/linux/X11EditorWindows.h"
 
 namespace {
@@ -38,6 +39,7 @@ int main() {
     GuiLoop loop;
     signalledLoop = &loop;
     installSignalHandlers();
+    X11ConsentDialog consent(loop);  // outlives the host, whose channel asks it
 
     std::string error;
     std::unique_ptr<VST2Host> host = startHost(loop, error);
@@ -45,6 +47,7 @@ int main() {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
+    host->setConsentPrompt(&consent);
     loop.run(*host);
 
     // Same order as the tray's "Exit": channel first, then editors and plug-ins.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/VST2Host.h"
+#include "shell/win32/Win32ConsentDialog.h"
 #include "shell/win32/Win32GuiThread.h"
 
 extern HINSTANCE appInstance;
@@ -18,6 +19,7 @@ std::wstring widen(const std::string& text);
 // What the hidden main window owns, reached through its GWLP_USERDATA.
 struct MainWindowState {
     std::unique_ptr<Win32GuiThread> gui;
+    std::unique_ptr<Win32ConsentDialog> consent;  // outlives the host, whose channel asks it
     std::unique_ptr<VST2Host> host;
 };
 

@@ -86,6 +86,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HWND mainWindow = window;
     MainWindowState state;
     state.gui = std::make_unique<Win32GuiThread>(mainWindow);
+    state.consent = std::make_unique<Win32ConsentDialog>(*state.gui);
     SetWindowLongPtrW(mainWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
 
     std::string error;
@@ -94,6 +95,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         reportStartFailure(error, title);
         return 1;
     }
+    state.host->setConsentPrompt(state.consent.get());
 
     NOTIFYICONDATAW tray = trayRecord(mainWindow);
     tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

@@ -20,6 +20,7 @@ add_executable(corvel-vst-remote WIN32
   "${CORVEL_WIN32_DIR}/MainWindow.cpp"
   "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
   "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
+  "${CORVEL_WIN32_DIR}/Win32ConsentDialog.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
   OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h;${CORVEL_GENERATED_DIR}/Version.h")

@@ -1,0 +1,27 @@
+#include "ipc/ServerLimits.h"
+
+namespace {
+
+// Sockets that connect and say nothing (or too little) hold a worker each
+// until the request timeout drops them.
+constexpr std::size_t silentSockets = 128;
+
+}  // namespace
+
+std::vector<std::string> serverLimitOptions(std::size_t sessions) {
+    return {
+        // A worker serves one connection for its whole life: every session,
+        // plus room for silent sockets, so that they never keep a real
+        // client waiting for a worker.
+        "num_threads", std::to_string(sessions + silentSockets),
+        // Sockets the listener holds while every worker is busy.
+        "listen_backlog", "256",
+        "connection_queue", "64",
+        // A handshake (or page request) that does not arrive in full within
+        // this time is dropped, which frees its worker.
+        "request_timeout_ms", "3000",
+        // Only how often an idle WebSocket wakes up; idle sessions stay open.
+        "websocket_timeout_ms", "3600000",
+        "enable_keep_alive", "no",
+    };
+}

@@ -1,0 +1,119 @@
+// What one client can send that must not harm the program or the next client:
+// oversized messages, broken fragment sequences, text that is not UTF-8.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "HostFixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The status carried by a close frame, 0 when there is none.
+int closeStatus(const std::optional<WsMessage>& message) {
+    if (!message || message->opcode != 8 || message->payload.size() < 2) return 0;
+    return (static_cast<uint8_t>(message->payload[0]) << 8) | static_cast<uint8_t>(message->payload[1]);
+}
+
+}  // namespace
+
+class BoundsTest : public HostTest {
+protected:
+    // Sends the frames on a fresh client and expects a close with status.
+    void expectClosedWith(int status, const std::vector<std::pair<uint8_t, std::string>>& frames) {
+        client.disconnect();
+        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+        ASSERT_TRUE(connectClient(client));
+        for (const auto& [header, payload] : frames)
+            if (!client.sendFrame(header, payload)) break;  // closed before all was sent
+        std::optional<WsMessage> reply;
+        do {
+            reply = client.receive(20000);
+        } while (reply && reply->opcode != 8);
+        EXPECT_EQ(closeStatus(reply), status);
+        EXPECT_TRUE(client.waitClosed());
+        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+    }
+
+    void expectNextClientServed() {
+        client.disconnect();
+        ASSERT_TRUE(connectClient(client));
+        expectAlive();
+    }
+};
+
+TEST_F(BoundsTest, FragmentRulesCloseWithAProtocolErrorAndRunNothing) {
+    // "scan" + a new text frame "VSTs" would once have run scanVSTs.
+    expectClosedWith(1002, {{0x01, "scan"}, {0x81, "VSTs"}});
+    expectClosedWith(1002, {{0x02, "ab"}, {0x82, "cd"}});
+    expectClosedWith(1002, {{0x01, "sus"}, {0xC0, "pend"}});  // reserved bit on a continuation
+    expectClosedWith(1002, {{0xA1, "resume"}});
+    expectClosedWith(1002, {{0x80, "resume"}});  // a continuation of nothing
+    expectClosedWith(1007, {{0x81, "resume\xC3"}});
+    expectClosedWith(1007, {{0x01, "resume \xED\xA0"}, {0x80, "\x80"}});  // a surrogate across frames
+    EXPECT_EQ(program->countLines("WS refused"), 0);
+    EXPECT_EQ(program->output().find("scan"), std::string::npos);
+    expectNextClientServed();
+}
+
+TEST_F(BoundsTest, OversizedMessagesCloseWith1009AndTheirMemoryIsGivenBack) {
+    const long before = program->residentKiB();
+    const std::string mebibyte(1 << 20, 'a');
+    expectClosedWith(1009, {{0x81, mebibyte + "b"}});
+    expectClosedWith(1009, {{0x01, mebibyte}, {0x80, "b"}});
+    // 256 MiB of binary is allowed; one byte more is not.
+    const std::string chunk(16 << 20, '\x01');
+    std::vector<std::pair<uint8_t, std::string>> frames(16, {0x00, chunk});
+    frames.front().first = 0x02;
+    frames.push_back({0x80, "x"});
+    expectClosedWith(1009, frames);
+    // Measured before the next client: a closed connection holds nothing.
+    const long after = program->residentKiB();
+    if (before > 0) {
+        EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    }
+    expectNextClientServed();
+}
+
+TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
+    const long before = program->residentKiB();
+    ASSERT_TRUE(client.sendText("setState"));
+    const std::string chunk(16 << 20, '\x02');
+    ASSERT_TRUE(client.sendFrame(0x02, chunk));
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(client.sendFrame(0x00, chunk));
+    ASSERT_TRUE(client.sendFrame(0x80, chunk));
+    expectAlive();
+    const long after = program->residentKiB();
+    if (before > 0) {
+        EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
+    }
+}
+
+TEST_F(BoundsTest, IdleSocketsNeitherLockOutAClientNorStayOpen) {
+    client.disconnect();
+    std::vector<int> idle;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(program->port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        idle.push_back(fd);
+    }
+    // With the library's defaults this waited for its 30 s request timeout.
+    ASSERT_TRUE(connectClient(client));
+    expectAlive();
+    for (int fd : idle) {
+        pollfd watched{fd, POLLIN, 0};
+        char byte;
+        EXPECT_TRUE(poll(&watched, 1, 20000) == 1 && recv(fd, &byte, 1, 0) <= 0)
+            << "a silent socket is still open";
+        close(fd);
+    }
+}

@@ -1,0 +1,162 @@
+// Who may connect: the Host header, the origin, the allow-list and the dialog.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "../support/X11WindowProbe.h"
+#include "HostFixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char dialogTitle[] = "Corvel VST/Remote";
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+class TrustTest : public HostTest {
+protected:
+    TrustTest() {
+        configHome = std::filesystem::temp_directory_path() /
+                     ("corvel-trust-" + std::to_string(getpid()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(configHome);
+        allowList = configHome / "corvel-vst-remote" / "allowed-origins";
+    }
+    ~TrustTest() override { std::filesystem::remove_all(configHome); }
+
+    std::map<std::string, std::string> environment() override {
+        auto env = withDisplay ? std::map<std::string, std::string>{} : headlessEnvironment();
+        env["XDG_CONFIG_HOME"] = configHome.string();
+        return env;
+    }
+
+    // One handshake with these headers; the response when it was refused.
+    std::optional<std::string> refusalOf(const std::string& host, const std::string& origin) {
+        WsClient other;
+        other.useHeaders(host, origin);
+        if (other.connectOnce(program->port(), 20000)) return std::nullopt;
+        return other.handshakeResponse();
+    }
+
+    void expectRefused(const std::string& host, const std::string& origin,
+                       const std::string& logLine) {
+        SCOPED_TRACE(host + " " + origin);
+        const auto refusal = refusalOf(host, origin);
+        ASSERT_TRUE(refusal.has_value()) << "accepted";
+        ASSERT_EQ(refusal->rfind("HTTP/1.1 403", 0), 0u) << *refusal;
+        const std::string body = refusal->substr(refusal->find("\r\n\r\n") + 4);
+        EXPECT_EQ(body.find('\n'), std::string::npos) << "one line: " << body;
+        EXPECT_NE(body.find("Refused"), std::string::npos) << body;
+        EXPECT_TRUE(program->waitForOutput(logLine + "\n"));
+    }
+
+    std::string port() const { return std::to_string(program->port()); }
+
+    std::filesystem::path configHome;
+    std::filesystem::path allowList;
+    bool withDisplay = false;
+};
+
+TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedAndNativeClientsAndTheOwnPageServed) {
+    client.disconnect();
+    expectRefused("evil.example:" + port(), "", "WS refused host evil.example:" + port());
+    expectRefused("127.0.0.1:1", "", "WS refused host 127.0.0.1:1");
+    expectRefused("", "null", "WS refused origin null");
+    // The Windows program always has a display, so it would ask; its
+    // answers are checked by the Windows checks (scenario "consent").
+    if (ProgramUnderTest::isNative()) {
+        expectRefused("", "https://evil.example", "WS refused origin https://evil.example");
+        const auto body = refusalOf("", "https://evil.example");
+        ASSERT_TRUE(body.has_value());
+        EXPECT_NE(body->find("allowed-origins"), std::string::npos) << *body;
+        EXPECT_NE(body->find("dialog"), std::string::npos) << *body;
+    }
+
+    for (const std::string& origin : {"http://127.0.0.1:" + port(), "http://LOCALHOST:" + port()}) {
+        WsClient page;
+        page.useHeaders("localhost:" + port(), origin);
+        ASSERT_TRUE(connectClient(page)) << origin;
+        expectAlive(page);
+    }
+    ASSERT_TRUE(connectClient(client));
+    expectAlive();
+}
+
+TEST_F(TrustTest, TheAllowListIsReadAtEveryHandshake) {
+    SKIP_UNLESS_NATIVE();  // the Windows program keeps its list under %APPDATA%
+    client.disconnect();
+    const std::string origin = "https://daw.example:8443";
+    expectRefused("", origin, "WS refused origin " + origin);
+    std::filesystem::create_directories(allowList.parent_path());
+    std::ofstream(allowList) << "# trusted pages\n  HTTPS://DAW.Example:8443  # the studio\n";
+    WsClient page;
+    page.useHeaders("", origin);
+    ASSERT_TRUE(connectClient(page));
+    expectAlive(page);
+    page.disconnect();
+    ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+    std::ofstream(allowList) << "https://daw.example:8444\n";  // the port compares exactly
+    expectRefused("", origin, "WS refused origin " + origin);
+}
+
+class TrustDialogTest : public TrustTest {
+protected:
+    TrustDialogTest() { withDisplay = true; }
+};
+
+TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
+    SKIP_UNLESS_NATIVE();
+    X11WindowProbe probe;
+    if (!probe.available()) GTEST_SKIP() << "needs an X server";
+    probe.onlyProcess(program->processId());
+    client.disconnect();
+    ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+
+    const auto oneDialog = [](const std::vector<WindowInfo>& found) { return found.size() == 1; };
+    const auto noDialog = [](const std::vector<WindowInfo>& found) { return found.empty(); };
+
+    // Two pages of one origin: one dialog, and both wait for its answer.
+    const std::string allowed = "https://allowed.example";
+    auto first = std::async(std::launch::async, [&] { return refusalOf("", allowed); });
+    ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 20000));
+    WsClient second;
+    second.useHeaders("", allowed);
+    auto secondUpgraded = std::async(std::launch::async, [&] { return second.connectOnce(program->port(), 30000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 1000)) << "a second dialog for the same origin";
+    ASSERT_TRUE(probe.clickChild(probe.windowsTitled(dialogTitle)[0].id, "Allow"));
+    // Both waited for that answer; with one client at a time, one of them
+    // may still be turned away, but not for its origin.
+    const bool firstUpgraded = !first.get().has_value();
+    const bool secondWasUpgraded = secondUpgraded.get();
+    EXPECT_TRUE(firstUpgraded || secondWasUpgraded);
+    EXPECT_EQ(program->countLines("WS refused origin " + allowed), 0);
+    EXPECT_TRUE(probe.waitFor(dialogTitle, noDialog));
+    EXPECT_NE(readFile(allowList).find(allowed + "\n"), std::string::npos);
+    ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+
+    const std::string denied = "https://denied.example";
+    auto refused = std::async(std::launch::async, [&] { return refusalOf("", denied); });
+    ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 20000));
+    ASSERT_TRUE(probe.clickChild(probe.windowsTitled(dialogTitle)[0].id, "Deny"));
+    const auto refusal = refused.get();
+    ASSERT_TRUE(refusal.has_value());
+    EXPECT_EQ(refusal->rfind("HTTP/1.1 403", 0), 0u);
+    // Denied until the program ends: refused again without asking.
+    expectRefused("", denied, "WS refused origin " + denied);
+    EXPECT_TRUE(probe.windowsTitled(dialogTitle).empty());
+    EXPECT_EQ(readFile(allowList).find(denied), std::string::npos);
+    ASSERT_TRUE(connectClient(client));
+}
