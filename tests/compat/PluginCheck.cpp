@@ -14,7 +14,8 @@ namespace compat {
 namespace {
 
 constexpr double audibleLevel = 1e-3;  // -60 dBFS
-const std::string frameTitle = "Corvel VST/Remote";
+// Every editor frame, whatever plug-in it is titled after.
+const std::string frameTitle = "Corvel VST/Remote - ";
 
 double rms(const std::vector<float>& samples, std::size_t from, std::size_t count) {
     double sum = 0;

@@ -60,7 +60,8 @@ std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) 
         if (!XFetchName(connection, children[i], &name) || !name) continue;
         const std::string windowTitle = name;
         XFree(name);
-        if (windowTitle != title) continue;
+        const bool prefix = title.size() >= 3 && title.compare(title.size() - 3, 3, " - ") == 0;
+        if (prefix ? windowTitle.rfind(title, 0) != 0 : windowTitle != title) continue;
         if (ownerPid && !isOwnedBy(windowPid(children[i]), ownerPid)) continue;
         WindowInfo info;
         info.id = children[i];

@@ -28,7 +28,8 @@ public:
     // Only windows of this process and its children count (tests share one X server).
     void onlyProcess(long pid) { ownerPid = pid; }
 
-    // Top-level windows with this title.
+    // Top-level windows with this title; a title that ends in " - " stands
+    // for every title that begins with it.
     std::vector<WindowInfo> windowsTitled(const std::string& title);
     // Waits until the only window so titled satisfies the check.
     bool waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
