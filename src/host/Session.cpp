@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "dsp/VST2Plugin.h"
 #include "host/CommandParsing.h"
 #include "host/PluginPlacement.h"
 #include "scan/PluginScan.h"
