@@ -10,7 +10,7 @@ void AudioLoop::run() {
         const uint32_t ticket = bridge::awaitChange(block.request, seen, 1000, spin);
         if (ticket == seen) continue;
         seen = ticket;
-        const uint32_t events = block.midiCount < bridge::maxMidiEvents ? block.midiCount : 0;
+        const uint32_t events = block.midiCount <= bridge::maxMidiEvents ? block.midiCount : 0;
         for (uint32_t i = 0; i < events; ++i)
             slot.queueMidi(block.midi[i].words, block.midi[i].count);
         float* inputs[2] = {block.input[0], block.input[1]};
