@@ -103,6 +103,9 @@ TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
 }
 
 TEST_F(BoundsTest, IdleSocketsNeitherLockOutAClientNorStayOpen) {
+    // A hundred sockets dropped at once abort Wine 8's own server
+    // (complete_async_poll); the server options are the same on both builds.
+    SKIP_UNLESS_NATIVE();
     client.disconnect();
     std::vector<int> idle;
     for (int i = 0; i < 100; ++i) {
