@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "PortArgument.h"
+
 namespace {
 
 class EchoChannel : public CivetWebSocketHandler {
@@ -45,11 +47,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long port = argc == 2 ? std::strtol(argv[1], nullptr, 10) : 0;
-    if (port < 1 || port > 65535) {
-        std::fprintf(stderr, "usage: %s <port>\n", argv[0]);
-        return 2;
-    }
+    const long port = portArgument(argc, argv);
+    if (!port) return 2;
     // The server's threads inherit this mask, so only sigwait sees the signals.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);

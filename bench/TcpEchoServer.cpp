@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "PortArgument.h"
+
 namespace {
 
 void echo(int fd) {
@@ -30,11 +32,8 @@ void echo(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long port = argc == 2 ? std::strtol(argv[1], nullptr, 10) : 0;
-    if (port < 1 || port > 65535) {
-        std::fprintf(stderr, "usage: %s <port>\n", argv[0]);
-        return 2;
-    }
+    const long port = portArgument(argc, argv);
+    if (!port) return 2;
     std::signal(SIGPIPE, SIG_IGN);
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;

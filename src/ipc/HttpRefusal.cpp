@@ -1,5 +1,7 @@
 #include "ipc/HttpRefusal.h"
 
+#include <string>
+
 #include <civetweb.h>
 
 namespace {
@@ -22,9 +24,10 @@ void writeHttpRefusal(const mg_connection* conn, int status, std::string_view bo
     mg_printf(writable,
               "HTTP/1.1 %d %s\r\n"
               "Content-Type: text/plain; charset=utf-8\r\n"
-              "Content-Length: %zu\r\n"
+              "Content-Length: %s\r\n"
               "Cache-Control: no-store\r\n"
               "Connection: close\r\n\r\n",
-              status, reasonPhrase(status), body.size());
+              // As text: the Windows C runtime's printf knows no %zu.
+              status, reasonPhrase(status), std::to_string(body.size()).c_str());
     mg_write(writable, body.data(), body.size());
 }

@@ -12,6 +12,14 @@
 
 using namespace testing_support;
 
+// A sanitizer's allocator holds freed memory back in quarantine, so the
+// resident size of such a build says nothing about what the program frees.
+#ifdef CORVEL_SANITIZED_PROGRAM
+constexpr bool sanitizedProgram = true;
+#else
+constexpr bool sanitizedProgram = false;
+#endif
+
 namespace {
 
 // The status carried by a close frame, 0 when there is none.
@@ -74,7 +82,7 @@ TEST_F(BoundsTest, OversizedMessagesCloseWith1009AndTheirMemoryIsGivenBack) {
     expectClosedWith(1009, frames);
     // Measured before the next client: a closed connection holds nothing.
     const long after = program->residentKiB();
-    if (before > 0) {
+    if (before > 0 && !sanitizedProgram) {
         EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
     }
     expectNextClientServed();
@@ -89,12 +97,15 @@ TEST_F(BoundsTest, ALargeStateIsTakenWholeAndItsMemoryGivenBack) {
     ASSERT_TRUE(client.sendFrame(0x80, chunk));
     expectAlive();
     const long after = program->residentKiB();
-    if (before > 0) {
+    if (before > 0 && !sanitizedProgram) {
         EXPECT_LT(after, before + 48 * 1024) << "KiB resident before " << before;
     }
 }
 
 TEST_F(BoundsTest, IdleSocketsNeitherLockOutAClientNorStayOpen) {
+    // A hundred sockets dropped at once abort Wine 8's own server
+    // (complete_async_poll); the server options are the same on both builds.
+    SKIP_UNLESS_NATIVE();
     client.disconnect();
     std::vector<int> idle;
     for (int i = 0; i < 100; ++i) {

@@ -107,6 +107,13 @@ HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutM
     return found;
 }
 
+std::vector<std::wstring> childTexts(HWND parent) {
+    std::vector<std::wstring> texts;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        texts.push_back(textOf(child));
+    return texts;
+}
+
 SIZE clientSize(HWND window) {
     RECT rect = {};
     GetClientRect(window, &rect);

@@ -19,12 +19,15 @@ int passedChecks();
 int failedChecks();
 
 std::string narrow(const std::wstring& wide);
+std::wstring widen(const std::string& text);
 // Build-tree paths arrive as Unix paths; Wine shows the Unix root as drive Z:.
 std::wstring windowsPath(const std::string& path);
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 std::wstring classOf(HWND window);
 std::wstring textOf(HWND window);
+// The texts of a window's direct children, in order.
+std::vector<std::wstring> childTexts(HWND parent);
 // Top-level windows of a process with the given class.
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
 HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs);

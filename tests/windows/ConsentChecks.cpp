@@ -68,7 +68,7 @@ void consentChecks(const Options& options) {
     auto pending = std::async(std::launch::async, [&] { return handshakeStatus(options.port, allowed); });
     answerBox(program, allowed, IDYES);
     const std::string status = pending.get();
-    check(status.rfind("HTTP/1.1 101", 0) == 0, "Yes lets the page in", quoted(status));
+    check(status.rfind("HTTP/1.1 101", 0) == 0, "Yes lets the page in", status);
     check(readFileText(allowListFile()).find(allowed + "\n") != std::string::npos,
           "Yes adds the origin to the allow-list file");
 
@@ -76,10 +76,10 @@ void consentChecks(const Options& options) {
     pending = std::async(std::launch::async, [&] { return handshakeStatus(options.port, denied); });
     answerBox(program, denied, IDNO);
     const std::string refused = pending.get();
-    check(refused.rfind("HTTP/1.1 403", 0) == 0, "No refuses the page", quoted(refused));
+    check(refused.rfind("HTTP/1.1 403", 0) == 0, "No refuses the page", refused);
     const std::string again = handshakeStatus(options.port, denied);
     check(again.rfind("HTTP/1.1 403", 0) == 0 && !waitForTopWindow(program.id(), L"#32770", 1500),
-          "a denied origin is refused again without asking", quoted(again));
+          "a denied origin is refused again without asking", again);
 
     client.sendText("quit");
     DWORD exitCode = 1;
