@@ -8,7 +8,21 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-status=0
+failed=()
+started=$SECONDS
+summary=()
+
+# Runs one stage, timing it; a failing stage is remembered and the rest still run.
+stage() {  # name, command...
+  local name=$1 begin=$SECONDS result=0
+  shift
+  echo "=== $name"
+  "$@" || result=$?
+  summary+=("$(printf '%-40s %4ss  %s' "$name" $((SECONDS - begin)) \
+    "$([ "$result" -eq 0 ] && echo passed || echo "FAILED ($result)")")")
+  [ "$result" -eq 0 ] || failed+=("$name")
+}
+
 xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24")
 
 # ctest that fails when it finds no test, or when every test it found
@@ -37,33 +51,35 @@ build_suite() {  # build folder, extra cmake arguments...
   cmake --build "$folder" -j"$jobs"
 }
 
-echo "=== Linux build"
-build_suite build
+stage "Linux build" build_suite build
 # Real plug-ins take minutes; they run once, below.
-checked_ctest --test-dir build -j"$jobs" -LE compat || status=1
+stage "Linux tests" checked_ctest --test-dir build -j"$jobs" -LE compat
 
 # A plug-in that does not do what is expected gets a second try of its own,
 # since editors' timing on a loaded machine varies.
-echo "=== Real plug-ins"
-checked_ctest --test-dir build -L compat -j"$jobs" || status=1
+stage "Real plug-ins" checked_ctest --test-dir build -L compat -j"$jobs"
 
 # Once, against the Linux build: the client module and the test page in
 # Chromium, with an X server so that the page's editor button opens one.
-echo "=== JavaScript client and browser test"
-"${xvfb[@]}" bash scripts/test-js.sh build || status=1
-echo "=== Fuzzing the channel's input" && bash scripts/fuzz.sh || status=1
+stage "JavaScript client and browser test" "${xvfb[@]}" bash scripts/test-js.sh build
+stage "Fuzzing the channel's input" bash scripts/fuzz.sh
 
 for sanitizer in address thread; do
-  echo "=== Sanitizer: $sanitizer"
-  build_suite "build-$sanitizer" -DCORVEL_SANITIZE=$sanitizer -DCMAKE_BUILD_TYPE=Debug
+  stage "Sanitizer build: $sanitizer" \
+    build_suite "build-$sanitizer" -DCORVEL_SANITIZE=$sanitizer -DCMAKE_BUILD_TYPE=Debug
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    checked_ctest --test-dir "build-$sanitizer" -j"$jobs" -LE compat || status=1
+    stage "Sanitizer tests: $sanitizer" checked_ctest --test-dir "build-$sanitizer" -j"$jobs" -LE compat
 done
 
 # The Windows program, cross-compiled: its own checks, then the shared
 # integration suite of the Linux build against it, under Wine.
-echo "=== Windows build under Wine"
-CORVEL_LINUX_BUILD="$PWD/build" bash scripts/windows-ci.sh || status=1
-CORVEL_LINUX_BUILD="$PWD/build" CORVEL_WINDOWS_BUILD="$PWD/build-win" bash tests/package/run.sh || status=1
+CORVEL_LINUX_BUILD="$PWD/build" stage "Windows build under Wine" bash scripts/windows-ci.sh
+CORVEL_LINUX_BUILD="$PWD/build" CORVEL_WINDOWS_BUILD="$PWD/build-win" \
+  stage "Packages" bash tests/package/run.sh
 
-exit $status
+echo "=== Summary ($((SECONDS - started)) s)"
+printf '%s\n' "${summary[@]}"
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "failed: ${failed[*]}"
+  exit 1
+fi
