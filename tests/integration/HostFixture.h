@@ -45,7 +45,11 @@ protected:
         if (program && program->running()) {
             WsClient closer;
             const bool connected = connectClient(closer);
-            if (connected) closer.sendText("quit");
+            if (connected && closer.sendText("quit")) {
+                // Hanging up on the program's close lets it end without waiting.
+                closer.waitClosed(20000);
+                closer.disconnect();
+            }
             // Wine takes its time to end a program.
             EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
                 << "the program did not end cleanly"
