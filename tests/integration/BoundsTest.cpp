@@ -20,32 +20,10 @@ constexpr bool sanitizedProgram = true;
 constexpr bool sanitizedProgram = false;
 #endif
 
-namespace {
-
-// The status carried by a close frame, 0 when there is none.
-int closeStatus(const std::optional<WsMessage>& message) {
-    if (!message || message->opcode != 8 || message->payload.size() < 2) return 0;
-    return (static_cast<uint8_t>(message->payload[0]) << 8) | static_cast<uint8_t>(message->payload[1]);
-}
-
-}  // namespace
-
 class BoundsTest : public HostTest {
 protected:
-    // Sends the frames on a fresh client and expects a close with status.
     void expectClosedWith(int status, const std::vector<std::pair<uint8_t, std::string>>& frames) {
-        client.disconnect();
-        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
-        ASSERT_TRUE(connectClient(client));
-        for (const auto& [header, payload] : frames)
-            if (!client.sendFrame(header, payload)) break;  // closed before all was sent
-        std::optional<WsMessage> reply;
-        do {
-            reply = client.receive(20000);
-        } while (reply && reply->opcode != 8);
-        EXPECT_EQ(closeStatus(reply), status);
-        EXPECT_TRUE(client.waitClosed());
-        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+        EXPECT_EQ(closeStatusAfter(frames), status);
     }
 
     void expectNextClientServed() {

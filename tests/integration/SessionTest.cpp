@@ -69,27 +69,22 @@ TEST_F(SessionTest, UpTo64SessionsAndThe65thIsRefusedWith503) {
     expectAlive(refused);
 }
 
-TEST_F(SessionTest, ClosingOneSessionUnloadsOnlyItsPlugin) {
-    WsClient other;
+TEST_F(SessionTest, ClosingOneSessionUnloadsOnlyItsPluginAndQuitUnloadsEverySessions) {
+    WsClient other, third;
     ASSERT_TRUE(connectClient(other));
+    ASSERT_TRUE(connectClient(third));
     load("test_gain");
     loadOn(other, "test_chunks");
+    loadOn(third, "test_synth");
     other.disconnect();
     ASSERT_TRUE(waitForLogLine(*program, "unloaded kind=chunks"));
     EXPECT_EQ(countStartingWith(log(), "unloaded kind=gain"), 0);
     expectHalved(client, 1024, 0.0f);
-}
-
-TEST_F(SessionTest, QuitFromOneSessionUnloadsEverySessionsPluginAndEnds) {
-    WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    load("test_gain");
-    loadOn(other, "test_chunks");
-    ASSERT_TRUE(other.sendText("quit"));
+    ASSERT_TRUE(third.sendText("quit"));
     EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0);
     const auto lines = log();
     EXPECT_EQ(countStartingWith(lines, "unloaded kind=gain"), 1);
-    EXPECT_EQ(countStartingWith(lines, "unloaded kind=chunks"), 1);
+    EXPECT_EQ(countStartingWith(lines, "unloaded kind=synth"), 1);
 }
 
 TEST_F(SessionTest, StateAndPendingStateStayWithTheirSession) {
