@@ -1,7 +1,7 @@
 // Several clients at once: each connection is a session of its own.
 #include <thread>
 
-#include "EditorFixture.h"
+#include "PluginFixture.h"
 
 using namespace testing_support;
 
@@ -112,30 +112,4 @@ TEST_F(SessionTest, StateAndPendingStateStayWithTheirSession) {
     ASSERT_TRUE(connectClient(next));
     loadOn(next, "test_gain");
     expectHalved(next, 1024, 0.0f);
-}
-
-using SessionEditorTest = EditorFixture;
-
-TEST_F(SessionEditorTest, EachSessionHasItsOwnEditorClosedAndShownOnItsOwn) {
-    const std::string editorTitle = "Corvel VST/Remote - test_editor";
-    const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
-    auto one = [](const std::vector<WindowInfo>& windows) { return windows.size() == 1; };
-    auto none = [](const std::vector<WindowInfo>& windows) { return windows.empty(); };
-    WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    load("test_editor");
-    loadOn(other, "test_size_request");
-    ASSERT_TRUE(screen.waitFor(editorTitle, one));
-    ASSERT_TRUE(screen.waitFor(resizingTitle, one));
-
-    screen.requestClose(screen.windowsTitled(editorTitle)[0].id);
-    ASSERT_TRUE(screen.waitFor(editorTitle, none));
-    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
-
-    ASSERT_TRUE(other.sendText("showGui"));  // raises its own, opens nothing else
-    expectAlive(other);
-    EXPECT_EQ(screen.windowsTitled(editorTitle).size(), 0u);
-    ASSERT_TRUE(client.sendText("showGui"));
-    EXPECT_TRUE(screen.waitFor(editorTitle, one));
-    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
 }
