@@ -1,9 +1,11 @@
 #include "ipc/IPC.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ipc/HandshakeCheck.h"
@@ -44,7 +46,27 @@ void IPC::listen(IPCHandler* receiver) {
 void IPC::stop() {
     handler.store(nullptr);
     gate.shutdown();  // handshakes waiting on a dialog would hold up the server's end
-    delete server;  // joins the worker threads, closing every connection
+    if (server) {
+        // The library's threads look for the stop only between waits of up
+        // to 2 s. A client answering our close ends its worker's wait, and a
+        // connection to our own port ends the listener's.
+        {
+            std::lock_guard<std::mutex> lock(tableMutex);
+            for (const auto& connection : connections) connection->sendClose(1001);
+        }
+        std::atomic<bool> stopped{false};
+        std::thread waker([this, &stopped] {
+            while (!stopped.load()) {
+                char error[128];
+                if (mg_connection* knock = mg_connect_client("127.0.0.1", port, 0, error, sizeof error))
+                    mg_close_connection(knock);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        delete server;  // joins the worker threads, closing every connection
+        stopped.store(true);
+        waker.join();
+    }
     server = nullptr;
     std::lock_guard<std::mutex> lock(tableMutex);
     connections.clear();

@@ -41,19 +41,19 @@ registerProcessor('test-recorder', Recorder);
 
 class NodeHarness {
   /**
-   * @param {{plugins: string[], silent?: boolean, url?: string, latencyBlocks?: number, sharedMemory?: boolean}} options
-   *   one node per plug-in, in a chain; `silent` leaves the first without input
+   * @param {{plugins: string[], url?: string, latencyBlocks?: number, sharedMemory?: boolean}} options
+   *   one node per plug-in, in a chain
    */
-  async start({ plugins, silent = false, ...nodeOptions }) {
+  async start({ plugins, ...nodeOptions }) {
     this.context = new AudioContext({ sampleRate: 48000 });
     const module = URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' }));
     await this.context.audioWorklet.addModule(module);
     this.nodes = [];
     for (const plugin of plugins) this.nodes.push(await CorvelAudioNode.create(this.context, { plugin, ...nodeOptions }));
     this.recorder = new AudioWorkletNode(this.context, 'test-recorder', { channelCount: 2, channelCountMode: 'explicit' });
-    let last = silent ? null : new AudioWorkletNode(this.context, 'test-signal', { outputChannelCount: [2] });
+    let last = new AudioWorkletNode(this.context, 'test-signal', { outputChannelCount: [2] });
     for (const node of this.nodes) {
-      last?.connect(node);
+      last.connect(node);
       last = node;
     }
     last.connect(this.recorder).connect(this.context.destination);
@@ -84,11 +84,6 @@ class NodeHarness {
     // The nodes' delay reaches the page with their stats, a little later.
     await new Promise((resolve) => setTimeout(resolve, 300));
     return { start, left: Array.from(samples[0]), right: Array.from(samples[1]), ...this.describe() };
-  }
-
-  /** The AudioContext frame a little ahead of now. */
-  frameAhead(seconds) {
-    return Math.round((this.context.currentTime + seconds) * this.context.sampleRate);
   }
 
   async stop() {

@@ -211,10 +211,12 @@ Outcome PluginCheck::editor() {
     if (frame[0].contentChildren == 0) return {"none", "none"};
     const std::string size = std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
     screen.requestClose(frame[0].id);
-    if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.empty(); }))
+    // Heavy editors on a loaded machine take seconds to close and to open.
+    constexpr int editorWaitMs = 20000;
+    if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.empty(); }, editorWaitMs))
         return {"fails", "the frame did not close"};
     client.sendText("showGui");
-    if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.size() == 1 && windows[0].mapped; }))
+    if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.size() == 1 && windows[0].mapped; }, editorWaitMs))
         return {"fails", "showGui did not bring it back"};
     return {"ok", size};
 }

@@ -36,21 +36,17 @@ protected:
 
 }  // namespace
 
-TEST_F(EditorTest, ALoadShowsTheEditorInATitledFrameOfTheEditorsSize) {
+TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedAndGoesWithTheUnload) {
     load("test_editor");
-    // "ready" came after the window was up.
-    const auto windows = screen.windowsTitled(title);
-    ASSERT_TRUE(oneShownAt400x300(windows));
-    EXPECT_EQ(windows[0].className, "CorvelStudioPlugin");
-    const auto calls = editorCalls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0], "effEditGetRect rect=400x300");
-    EXPECT_TRUE(startsWith(calls[1], "effEditOpen parent="));
-    EXPECT_EQ(calls[2], "effEditGetRect rect=400x300");
-}
-
-TEST_F(EditorTest, TheFrameIsIdledRaisedClosedReopenedAndGoesWithTheUnload) {
-    load("test_editor");
+    // "ready" came after the window was up, at the editor's size.
+    const auto shown = screen.windowsTitled(title);
+    ASSERT_TRUE(oneShownAt400x300(shown));
+    EXPECT_EQ(shown[0].className, "CorvelStudioPlugin");
+    const auto opened = editorCalls();
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0], "effEditGetRect rect=400x300");
+    EXPECT_TRUE(startsWith(opened[1], "effEditOpen parent="));
+    EXPECT_EQ(opened[2], "effEditGetRect rect=400x300");
     ASSERT_TRUE(waitForLogLine(*program, "effEditIdle"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_GE(countStartingWith(log(), "effEditIdle"), 5);
@@ -81,13 +77,28 @@ TEST_F(EditorTest, TheFrameIsIdledRaisedClosedReopenedAndGoesWithTheUnload) {
     EXPECT_TRUE(waitForLogLine(*program, "unloaded kind=editor"));
 }
 
-TEST_F(EditorTest, SizeRequestsResizeTheFrameFromTheGuiThreadAndFromOthers) {
-    load("test_size_request");
+TEST_F(EditorTest, EachSessionHasItsOwnEditorSizedClosedAndShownOnItsOwn) {
+    WsClient other;
+    ASSERT_TRUE(connectClient(other));
+    load("test_editor");
+    loadOn(other, "test_size_request");
+    ASSERT_TRUE(screen.waitFor(title, oneShownAt400x300));
     EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt640x480));
     // A controller change makes the plug-in ask from a thread of its own.
-    ASSERT_TRUE(client.sendText("midi 176 20 50|"));
-    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
+    ASSERT_TRUE(other.sendText("midi 176 20 50|"));
+    ASSERT_TRUE(other.sendBinary(block(1024, 0.0f, 0.0f, 0.0f)));
+    ASSERT_TRUE(other.receiveBinary().has_value());
     EXPECT_TRUE(screen.waitFor(resizingTitle, oneShownAt500x250));
+
+    screen.requestClose(screen.windowsTitled(title)[0].id);
+    ASSERT_TRUE(screen.waitFor(title, noWindow));
+    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
+    ASSERT_TRUE(other.sendText("showGui"));  // raises its own, opens nothing else
+    expectAlive(other);
+    EXPECT_TRUE(screen.windowsTitled(title).empty());
+    ASSERT_TRUE(client.sendText("showGui"));
+    EXPECT_TRUE(screen.waitFor(title, oneShownAt400x300));
+    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
 }
 
 TEST_F(EditorTest, APluginWithoutAnEditorRectangleGetsADefaultFrame) {

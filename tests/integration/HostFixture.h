@@ -6,6 +6,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "../support/ProgramUnderTest.h"
 #include "../support/WsClient.h"
@@ -45,7 +48,11 @@ protected:
         if (program && program->running()) {
             WsClient closer;
             const bool connected = connectClient(closer);
-            if (connected) closer.sendText("quit");
+            if (connected && closer.sendText("quit")) {
+                // Hanging up on the program's close lets it end without waiting.
+                closer.waitClosed(20000);
+                closer.disconnect();
+            }
             // Wine takes its time to end a program.
             EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
                 << "the program did not end cleanly"
@@ -71,6 +78,28 @@ protected:
         EXPECT_EQ(*reply, "bypass\nfalse");
     }
     void expectAlive() { expectAlive(client); }
+
+    // Sends the frames from a fresh client, expects the program to close the
+    // connection and report it once, and returns the close's status (0 when
+    // it carried none).
+    int closeStatusAfter(const std::vector<std::pair<uint8_t, std::string>>& frames) {
+        client.disconnect();
+        EXPECT_TRUE(program->waitForOutput("WS closed\n"));
+        const int closedBefore = program->countLines("WS closed");
+        EXPECT_TRUE(connectClient(client));
+        for (const auto& [header, payload] : frames)
+            if (!client.sendFrame(header, payload)) break;  // closed before all was sent
+        std::optional<WsMessage> reply;
+        do {
+            reply = client.receive(20000);
+        } while (reply && reply->opcode != 8);
+        EXPECT_TRUE(client.waitClosed());
+        for (int i = 0; i < 250 && program->countLines("WS closed") == closedBefore; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(program->countLines("WS closed"), closedBefore + 1);
+        if (!reply || reply->payload.size() < 2) return 0;
+        return (static_cast<uint8_t>(reply->payload[0]) << 8) | static_cast<uint8_t>(reply->payload[1]);
+    }
 
     // Sends a command that prints line and waits for it: every line that
     // earlier commands printed has then been read from the program.

@@ -1,7 +1,7 @@
 // Several clients at once: each connection is a session of its own.
 #include <thread>
 
-#include "EditorFixture.h"
+#include "PluginFixture.h"
 
 using namespace testing_support;
 
@@ -69,27 +69,22 @@ TEST_F(SessionTest, UpTo64SessionsAndThe65thIsRefusedWith503) {
     expectAlive(refused);
 }
 
-TEST_F(SessionTest, ClosingOneSessionUnloadsOnlyItsPlugin) {
-    WsClient other;
+TEST_F(SessionTest, ClosingOneSessionUnloadsOnlyItsPluginAndQuitUnloadsEverySessions) {
+    WsClient other, third;
     ASSERT_TRUE(connectClient(other));
+    ASSERT_TRUE(connectClient(third));
     load("test_gain");
     loadOn(other, "test_chunks");
+    loadOn(third, "test_synth");
     other.disconnect();
     ASSERT_TRUE(waitForLogLine(*program, "unloaded kind=chunks"));
     EXPECT_EQ(countStartingWith(log(), "unloaded kind=gain"), 0);
     expectHalved(client, 1024, 0.0f);
-}
-
-TEST_F(SessionTest, QuitFromOneSessionUnloadsEverySessionsPluginAndEnds) {
-    WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    load("test_gain");
-    loadOn(other, "test_chunks");
-    ASSERT_TRUE(other.sendText("quit"));
+    ASSERT_TRUE(third.sendText("quit"));
     EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0);
     const auto lines = log();
     EXPECT_EQ(countStartingWith(lines, "unloaded kind=gain"), 1);
-    EXPECT_EQ(countStartingWith(lines, "unloaded kind=chunks"), 1);
+    EXPECT_EQ(countStartingWith(lines, "unloaded kind=synth"), 1);
 }
 
 TEST_F(SessionTest, StateAndPendingStateStayWithTheirSession) {
@@ -117,30 +112,4 @@ TEST_F(SessionTest, StateAndPendingStateStayWithTheirSession) {
     ASSERT_TRUE(connectClient(next));
     loadOn(next, "test_gain");
     expectHalved(next, 1024, 0.0f);
-}
-
-using SessionEditorTest = EditorFixture;
-
-TEST_F(SessionEditorTest, EachSessionHasItsOwnEditorClosedAndShownOnItsOwn) {
-    const std::string editorTitle = "Corvel VST/Remote - test_editor";
-    const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
-    auto one = [](const std::vector<WindowInfo>& windows) { return windows.size() == 1; };
-    auto none = [](const std::vector<WindowInfo>& windows) { return windows.empty(); };
-    WsClient other;
-    ASSERT_TRUE(connectClient(other));
-    load("test_editor");
-    loadOn(other, "test_size_request");
-    ASSERT_TRUE(screen.waitFor(editorTitle, one));
-    ASSERT_TRUE(screen.waitFor(resizingTitle, one));
-
-    screen.requestClose(screen.windowsTitled(editorTitle)[0].id);
-    ASSERT_TRUE(screen.waitFor(editorTitle, none));
-    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
-
-    ASSERT_TRUE(other.sendText("showGui"));  // raises its own, opens nothing else
-    expectAlive(other);
-    EXPECT_EQ(screen.windowsTitled(editorTitle).size(), 0u);
-    ASSERT_TRUE(client.sendText("showGui"));
-    EXPECT_TRUE(screen.waitFor(editorTitle, one));
-    EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
 }

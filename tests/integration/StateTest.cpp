@@ -27,16 +27,12 @@ TEST_F(StateTest, TheStateTravelsByteForByteBothWays) {
     ASSERT_EQ(got.size(), 1u);
     ASSERT_EQ(set.size(), 1u);
     const std::string hash = got[0].substr(got[0].find("hash="));
-    EXPECT_EQ(set[0], "effSetChunk index=1 size=1000 " + hash + " valid=1");
+    EXPECT_EQ(set[0], "effSetChunk index=1 size=1000 " + hash);
 
-    // What was restored is what is read back.
+    // What was restored is what is read back, even a state the client made up.
     ASSERT_TRUE(client.sendText("getState"));
     EXPECT_EQ(client.receiveText(), "state");
     EXPECT_EQ(client.receiveBinary(), saved);
-}
-
-TEST_F(StateTest, AStateTheClientMadeUpIsHandedOverUnchanged) {
-    load("test_chunks");
     std::string blob(333, '\0');
     for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 7);
     ASSERT_TRUE(client.sendText("setState"));
@@ -48,7 +44,7 @@ TEST_F(StateTest, AStateTheClientMadeUpIsHandedOverUnchanged) {
     ASSERT_TRUE(client.sendText("getState"));
     EXPECT_EQ(client.receiveText(), "state");
     EXPECT_EQ(client.receiveBinary(), blob);
-    EXPECT_EQ(countStartingWith(log(), "effMainsChanged 0"), 1);
+    EXPECT_EQ(countStartingWith(log(), "effMainsChanged 0"), 2);
 }
 
 TEST_F(StateTest, APluginWithoutChunksAnswersStateFailedAndIgnoresABlob) {

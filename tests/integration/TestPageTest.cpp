@@ -51,43 +51,31 @@ bool hasHeader(const std::string& response, const std::string& line) {
 
 using TestPageTest = HostTest;
 
-TEST_F(TestPageTest, ServesThePageOnTheRootWhileAClientIsConnected) {
-    const std::string response = httpRequest(program->port(), "GET", "/");
-    ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << response.substr(0, 200);
-    EXPECT_TRUE(hasHeader(response, "Content-Type: text/html; charset=utf-8"));
-    EXPECT_TRUE(hasHeader(response, "Content-Length: " + std::to_string(body(response).size())));
-    // Cross-origin isolated, so that the page's audio node can share memory.
-    EXPECT_TRUE(hasHeader(response, "Cross-Origin-Opener-Policy: same-origin"));
-    EXPECT_TRUE(hasHeader(response, "Cross-Origin-Embedder-Policy: require-corp"));
-    EXPECT_NE(body(response).find("<title>Corvel VST/Remote test page</title>"), std::string::npos);
-    EXPECT_NE(body(response).find("<script type=\"module\" src=\"/test-page.js\">"), std::string::npos);
-    // The page's requests leave the WebSocket client alone.
-    expectAlive();
-}
-
-TEST_F(TestPageTest, ServesTheClientModuleAndThePageScripts) {
-    for (const char* path : {"/corvel-client.js", "/test-page.js", "/corvel-audio-node.js", "/corvel-node-worker.js",
-                             "/corvel-node-worklet.js", "/corvel-block-ring.js", "/round-trip-plot.js"}) {
+TEST_F(TestPageTest, ServesThePageAndItsScriptsHeadWithoutABodyAndUnknownPathsWithNotFound) {
+    for (const char* path : {"/", "/index.html", "/corvel-client.js", "/test-page.js", "/corvel-audio-node.js",
+                             "/corvel-node-worker.js", "/corvel-node-worklet.js", "/corvel-block-ring.js",
+                             "/round-trip-plot.js"}) {
         const std::string response = httpRequest(program->port(), "GET", path);
-        ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path;
-        EXPECT_TRUE(hasHeader(response, "Content-Type: text/javascript; charset=utf-8")) << path;
+        ASSERT_EQ(response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path << "\n" << response.substr(0, 200);
+        const bool html = std::string(path).find(".js") == std::string::npos;
+        EXPECT_TRUE(hasHeader(response, html ? "Content-Type: text/html; charset=utf-8"
+                                             : "Content-Type: text/javascript; charset=utf-8")) << path;
         EXPECT_TRUE(hasHeader(response, "Content-Length: " + std::to_string(body(response).size()))) << path;
         EXPECT_GT(body(response).size(), 1000u) << path;
+        // Cross-origin isolated, so that the page's audio node can share memory.
+        EXPECT_TRUE(hasHeader(response, "Cross-Origin-Opener-Policy: same-origin")) << path;
+        EXPECT_TRUE(hasHeader(response, "Cross-Origin-Embedder-Policy: require-corp")) << path;
     }
-    EXPECT_NE(body(httpRequest(program->port(), "GET", "/corvel-client.js")).find("export class CorvelClient"),
+    EXPECT_NE(body(httpRequest(program->port(), "GET", "/")).find("<script type=\"module\" src=\"/test-page.js\">"),
               std::string::npos);
-}
-
-TEST_F(TestPageTest, AnswersHeadWithoutABodyAndUnknownPathsWithNotFound) {
     const std::string head = httpRequest(program->port(), "HEAD", "/");
     EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head;
-    EXPECT_TRUE(hasHeader(head, "Content-Type: text/html; charset=utf-8"));
     EXPECT_EQ(body(head), "");
-    EXPECT_EQ(httpRequest(program->port(), "GET", "/index.html").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     for (const char* path : {"/missing.js", "/corvel-client.js/x", "/../CMakeLists.txt"}) {
         const std::string response = httpRequest(program->port(), "GET", path);
         EXPECT_EQ(response.rfind("HTTP/1.1 404", 0), 0u) << path << "\n" << response.substr(0, 200);
     }
+    // The page's requests leave the WebSocket client alone.
     expectAlive();
 }
 

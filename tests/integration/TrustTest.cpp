@@ -69,19 +69,32 @@ protected:
     bool withDisplay = false;
 };
 
-TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedAndNativeClientsAndTheOwnPageServed) {
+TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndNativeClientsAndTheOwnPageServed) {
     client.disconnect();
     expectRefused("evil.example:" + port(), "", "WS refused host evil.example:" + port());
     expectRefused("127.0.0.1:1", "", "WS refused host 127.0.0.1:1");
     expectRefused("", "null", "WS refused origin null");
     // The Windows program always has a display, so it would ask; its
-    // answers are checked by the Windows checks (scenario "consent").
+    // answers are checked by the Windows checks (scenario "consent"), and it
+    // keeps its allow-list under %APPDATA%.
     if (ProgramUnderTest::isNative()) {
-        expectRefused("", "https://evil.example", "WS refused origin https://evil.example");
-        const auto body = refusalOf("", "https://evil.example");
+        const std::string origin = "https://daw.example:8443";
+        expectRefused("", origin, "WS refused origin " + origin);
+        const auto body = refusalOf("", origin);
         ASSERT_TRUE(body.has_value());
         EXPECT_NE(body->find("allowed-origins"), std::string::npos) << *body;
         EXPECT_NE(body->find("dialog"), std::string::npos) << *body;
+        // The allow-list is read at every handshake.
+        std::filesystem::create_directories(allowList.parent_path());
+        std::ofstream(allowList) << "# trusted pages\n  HTTPS://DAW.Example:8443  # the studio\n";
+        WsClient page;
+        page.useHeaders("", origin);
+        ASSERT_TRUE(connectClient(page));
+        expectAlive(page);
+        page.disconnect();
+        ASSERT_TRUE(program->waitForOutput("WS closed\n"));
+        std::ofstream(allowList) << "https://daw.example:8444\n";  // the port compares exactly
+        expectRefused("", origin, "WS refused origin " + origin);
     }
 
     for (const std::string& origin : {"http://127.0.0.1:" + port(), "http://LOCALHOST:" + port()}) {
@@ -92,23 +105,6 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedAndNativeClientsAndTheOwnPageS
     }
     ASSERT_TRUE(connectClient(client));
     expectAlive();
-}
-
-TEST_F(TrustTest, TheAllowListIsReadAtEveryHandshake) {
-    SKIP_UNLESS_NATIVE();  // the Windows program keeps its list under %APPDATA%
-    client.disconnect();
-    const std::string origin = "https://daw.example:8443";
-    expectRefused("", origin, "WS refused origin " + origin);
-    std::filesystem::create_directories(allowList.parent_path());
-    std::ofstream(allowList) << "# trusted pages\n  HTTPS://DAW.Example:8443  # the studio\n";
-    WsClient page;
-    page.useHeaders("", origin);
-    ASSERT_TRUE(connectClient(page));
-    expectAlive(page);
-    page.disconnect();
-    ASSERT_TRUE(program->waitForOutput("WS closed\n"));
-    std::ofstream(allowList) << "https://daw.example:8444\n";  // the port compares exactly
-    expectRefused("", origin, "WS refused origin " + origin);
 }
 
 class TrustDialogTest : public TrustTest {

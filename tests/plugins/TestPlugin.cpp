@@ -168,38 +168,11 @@ uint32_t fnv1a(const unsigned char* bytes, std::size_t size) {
     return hash;
 }
 
-// ---- state blob ------------------------------------------------------------
-// "CVTS", payload length (little-endian 32-bit), payload, fnv1a of payload.
-
-constexpr std::size_t kBlobOverhead = 12;
-constexpr std::size_t kInitialBlobSize = 1000;
-
-void putU32(unsigned char* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint32_t getU32(const unsigned char* at) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
-    return value;
-}
-
+// The state a chunks variant starts with: bytes no other state shares.
 std::vector<unsigned char> initialBlob() {
-    std::vector<unsigned char> blob(kInitialBlobSize);
-    const std::size_t payload = kInitialBlobSize - kBlobOverhead;
-    std::memcpy(blob.data(), "CVTS", 4);
-    putU32(blob.data() + 4, static_cast<uint32_t>(payload));
-    for (std::size_t i = 0; i < payload; ++i)
-        blob[8 + i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
-    putU32(blob.data() + 8 + payload, fnv1a(blob.data() + 8, payload));
+    std::vector<unsigned char> blob(1000);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
     return blob;
-}
-
-bool blobIsValid(const unsigned char* bytes, std::size_t size) {
-    if (!bytes || size < kBlobOverhead || std::memcmp(bytes, "CVTS", 4) != 0) return false;
-    const std::size_t payload = getU32(bytes + 4);
-    if (payload != size - kBlobOverhead) return false;
-    return getU32(bytes + 8 + payload) == fnv1a(bytes + 8, payload);
 }
 
 // ---- instance ----------------------------------------------------------------
@@ -388,14 +361,11 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         }
         case effSetChunk: {
             const auto* bytes = static_cast<const unsigned char*>(ptr);
-            const std::size_t size = value > 0 ? static_cast<std::size_t>(value) : 0;
-            const bool valid = blobIsValid(bytes, size);
-            logLine("effSetChunk index=%d size=%lld hash=%08x valid=%d", index,
-                    static_cast<long long>(value), static_cast<unsigned>(bytes ? fnv1a(bytes, size) : 0u),
-                    valid ? 1 : 0);
-            // Kept verbatim, valid or not, so a host round trip can be checked
-            // byte for byte.
-            if (PLUGIN_CHUNKS) plugin->chunk.assign(bytes, bytes ? bytes + size : bytes);
+            const std::size_t size = bytes && value > 0 ? static_cast<std::size_t>(value) : 0;
+            logLine("effSetChunk index=%d size=%lld hash=%08x", index, static_cast<long long>(value),
+                    static_cast<unsigned>(fnv1a(bytes, size)));
+            // Kept verbatim, so a host round trip can be checked byte for byte.
+            if (PLUGIN_CHUNKS) plugin->chunk.assign(bytes, bytes + size);
             return 1;
         }
         default:

@@ -1,8 +1,6 @@
 // The consent box of the Windows program: a page whose origin is not in the
 // allow-list is asked about once; Yes lets it in and writes the list, No
 // refuses it until the program ends.
-#include <winsock2.h>
-
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -11,27 +9,12 @@
 
 namespace {
 
-// One handshake with an Origin header (WsClient sends none); the status line.
+// One handshake with an Origin header; the response's status line.
 std::string handshakeStatus(uint16_t port, const std::string& origin) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string response;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                    "\r\nOrigin: " + origin +
-                                    "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                    "Sec-WebSocket-Version: 13\r\n\r\n";
-        send(s, request.data(), static_cast<int>(request.size()), 0);
-        const DWORD timeoutMs = 90000;  // longer than the box waits for an answer
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-        char byte;
-        while (response.find("\r\n") == std::string::npos && recv(s, &byte, 1, 0) == 1) response += byte;
-    }
-    closesocket(s);
+    WsClient page;
+    page.useHeaders("", origin);
+    page.connectOnce(port, 90000);  // longer than the box waits for an answer
+    const std::string& response = page.handshakeResponse();
     return response.substr(0, response.find("\r\n"));
 }
 
