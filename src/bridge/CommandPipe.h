@@ -42,7 +42,8 @@ class CommandPipe {
 public:
     enum class Read { message, closed, timedOut };
 
-    // Takes over the descriptor.
+    // Takes over the descriptor (on Windows: a handle to a pipe opened for
+    // overlapped use).
     explicit CommandPipe(int descriptor);
     ~CommandPipe();
     CommandPipe(const CommandPipe&) = delete;
@@ -55,6 +56,8 @@ public:
     void close();
 
 private:
+    // Per platform.
+    bool writeExactly(const void* data, std::size_t size);
     Read readExactly(void* target, std::size_t size, int timeoutMs);
 
     int descriptor;

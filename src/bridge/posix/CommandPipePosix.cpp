@@ -9,12 +9,9 @@
 
 namespace bridge {
 
-namespace {
+CommandPipe::CommandPipe(int descriptor) : descriptor(descriptor) {}
 
-// A length past this is a broken peer, not a plug-in state.
-constexpr uint32_t maxPayload = 1u << 30;
-
-bool writeAll(int descriptor, const void* data, std::size_t size) {
+bool CommandPipe::writeExactly(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t written = ::send(descriptor, bytes, size, MSG_NOSIGNAL);
@@ -26,10 +23,6 @@ bool writeAll(int descriptor, const void* data, std::size_t size) {
     return true;
 }
 
-}  // namespace
-
-CommandPipe::CommandPipe(int descriptor) : descriptor(descriptor) {}
-
 CommandPipe::~CommandPipe() {
     if (descriptor >= 0) ::close(descriptor);
 }
@@ -38,12 +31,6 @@ void CommandPipe::close() {
     // Shut down rather than closed: a reader blocked on it wakes, and the
     // descriptor's number is not reused under it.
     shutdown(descriptor, SHUT_RDWR);
-}
-
-bool CommandPipe::send(uint32_t kind, const void* data, std::size_t size) {
-    const uint32_t header[2] = {kind, static_cast<uint32_t>(size)};
-    std::lock_guard<std::mutex> lock(sendMutex);
-    return writeAll(descriptor, header, sizeof header) && (size == 0 || writeAll(descriptor, data, size));
 }
 
 CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int timeoutMs) {
@@ -69,19 +56,6 @@ CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int t
         size -= static_cast<std::size_t>(got);
     }
     return Read::message;
-}
-
-CommandPipe::Read CommandPipe::receive(PipeMessage& into, int timeoutMs) {
-    uint32_t header[2] = {};
-    const Read head = readExactly(header, sizeof header, timeoutMs);
-    if (head != Read::message) return head;
-    if (header[1] > maxPayload) return Read::closed;
-    into.kind = header[0];
-    into.payload.resize(header[1]);
-    if (header[1] == 0) return Read::message;
-    // Once a message has begun, the rest of it follows at once.
-    const Read body = readExactly(into.payload.data(), header[1], timeoutMs < 0 ? -1 : timeoutMs + 1000);
-    return body == Read::timedOut ? Read::closed : body;
 }
 
 }  // namespace bridge
