@@ -1,5 +1,7 @@
 #include "CheckSupport.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -73,18 +75,36 @@ std::wstring textOf(HWND window) {
     return text;
 }
 
+namespace {
+
+std::vector<DWORD> processAndItsChildren(DWORD process) {
+    std::vector<DWORD> family{process};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return family;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == process) family.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return family;
+}
+
+}  // namespace
+
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
     struct Search {
-        DWORD process;
+        std::vector<DWORD> owners;
         std::wstring className;
         std::vector<HWND> found;
-    } search{process, className, {}};
+    } search{processAndItsChildren(process), className, {}};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == s->process && classOf(window) == s->className) s->found.push_back(window);
+            if (std::find(s->owners.begin(), s->owners.end(), owner) != s->owners.end() &&
+                classOf(window) == s->className)
+                s->found.push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
