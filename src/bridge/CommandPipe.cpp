@@ -1,5 +1,7 @@
 #include "bridge/CommandPipe.h"
 
+#include <chrono>
+
 namespace bridge {
 
 namespace {
@@ -13,6 +15,25 @@ bool CommandPipe::send(uint32_t kind, const void* data, std::size_t size) {
     const uint32_t header[2] = {kind, static_cast<uint32_t>(size)};
     std::lock_guard<std::mutex> lock(sendMutex);
     return writeExactly(header, sizeof header) && (size == 0 || writeExactly(data, size));
+}
+
+CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto* bytes = static_cast<char*>(target);
+    while (size > 0) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) return Read::timedOut;
+            wait = static_cast<int>(left.count());
+        }
+        const long got = readSome(bytes, size, wait);
+        if (got < 0) return Read::closed;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return Read::message;
 }
 
 CommandPipe::Read CommandPipe::receive(PipeMessage& into, int timeoutMs) {

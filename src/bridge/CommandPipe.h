@@ -56,9 +56,11 @@ public:
     void close();
 
 private:
-    // Per platform.
-    bool writeExactly(const void* data, std::size_t size);
     Read readExactly(void* target, std::size_t size, int timeoutMs);
+    // Per platform. readSome waits at most waitMs (forever when negative)
+    // and returns the bytes read, 0 when none came, -1 when the pipe ended.
+    bool writeExactly(const void* data, std::size_t size);
+    long readSome(void* target, std::size_t size, int waitMs);
 
     int descriptor;
     std::mutex sendMutex;

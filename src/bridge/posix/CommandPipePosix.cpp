@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "bridge/CommandPipe.h"
 
@@ -33,29 +32,14 @@ void CommandPipe::close() {
     shutdown(descriptor, SHUT_RDWR);
 }
 
-CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto* bytes = static_cast<char*>(target);
-    while (size > 0) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return Read::timedOut;
-            wait = static_cast<int>(left.count());
-        }
-        pollfd watched{descriptor, POLLIN, 0};
-        const int ready = poll(&watched, 1, wait);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return Read::closed;
-        if (ready == 0) continue;
-        const ssize_t got = recv(descriptor, bytes, size, 0);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (got <= 0) return Read::closed;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return Read::message;
+long CommandPipe::readSome(void* target, std::size_t size, int waitMs) {
+    pollfd watched{descriptor, POLLIN, 0};
+    const int ready = poll(&watched, 1, waitMs);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready == 0) return 0;
+    const ssize_t got = recv(descriptor, target, size, 0);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+    return got <= 0 ? -1 : static_cast<long>(got);
 }
 
 }  // namespace bridge

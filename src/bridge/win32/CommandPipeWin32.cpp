@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "bridge/CommandPipe.h"
 
@@ -70,24 +69,9 @@ bool CommandPipe::writeExactly(const void* data, std::size_t size) {
     return true;
 }
 
-CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto* bytes = static_cast<char*>(target);
-    while (size > 0) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return Read::timedOut;
-            wait = static_cast<int>(left.count());
-        }
-        const DWORD piece = static_cast<DWORD>(std::min(size, maxPiece));
-        const long got = transfer(handleOf(descriptor), true, bytes, piece, wait);
-        if (got < 0) return Read::closed;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return Read::message;
+long CommandPipe::readSome(void* target, std::size_t size, int waitMs) {
+    const DWORD piece = static_cast<DWORD>(std::min(size, maxPiece));
+    return transfer(handleOf(descriptor), true, target, piece, waitMs);
 }
 
 }  // namespace bridge

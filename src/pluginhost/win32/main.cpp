@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <thread>
 
@@ -73,6 +74,13 @@ HWND createTaskWindow() {
                            nullptr);
 }
 
+// What we inherited goes no further: a process that a plug-in starts must
+// not hold the pipe open after we are gone, or the program would not see
+// our end.
+void keepToOurselves(std::initializer_list<unsigned long> handles) {
+    for (unsigned long handle : handles) SetHandleInformation(ULongToHandle(handle), HANDLE_FLAG_INHERIT, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,6 +97,8 @@ int main(int argc, char** argv) {
 
     auto region = bridge::SharedRegion::attach(handleAt(argv, 5));
     if (!region) return 1;
+    bridge::SharedBlock& block = region->block();
+    keepToOurselves({numberAt(argv, 4), numberAt(argv, 5), block.request.event, block.reply.event});
     HWND taskWindow = createTaskWindow();
     if (!taskWindow) return 1;
     Win32GuiThread gui(taskWindow);
@@ -97,7 +107,7 @@ int main(int argc, char** argv) {
     auto slot = std::make_shared<InProcessSlot>(gui, sink, static_cast<uint32_t>(numberAt(argv, 2)),
                                                 static_cast<uint32_t>(numberAt(argv, 3)));
 
-    AudioLoop audio(region->block(), *slot);
+    AudioLoop audio(block, *slot);
     std::thread([&audio] { audio.run(); }).detach();
     CommandLoop commands(pipe, gui, *slot);
     std::thread commandThread([&commands] { commands.run(); });
