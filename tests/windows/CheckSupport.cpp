@@ -1,6 +1,7 @@
 #include "CheckSupport.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -109,6 +110,38 @@ std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// Counted in the system's handle table, which Wine fills in where it
+// leaves GetProcessHandleCount at 0.
+int handleCountOf(DWORD process) {
+    struct HandleEntry {
+        PVOID object;
+        ULONG_PTR process;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT creatorBackTrace;
+        USHORT type;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct HandleTable {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        HandleEntry entries[1];
+    };
+    constexpr auto extendedHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(64);
+    constexpr NTSTATUS tooSmall = static_cast<NTSTATUS>(0xC0000004);
+    std::vector<char> table(1 << 20);
+    NTSTATUS status;
+    while ((status = NtQuerySystemInformation(extendedHandleInformation, table.data(),
+                                              static_cast<ULONG>(table.size()), nullptr)) == tooSmall)
+        table.resize(table.size() * 2);
+    if (status != 0) return -1;
+    const auto* handles = reinterpret_cast<const HandleTable*>(table.data());
+    int count = 0;
+    for (ULONG_PTR i = 0; i < handles->count; ++i) count += handles->entries[i].process == process;
+    return count;
 }
 
 HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs) {

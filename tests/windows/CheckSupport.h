@@ -32,6 +32,8 @@ std::vector<std::wstring> childTexts(HWND parent);
 // it started (its plug-in processes, which hold the editor frames).
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
 HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs);
+// The kernel handles a process holds, -1 when the system does not say.
+int handleCountOf(DWORD process);
 SIZE clientSize(HWND window);
 SIZE outerSize(HWND window);
 std::string sizeText(SIZE size);
