@@ -164,10 +164,20 @@ void sessionChecks(const Options& options) {
         receiveText(client, "ready", label + ": relaunched");
         receiveText(client, "fixedCompensationDelaySamp\n0", label + ": and reports latency 0 again");
     };
+    // Read once the count holds still: the last relaunch's threads may still be ending.
+    const auto settledHandleCount = [&] {
+        int now = handleCountOf(program.id());
+        for (int last = -2, tries = 0; now != last && tries < 10; ++tries) {
+            Sleep(300);
+            last = now;
+            now = handleCountOf(program.id());
+        }
+        return now;
+    };
     loadCrashAndRelaunch("crash 1");
-    const int handlesBefore = handleCountOf(program.id());
+    const int handlesBefore = settledHandleCount();
     for (int cycle = 2; cycle <= 4; ++cycle) loadCrashAndRelaunch("crash " + std::to_string(cycle));
-    const int handlesAfter = handleCountOf(program.id());
+    const int handlesAfter = settledHandleCount();
     check(handlesBefore > 0 && handlesAfter == handlesBefore, "crashes and relaunches leave no handle behind",
           std::to_string(handlesBefore) + " handles before, " + std::to_string(handlesAfter) + " after");
 
