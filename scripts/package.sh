@@ -17,9 +17,8 @@ programs=(
   corvel-plugin-host:usr/bin
 )
 names=("${programs[@]%%:*}")
-# The installer puts every one into its install folder, as NAME.exe. The
-# Windows program still keeps its plug-ins in its own process.
-windows_names=(corvel-vst-remote)
+# The installer puts every one into its install folder, as NAME.exe.
+windows_names=(corvel-vst-remote corvel-plugin-host)
 
 build() {  # folder, programs (space-separated), extra cmake arguments...
   local folder=$1 targets=$2

@@ -34,7 +34,7 @@ void SpinBudget::spinInVain() {
     if (budget == 0) ++waitsWithoutSpin;
 }
 
-uint32_t awaitChange(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs, SpinBudget& spin) {
+uint32_t awaitChange(WakeWord& word, uint32_t seen, int timeoutMs, SpinBudget& spin) {
     uint32_t now = word.load(std::memory_order_acquire);
     if (now != seen) return now;
     const int spinMicros = spin.microseconds();

@@ -6,6 +6,18 @@
 
 namespace bridge {
 
+// A word in shared memory that one side counts up and the other waits on.
+// On Windows the waiter sleeps on an auto-reset event whose handle the
+// plug-in process inherits, so its number is the same in both processes;
+// on Linux the word itself is what the waiter sleeps on.
+struct WakeWord {
+    std::atomic<uint32_t> value;
+    uint32_t event;  // Windows only: the event's handle
+
+    uint32_t load(std::memory_order order) const { return value.load(order); }
+    void store(uint32_t next, std::memory_order order) { value.store(next, order); }
+};
+
 // The longest a waiter spins before it sleeps: about one round trip of a
 // small block, so a prompt answer costs the waiting side no system call.
 constexpr int maxSpinMicroseconds = 30;
@@ -25,13 +37,13 @@ private:
 };
 
 // Wakes whoever sleeps on word.
-void wakeWaiters(std::atomic<uint32_t>& word);
+void wakeWaiters(WakeWord& word);
 
 // Sleeps while word still holds seen, at most timeoutMs (may return early).
-void sleepWhileEqual(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs);
+void sleepWhileEqual(WakeWord& word, uint32_t seen, int timeoutMs);
 
 // Spins for the budget's time, then sleeps at most timeoutMs, until word no
 // longer holds seen. Returns the word's value, which is seen on a timeout.
-uint32_t awaitChange(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs, SpinBudget& spin);
+uint32_t awaitChange(WakeWord& word, uint32_t seen, int timeoutMs, SpinBudget& spin);
 
 }  // namespace bridge

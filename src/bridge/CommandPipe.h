@@ -42,7 +42,8 @@ class CommandPipe {
 public:
     enum class Read { message, closed, timedOut };
 
-    // Takes over the descriptor.
+    // Takes over the descriptor (on Windows: a handle to a pipe opened for
+    // overlapped use).
     explicit CommandPipe(int descriptor);
     ~CommandPipe();
     CommandPipe(const CommandPipe&) = delete;
@@ -56,6 +57,10 @@ public:
 
 private:
     Read readExactly(void* target, std::size_t size, int timeoutMs);
+    // Per platform. readSome waits at most waitMs (forever when negative)
+    // and returns the bytes read, 0 when none came, -1 when the pipe ended.
+    bool writeExactly(const void* data, std::size_t size);
+    long readSome(void* target, std::size_t size, int waitMs);
 
     int descriptor;
     std::mutex sendMutex;

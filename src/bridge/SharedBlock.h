@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "bridge/BlockSignal.h"
+
 namespace bridge {
 
 constexpr uint32_t maxFrames = 16384;
@@ -17,8 +19,8 @@ struct SharedMidiEvent {
 };
 
 struct SharedBlock {
-    std::atomic<uint32_t> request;  // the program counts it up for every block
-    std::atomic<uint32_t> reply;    // the plug-in process copies request here when done
+    WakeWord request;  // the program counts it up for every block
+    WakeWord reply;    // the plug-in process copies request here when done
     int32_t result;                 // a PluginSlot::Block
     uint32_t midiCount;
     SharedMidiEvent midi[maxMidiEvents];

@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 
+#include "bridge/SharedRegion.h"
+
 class ChildProcess {
 public:
-    // Starts corvel-plugin-host with the shared region's handle and the
+    // Starts corvel-plugin-host with the shared region's handles and the
     // session's settings; commandHandle receives our end of its command pipe.
     // Null when it cannot be started.
-    static std::unique_ptr<ChildProcess> start(int regionHandle, uint32_t sampleRate,
+    static std::unique_ptr<ChildProcess> start(bridge::SharedRegion& region, uint32_t sampleRate,
                                                uint32_t blockSize, int& commandHandle);
     ~ChildProcess();  // ends it by force if it is still there
     ChildProcess(const ChildProcess&) = delete;
@@ -24,13 +26,15 @@ public:
     // Waits at most timeoutMs for it to end by itself.
     bool waitEnded(int timeoutMs);
     void kill();
-    // How it ended: "exit 3", "signal 11". Empty while it runs.
+    // How it ended: "exit 3", "signal 11", "exception 0xC0000005". Empty
+    // while it runs.
     std::string endReason();
 
 private:
-    explicit ChildProcess(long id) : id(id) {}
+    explicit ChildProcess(long id, long job = 0) : id(id), job(job) {}
 
-    long id;
+    long id;   // the pid; on Windows the process's handle
+    long job;  // Windows: the job that ends the process when the program ends
     std::mutex statusMutex;
     std::optional<int> status;  // once reaped
 };

@@ -22,7 +22,7 @@ std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t bl
     auto region = bridge::SharedRegion::create();
     if (!region) return nullptr;
     int commandHandle = -1;
-    auto process = ChildProcess::start(region->handle(), sampleRate, blockSize, commandHandle);
+    auto process = ChildProcess::start(*region, sampleRate, blockSize, commandHandle);
     if (!process) return nullptr;
     return std::unique_ptr<PluginChild>(
         new PluginChild(std::move(region), std::move(process), commandHandle));

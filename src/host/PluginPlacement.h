@@ -1,5 +1,5 @@
 // Where a session's plug-in runs: in a plug-in process of its own (the
-// default where the platform has one), or in this process.
+// default), or in this process.
 #pragma once
 
 #include <cstdint>

@@ -52,7 +52,7 @@ replaced() { [ "$(stat -c %Y "$install_dir/corvel-vst-remote.exe")" -gt "$(date 
 equals() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'" >&2; return 1; }; }
 installed() {
     local file
-    for file in corvel-vst-remote.exe uninstall.exe civetweb-license.txt; do
+    for file in corvel-vst-remote.exe corvel-plugin-host.exe uninstall.exe civetweb-license.txt; do
         [ -f "$install_dir/$file" ] || return 1
     done
 }
@@ -76,7 +76,7 @@ nothing_registered() {
 
 before=$(user_files)
 check "a silent install succeeds" wine "$setup" /S
-check "the program, the uninstaller and the server library's licence are installed" installed
+check "the program, its plug-in process, the uninstaller and the server library's licence are installed" installed
 check "the Start menu shortcut is in place" test -f "$shortcut"
 check "the Run value and the uninstall entry are in place" uninstall_entry
 

@@ -1,5 +1,8 @@
 #include "CheckSupport.h"
 
+#include <tlhelp32.h>
+#include <winternl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -73,22 +76,72 @@ std::wstring textOf(HWND window) {
     return text;
 }
 
+namespace {
+
+std::vector<DWORD> processAndItsChildren(DWORD process) {
+    std::vector<DWORD> family{process};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return family;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == process) family.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return family;
+}
+
+}  // namespace
+
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
     struct Search {
-        DWORD process;
+        std::vector<DWORD> owners;
         std::wstring className;
         std::vector<HWND> found;
-    } search{process, className, {}};
+    } search{processAndItsChildren(process), className, {}};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == s->process && classOf(window) == s->className) s->found.push_back(window);
+            if (std::find(s->owners.begin(), s->owners.end(), owner) != s->owners.end() &&
+                classOf(window) == s->className)
+                s->found.push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// Counted in the system's handle table, which Wine fills in where it
+// leaves GetProcessHandleCount at 0.
+int handleCountOf(DWORD process) {
+    struct HandleEntry {
+        PVOID object;
+        ULONG_PTR process;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT creatorBackTrace;
+        USHORT type;
+        ULONG attributes;
+        ULONG reserved;
+    };
+    struct HandleTable {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        HandleEntry entries[1];
+    };
+    constexpr auto extendedHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(64);
+    constexpr NTSTATUS tooSmall = static_cast<NTSTATUS>(0xC0000004);
+    std::vector<char> table(1 << 20);
+    NTSTATUS status;
+    while ((status = NtQuerySystemInformation(extendedHandleInformation, table.data(),
+                                              static_cast<ULONG>(table.size()), nullptr)) == tooSmall)
+        table.resize(table.size() * 2);
+    if (status != 0) return -1;
+    const auto* handles = reinterpret_cast<const HandleTable*>(table.data());
+    int count = 0;
+    for (ULONG_PTR i = 0; i < handles->count; ++i) count += handles->entries[i].process == process;
+    return count;
 }
 
 HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs) {

@@ -28,9 +28,12 @@ std::wstring classOf(HWND window);
 std::wstring textOf(HWND window);
 // The texts of a window's direct children, in order.
 std::vector<std::wstring> childTexts(HWND parent);
-// Top-level windows of a process with the given class.
+// Top-level windows with the given class of a process or of the processes
+// it started (its plug-in processes, which hold the editor frames).
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
 HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs);
+// The kernel handles a process holds, -1 when the system does not say.
+int handleCountOf(DWORD process);
 SIZE clientSize(HWND window);
 SIZE outerSize(HWND window);
 std::string sizeText(SIZE size);

@@ -149,6 +149,38 @@ void sessionChecks(const Options& options) {
               "a size request from a plug-in thread resizes the content to 500x250 and fits the frame");
     }
 
+    // A plug-in process that crashes is replaced, and leaves no handle of
+    // its own behind in the program. Each cycle loads afresh (a third crash
+    // within a minute would be given up on); the counting starts after the
+    // first, once whatever the program makes on first use exists.
+    const auto loadCrashAndRelaunch = [&](const std::string& label) {
+        client.sendText("load " + narrow(pluginPath(options, "abort_in_process")));
+        receiveText(client, "ready", label + ": the crashing plug-in loads");
+        receiveText(client, "fixedCompensationDelaySamp\n0", label + ": and reports latency 0");
+        client.sendBinary(std::vector<float>(2 * 1024, -999.0f));
+        const auto inFlight = client.receiveBinary(kReplyMs);
+        check(inFlight && inFlight->empty(), label + ": the block in flight gets an empty reply");
+        receiveText(client, "crashed\nexit 3", label + ": \"crashed\" with the C runtime's abort code");
+        receiveText(client, "ready", label + ": relaunched");
+        receiveText(client, "fixedCompensationDelaySamp\n0", label + ": and reports latency 0 again");
+    };
+    // Read once the count holds still: the last relaunch's threads may still be ending.
+    const auto settledHandleCount = [&] {
+        int now = handleCountOf(program.id());
+        for (int last = -2, tries = 0; now != last && tries < 10; ++tries) {
+            Sleep(300);
+            last = now;
+            now = handleCountOf(program.id());
+        }
+        return now;
+    };
+    loadCrashAndRelaunch("crash 1");
+    const int handlesBefore = settledHandleCount();
+    for (int cycle = 2; cycle <= 4; ++cycle) loadCrashAndRelaunch("crash " + std::to_string(cycle));
+    const int handlesAfter = settledHandleCount();
+    check(handlesBefore > 0 && handlesAfter == handlesBefore, "crashes and relaunches leave no handle behind",
+          std::to_string(handlesBefore) + " handles before, " + std::to_string(handlesAfter) + " after");
+
     client.sendText("quit");
     checkEndsCleanly(program, "\"quit\"");
     check(!IsWindow(mainWindow) && !IsWindow(sized), "no window of the program is left");

@@ -13,17 +13,17 @@ namespace bridge {
 
 namespace {
 
-uint32_t* address(std::atomic<uint32_t>& word) {
-    return reinterpret_cast<uint32_t*>(&word);
+uint32_t* address(WakeWord& word) {
+    return reinterpret_cast<uint32_t*>(&word.value);
 }
 
 }  // namespace
 
-void wakeWaiters(std::atomic<uint32_t>& word) {
+void wakeWaiters(WakeWord& word) {
     syscall(SYS_futex, address(word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
-void sleepWhileEqual(std::atomic<uint32_t>& word, uint32_t seen, int timeoutMs) {
+void sleepWhileEqual(WakeWord& word, uint32_t seen, int timeoutMs) {
     timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
     syscall(SYS_futex, address(word), FUTEX_WAIT, seen, &timeout, nullptr, 0);
 }

@@ -37,12 +37,13 @@ int highDuplicate(int descriptor) {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::start(int regionHandle, uint32_t sampleRate,
-                                                  uint32_t blockSize, int& commandHandle) {
+std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRegion,
+                                                  uint32_t sampleRate, uint32_t blockSize,
+                                                  int& commandHandle) {
     int ends[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
     const int childEnd = highDuplicate(ends[1]);
-    const int region = highDuplicate(regionHandle);
+    const int region = highDuplicate(sharedRegion.handle());
     close(ends[1]);
 
     const std::string program = pluginHostPath();

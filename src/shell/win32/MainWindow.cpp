@@ -65,11 +65,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                     break;
             }
             break;
-        case WM_GUI_TASK: {
-            std::unique_ptr<GuiTask> task(reinterpret_cast<GuiTask*>(lParam));
-            if (task && task->run) task->run();
+        case WM_GUI_TASK:
+            Win32GuiThread::runPosted(lParam);
             return 0;
-        }
         case WM_QUIT_HOST:
             DestroyWindow(window);
             return 0;

@@ -5,6 +5,11 @@
 Win32GuiThread::Win32GuiThread(HWND mainWindow)
     : window(mainWindow), threadId(GetCurrentThreadId()) {}
 
+void Win32GuiThread::runPosted(LPARAM message) {
+    std::unique_ptr<GuiTask> task(reinterpret_cast<GuiTask*>(message));
+    if (task && task->run) task->run();
+}
+
 bool Win32GuiThread::post(Task task) {
     auto message = std::make_unique<GuiTask>(GuiTask{std::move(task)});
     if (!PostMessageW(window, WM_GUI_TASK, 0, reinterpret_cast<LPARAM>(message.get())))

@@ -27,6 +27,9 @@ public:
     // Called on the thread that runs the message loop, once the window exists.
     explicit Win32GuiThread(HWND mainWindow);
 
+    // The window procedure's part: runs and deletes the task of a WM_GUI_TASK.
+    static void runPosted(LPARAM message);
+
     bool post(Task task) override;
     bool isCurrent() const override;
     void quit() override;

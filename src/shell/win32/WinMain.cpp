@@ -44,14 +44,6 @@ NOTIFYICONDATAW trayRecord(HWND mainWindow) {
 
 }  // namespace
 
-std::wstring widen(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Diagnostics go to whatever stdout is (a pipe under a test harness):
     // unbuffered so that every line arrives when it is printed, and binary

@@ -21,6 +21,7 @@ add_executable(corvel-vst-remote WIN32
   "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
   "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
   "${CORVEL_WIN32_DIR}/Win32ConsentDialog.cpp"
+  "${CORVEL_WIN32_DIR}/WideText.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
   OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h;${CORVEL_GENERATED_DIR}/Version.h")
@@ -32,6 +33,23 @@ target_compile_definitions(corvel_core PRIVATE ${corvelShellDefinitions})
 # wWinMain entry, no console window.
 target_link_options(corvel-vst-remote PRIVATE -municode -mwindows)
 target_link_libraries(corvel-vst-remote PRIVATE corvel_core user32 shell32 gdi32)
+
+# The plug-in process, started from the program's own folder. It shares the
+# program's resources, so editor frames keep the program's icon.
+add_executable(corvel-plugin-host WIN32
+  "${CMAKE_SOURCE_DIR}/src/pluginhost/win32/main.cpp"
+  "${CMAKE_SOURCE_DIR}/src/pluginhost/AudioLoop.cpp"
+  "${CMAKE_SOURCE_DIR}/src/pluginhost/CommandLoop.cpp"
+  "${CMAKE_SOURCE_DIR}/src/pluginhost/PipeSink.cpp"
+  "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
+  "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
+  "${CORVEL_WIN32_DIR}/WideText.cpp"
+  "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
+target_include_directories(corvel-plugin-host PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}"
+                           "${CORVEL_GENERATED_DIR}")
+target_compile_definitions(corvel-plugin-host PRIVATE ${corvelShellDefinitions})
+target_link_libraries(corvel-plugin-host PRIVATE corvel_core user32 gdi32)
+add_dependencies(corvel-vst-remote corvel-plugin-host)
 
 # The checks that run the program under Wine, and the test plug-ins as DLLs.
 enable_testing()

@@ -1,0 +1,199 @@
+// The plug-in process on Windows: started with an explicit list of the
+// handles it inherits, and put in a job of its own that kills it when the
+// job's last handle (ours) closes, so it never outlives the program.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/ChildProcess.h"
+
+namespace {
+
+std::wstring pluginHostPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return L"corvel-plugin-host.exe";
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash)) +
+           L"\\corvel-plugin-host.exe";
+}
+
+// Our end of the command pipe, and the plug-in process's (inheritable).
+// Both for overlapped use, as CommandPipe expects; one instance only, so
+// nobody else can connect to the name between its creation and ours.
+bool openCommandPipe(HANDLE& ours, HANDLE& theirs) {
+    wchar_t name[96];
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\corvel-plugin-host-%lu-%lu-%lld",
+                  GetCurrentProcessId(), GetCurrentThreadId(), static_cast<long long>(now.QuadPart));
+    ours = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                            1, 64 * 1024, 64 * 1024, 0, nullptr);
+    if (ours == INVALID_HANDLE_VALUE) return false;
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    theirs = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inherited, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+    if (theirs == INVALID_HANDLE_VALUE) {
+        CloseHandle(ours);
+        return false;
+    }
+    // The client end is open, so the connection is already made: nothing
+    // to wait for.
+    return true;
+}
+
+HANDLE killingJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// An inheritable copy of one of our standard handles, or null when there is
+// none (started from the desktop): the plug-in process writes where we do.
+HANDLE inheritableCopy(DWORD standard) {
+    HANDLE original = GetStdHandle(standard);
+    HANDLE copy = nullptr;
+    if (original && original != INVALID_HANDLE_VALUE)
+        DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS);
+    return copy;
+}
+
+// Starts the process suspended, with exactly these handles inherited.
+bool createSuspended(const std::wstring& program, std::wstring commandLine, std::vector<HANDLE> inherited,
+                     HANDLE output, HANDLE errors, PROCESS_INFORMATION& started) {
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<char> listMemory(listSize);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &listSize)) return false;
+    bool created = false;
+    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+        STARTUPINFOEXW startup = {};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdOutput = output;
+        startup.StartupInfo.hStdError = errors;
+        startup.lpAttributeList = attributes;
+        created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                 EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                                 nullptr, nullptr, &startup.StartupInfo, &started);
+    }
+    DeleteProcThreadAttributeList(attributes);
+    return created;
+}
+
+// NTSTATUS codes of errors: what an unhandled exception leaves as exit code.
+constexpr DWORD firstErrorStatus = 0xC0000000;
+// What we end a process with: it is only ever reported when it went quiet,
+// and then the silence is the reason.
+constexpr UINT killedExitCode = 1;
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, uint32_t sampleRate,
+                                                  uint32_t blockSize, int& commandHandle) {
+    HANDLE ours = nullptr;
+    HANDLE theirs = nullptr;
+    if (!openCommandPipe(ours, theirs)) return nullptr;
+    HANDLE job = killingJob();
+    HANDLE output = inheritableCopy(STD_OUTPUT_HANDLE);
+    HANDLE errors = inheritableCopy(STD_ERROR_HANDLE);
+
+    bridge::SharedBlock& block = region.block();
+    HANDLE section = LongToHandle(region.handle());
+    std::vector<HANDLE> inherited = {theirs, section, ULongToHandle(block.request.event),
+                                     ULongToHandle(block.reply.event)};
+    if (output) inherited.push_back(output);
+    if (errors) inherited.push_back(errors);
+
+    const std::wstring program = pluginHostPath();
+    // corvel-plugin-host <program's pid> <rate> <block size> <pipe> <region>
+    const std::wstring commandLine = L"\"" + program + L"\" " + std::to_wstring(GetCurrentProcessId()) +
+                                     L" " + std::to_wstring(sampleRate) + L" " + std::to_wstring(blockSize) +
+                                     L" " + std::to_wstring(HandleToLong(theirs)) + L" " +
+                                     std::to_wstring(HandleToLong(section));
+    PROCESS_INFORMATION started = {};
+    bool running = job && createSuspended(program, commandLine, inherited, output, errors, started);
+    // In its job before it runs a single instruction, so none of it escapes.
+    if (running && !AssignProcessToJobObject(job, started.hProcess)) {
+        TerminateProcess(started.hProcess, killedExitCode);
+        WaitForSingleObject(started.hProcess, INFINITE);
+        CloseHandle(started.hProcess);
+        running = false;
+    }
+    if (running) {
+        ResumeThread(started.hThread);
+        CloseHandle(started.hThread);
+    }
+    for (HANDLE copy : {theirs, output, errors})
+        if (copy) CloseHandle(copy);
+    if (!running) {
+        if (started.hThread) CloseHandle(started.hThread);
+        if (job) CloseHandle(job);
+        CloseHandle(ours);
+        return nullptr;
+    }
+    commandHandle = HandleToLong(ours);
+    return std::unique_ptr<ChildProcess>(
+        new ChildProcess(HandleToLong(started.hProcess), HandleToLong(job)));
+}
+
+ChildProcess::~ChildProcess() {
+    if (!hasEnded()) {
+        kill();
+        waitEnded(-1);
+    }
+    CloseHandle(LongToHandle(id));
+    CloseHandle(LongToHandle(job));
+}
+
+bool ChildProcess::hasEnded() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (status) return true;
+    HANDLE process = LongToHandle(id);
+    DWORD code = 0;
+    if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code))
+        return false;
+    status = static_cast<int>(code);
+    return true;
+}
+
+bool ChildProcess::waitEnded(int timeoutMs) {
+    WaitForSingleObject(LongToHandle(id), timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    return hasEnded();
+}
+
+void ChildProcess::kill() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (!status) TerminateProcess(LongToHandle(id), killedExitCode);
+}
+
+std::string ChildProcess::endReason() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (!status) return {};
+    const auto code = static_cast<DWORD>(*status);
+    if (code < firstErrorStatus) return "exit " + std::to_string(code);
+    char text[32];
+    std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
