@@ -1,5 +1,6 @@
 // Entry point of the Linux program: the main thread is the GUI thread.
 #include <X11/Xlib.h>
+#include <malloc.h>
 
 #include <csignal>
 #include <cstdio>
@@ -34,6 +35,10 @@ void installSignalHandlers() {
 }  // namespace
 
 int main() {
+    // A fixed threshold keeps a client's large messages in mappings of their
+    // own, given back when freed; the adaptive one lets them settle in the
+    // heap, held after the client has gone.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     // Plug-in editors may talk to the X server from threads of their own.
     XInitThreads();
     GuiLoop loop;
