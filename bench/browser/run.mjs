@@ -3,7 +3,8 @@
 // every second, three ways: the test page's former path through the main
 // thread, and the audio node through a MessagePort and through shared memory.
 // Usage: node bench/browser/run.mjs [--build-dir DIR] [--seconds N]
-import { readFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { createServer } from 'node:http';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -53,9 +54,14 @@ function serve() {
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-const program = new ProgramUnderTest();
-await program.start();
 const server = await serve();
+// The bench page comes from an origin of its own, which the program lets in
+// only from its allow-list.
+const config = mkdtempSync(path.join(tmpdir(), 'corvel-bench-'));
+mkdirSync(path.join(config, 'corvel-vst-remote'));
+writeFileSync(path.join(config, 'corvel-vst-remote/allowed-origins'), `http://127.0.0.1:${server.address().port}\n`);
+const program = new ProgramUnderTest({ XDG_CONFIG_HOME: config });
+await program.start();
 const browser = await chromium.launch({
   executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
   headless: true,
@@ -75,6 +81,7 @@ try {
   await browser.close();
   server.close();
   await program.stop();
+  rmSync(config, { recursive: true, force: true });
 }
 
 const ms = (value) => (value === null || value === undefined ? '–' : value.toFixed(2));
