@@ -44,9 +44,9 @@ function percentiles(values) {
 }
 
 /**
- * @param {{way: 'page'|'node', url: string, plugin: string, seconds: number}} options
+ * @param {{way: 'page'|'node', url: string, plugin: string, seconds: number, stall: boolean}} options
  */
-window.runBench = async ({ way, url, plugin, seconds }) => {
+window.runBench = async ({ way, url, plugin, seconds, stall: holdMainThread }) => {
   // One render quantum per callback: the 128-frame quanta of the measurement.
   const context = new AudioContext({ sampleRate: 48000, latencyHint: 0.001 });
   await context.audioWorklet.addModule(URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' })));
@@ -68,7 +68,7 @@ window.runBench = async ({ way, url, plugin, seconds }) => {
   await context.resume();
   const stall = setInterval(() => {
     const until = performance.now() + 50;
-    while (performance.now() < until);
+    while (holdMainThread && performance.now() < until);
   }, 1000);
   await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
   clearInterval(stall);

@@ -3,8 +3,12 @@
 // every second, three ways: the test page's former path through the main
 // thread, and the audio node through a MessagePort and through shared memory.
 // Usage: node bench/browser/run.mjs [--build-dir DIR] [--seconds N]
+//   [--stall page|process|none] [--ways page,port,shared]
+// --stall process holds a core for 50 ms every second from a process of its
+// own instead of the page's main thread: the same load, without the page.
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
+import { spawn } from 'node:child_process';
 import { createServer } from 'node:http';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -13,9 +17,13 @@ import { parseArgs } from 'node:util';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '../..');
-const { values } = parseArgs({ options: { 'build-dir': { type: 'string' }, seconds: { type: 'string', default: '60' } } });
+const { values } = parseArgs({ options: { 'build-dir': { type: 'string' }, seconds: { type: 'string', default: '60' },
+  stall: { type: 'string', default: 'page' }, ways: { type: 'string', default: 'page,port,shared' } } });
 if (values['build-dir']) process.env.CORVEL_BUILD_DIR = path.resolve(values['build-dir']);
 const seconds = Number(values.seconds);
+const stall = values.stall;
+const wayPages = { page: ['page', '/'], port: ['node', '/'], shared: ['node', '/isolated'] };
+const ways = values.ways.split(',').map((name) => wayPages[name]);
 
 // The browser test's copy of the browser driver, and its program runner.
 const { chromium } = createRequire(path.join(root, 'tests/browser/package.json'))('playwright-core');
@@ -68,16 +76,20 @@ const browser = await chromium.launch({
   args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'],
 });
 const results = [];
+const holder = stall === 'process'
+  ? spawn(process.execPath, ['-e', `setInterval(() => { const until = Date.now() + 50; while (Date.now() < until); }, 1000);`], { stdio: 'ignore' })
+  : null;
 try {
-  for (const [way, page] of [['page', '/'], ['node', '/'], ['node', '/isolated']]) {
+  for (const [way, page] of ways) {
     const tab = await browser.newPage();
     await tab.goto(`http://127.0.0.1:${server.address().port}${page}`);
     await tab.waitForFunction(() => window.runBench);
     results.push(await tab.evaluate((options) => window.runBench(options),
-      { way, url: program.url, plugin: testPlugin('test_gain'), seconds }));
+      { way, url: program.url, plugin: testPlugin('test_gain'), seconds, stall: stall === 'page' }));
     await tab.close();
   }
 } finally {
+  holder?.kill();
   await browser.close();
   server.close();
   await program.stop();
@@ -85,7 +97,8 @@ try {
 }
 
 const ms = (value) => (value === null || value === undefined ? '–' : value.toFixed(2));
-console.log(`${seconds} s each, 128-frame blocks at 48 kHz, main thread held 50 ms every second\n`);
+const stallText = { page: 'main thread held 50 ms every second', process: 'a core held 50 ms every second by another process', none: 'no stall' };
+console.log(`${seconds} s each, 128-frame blocks at 48 kHz, ${stallText[stall]}\n`);
 console.log('| way | silent blocks | underruns | late | delays heard (frames: blocks) | round trip p50 / p90 / p99 / p99.9 / max (ms) |');
 console.log('|---|---|---|---|---|---|');
 for (const r of results) {
