@@ -1,7 +1,8 @@
-// A VST 2 test double. One source builds every variant; the knobs below are
-// set per target from the table in CMakeLists.txt. Each variant appends one
-// line per host call (and per host answer it asked for) to the file named by
-// CORVEL_TEST_PLUGIN_LOG, so tests can check what a host did to it.
+// A VST 2 test double. This body is compiled once; each module's entry file
+// (TestPluginEntry.cpp) sets its variant from the table in CMakeLists.txt.
+// Each variant appends one line per host call (and per host answer it asked
+// for) to the file named by CORVEL_TEST_PLUGIN_LOG, so tests can check what a
+// host did to it.
 //
 // Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
@@ -16,83 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "dsp/VST2Interface.h"
+#include "TestPluginVariant.h"
 
 using namespace Vexa::DSP::VST2;
-
-// ---- variant knobs -------------------------------------------------------
-
-#define RENDER_GAIN 1         // replacing, out[c] = 0.5 * in[c]
-#define RENDER_SYNTH 2        // replacing, level of the held MIDI notes
-#define RENDER_ACCUMULATE 3   // accumulating entry only, out[c] += 0.25 * in[c]
-#define RENDER_MIX_DOWN 4     // replacing, out[c] = 0.5 * (in0 + in1); checks extra inputs
-#define RENDER_CONSTANT 5     // replacing, out[c] = 0.125 on every declared output
-#define RENDER_STATE_GAIN 6   // replacing, out[c] = in[c] * (byte 8 of the chunk) / 64
-
-#define ENTRY_VST 1   // exports VSTPluginMain only
-#define ENTRY_MAIN 2  // exports main only
-#define ENTRY_BOTH 3
-#define ENTRY_NONE 4
-
-#define RESULT_OK 1
-#define RESULT_NULL 2       // the entry point returns no record
-#define RESULT_BAD_MAGIC 3  // the record's magic is wrong
-
-#define EDITOR_NONE 0
-#define EDITOR_PLAIN 1
-#define EDITOR_SIZE_REQUEST 2  // asks the host to resize its window
-
-// Misbehaviour: where it happens, and what happens there. In the process
-// call it happens only on a block whose first left sample is faultTrigger.
-#define FAULT_NOWHERE 0
-#define FAULT_IN_PROCESS 1
-#define FAULT_IN_OPEN 2
-#define FAULT_IN_EDIT_OPEN 3
-#define FAULT_IN_GET_CHUNK 4
-#define FAULT_NULL_WRITE 1
-#define FAULT_ABORT 2
-#define FAULT_EXIT 3  // exit(3)
-#define FAULT_HANG 4
-
-#ifndef PLUGIN_KIND
-#error "PLUGIN_KIND names the variant"
-#endif
-#ifndef PLUGIN_INPUTS
-#define PLUGIN_INPUTS 2
-#endif
-#ifndef PLUGIN_OUTPUTS
-#define PLUGIN_OUTPUTS 2
-#endif
-#ifndef PLUGIN_LATENCY
-#define PLUGIN_LATENCY 0
-#endif
-#ifndef PLUGIN_RENDER
-#define PLUGIN_RENDER RENDER_GAIN
-#endif
-#ifndef PLUGIN_CHUNKS
-#define PLUGIN_CHUNKS 0
-#endif
-#ifndef PLUGIN_EDITOR
-#define PLUGIN_EDITOR EDITOR_NONE
-#endif
-#ifndef PLUGIN_ENTRIES
-#define PLUGIN_ENTRIES ENTRY_VST
-#endif
-#ifndef PLUGIN_RESULT
-#define PLUGIN_RESULT RESULT_OK
-#endif
-#ifndef PLUGIN_FAULT_AT
-#define PLUGIN_FAULT_AT FAULT_NOWHERE
-#endif
-#ifndef PLUGIN_FAULT
-#define PLUGIN_FAULT FAULT_NULL_WRITE
-#endif
-
-#if defined(_WIN32)
-#define PLUGIN_EXPORT extern "C" __declspec(dllexport)
-#else
-#define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+using namespace TestPlugin;
 
 namespace {
 
@@ -135,17 +63,20 @@ constexpr float faultTrigger = -999.0f;
 
 // Not checked by the undefined-behaviour sanitizer: the null write must
 // reach the hardware and end the process with its signal.
-[[maybe_unused]] __attribute__((no_sanitize_undefined)) void misbehave(const char* where) {
+__attribute__((no_sanitize_undefined)) void misbehave(const char* where) {
     logLine("fault in %s", where);
-#if PLUGIN_FAULT == FAULT_NULL_WRITE
-    *static_cast<volatile int*>(nullptr) = 1;
-#elif PLUGIN_FAULT == FAULT_ABORT
-    std::abort();
-#elif PLUGIN_FAULT == FAULT_EXIT
-    std::exit(3);
-#else
+    switch (variant.fault) {
+        case Fault::NullWrite:
+            *static_cast<volatile int*>(nullptr) = 1;
+            break;
+        case Fault::Abort:
+            std::abort();
+        case Fault::Exit:
+            std::exit(3);
+        case Fault::Hang:
+            break;
+    }
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-#endif
 }
 
 // Runs when the module is really released (dlclose/FreeLibrary), not merely
@@ -155,7 +86,7 @@ struct UnloadMarker {
     UnloadMarker() { readLogPath(); }
     ~UnloadMarker() {
         deleteStrayRecord();
-        logLine("unloaded kind=%s", PLUGIN_KIND);
+        logLine("unloaded kind=%s", variant.kind);
     }
 } unloadMarker;
 
@@ -231,7 +162,7 @@ void logHostAnswers(Plugin* plugin) {
             askHost(plugin, audioMasterGetTime) != 0 ? 1 : 0);
 }
 
-[[maybe_unused]] void askResize(Plugin* plugin, int32_t width, int32_t height, const char* from) {
+void askResize(Plugin* plugin, int32_t width, int32_t height, const char* from) {
     plugin->editorWidth.store(width);
     plugin->editorHeight.store(height);
     logLine("sizeWindow %dx%d from=%s answer=%lld", width, height, from,
@@ -259,17 +190,15 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
                 midi->byteSize, zeroed ? 1 : 0);
         if (plugin->pendingCount < kMaxPendingEvents)
             plugin->pending[plugin->pendingCount++] = {midi->deltaFrames, status, data1, data2};
-#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
         // Controller 20 asks for a resize from a thread of the plug-in's own,
         // as editors driven by background work do.
-        if ((status & 0xF0) == 0xB0 && data1 == 20) {
+        if (variant.editor == Editor::SizeRequest && (status & 0xF0) == 0xB0 && data1 == 20) {
             joinResizer(plugin);
             const int32_t amount = data2;
             plugin->resizer = std::thread([plugin, amount] {
                 askResize(plugin, amount * 10, amount * 5, "thread");
             });
         }
-#endif
     }
 }
 
@@ -277,16 +206,13 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
                     float opt) {
     Plugin* plugin = self(effect);
     switch (opcode) {
-#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
         case effGetEffectName:  // the others leave the host to name them
+            if (variant.editor != Editor::SizeRequest) return 0;
             std::strcpy(static_cast<char*>(ptr), "Resizing Editor");
             return 1;
-#endif
         case effOpen:
             logLine("effOpen");
-#if PLUGIN_FAULT_AT == FAULT_IN_OPEN
-            misbehave("effOpen");
-#endif
+            if (variant.faultAt == FaultAt::InOpen) misbehave("effOpen");
             logHostAnswers(plugin);
             return 0;
         case effClose:
@@ -319,26 +245,21 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             logEvents(plugin, static_cast<const VstEvents*>(ptr));
             return 1;
         case effEditGetRect:
-#if PLUGIN_EDITOR != EDITOR_NONE
+            if (variant.editor == Editor::None) {
+                logLine("effEditGetRect rect=none");
+                return 0;
+            }
             plugin->rect = ERect{0, 0, static_cast<int16_t>(plugin->editorHeight.load()),
                                  static_cast<int16_t>(plugin->editorWidth.load())};
             if (ptr) *static_cast<ERect**>(ptr) = &plugin->rect;
             logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(), plugin->editorHeight.load());
             return 1;
-#else
-            logLine("effEditGetRect rect=none");
-            return 0;
-#endif
         case effEditOpen:
             logLine("effEditOpen parent=%llu",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ptr)));
-#if PLUGIN_FAULT_AT == FAULT_IN_EDIT_OPEN
-            misbehave("effEditOpen");
-#endif
-#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
-            askResize(plugin, 640, 480, "editOpen");
-#endif
-            return PLUGIN_EDITOR != EDITOR_NONE ? 1 : 0;
+            if (variant.faultAt == FaultAt::InEditOpen) misbehave("effEditOpen");
+            if (variant.editor == Editor::SizeRequest) askResize(plugin, 640, 480, "editOpen");
+            return variant.editor != Editor::None ? 1 : 0;
         case effEditClose:
             logLine("effEditClose");
             return 0;
@@ -346,10 +267,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             logLine("effEditIdle");
             return 0;
         case effGetChunk: {
-#if PLUGIN_FAULT_AT == FAULT_IN_GET_CHUNK
-            misbehave("effGetChunk");
-#endif
-            if (!PLUGIN_CHUNKS) {
+            if (variant.faultAt == FaultAt::InGetChunk) misbehave("effGetChunk");
+            if (!variant.chunks) {
                 logLine("effGetChunk index=%d unsupported", index);
                 return 0;
             }
@@ -365,7 +284,7 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             logLine("effSetChunk index=%d size=%lld hash=%08x", index, static_cast<long long>(value),
                     static_cast<unsigned>(fnv1a(bytes, size)));
             // Kept verbatim, so a host round trip can be checked byte for byte.
-            if (PLUGIN_CHUNKS) plugin->chunk.assign(bytes, bytes + size);
+            if (variant.chunks) plugin->chunk.assign(bytes, bytes + size);
             return 1;
         }
         default:
@@ -375,7 +294,6 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
 
 // ---- audio -------------------------------------------------------------------
 
-#if PLUGIN_RENDER == RENDER_SYNTH
 float heldLevel(const Plugin* plugin) {
     float level = 0.0f;
     for (int note = 0; note < 128; ++note)
@@ -405,7 +323,7 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
             }
         }
         if (changed) level = heldLevel(plugin);
-        for (int c = 0; c < PLUGIN_OUTPUTS; ++c) outputs[c][i] = level;
+        for (int c = 0; c < variant.outputs; ++c) outputs[c][i] = level;
     }
     int kept = 0;
     for (int e = 0; e < plugin->pendingCount; ++e) {
@@ -416,60 +334,60 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
     }
     plugin->pendingCount = kept;
 }
-#endif
 
 void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
     Plugin* plugin = self(effect);
     logLine("processReplacing frames=%d", frames);
-#if PLUGIN_FAULT_AT == FAULT_IN_PROCESS
-    if (frames > 0 && inputs[0][0] == faultTrigger) misbehave("processReplacing");
-#endif
-#if PLUGIN_RENDER == RENDER_GAIN
-    (void)plugin;
-    for (int c = 0; c < PLUGIN_OUTPUTS; ++c) {
-        const float* in = c < PLUGIN_INPUTS ? inputs[c] : nullptr;
-        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = in ? 0.5f * in[i] : 0.0f;
-    }
-#elif PLUGIN_RENDER == RENDER_SYNTH
-    (void)inputs;
-    renderSynth(plugin, outputs, frames);
-#elif PLUGIN_RENDER == RENDER_MIX_DOWN
-    (void)plugin;
-    bool silent = true;
-    for (int c = 2; c < PLUGIN_INPUTS; ++c) {
-        if (!inputs[c]) {
-            silent = false;
-            continue;
+    if (variant.faultAt == FaultAt::InProcess && frames > 0 && inputs[0][0] == faultTrigger)
+        misbehave("processReplacing");
+    const int outputCount = variant.outputs;
+    switch (variant.render) {
+        case Render::Gain:
+            for (int c = 0; c < outputCount; ++c) {
+                const float* in = c < variant.inputs ? inputs[c] : nullptr;
+                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = in ? 0.5f * in[i] : 0.0f;
+            }
+            break;
+        case Render::Synth:
+            renderSynth(plugin, outputs, frames);
+            break;
+        case Render::MixDown: {
+            bool silent = true;
+            for (int c = 2; c < variant.inputs; ++c) {
+                if (!inputs[c]) {
+                    silent = false;
+                    continue;
+                }
+                for (int32_t i = 0; i < frames; ++i) silent = silent && inputs[c][i] == 0.0f;
+            }
+            logLine("extraInputs silent=%d", silent ? 1 : 0);
+            for (int c = 0; c < outputCount; ++c)
+                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
+            // Scribble on the extra inputs: the host has to silence them again.
+            for (int c = 2; c < variant.inputs; ++c)
+                if (inputs[c])
+                    for (int32_t i = 0; i < frames; ++i) inputs[c][i] = 1234.5f;
+            break;
         }
-        for (int32_t i = 0; i < frames; ++i) silent = silent && inputs[c][i] == 0.0f;
+        case Render::StateGain: {
+            // The state is heard: a restored chunk changes the output.
+            const float gain = plugin->chunk.size() > 8 ? plugin->chunk[8] / 64.0f : 0.5f;
+            for (int c = 0; c < outputCount; ++c)
+                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = gain * inputs[c][i];
+            break;
+        }
+        case Render::Constant:
+            for (int c = 0; c < outputCount; ++c)
+                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.125f;
+            break;
+        case Render::Accumulate:
+            break;
     }
-    logLine("extraInputs silent=%d", silent ? 1 : 0);
-    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
-        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
-    // Scribble on the extra inputs: the host has to silence them again.
-    for (int c = 2; c < PLUGIN_INPUTS; ++c)
-        if (inputs[c])
-            for (int32_t i = 0; i < frames; ++i) inputs[c][i] = 1234.5f;
-#elif PLUGIN_RENDER == RENDER_STATE_GAIN
-    // The state is heard: a restored chunk changes the output.
-    const float gain = plugin->chunk.size() > 8 ? plugin->chunk[8] / 64.0f : 0.5f;
-    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
-        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = gain * inputs[c][i];
-#elif PLUGIN_RENDER == RENDER_CONSTANT
-    (void)plugin;
-    (void)inputs;
-    for (int c = 0; c < PLUGIN_OUTPUTS; ++c)
-        for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.125f;
-#else
-    (void)plugin;
-    (void)inputs;
-    (void)outputs;
-#endif
 }
 
 // The accumulating entry: adds to whatever the output holds.
 void processAccumulating(AEffect*, float** inputs, float** outputs, int32_t frames) {
-    const int channels = PLUGIN_INPUTS < PLUGIN_OUTPUTS ? PLUGIN_INPUTS : PLUGIN_OUTPUTS;
+    const int channels = variant.inputs < variant.outputs ? variant.inputs : variant.outputs;
     for (int c = 0; c < channels; ++c)
         for (int32_t i = 0; i < frames; ++i) outputs[c][i] += 0.25f * inputs[c][i];
 }
@@ -480,70 +398,45 @@ float getParameter(AEffect*, int32_t) {
     return 0.0f;
 }
 
+}  // namespace
+
 // ---- entry ---------------------------------------------------------------------
 
-AEffect* enter(HostCallback host, const char* via) {
+AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     readLogPath();
-    logLine("entry kind=%s via=%s version=%lld", PLUGIN_KIND, via,
+    logLine("entry kind=%s via=%s version=%lld", variant.kind, via,
             static_cast<long long>(host(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f)));
-    if (PLUGIN_RESULT == RESULT_NULL) return nullptr;
+    if (variant.result == Result::Null) return nullptr;
     auto* plugin = new Plugin;
     plugin->host = host;
-    if (PLUGIN_CHUNKS) plugin->chunk = initialBlob();
+    if (variant.chunks) plugin->chunk = initialBlob();
     AEffect& effect = plugin->effect;
-    effect.magic = PLUGIN_RESULT == RESULT_BAD_MAGIC ? 0x50747356 : kEffectMagic;
+    effect.magic = variant.result == Result::BadMagic ? 0x50747356 : kEffectMagic;
     effect.dispatcher = dispatcher;
     effect.setParameter = setParameter;
     effect.getParameter = getParameter;
-    effect.numInputs = PLUGIN_INPUTS;
-    effect.numOutputs = PLUGIN_OUTPUTS;
-    effect.initialDelay = PLUGIN_LATENCY;
+    effect.numInputs = variant.inputs;
+    effect.numOutputs = variant.outputs;
+    effect.initialDelay = variant.latency;
     effect.object = plugin;
     effect.uniqueID = 0x43765473;
     effect.version = 1;
     int32_t flags = 0;
-    if (PLUGIN_RENDER == RENDER_ACCUMULATE) {
+    if (variant.render == Render::Accumulate) {
         effect.process = processAccumulating;
     } else {
         effect.processReplacing = processReplacing;
         flags |= effFlagsCanReplacing;
     }
-    if (PLUGIN_RENDER == RENDER_SYNTH) flags |= effFlagsIsSynth;
-    if (PLUGIN_CHUNKS) flags |= effFlagsProgramChunks;
-    if (PLUGIN_EDITOR != EDITOR_NONE) flags |= effFlagsHasEditor;
+    if (variant.render == Render::Synth) flags |= effFlagsIsSynth;
+    if (variant.chunks) flags |= effFlagsProgramChunks;
+    if (variant.editor != Editor::None) flags |= effFlagsHasEditor;
     effect.flags = flags;
-    if (PLUGIN_RESULT == RESULT_BAD_MAGIC) {
+    if (variant.result == Result::BadMagic) {
         deleteStrayRecord();
         strayRecord = plugin;
     }
-#if PLUGIN_EDITOR == EDITOR_SIZE_REQUEST
     // Too early: the host has no window for us yet; it must cope.
-    askHost(plugin, audioMasterSizeWindow, 640, 480);
-#endif
+    if (variant.editor == Editor::SizeRequest) askHost(plugin, audioMasterSizeWindow, 640, 480);
     return &effect;
 }
-
-}  // namespace
-
-#if PLUGIN_ENTRIES == ENTRY_VST || PLUGIN_ENTRIES == ENTRY_BOTH
-PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {
-    return enter(host, "VSTPluginMain");
-}
-#endif
-
-#if PLUGIN_ENTRIES == ENTRY_MAIN || PLUGIN_ENTRIES == ENTRY_BOTH
-// Older hosts look for "main"; a C++ function may not carry that name, so
-// the symbol is set by an asm label.
-PLUGIN_EXPORT AEffect* legacyMain(HostCallback host) __asm__("main");
-AEffect* legacyMain(HostCallback host) {
-    return enter(host, "main");
-}
-#endif
-
-#if PLUGIN_ENTRIES == ENTRY_NONE
-// The entry point under a name no host looks for: the module has neither
-// export and must be given up on.
-PLUGIN_EXPORT AEffect* pluginEntryUnderAnotherName(HostCallback host) {
-    return enter(host, "other");
-}
-#endif
