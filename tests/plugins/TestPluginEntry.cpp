@@ -1,33 +1,12 @@
 // One test plug-in's variant and entry points, from the PLUGIN_ knobs the
-// table in CMakeLists.txt sets for its module.
+// table in CMakeLists.txt sets for its module: enumerators of
+// TestPluginVariant.h by name, numbers, and ENTRY_ choices.
 
 #include "TestPluginVariant.h"
 
 using namespace TestPlugin;
 using Vexa::DSP::VST2::AEffect;
 using Vexa::DSP::VST2::HostCallback;
-
-#define RENDER_GAIN Render::Gain
-#define RENDER_SYNTH Render::Synth
-#define RENDER_ACCUMULATE Render::Accumulate
-#define RENDER_MIX_DOWN Render::MixDown
-#define RENDER_CONSTANT Render::Constant
-#define RENDER_STATE_GAIN Render::StateGain
-#define RESULT_OK Result::Ok
-#define RESULT_NULL Result::Null
-#define RESULT_BAD_MAGIC Result::BadMagic
-#define EDITOR_NONE Editor::None
-#define EDITOR_PLAIN Editor::Plain
-#define EDITOR_SIZE_REQUEST Editor::SizeRequest
-#define FAULT_NOWHERE FaultAt::Nowhere
-#define FAULT_IN_PROCESS FaultAt::InProcess
-#define FAULT_IN_OPEN FaultAt::InOpen
-#define FAULT_IN_EDIT_OPEN FaultAt::InEditOpen
-#define FAULT_IN_GET_CHUNK FaultAt::InGetChunk
-#define FAULT_NULL_WRITE Fault::NullWrite
-#define FAULT_ABORT Fault::Abort
-#define FAULT_EXIT Fault::Exit
-#define FAULT_HANG Fault::Hang
 
 // Which entry points the module exports: preprocessor choices, since they
 // decide which symbols exist.
@@ -49,25 +28,25 @@ using Vexa::DSP::VST2::HostCallback;
 #define PLUGIN_LATENCY 0
 #endif
 #ifndef PLUGIN_RENDER
-#define PLUGIN_RENDER RENDER_GAIN
+#define PLUGIN_RENDER Gain
 #endif
 #ifndef PLUGIN_CHUNKS
 #define PLUGIN_CHUNKS 0
 #endif
 #ifndef PLUGIN_EDITOR
-#define PLUGIN_EDITOR EDITOR_NONE
+#define PLUGIN_EDITOR None
 #endif
 #ifndef PLUGIN_ENTRIES
 #define PLUGIN_ENTRIES ENTRY_VST
 #endif
 #ifndef PLUGIN_RESULT
-#define PLUGIN_RESULT RESULT_OK
+#define PLUGIN_RESULT Ok
 #endif
 #ifndef PLUGIN_FAULT_AT
-#define PLUGIN_FAULT_AT FAULT_NOWHERE
+#define PLUGIN_FAULT_AT Nowhere
 #endif
 #ifndef PLUGIN_FAULT
-#define PLUGIN_FAULT FAULT_NULL_WRITE
+#define PLUGIN_FAULT NullWrite
 #endif
 
 #if defined(_WIN32)
@@ -76,10 +55,10 @@ using Vexa::DSP::VST2::HostCallback;
 #define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-const Variant TestPlugin::variant = {PLUGIN_KIND,   PLUGIN_INPUTS,   PLUGIN_OUTPUTS,
-                                     PLUGIN_LATENCY, PLUGIN_RENDER,   PLUGIN_CHUNKS != 0,
-                                     PLUGIN_EDITOR, PLUGIN_RESULT,   PLUGIN_FAULT_AT,
-                                     PLUGIN_FAULT};
+const Variant TestPlugin::variant = {
+    PLUGIN_KIND,           PLUGIN_INPUTS,          PLUGIN_OUTPUTS,           PLUGIN_LATENCY,
+    Render::PLUGIN_RENDER, PLUGIN_CHUNKS != 0,     Editor::PLUGIN_EDITOR,    Result::PLUGIN_RESULT,
+    FaultAt::PLUGIN_FAULT_AT, Fault::PLUGIN_FAULT};
 
 #if PLUGIN_ENTRIES == ENTRY_VST || PLUGIN_ENTRIES == ENTRY_BOTH
 PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {
