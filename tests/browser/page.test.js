@@ -87,9 +87,10 @@ describe('the test page', () => {
     assert.match(await page.textContent('#latency'), /^\d+ \(\d+\.\d ms\)$/);
     assert.match(await page.textContent('#rtt-p99'), /^\d+\.\d\d ms$/);
     // The counters show the node's own figures, read as the page writes them.
-    const [shown, stats] = await page.evaluate(() => new Promise((resolve) => new MutationObserver(() => resolve([
-      ['blocks', 'underruns', 'late'].map((id) => Number(document.getElementById(id).textContent)),
-      window.corvelTestPage.node.stats])).observe(document.getElementById('late'), { childList: true })));
+    const [shown, stats] = await page.evaluate(() => new Promise((resolve) => new MutationObserver((_, observer) => {
+      observer.disconnect();
+      resolve([['blocks', 'underruns', 'late'].map((id) => Number(document.getElementById(id).textContent)), window.corvelTestPage.node.stats]);
+    }).observe(document.getElementById('late'), { childList: true })));
     assert.deepEqual(shown, [stats.blocks, stats.underruns, stats.late]);
     await page.click('#stall');
     await page.locator('#log', { hasText: 'held the page for 50 ms' }).waitFor();
@@ -133,7 +134,6 @@ describe('the test page', () => {
 
 // --- the audio node ----------------------------------------------------------
 
-/** Calls a method of the page's harness. */
 const harness = (method, ...args) => page.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
 
 /** The harness's signal: exact in 32-bit floats, and different at every frame of a second. */
