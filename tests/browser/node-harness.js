@@ -1,64 +1,52 @@
 // Loaded into the test page: a known signal through a chain of audio nodes
 // into a recorder, on an AudioContext of its own. The signal's sample at
-// frame t is signalAt(t), so the test can tell exactly which input sample
-// every output sample came from.
+// frame t is ((t % 48000) + 1) / 65536, so the test can tell exactly which
+// input sample every output sample came from.
 import { CorvelAudioNode } from '/corvel-client.js';
 
 const WORKLETS = `
-class Signal extends AudioWorkletProcessor {
+registerProcessor('test-signal', class extends AudioWorkletProcessor {
   process(inputs, outputs) {
     for (const channel of outputs[0]) {
       for (let i = 0; i < channel.length; i++) channel[i] = ((currentFrame + i) % 48000 + 1) / 65536;
     }
     return true;
   }
-}
-class Recorder extends AudioWorkletProcessor {
+});
+registerProcessor('test-recorder', class extends AudioWorkletProcessor {
   constructor() {
     super();
-    this.wanted = 0;
-    this.filled = 0;
     this.port.onmessage = (event) => {
       this.samples = [new Float32Array(event.data), new Float32Array(event.data)];
-      this.wanted = event.data;
       this.filled = 0;
       this.start = -1;
     };
   }
   process(inputs) {
-    if (this.filled >= this.wanted) return true;
+    if (!this.samples || this.filled === this.samples[0].length) return true;
     if (this.start < 0) this.start = currentFrame;
-    const take = Math.min(inputs[0][0]?.length ?? 128, this.wanted - this.filled);
-    inputs[0].forEach((channel, c) => c < 2 && this.samples[c].set(channel.subarray(0, take), this.filled));
+    const take = Math.min(inputs[0][0]?.length ?? 128, this.samples[0].length - this.filled);
+    inputs[0].forEach((channel, c) => this.samples[c].set(channel.subarray(0, take), this.filled));
     this.filled += take;
-    if (this.filled === this.wanted) this.port.postMessage({ start: this.start, samples: this.samples });
+    if (this.filled === this.samples[0].length) this.port.postMessage({ start: this.start, samples: this.samples });
     return true;
   }
-}
-registerProcessor('test-signal', Signal);
-registerProcessor('test-recorder', Recorder);
+});
 `;
 
 class NodeHarness {
-  /**
-   * @param {{plugins: string[], url?: string, latencyBlocks?: number, sharedMemory?: boolean}} options
-   *   one node per plug-in, in a chain
-   */
+  /** One node per plug-in, in a chain, each from the program that served the page. */
   async start({ plugins, ...nodeOptions }) {
     this.context = new AudioContext({ sampleRate: 48000 });
-    const module = URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' }));
-    await this.context.audioWorklet.addModule(module);
+    await this.context.audioWorklet.addModule(URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' })));
     this.nodes = [];
-    for (const plugin of plugins) this.nodes.push(await CorvelAudioNode.create(this.context, { plugin, ...nodeOptions }));
+    for (const plugin of plugins) this.nodes.push(await CorvelAudioNode.create(this.context, { url: `ws://${location.host}/`, plugin, ...nodeOptions }));
     this.recorder = new AudioWorkletNode(this.context, 'test-recorder', { channelCount: 2, channelCountMode: 'explicit' });
     let last = new AudioWorkletNode(this.context, 'test-signal', { outputChannelCount: [2] });
-    for (const node of this.nodes) {
-      last.connect(node);
-      last = node;
-    }
+    for (const node of this.nodes) last = last.connect(node);
     last.connect(this.recorder).connect(this.context.destination);
     this.events = [];
-    for (const type of ['crashed', 'ready', 'latencychange', 'close']) {
+    for (const type of ['crashed', 'ready']) {
       this.nodes[0].addEventListener(type, (event) => this.events.push([type, event.reason ?? event.latency ?? null]));
     }
     await this.context.resume();
@@ -74,12 +62,11 @@ class NodeHarness {
     };
   }
 
-  /** Waits `seconds`, then records `seconds` of the chain's output. */
+  /** Waits `settleSeconds`, then records `seconds` of the chain's output. */
   async record(seconds, settleSeconds = 0.3) {
     await new Promise((resolve) => setTimeout(resolve, settleSeconds * 1000));
-    const frames = Math.round(seconds * this.context.sampleRate);
     const recorded = new Promise((resolve) => { this.recorder.port.onmessage = (event) => resolve(event.data); });
-    this.recorder.port.postMessage(frames);
+    this.recorder.port.postMessage(Math.round(seconds * this.context.sampleRate));
     const { start, samples } = await recorded;
     // The nodes' delay reaches the page with their stats, a little later.
     await new Promise((resolve) => setTimeout(resolve, 300));

@@ -1,26 +1,53 @@
 // The client module against the real program: what the module itself does
-// with its arguments, the replies and the connection.
+// with its arguments, the replies and the connection. One program serves
+// the whole file; each test connects afresh, as successive pages would.
 import assert from 'node:assert/strict';
 import { mkdtempSync, rmSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
-import { test } from 'node:test';
+import { after, before, test } from 'node:test';
 import { WebSocket, WebSocketServer } from 'ws';
 
 import { CorvelClient, CorvelError } from '../corvel-client.js';
-import { FakeCompanion } from './support/fake-companion.js';
-import { freePort, ProgramUnderTest, testPlugin } from './support/program.js';
-import { constant, ramp, session } from './support/session.js';
+import { freePort, ProgramUnderTest, testPlugin, until } from './support/program.js';
 
+// No allowed-origins file of the user's lets a page in.
+const program = new ProgramUnderTest({ XDG_CONFIG_HOME: '/nonexistent' });
+before(() => program.start());
+after(async () => {
+  const exit = await program.stop();
+  assert.deepEqual(exit, { code: 0, signal: null }, `the program did not end cleanly:\n${program.errors}`);
+});
+
+/** Runs `body(client)` with a newly connected client, closed afterwards (which unloads its plug-in). */
+async function session(body, options = {}) {
+  program.markLog();
+  // The previous test's connection may still be closing on the program's side.
+  const client = await CorvelClient.connect(program.url, { WebSocket, attempts: 50, retryDelayMs: 50, ...options });
+  try {
+    await body(client);
+  } finally {
+    await client.close();
+  }
+}
+
+const constant = (frames, value) => new Float32Array(frames).fill(value);
 const refusedWith = (code) => (error) => error instanceof CorvelError && error.code === code;
 
-test('connect reads the version and starts the host from the chosen settings', async () => {
-  await session(async (client, program) => {
-    assert.equal(client.version, '0.1.0');
-    assert.equal(client.blockSize, 256);
-    assert.equal(client.sampleRate, 48000);
-    await program.waitForOutput('setting Host buffer size to 256\n');
-    await program.waitForOutput('setting Host sample rate to 48000\n');
+test('connect sends the chosen settings; bad arguments are refused unsent; MIDI goes out with its offsets', async () => {
+  await session(async (client) => {
+    assert.deepEqual([client.version, client.blockSize, client.sampleRate], ['0.1.0', 256, 48000]);
+    await until(() => /buffer size to 256\n[^]*sample rate to 48000\n/.test(program.output), () => program.output);
+    const bad = [client.setBlockSize(0), client.setBlockSize(16385), client.setBlockSize(1.5),
+      client.setSampleRate(-1), client.midi([[144, 60]]), client.midi([[144, 60, 256]]),
+      client.midi([[144, 60, 100, -1]]), client.load(''), client.scan('a\0b'),
+      client.process(new Float32Array(512), new Float32Array(512)), client.setState('text')];
+    for (const call of bad) await assert.rejects(call, refusedWith('argument'));
+    // A malformed command would have closed the connection before this load.
+    await client.load(testPlugin('test_synth'));
+    await client.midi([[0x90, 64, 127, 100], { status: 0x80, data1: 64, data2: 0, offset: 10 }, { status: 0xb0, data1: 7, data2: 99 }]);
+    await client.process(constant(256, 0), constant(256, 0));
+    assert.match(program.pluginLog(), /event status=144 data1=64 data2=127 delta=100 .*\nevent status=128 data1=64 data2=0 delta=10 .*\nevent status=176 data1=7 data2=99 delta=0 /);
   }, { blockSize: 256, sampleRate: 48000 });
 });
 
@@ -34,184 +61,124 @@ test('connect tells apart nothing listening, a foreign server and a refused page
   server.on('connection', (socket) => socket.send('hello from elsewhere'));
   await assert.rejects(CorvelClient.connect(`ws://127.0.0.1:${server.address().port}/`, { WebSocket }),
     refusedWith('protocol'));
-  for (const socket of server.clients) socket.terminate();
   await new Promise((resolve) => server.close(resolve));
 
-  const program = new ProgramUnderTest({ XDG_CONFIG_HOME: '/nonexistent' });
-  await program.start();
   const page = 'https://daw.example';
   class PageSocket extends WebSocket {
     constructor(url) { super(url, { origin: page }); }
   }
   globalThis.location = new URL(page + '/studio');
   try {
-    await assert.rejects(CorvelClient.connect(program.url, { WebSocket: PageSocket, attempts: 1 }),
-      (error) => refusedWith('unreachable')(error) && /"Corvel VST\/Remote" dialog/.test(error.message) &&
-        /allowed-origins/.test(error.message) && error.message.includes(page));
+    await assert.rejects(CorvelClient.connect(program.url, { WebSocket: PageSocket, attempts: 1 }), (error) =>
+      refusedWith('unreachable')(error) && error.message.includes(`refused this page (${page})`) &&
+      /"Corvel VST\/Remote" dialog/.test(error.message) && /allowed-origins/.test(error.message) &&
+      /allow "local network access" for this site/.test(error.message));
   } finally {
     delete globalThis.location;
-    await program.stop();
   }
 });
 
-test('arguments that cannot be sent are refused without sending', async () => {
+test('blocks go out planar and come back in order among every other answer, null where nothing processes them', async () => {
   await session(async (client) => {
-    const bad = [client.setBlockSize(0), client.setBlockSize(16385), client.setBlockSize(1.5),
-      client.setSampleRate(-1), client.midi([[144, 60]]), client.midi([[144, 60, 256]]),
-      client.midi([[144, 60, 100, -1]]), client.load(''), client.scan('a\0b'),
-      client.process(new Float32Array(512), new Float32Array(512)), client.setState('text')];
-    for (const call of bad) await assert.rejects(call, refusedWith('argument'));
-    assert.equal(client.blockSize, 1024);
-    // A malformed command would have closed the connection.
-    assert.equal(await client.suspend(), true);
-  });
-});
-
-test('blocks go out planar and come back in order, null where nothing processes them', async () => {
-  await session(async (client) => {
-    const silence = constant(1024, 0);
-    assert.equal(await client.process(silence, silence), null);
-    assert.equal(await client.load(testPlugin('test_gain')), 0);
-    const left = ramp(1024, -1, 2 / 1024);
+    assert.equal(await client.process(constant(1024, 0), constant(1024, 0)), null);
+    await client.load(testPlugin('test_chunks'));  // halves its input, keeps a 1000-byte state
+    const left = Float32Array.from({ length: 1024 }, (_, i) => i / 1024 - 1);
     const block = await client.process(left, constant(1024, 0.25));
     assert.deepEqual(Array.from(block.left), Array.from(left, (x) => x / 2));
     assert.deepEqual(Array.from(block.right), Array.from(constant(1024, 0.125)));
 
     const first = client.process(constant(1024, 1), constant(1024, 1));
-    await client.setBlockSize(64);
-    const sent = Array.from({ length: 100 }, (_, n) => client.process(constant(64, n), constant(64, -n)));
-    assert.equal((await first).left.length, 1024);
-    (await Promise.all(sent)).forEach((each, n) => assert.deepEqual([each.left.length, each.left[0], each.right[63]], [64, n / 2, -n / 2]));
-
-    await client.suspend();
-    assert.equal(await client.process(constant(64, 0), constant(64, 0)), null);
-    await client.resume();
-    await client.unload();
-    assert.equal(await client.process(constant(64, 0), constant(64, 0)), null);
-  });
-});
-
-test('answers of every kind interleave without mixing up', async () => {
-  await session(async (client) => {
-    await client.load(testPlugin('test_chunks'));
     await client.setBlockSize(32);
     const calls = [];
     const expected = [];
-    for (let n = 0; n < 20; n++) {
-      calls.push(client.process(constant(32, n), constant(32, n)).then((block) => ['block', block && block.left[0]]));
-      expected.push(['block', n >= 10 && n <= 14 ? null : n / 2]);  // suspended from 9 to 14
-      if (n % 5 === 0) calls.push(client.getState().then((state) => ['state', state && state.length]));
-      if (n % 5 === 0) expected.push(['state', 1000]);
-      if (n % 7 === 0) calls.push(client.scan('/nonexistent').then((paths) => ['scan', Array.isArray(paths)]));
-      if (n % 7 === 0) expected.push(['scan', true]);
-      if (n === 9 || n === 14) calls.push((n === 9 ? client.suspend() : client.resume()).then((bypass) => ['bypass', bypass]));
-      if (n === 9 || n === 14) expected.push(['bypass', n === 9]);
+    const ask = (call, expect) => { calls.push(call); expected.push(expect); };
+    for (let n = 0; n < 50; n++) {
+      ask(client.process(constant(32, n), constant(32, -n)).then((b) => b && [b.left.length, b.left[0], b.right[31]]),
+        n >= 10 && n <= 14 ? null : [32, n / 2, -n / 2]);  // suspended from 9 to 14
+      if (n % 5 === 0) ask(client.getState().then((state) => state.length), 1000);
+      if (n % 7 === 0) ask(client.scan('/nonexistent').then(Array.isArray), true);
+      if (n === 9) ask(client.suspend(), true);
+      if (n === 14) ask(client.resume(), false);
     }
+    assert.equal((await first).left.length, 1024);
     assert.deepEqual(await Promise.all(calls), expected);
+    await client.unload();
+    assert.equal(await client.process(constant(32, 0), constant(32, 0)), null);
   });
 });
 
-test('load resolves to the latency, one at a time, and a failed one times out', async () => {
-  await session(async (client) => {
-    const seen = [];
-    client.addEventListener('loaded', (event) => seen.push(event.latency));
-    assert.equal(await client.load(testPlugin('test_latency64')), 64);
-    assert.equal(client.latency, 64);
-    assert.equal(await client.load(testPlugin('test_latency_neg3')), -3);
-    assert.deepEqual(seen, [64, -3]);
-    const missing = client.load('/nonexistent/plugin.so', { timeoutMs: 1500 });
-    await assert.rejects(client.load(testPlugin('test_gain')), refusedWith('busy'));
-    await assert.rejects(missing, (error) => error.code === 'timeout' && /nonexistent/.test(error.message));
-    assert.equal(client.loaded, false);
-    assert.equal(await client.getState(), null);
-  });
-});
-
-test('MIDI events are sent as arrays or objects, with their offsets', async () => {
-  await session(async (client, program) => {
-    await client.load(testPlugin('test_synth'));
-    await client.midi([[0x90, 64, 127, 100], { status: 0x80, data1: 64, data2: 0, offset: 10 }, { status: 0xb0, data1: 7, data2: 99 }]);
-    await client.process(constant(1024, 0), constant(1024, 0));
-    assert.match(program.pluginLog(), /event status=144 data1=64 data2=127 delta=100 .*\nevent status=128 data1=64 data2=0 delta=10 .*\nevent status=176 data1=7 data2=99 delta=0 /);
-  });
-});
-
-test('states travel as bytes either way, and null where there is none', async () => {
-  await session(async (client) => {
-    assert.equal(await client.getState(), null);
-    await client.load(testPlugin('test_chunks'));
-    const initial = await client.getState();
-    assert.ok(initial instanceof Uint8Array && initial.length === 1000);
-    const saved = Uint8Array.from({ length: 333 }, (_, i) => (i * 7) & 0xff);
-    await client.setState(saved);
-    assert.deepEqual(await client.getState(), saved);
-    await client.setState(initial.slice().buffer);
-    assert.deepEqual(await client.getState(), initial);
-    await client.load(testPlugin('test_gain'));
-    assert.equal(await client.getState(), null);
-  });
-});
-
-test('scan returns paths that needed escaping as they are', async () => {
+test('load resolves to the latency, one at a time, and a failed one times out; states and odd paths travel as they are', async () => {
   const folder = mkdtempSync(path.join(tmpdir(), 'corvel scan "quoted" é-'));
+  const odd = path.join(folder, 'back\\slash "gain" ü.so');
+  symlinkSync(testPlugin('test_gain'), odd);
   try {
-    const odd = path.join(folder, 'back\\slash "gain" ü.so');
-    symlinkSync(testPlugin('test_gain'), odd);
     await session(async (client) => {
+      assert.equal(await client.getState(), null);
+      const seen = [];
+      client.addEventListener('loaded', (event) => seen.push(event.latency));
+      assert.equal(await client.load(testPlugin('test_latency64')), 64);
+      assert.equal(client.latency, 64);
+      assert.equal(await client.load(testPlugin('test_latency_neg3')), -3);
+      assert.deepEqual(seen, [64, -3]);
+      const missing = client.load('/nonexistent/plugin.so', { timeoutMs: 1500 });
+      await assert.rejects(client.load(testPlugin('test_gain')), refusedWith('busy'));
+      await assert.rejects(missing, (error) => error.code === 'timeout' && /nonexistent/.test(error.message));
+      assert.equal(client.loaded, false);
+
+      await client.load(testPlugin('test_chunks'));
+      const initial = await client.getState();
+      assert.ok(initial instanceof Uint8Array && initial.length === 1000);
+      const saved = Uint8Array.from({ length: 333 }, (_, i) => (i * 7) & 0xff);
+      await client.setState(saved);
+      assert.deepEqual(await client.getState(), saved);
+      await client.setState(initial.slice().buffer);
+      assert.deepEqual(await client.getState(), initial);
+
       assert.ok((await client.scan(folder)).includes(odd));
       assert.equal(await client.load(odd), 0);
+      assert.equal(await client.getState(), null, 'a plug-in without a state');
     });
   } finally {
     rmSync(folder, { recursive: true, force: true });
   }
 });
 
-test('close and quit end the connection, and calls after it are refused', async () => {
+test('a crash fires crashed, then ready and loaded once relaunched; once given up on, no block is sent', async () => {
+  await session(async (client) => {
+    const events = [];
+    for (const type of ['crashed', 'ready', 'loaded']) {
+      client.addEventListener(type, (event) => events.push([type, event.reason ?? event.latency ?? null]));
+    }
+    const eventCount = (count) => until(() => events.length >= count, () => JSON.stringify(events), 10000);
+    await client.load(testPlugin('test_exit_in_process'));  // exits on a block that starts with -999
+    assert.equal(await client.process(constant(1024, -999), constant(1024, 0)), null, 'the block in flight');
+    await eventCount(5);
+    assert.equal((await client.process(constant(1024, 1), constant(1024, 1)))?.left.length, 1024, 'blocks flow again');
+    // One that crashes on opening is given up on: a block sent then would never be answered.
+    client.load(testPlugin('test_exit_in_open')).catch(() => {});
+    await eventCount(9);
+    const unanswered = new Promise((resolve) => setTimeout(resolve, 2000, 'unanswered'));
+    assert.equal(await Promise.race([client.process(constant(1024, 1), constant(1024, 1)), unanswered]), null);
+    assert.deepEqual(events, [['ready', null], ['loaded', 0], ['crashed', 'exit 3'], ['ready', null], ['loaded', 0],
+      ['crashed', 'exit 3'], ['crashed', 'exit 3'], ['crashed', 'exit 3'], ['crashed', 'gave up after 3 crashes']]);
+  });
+});
+
+test('close and quit end the connection; calls after it are refused, replies before it arrive', async () => {
   await session(async (client) => {
     const closing = client.close();
     const waiting = client.scan().catch((error) => error);
     assert.equal(typeof (await closing).code, 'number');
-    assert.equal(client.connected, false);
     const outcome = await waiting;  // it may have been answered before the close
     assert.ok(Array.isArray(outcome) || outcome.code === 'closed', String(outcome));
     await assert.rejects(client.resume(), refusedWith('closed'));
     await assert.rejects(client.process(new Float32Array(1024), new Float32Array(1024)), refusedWith('closed'));
   });
-  const program = new ProgramUnderTest();
-  await program.start();
-  try {
-    const client = await CorvelClient.connect(program.url, { WebSocket });
+  // Last: this ends the file's program, which after() then finds ended cleanly.
+  await session(async (client) => {
     const pending = client.suspend();
     assert.equal(typeof (await client.quit()).code, 'number');
     assert.equal(await pending, true, 'a reply sent before quitting still arrives');
     assert.deepEqual(await program.waitExit(), { code: 0, signal: null });
-  } finally {
-    await program.stop();
-  }
-});
-
-test('a crash report fires crashed, holds blocks back until the relaunch, then fires loaded', async () => {
-  const fake = await FakeCompanion.start(0);
-  const client = await CorvelClient.connect(fake.url, { WebSocket, blockSize: 4 });
-  try {
-    await client.load('/plug-in.so');
-    const events = [];
-    for (const type of ['crashed', 'ready', 'loaded']) {
-      client.addEventListener(type, (event) => events.push([type, event.reason ?? event.latency ?? null]));
-    }
-    const next = (type) => new Promise((resolve) => client.addEventListener(type, resolve, { once: true }));
-    const block = new Float32Array([1, 2, 3, 4]);
-    fake.crash('signal 11');
-    await next('crashed');
-    assert.equal(client.loaded, false);
-    assert.equal(await client.process(block, block), null, 'no block is sent while the plug-in is away');
-    fake.relaunch(7);
-    await next('loaded');
-    assert.deepEqual(events, [['crashed', 'signal 11'], ['ready', null], ['loaded', 7]]);
-    assert.equal(client.latency, 7);
-    assert.deepEqual(Array.from((await client.process(block, block)).left), [1, 2, 3, 4]);
-  } finally {
-    await client.close();
-    await fake.close();
-  }
+  });
 });

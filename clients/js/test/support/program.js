@@ -1,6 +1,6 @@
 // Starts the real companion program on a free loopback port for a test.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -20,8 +20,7 @@ export function testPlugin(name) {
 
 export function freePort() {
   return new Promise((resolve, reject) => {
-    const server = createServer();
-    server.once('error', reject);
+    const server = createServer().once('error', reject);
     server.listen(0, '127.0.0.1', () => {
       const { port } = server.address();
       server.close(() => resolve(port));
@@ -29,18 +28,24 @@ export function freePort() {
   });
 }
 
+/** Polls `done()` every 20 ms; fails with `explain()` after the timeout. */
+export async function until(done, explain, timeoutMs = 5000) {
+  const deadline = Date.now() + timeoutMs;
+  while (!done()) {
+    if (Date.now() > deadline) throw new Error(explain());
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
 export class ProgramUnderTest {
   #child = null;
   #stdout = '';
   #stderr = '';
   #exit = null;
-  #outputMark = 0;
   #logMark = 0;
   #logFolder = mkdtempSync(path.join(tmpdir(), 'corvel-js-test-'));
-
-  port = 0;
-  logPath = path.join(this.#logFolder, 'plugin.log');
   #environment;
+  port = 0;
 
   /** @param {Record<string, string>} [environment] added to the test's own */
   constructor(environment = {}) {
@@ -50,7 +55,7 @@ export class ProgramUnderTest {
   /** Starts the program and waits until it listens. */
   async start() {
     this.port = await freePort();
-    const env = { ...process.env, CORVEL_TEST_PORT: String(this.port), CORVEL_TEST_PLUGIN_LOG: this.logPath };
+    const env = { ...process.env, CORVEL_TEST_PORT: String(this.port), CORVEL_TEST_PLUGIN_LOG: this.#logPath };
     delete env.DISPLAY;  // headless: no editor windows
     Object.assign(env, this.#environment);
     this.#child = spawn(path.join(buildDir(), 'corvel-vst-remote'), [], { env, stdio: ['ignore', 'pipe', 'pipe'] });
@@ -61,75 +66,55 @@ export class ProgramUnderTest {
       this.#child.once('exit', (code, signal) => resolve({ code, signal }));
     });
     // The program prints its block size once its channel is up.
-    const deadline = Date.now() + 20000;
-    while (!this.#stdout.includes('setting Host buffer size to 1024\n')) {
-      if (this.#child.exitCode !== null || Date.now() > deadline) {
-        throw new Error(`the program did not start:\n${this.#stdout}\n${this.#stderr}`);
-      }
-      await new Promise((resolve) => setTimeout(resolve, 20));
-    }
+    const listening = () => this.#stdout.includes('setting Host buffer size to 1024\n');
+    const failure = () => `the program did not start:\n${this.#stdout}\n${this.#stderr}`;
+    await until(() => listening() || this.#child.exitCode !== null, failure, 20000);
+    if (!listening()) throw new Error(failure());
   }
 
   get url() { return `ws://127.0.0.1:${this.port}/`; }
-  get pid() { return this.#child?.pid; }
   get httpUrl() { return `http://127.0.0.1:${this.port}/`; }
-  /** Standard output since the last mark(). */
-  get output() { return this.#stdout.slice(this.#outputMark); }
+  get pid() { return this.#child?.pid; }
+  get output() { return this.#stdout; }
   get errors() { return this.#stderr; }
+  get #logPath() { return path.join(this.#logFolder, 'plugin.log'); }
 
-  /** Lets output and pluginLog() start afresh, for the next test on the same program. */
-  mark() {
-    this.#outputMark = this.#stdout.length;
+  /** The plug-in processes the program started (each thread lists its own children). */
+  pluginPids() {
+    return readdirSync(`/proc/${this.pid}/task`).flatMap((task) =>
+      readFileSync(`/proc/${this.pid}/task/${task}/children`, 'utf8').split(' ').filter(Boolean).map(Number));
+  }
+
+  /** Lets pluginLog() start afresh. */
+  markLog() {
     this.#logMark = this.#readLog().length;
   }
 
-  /** Waits until standard output since the last mark holds `text`. */
-  async waitForOutput(text, timeoutMs = 5000) {
-    const deadline = Date.now() + timeoutMs;
-    while (!this.output.includes(text)) {
-      if (Date.now() > deadline) throw new Error(`no "${text}" in the output:\n${this.output}`);
-      await new Promise((resolve) => setTimeout(resolve, 20));
-    }
-  }
-
-  /** What the test plug-ins logged since the last mark. */
+  /** What the test plug-ins logged since the last markLog(). */
   pluginLog() {
     return this.#readLog().slice(this.#logMark);
   }
 
+  waitForLog(pattern, timeoutMs = 5000) {
+    return until(() => pattern.test(this.pluginLog()), () => `no ${pattern} in the plug-in log:\n${this.pluginLog()}`, timeoutMs);
+  }
+
   #readLog() {
-    try {
-      return readFileSync(this.logPath, 'latin1');
-    } catch {
-      return '';
-    }
+    return existsSync(this.#logPath) ? readFileSync(this.#logPath, 'latin1') : '';
   }
 
   /** Resolves to the exit { code, signal }, or null if it still runs after the timeout. */
-  async waitExit(timeoutMs = 10000) {
-    let timer;
-    const late = new Promise((resolve) => { timer = setTimeout(() => resolve(null), timeoutMs); });
-    try {
-      return await Promise.race([this.#exit, late]);
-    } finally {
-      clearTimeout(timer);
-    }
+  waitExit(timeoutMs = 10000) {
+    return Promise.race([this.#exit, new Promise((resolve) => setTimeout(resolve, timeoutMs, null).unref())]);
   }
 
   /** Ends the program as its user would (SIGTERM) and returns how it ended. */
   async stop() {
     if (!this.#child) return null;
-    let result = null;
-    if (this.#child.exitCode === null && this.#child.signalCode === null) {
-      this.#child.kill('SIGTERM');
-      result = await this.waitExit();
-      if (!result) {
-        this.#child.kill('SIGKILL');
-        await this.#exit;
-      }
-    } else {
-      result = await this.#exit;
-    }
+    if (this.#child.exitCode === null && this.#child.signalCode === null) this.#child.kill('SIGTERM');
+    const result = await this.waitExit();
+    if (!result) this.#child.kill('SIGKILL');
+    await this.#exit;
     rmSync(this.#logFolder, { recursive: true, force: true });
     return result;
   }
