@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "HostFixture.h"
@@ -37,7 +37,7 @@ protected:
 
     void TearDown() override {
         HostTest::TearDown();
-        if (!root.empty()) std::system(("rm -rf '" + root + "'").c_str());
+        if (!root.empty()) std::filesystem::remove_all(root);
     }
 
     std::string scan(const std::string& message) {
