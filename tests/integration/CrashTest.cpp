@@ -198,7 +198,7 @@ TEST_F(EditorCrashTest, CrashesOpeningThePluginOrItsEditorAreRetriedTwiceThenGiv
         ASSERT_TRUE(client.sendBinary(block(frames, 0.0f, 0.0f, 0.0f)));
         expectAlive();
         // The editor opens with the load, and again with each relaunch.
-        if (std::getenv("DISPLAY")) {
+        if (const char* display = std::getenv("DISPLAY"); display && *display) {
             ASSERT_TRUE(client.sendText("load " + testPluginPath("test_" + fault.name + "_in_edit_open")));
             expectGivenUpAfterThree(fault.reason);
         }
