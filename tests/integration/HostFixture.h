@@ -1,10 +1,13 @@
-// A running program with one greeted client, the base of most integration tests.
+// A running program with one greeted client, the base of the integration
+// tests, and the steps the plug-in tests share.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -23,93 +26,104 @@ inline std::map<std::string, std::string> headlessEnvironment() {
     return {{"DISPLAY", ""}};
 }
 
+inline bool startsWith(const std::string& line, const std::string& prefix) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+}
+
 // Skips a test that needs the Linux program itself (its folders, signals, X11 windows).
-#define SKIP_UNLESS_NATIVE()                                                       \
+#define SKIP_UNLESS_NATIVE() \
     if (!ProgramUnderTest::isNative()) GTEST_SKIP() << "checks the Linux program only"
 
 class HostTest : public ::testing::Test {
 protected:
-    // Override to give the program an environment of its own. Headless by
-    // default; under Wine the program always needs the display.
+    // Override to give the program an environment of its own.
     virtual std::map<std::string, std::string> environment() { return headlessEnvironment(); }
 
     void SetUp() override {
         program = std::make_unique<ProgramUnderTest>(environment());
         ASSERT_TRUE(program->start()) << program->errors();
-        ASSERT_TRUE(connectClient(client))
-            << "running: " << program->running() << "\nstdout:\n" << program->output()
-            << "\nstderr:\n" << program->errors();
+        ASSERT_TRUE(connectClient(client)) << "running: " << program->running() << "\nstdout:\n"
+                                           << program->output() << "\nstderr:\n" << program->errors();
     }
 
     // Every test ends the program as a client would, and expects it to end
     // cleanly whatever the test left behind.
     void TearDown() override {
         client.disconnect();
-        if (program && program->running()) {
-            WsClient closer;
-            const bool connected = connectClient(closer);
-            if (connected && closer.sendText("quit")) {
-                // Hanging up on the program's close lets it end without waiting.
-                closer.waitClosed(20000);
-                closer.disconnect();
-            }
-            // Wine takes its time to end a program.
-            EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
-                << "the program did not end cleanly"
-                << (connected ? "" : " (no client could connect to send \"quit\")")
-                << "\nstdout:\n" << program->output() << "\nstderr:\n" << program->errors();
-        }
+        if (!program || !program->running()) return;
+        WsClient closer;
+        const bool connected = connectClient(closer);
+        // Hanging up on the program's close lets it end without waiting.
+        if (connected && closer.sendText("quit")) closer.waitClosed(20000);
+        closer.disconnect();
+        // Wine takes its time to end a program.
+        EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
+            << "the program did not end cleanly" << (connected ? "" : " (no client could send \"quit\")")
+            << "\nstdout:\n" << program->output() << "\nstderr:\n" << program->errors();
     }
 
-    // Connects and checks that the banner comes first.
+    // Connects and checks that the banner comes first. Generous: sanitizer
+    // builds on a busy machine start slowly.
     bool connectClient(WsClient& other) {
-        // Generous: sanitizer builds on a busy machine start slowly.
         if (!other.connect(program->port(), 20000)) return false;
-        auto greeting = other.receiveText(20000);
-        return greeting && *greeting == banner;
+        return other.receiveText(20000) == banner;
     }
 
     // Proves the connection is open and every earlier message was handled:
     // "resume" is always answered, and answers keep their order.
     void expectAlive(WsClient& other) {
         ASSERT_TRUE(other.sendText("resume"));
-        auto reply = other.receiveText();
-        ASSERT_TRUE(reply.has_value()) << "no reply: the connection is not served";
-        EXPECT_EQ(*reply, "bypass\nfalse");
+        EXPECT_EQ(other.receiveText(), "bypass\nfalse") << "the connection is not served";
     }
     void expectAlive() { expectAlive(client); }
 
-    // Sends the frames from a fresh client, expects the program to close the
-    // connection and report it once, and returns the close's status (0 when
-    // it carried none).
-    int closeStatusAfter(const std::vector<std::pair<uint8_t, std::string>>& frames) {
-        client.disconnect();
-        EXPECT_TRUE(program->waitForOutput("WS closed\n"));
-        const int closedBefore = program->countLines("WS closed");
-        EXPECT_TRUE(connectClient(client));
-        for (const auto& [header, payload] : frames)
-            if (!client.sendFrame(header, payload)) break;  // closed before all was sent
-        std::optional<WsMessage> reply;
-        do {
-            reply = client.receive(20000);
-        } while (reply && reply->opcode != 8);
-        EXPECT_TRUE(client.waitClosed());
-        for (int i = 0; i < 250 && program->countLines("WS closed") == closedBefore; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(program->countLines("WS closed"), closedBefore + 1);
-        if (!reply || reply->payload.size() < 2) return 0;
-        return (static_cast<uint8_t>(reply->payload[0]) << 8) | static_cast<uint8_t>(reply->payload[1]);
-    }
-
-    // Sends a command that prints line and waits for it: every line that
-    // earlier commands printed has then been read from the program.
-    void syncOutput(const std::string& command, const std::string& line) {
-        ASSERT_TRUE(client.sendText(command));
-        ASSERT_TRUE(program->waitForOutput(line + "\n"));
-    }
-
     std::unique_ptr<ProgramUnderTest> program;
     WsClient client;
+};
+
+class PluginTest : public HostTest {
+protected:
+    // Loads a test plug-in and checks the two replies of a good load.
+    void load(const std::string& name, int latency = 0) { loadOn(client, name, latency); }
+    static void loadOn(WsClient& session, const std::string& name, int latency = 0) {
+        ASSERT_TRUE(session.sendText("load " + testPluginPath(name)));
+        EXPECT_EQ(session.receiveText(10000), "ready");
+        EXPECT_EQ(session.receiveText(), "fixedCompensationDelaySamp\n" + std::to_string(latency));
+    }
+
+    // A block of two channels: left[i] = leftStart + i * step, right constant.
+    static std::vector<float> block(uint32_t frames, float leftStart, float step, float right) {
+        std::vector<float> samples(2 * frames, right);
+        for (uint32_t i = 0; i < frames; ++i) samples[i] = leftStart + static_cast<float>(i) * step;
+        return samples;
+    }
+
+    // Sends one block and returns the samples of its reply (empty for an
+    // empty reply); fails the test when no binary reply comes.
+    static std::vector<float> roundTrip(WsClient& session, const std::vector<float>& samples) {
+        EXPECT_TRUE(session.sendBinary(samples));
+        auto reply = session.receiveBinary();
+        EXPECT_TRUE(reply.has_value()) << "no binary reply";
+        return reply ? floatsOf(*reply) : std::vector<float>{};
+    }
+    std::vector<float> roundTrip(const std::vector<float>& samples) { return roundTrip(client, samples); }
+
+    // What the test plug-ins wrote about the host's calls: the lines that
+    // begin with one of the prefixes, in order.
+    std::vector<std::string> log(const std::vector<std::string>& prefixes = {""}) {
+        std::istringstream text(program->readPluginLog());
+        std::vector<std::string> kept;
+        for (std::string line; std::getline(text, line);)
+            if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
+                kept.push_back(line);
+        return kept;
+    }
+    int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
+    bool waitForLog(const std::string& prefix) {
+        for (int i = 0; i < 500 && logCount(prefix) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return logCount(prefix) > 0;
+    }
 };
 
 }  // namespace testing_support

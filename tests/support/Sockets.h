@@ -38,3 +38,20 @@ inline int closeSocket(int fd) { return close(fd); }
 inline void pauseMs(int ms) { usleep(ms * 1000); }
 inline void startSockets() {}
 #endif
+
+#include <cstdint>
+
+// A TCP connection to the loopback port without Nagle's delay; -1 when refused.
+inline int connectLoopback(uint16_t port) {
+    startSockets();
+    const int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    closeSocket(fd);
+    return -1;
+}

@@ -1,8 +1,5 @@
 #include "WsClient.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "ClientFrame.h"
@@ -52,42 +49,28 @@ bool WsClient::connectOnce(uint16_t port, int timeoutMs) {
 
 WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
     disconnect();
+    fd = connectLoopback(port);
+    if (fd < 0) return Attempt::notYet;
     closed = false;
-    startSockets();
-    fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        disconnect();
-        return Attempt::notYet;
-    }
-    const std::string host =
-        hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
+    const std::string host = hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
     const std::string origin = originHeader.empty() ? "" : "Origin: " + originHeader + "\r\n";
-    const std::string request =
-        "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
-        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    if (!writeAll(request.data(), request.size())) {
+    const std::string request = "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+                                "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    if (!writeAll(request)) {
         disconnect();
         return Attempt::notYet;
     }
     response.clear();
     while (response.find("\r\n\r\n") == std::string::npos) {
-        char byte;
-        if (!readExactly(&byte, 1, remainingMs(deadline))) {
+        if (!readInto(response, 1, remainingMs(deadline))) {
             disconnect();
             return Attempt::refused;  // closed unanswered
         }
-        response += byte;
     }
     if (response.rfind("HTTP/1.1 101", 0) == 0) return Attempt::upgraded;
     // The body runs to the end of the stream: refusals close the connection.
-    for (char byte; readExactly(&byte, 1, remainingMs(deadline));) response += byte;
+    while (readInto(response, 1, remainingMs(deadline))) continue;
     disconnect();
     return response.rfind("HTTP/1.1 404", 0) == 0 ? Attempt::notYet : Attempt::failed;
 }
@@ -97,29 +80,18 @@ void WsClient::useHeaders(std::string host, std::string origin) {
     originHeader = std::move(origin);
 }
 
-bool WsClient::writeAll(const void* data, std::size_t length) {
-    const char* bytes = static_cast<const char*>(data);
-    while (length > 0) {
-        const auto sent = send(fd, bytes, static_cast<int>(length), MSG_NOSIGNAL);
+bool WsClient::writeAll(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const auto sent = send(fd, bytes.data(), static_cast<int>(bytes.size()), MSG_NOSIGNAL);
         if (sent <= 0) return false;
-        bytes += sent;
-        length -= static_cast<std::size_t>(sent);
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
     return true;
 }
 
-bool WsClient::readExactly(void* target, std::size_t length, int timeoutMs) {
-    char* out = static_cast<char*>(target);
+bool WsClient::readInto(std::string& into, std::size_t length, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (length > 0) {
-        if (!pending.empty()) {
-            const std::size_t take = std::min(length, pending.size());
-            std::memcpy(out, pending.data(), take);
-            pending.erase(0, take);
-            out += take;
-            length -= take;
-            continue;
-        }
+    while (pending.size() < length) {
         pollfd watched{};
         watched.fd = fd;
         watched.events = POLLIN;
@@ -132,6 +104,8 @@ bool WsClient::readExactly(void* target, std::size_t length, int timeoutMs) {
         }
         pending.append(buffer, static_cast<std::size_t>(got));
     }
+    into.append(pending, 0, length);
+    pending.erase(0, length);
     return true;
 }
 
@@ -139,12 +113,11 @@ bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
     if (fd < 0) return false;
     const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
     const std::vector<uint8_t> frame = clientFrame(firstByte, payload.data(), payload.size(), mask);
-    return writeAll(frame.data(), frame.size());
+    return writeAll(std::string_view(reinterpret_cast<const char*>(frame.data()), frame.size()));
 }
 
 bool WsClient::sendBinary(const std::vector<float>& samples) {
-    return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()),
-                                  samples.size() * sizeof(float)));
+    return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
 }
 
 std::optional<WsMessage> WsClient::receive(int timeoutMs) {
@@ -152,22 +125,20 @@ std::optional<WsMessage> WsClient::receive(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     WsMessage message;
     for (;;) {
-        uint8_t header[2];
-        if (!readExactly(header, 2, remainingMs(deadline))) {
+        std::string header;
+        if (!readInto(header, 2, remainingMs(deadline))) {
             if (closed) return WsMessage{8, {}};
             return std::nullopt;
         }
         uint64_t length = header[1] & 0x7F;
-        if (length == 126 || length == 127) {
-            uint8_t extended[8];
-            const std::size_t size = length == 126 ? 2 : 8;
-            if (!readExactly(extended, size, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
+        if (length >= 126) {
+            std::string extended;
+            if (!readInto(extended, length == 126 ? 2 : 8, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
             length = 0;
-            for (std::size_t i = 0; i < size; ++i) length = (length << 8) | extended[i];
+            for (char byte : extended) length = (length << 8) | static_cast<uint8_t>(byte);
         }
-        std::string payload(length, '\0');
-        if (length && !readExactly(payload.data(), length, remainingMs(deadline) + 1000))
-            return WsMessage{8, {}};
+        std::string payload;
+        if (!readInto(payload, length, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
         const int opcode = header[0] & 0x0F;
         if (opcode == 8) {
             closed = true;

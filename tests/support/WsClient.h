@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testing_support {
@@ -40,7 +41,6 @@ public:
     bool sendText(const std::string& text) { return sendFrame(0x81, text); }
     bool sendBinary(const std::string& bytes) { return sendFrame(0x82, bytes); }
     bool sendBinary(const std::vector<float>& samples);
-    bool sendClose() { return sendFrame(0x88, std::string("\x03\xe8", 2)); }
 
     // The next whole message, or nothing within the timeout. A close frame
     // from the server or the end of the stream yields opcode 8.
@@ -59,8 +59,9 @@ private:
     using Clock = std::chrono::steady_clock;
     enum class Attempt { upgraded, notYet, refused, failed };
     Attempt tryConnect(uint16_t port, Clock::time_point deadline);
-    bool readExactly(void* target, std::size_t length, int timeoutMs);
-    bool writeAll(const void* data, std::size_t length);
+    // Appends the next length bytes read; false when they do not come in time.
+    bool readInto(std::string& into, std::size_t length, int timeoutMs);
+    bool writeAll(std::string_view bytes);
 
     int fd = -1;
     bool closed = false;

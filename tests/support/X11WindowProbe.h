@@ -1,16 +1,17 @@
 // Looks at the program's editor windows on the X server, as a user would see them.
 #pragma once
 
-#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+struct _XDisplay;  // Xlib's Display
 
 namespace testing_support {
 
 struct WindowInfo {
     unsigned long id = 0;
     std::string title;
-    std::string className;
     bool mapped = false;
     int width = 0;
     int height = 0;
@@ -23,6 +24,8 @@ class X11WindowProbe {
 public:
     X11WindowProbe();
     ~X11WindowProbe();
+    X11WindowProbe(const X11WindowProbe&) = delete;
+    X11WindowProbe& operator=(const X11WindowProbe&) = delete;
     bool available() const { return display != nullptr; }
 
     // Only windows of this process and its children count (tests share one X server).
@@ -31,8 +34,8 @@ public:
     // Top-level windows with this title; a title that ends in " - " stands
     // for every title that begins with it.
     std::vector<WindowInfo> windowsTitled(const std::string& title);
-    // Waits until the only window so titled satisfies the check.
-    bool waitFor(const std::string& title, bool (*check)(const std::vector<WindowInfo>&),
+    // Waits until the windows so titled satisfy the check.
+    bool waitFor(const std::string& title, const std::function<bool(const std::vector<WindowInfo>&)>& check,
                  int timeoutMs = 5000);
     // What the window manager's close button sends.
     void requestClose(unsigned long window);
@@ -42,7 +45,7 @@ public:
 private:
     long windowPid(unsigned long window);
 
-    void* display = nullptr;
+    _XDisplay* display;
     long ownerPid = 0;
 };
 
