@@ -55,6 +55,8 @@ async function showsTheCompanion() {
   // The page's copy of the module is the one in the repository, byte for byte.
   const served = await page.evaluate(() => fetch('/corvel-client.js').then((response) => response.text()));
   assert.equal(served, readFileSync(path.join(here, '../../clients/js/corvel-client.js'), 'utf8'));
+  // Nothing but the page's own files is there.
+  for (const missing of ['missing.js', 'corvel-client.js/x']) assert.equal((await fetch(program.httpUrl + missing)).status, 404, missing);
 }
 
 async function loadsFromTheList(pluginPath) {
