@@ -20,10 +20,9 @@ check "lintian reports no errors" lintian --fail-on error "$deb"
 mapfile -t shipped < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./\(.*[^/]\)$|/\1|p')
 conffile=/etc/xdg/autostart/$name.desktop
 all_present() { for f in "${shipped[@]}"; do [ -e "$f" ] || return 1; done; }
-none_left() {  # FILES TO ALLOW...
-    local f
+none_left() {  # FILE TO ALLOW
     for f in "${shipped[@]}"; do
-        [ -e "$f" ] && [[ " $* " != *" $f "* ]] && { echo "left behind: $f" >&2; return 1; }
+        [ -e "$f" ] && [ "$f" != "${1:-}" ] && { echo "left behind: $f" >&2; return 1; }
     done
     return 0
 }
