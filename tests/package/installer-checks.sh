@@ -61,7 +61,7 @@ before=$(user_files)
 check "a silent install succeeds" wine "$setup" /S
 check "the program, its plug-in process, the uninstaller, the licence and the shortcut are in place" installed
 exe="\"$win_dir\\corvel-vst-remote.exe\""
-check "the Run value and the uninstall entry are in place" has_values "$uninstall_key" \
+check "the uninstall entry is in place" has_values "$uninstall_key" \
     "DisplayName=Corvel VST/Remote" "DisplayVersion=$version" "Publisher=Corvel" "DisplayIcon=$exe,0" \
     "UninstallString=\"$win_dir\\uninstall.exe\"" "QuietUninstallString=\"$win_dir\\uninstall.exe\" /S"
 check "the program starts at login" has_values "$run_key" "Corvel VST/Remote=$exe"
