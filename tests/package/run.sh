@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Builds both packages and checks them as a user meets them: the Debian
 # package installed on this machine, the Windows installer under Wine.
-#   bash tests/package/run.sh
 # CORVEL_LINUX_BUILD and CORVEL_WINDOWS_BUILD pass through to
 # scripts/package.sh (CI names the builds its other tests made).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
+cd "$(dirname "$0")/../.."
 echo "=== Packages"
 bash scripts/install-deps.sh --packaging-checks
 bash scripts/package.sh
@@ -21,9 +19,6 @@ bash tests/package/installer-checks.sh dist/corvel-vst-remote-*-setup.exe >"$log
 installer=$!
 status=0
 wait "$deb" || status=1
-echo "=== Debian package"
-cat "$logs/deb"
 wait "$installer" || status=1
-echo "=== Windows installer"
-cat "$logs/installer"
+printf '=== Debian package\n%s\n=== Windows installer\n%s\n' "$(cat "$logs/deb")" "$(cat "$logs/installer")"
 exit $status

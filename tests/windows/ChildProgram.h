@@ -1,42 +1,46 @@
-// The program under test, started as a child process whose standard output
-// and error are read through pipes.
+// The program under test as a child process. It writes to this process's
+// own output, so its diagnostics show among the checks' lines.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
 
 class ChildProgram {
 public:
     ChildProgram() = default;
-    ~ChildProgram();
     ChildProgram(const ChildProgram&) = delete;
     ChildProgram& operator=(const ChildProgram&) = delete;
+    ~ChildProgram() {
+        if (!info_.hProcess) return;
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 10000);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
 
-    // Starts the program with the current environment; false when it could not be started.
-    bool start(const std::wstring& executable);
-    // Waits for the end of the process; false on timeout.
-    bool waitForExit(int timeoutMs, DWORD& exitCode);
-    bool running() const;
-    // Waits until standard output holds `text`.
-    bool waitForOutput(const std::string& text, int timeoutMs);
+    bool start(std::wstring executable) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring commandLine = L"\"" + executable + L"\"";
+        if (CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &info_))
+            return true;
+        info_ = {};
+        return false;
+    }
 
-    std::string output();
-    std::string errors();
+    // Waits for its end; false on timeout.
+    bool waitForExit(int timeoutMs, DWORD& exitCode) {
+        return info_.hProcess && WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(info_.hProcess, &exitCode);
+    }
+
     DWORD id() const { return info_.dwProcessId; }
 
 private:
-    void readPipe(HANDLE pipe, std::string& into);
-
     PROCESS_INFORMATION info_ = {};
-    HANDLE outRead_ = nullptr;
-    HANDLE errRead_ = nullptr;
-    std::thread outReader_;
-    std::thread errReader_;
-    std::mutex mutex_;
-    std::string out_;
-    std::string err_;
 };

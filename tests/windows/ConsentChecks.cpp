@@ -1,6 +1,6 @@
 // The consent box of the Windows program: a page whose origin is not in the
-// allow-list is asked about once; Yes lets it in and writes the list, No
-// refuses it until the program ends.
+// allow-list is asked about; Yes lets it in and writes the list under
+// %APPDATA%, No refuses it.
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -18,41 +18,34 @@ std::string handshakeStatus(uint16_t port, const std::string& origin) {
     return response.substr(0, response.find("\r\n"));
 }
 
-std::wstring allowListFile() {
-    const wchar_t* appData = _wgetenv(L"APPDATA");
-    return std::wstring(appData ? appData : L"") + L"\\Corvel VST Remote\\allowed-origins.txt";
-}
-
 // Waits for the box, checks how it looks, and answers it with `button`.
-bool answerBox(const ChildProgram& program, const std::string& origin, int button) {
+void answerBox(const ChildProgram& program, const std::string& origin, int button) {
     HWND box = waitForTopWindow(program.id(), L"#32770", kWindowMs);
-    check(box && textOf(box) == L"Corvel VST/Remote", origin + " brings up a box titled Corvel VST/Remote");
-    if (!box) return false;
-    const std::wstring question = L"Allow " + widen(origin) + L" to use the VST plug-ins on this computer?";
+    const std::wstring question =
+        L"Allow " + std::wstring(origin.begin(), origin.end()) + L" to use the VST plug-ins on this computer?";
     bool asks = false;
-    for (const std::wstring& text : childTexts(box)) asks = asks || text == question;
-    check(asks, "the box asks whether to allow " + origin);
-    check(GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO), "the box has Yes and No");
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        asks = asks || textOf(child) == question;
+    check(box && textOf(box) == L"Corvel VST/Remote" && asks && GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO),
+          origin + " brings up a box titled Corvel VST/Remote that asks whether to allow it, with Yes and No",
+          box ? narrow(textOf(box)) : "no box");
     PostMessageW(box, WM_COMMAND, button, 0);
-    const bool closed = waitUntil([&] { return !IsWindow(box); }, kWindowMs);
-    check(closed, "the answered box closes");
-    return closed;
+    check(box && waitUntil([&] { return !IsWindow(box); }, kWindowMs), "the answered box closes");
 }
 
 }  // namespace
 
-void consentChecks(const Options& options) {
-    DeleteFileW(allowListFile().c_str());
-    ChildProgram program;
-    WsClient client;
-    if (!startAndConnect(options, program, client, "consent")) return;
+void consentChecks(const Options& options, const ChildProgram& program) {
+    const wchar_t* appData = _wgetenv(L"APPDATA");
+    const std::wstring allowList = std::wstring(appData ? appData : L"") + L"\\Corvel VST Remote\\allowed-origins.txt";
+    DeleteFileW(allowList.c_str());
 
     const std::string allowed = "https://allowed.example";
     auto pending = std::async(std::launch::async, [&] { return handshakeStatus(options.port, allowed); });
     answerBox(program, allowed, IDYES);
     const std::string status = pending.get();
     check(status.rfind("HTTP/1.1 101", 0) == 0, "Yes lets the page in", status);
-    check(readFileText(allowListFile()).find(allowed + "\n") != std::string::npos,
+    check(readFileText(allowList).find(allowed + "\n") != std::string::npos,
           "Yes adds the origin to the allow-list file");
 
     const std::string denied = "https://denied.example";
@@ -60,12 +53,5 @@ void consentChecks(const Options& options) {
     answerBox(program, denied, IDNO);
     const std::string refused = pending.get();
     check(refused.rfind("HTTP/1.1 403", 0) == 0, "No refuses the page", refused);
-    const std::string again = handshakeStatus(options.port, denied);
-    check(again.rfind("HTTP/1.1 403", 0) == 0 && !waitForTopWindow(program.id(), L"#32770", 1500),
-          "a denied origin is refused again without asking", again);
-
-    client.sendText("quit");
-    DWORD exitCode = 1;
-    check(program.waitForExit(kStartMs, exitCode) && exitCode == 0, "consent: quit ends the program");
-    DeleteFileW(allowListFile().c_str());
+    DeleteFileW(allowList.c_str());
 }

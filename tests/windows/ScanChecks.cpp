@@ -14,59 +14,51 @@ void makeFile(const std::wstring& path) {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
-std::string slashes(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
 std::string scan(WsClient& client, const std::string& command) {
     client.sendText(command);
     return client.receiveText(kReplyMs).value_or("<no text reply>");
 }
 
-// The reply as a list: the entries sorted, each in quotes.
-std::string sorted(const std::string& reply) {
-    std::vector<std::string> entries;
-    for (std::size_t start = 1; start < reply.size() - 1;) {
-        const std::size_t end = reply.find("\",\"", start);
-        entries.push_back(reply.substr(start, end == std::string::npos ? reply.size() - 1 - start : end + 1 - start));
-        start = end == std::string::npos ? reply.size() : end + 2;
+// The reply lists each path once and nothing else, in any order.
+bool listsExactly(const std::string& reply, const std::vector<std::string>& paths) {
+    std::size_t length = paths.size() + 1;  // the brackets and the commas between entries
+    for (const std::string& path : paths) {
+        const std::string quoted = "\"" + path + "\"";
+        const std::size_t at = reply.find(quoted);
+        if (at == std::string::npos || reply.find(quoted, at + 1) != std::string::npos) return false;
+        length += quoted.size();
     }
-    std::sort(entries.begin(), entries.end());
-    std::string list;
-    for (const std::string& entry : entries) list += entry + "\n";
-    return list;
+    return reply.size() == length && reply.front() == '[' && reply.back() == ']';
 }
 
 }  // namespace
 
-void scanChecks(const Options& options) {
+void scanChecks(const Options& options, WsClient& client) {
     // The tree under the scan root; its "loop\up" link back to the root is
     // made beforehand from the Unix side.
-    const std::wstring root = windowsPath(options.scanRoot);
-    const std::string rootText = slashes(narrow(root));
-    for (const wchar_t* folder : {L"\\Effects.dll", L"\\A", L"\\A\\B", L"\\loop"}) CreateDirectoryW((root + folder).c_str(), nullptr);
+    const std::wstring& root = options.scanRoot;
+    std::string rootText = narrow(root);
+    std::replace(rootText.begin(), rootText.end(), '\\', '/');
+    for (const wchar_t* folder : {L"\\Effects.dll", L"\\A", L"\\A\\B", L"\\loop"})
+        CreateDirectoryW((root + folder).c_str(), nullptr);
     for (const wchar_t* file : {L"\\a.dll", L"\\Synth.DLL", L"\\Synthdll", L"\\.hidden.dll", L"\\notes.txt",
-                                L"\\Effects.dll\\inner.dll", L"\\A\\B\\deep.dll", L"\\loop\\in-loop.dll", L"\\\U0001F3B9 keys.dll"})
+                                L"\\Effects.dll\\inner.dll", L"\\A\\B\\deep.dll", L"\\loop\\in-loop.dll",
+                                L"\\\U0001F3B9 keys.dll"})
         makeFile(root + file);
-    check(GetFileAttributesW((root + L"\\loop\\up").c_str()) != INVALID_FILE_ATTRIBUTES, "the scan tree has its link back to the root");
+    check(GetFileAttributesW((root + L"\\loop\\up").c_str()) != INVALID_FILE_ATTRIBUTES,
+          "the scan tree has its link back to the root");
 
     const std::wstring defaultRoot = L"C:\\Program Files\\VSTPlugins";
     const bool hadDefault = GetFileAttributesW(defaultRoot.c_str()) != INVALID_FILE_ATTRIBUTES;
-    ChildProgram program;
-    WsClient client;
-    if (!startAndConnect(options, program, client, "scan")) return;
-    client.receive(kReplyMs);  // banner
     check(!hadDefault && scan(client, "scanVSTs") == "[]", "with no plug-in folders the reply is \"[]\"");
 
     // Every name ending in "dll" once, with forward slashes; the emoji as one 4-byte UTF-8 sequence.
-    std::string expected;
+    std::vector<std::string> expected;
     for (const char* name : {"/.hidden.dll", "/A/B/deep.dll", "/Effects.dll/inner.dll", "/Synthdll", "/a.dll",
                              "/loop/in-loop.dll", "/\xF0\x9F\x8E\xB9 keys.dll"})
-        expected += "\"" + rootText + name + "\"\n";
-    const std::string got = sorted(scan(client, "scanVSTs " + narrow(root)));
-    check(got == sorted("[" + expected.substr(0, expected.size() - 1) + "]") && got.size() == expected.size(),
-          "the extra folder's tree yields every name ending in \"dll\" once", got);
+        expected.push_back(rootText + name);
+    const std::string all = scan(client, "scanVSTs " + narrow(root));
+    check(listsExactly(all, expected), "the extra folder's tree yields every name ending in \"dll\" once", all);
     check(scan(client, "scanVSTs " + narrow(root) + "\\A") == "[\"" + rootText + "/A/B/deep.dll\"]",
           "a sub-folder's reply is exact");
     check(scan(client, "scanVSTs " + narrow(root) + "\\A\\") == "[\"" + rootText + "/A//B/deep.dll\"]",
@@ -84,6 +76,4 @@ void scanChecks(const Options& options) {
         DeleteFileW((tree + L"\\B\\one.dll").c_str());
         for (const std::wstring& folder : {tree + L"\\B", tree, defaultRoot}) RemoveDirectoryW(folder.c_str());
     }
-    client.sendText("quit");
-    checkEndsCleanly(program, "scan: \"quit\"");
 }
