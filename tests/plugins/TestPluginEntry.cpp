@@ -1,5 +1,5 @@
-// One test plug-in's variant and entry points, from the PLUGIN_ knobs the
-// table in CMakeLists.txt sets for its module: enumerators of
+// One test plug-in's variant and entry points, from the PLUGIN_ knobs that
+// CMakeLists.txt sets, every one, for its module: enumerators of
 // TestPluginVariant.h by name, numbers, and ENTRY_ choices.
 
 #include "TestPluginVariant.h"
@@ -14,40 +14,6 @@ using Vexa::DSP::VST2::HostCallback;
 #define ENTRY_MAIN 2  // main only
 #define ENTRY_BOTH 3
 #define ENTRY_NONE 4  // neither: the entry under a name no host looks for
-
-#ifndef PLUGIN_KIND
-#error "PLUGIN_KIND names the variant"
-#endif
-#ifndef PLUGIN_INPUTS
-#define PLUGIN_INPUTS 2
-#endif
-#ifndef PLUGIN_OUTPUTS
-#define PLUGIN_OUTPUTS 2
-#endif
-#ifndef PLUGIN_LATENCY
-#define PLUGIN_LATENCY 0
-#endif
-#ifndef PLUGIN_RENDER
-#define PLUGIN_RENDER Gain
-#endif
-#ifndef PLUGIN_CHUNKS
-#define PLUGIN_CHUNKS 0
-#endif
-#ifndef PLUGIN_EDITOR
-#define PLUGIN_EDITOR None
-#endif
-#ifndef PLUGIN_ENTRIES
-#define PLUGIN_ENTRIES ENTRY_VST
-#endif
-#ifndef PLUGIN_RESULT
-#define PLUGIN_RESULT Ok
-#endif
-#ifndef PLUGIN_FAULT_AT
-#define PLUGIN_FAULT_AT Nowhere
-#endif
-#ifndef PLUGIN_FAULT
-#define PLUGIN_FAULT NullWrite
-#endif
 
 #if defined(_WIN32)
 #define PLUGIN_EXPORT extern "C" __declspec(dllexport)
