@@ -17,15 +17,15 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const scratch = mkdtempSync(path.join(tmpdir(), 'corvel-browser-'));
 const unicodeGain = path.join(scratch, 'Gain – é ü 音.so');
 
-// Under an X server the program opens real editor windows.
-const program = new ProgramUnderTest({ LXVST_PATH: scratch, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
+const program = new ProgramUnderTest();
 let browser;
 let page;
 const consoleErrors = [];
 
 before(async () => {
   symlinkSync(testPlugin('test_gain'), unicodeGain);
-  await program.start();
+  // Under an X server the program opens real editor windows.
+  await program.start({ LXVST_PATH: scratch, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
   browser = await chromium.launch({
     executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
     args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'],
@@ -73,7 +73,7 @@ describe('the test page', () => {
     // The first scan runs on connecting: the program's own folder only.
     await page.locator('#plugins option').first().waitFor();
     assert.deepEqual(await optionValues(), [unicodeGain]);
-    await page.fill('#folder', path.join(buildDir(), 'test-plugins'));
+    await page.fill('#folder', path.join(buildDir, 'test-plugins'));
     await page.click('#scan');
     await page.waitForFunction(() => document.querySelectorAll('#plugins option').length > 1);
     const listed = await optionValues();

@@ -11,9 +11,9 @@ import { WebSocket, WebSocketServer } from 'ws';
 import { CorvelClient, CorvelError } from '../corvel-client.js';
 import { freePort, ProgramUnderTest, testPlugin, until } from './support/program.js';
 
+const program = new ProgramUnderTest();
 // No allowed-origins file of the user's lets a page in.
-const program = new ProgramUnderTest({ XDG_CONFIG_HOME: '/nonexistent' });
-before(() => program.start());
+before(() => program.start({ XDG_CONFIG_HOME: '/nonexistent' }));
 after(async () => {
   const exit = await program.stop();
   assert.deepEqual(exit, { code: 0, signal: null }, `the program did not end cleanly:\n${program.errors}`);
