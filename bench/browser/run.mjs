@@ -68,8 +68,8 @@ const server = await serve();
 const config = mkdtempSync(path.join(tmpdir(), 'corvel-bench-'));
 mkdirSync(path.join(config, 'corvel-vst-remote'));
 writeFileSync(path.join(config, 'corvel-vst-remote/allowed-origins'), `http://127.0.0.1:${server.address().port}\n`);
-const program = new ProgramUnderTest({ XDG_CONFIG_HOME: config });
-await program.start();
+const program = new ProgramUnderTest();
+await program.start({ XDG_CONFIG_HOME: config });
 const browser = await chromium.launch({
   executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
   headless: true,

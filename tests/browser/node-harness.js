@@ -1,15 +1,12 @@
 // Loaded into the test page: a known signal through a chain of audio nodes
-// into a recorder, on an AudioContext of its own. The signal's sample at
-// frame t is ((t % 48000) + 1) / 65536, so the test can tell exactly which
-// input sample every output sample came from.
+// into a recorder, on an AudioContext of its own. The signal tells which
+// input frame each output sample came from.
 import { CorvelAudioNode } from '/corvel-client.js';
 
 const WORKLETS = `
 registerProcessor('test-signal', class extends AudioWorkletProcessor {
   process(inputs, outputs) {
-    for (const channel of outputs[0]) {
-      for (let i = 0; i < channel.length; i++) channel[i] = ((currentFrame + i) % 48000 + 1) / 65536;
-    }
+    for (const channel of outputs[0]) channel.forEach((_, i) => { channel[i] = ((currentFrame + i) % 48000 + 1) / 65536; });
     return true;
   }
 });
@@ -73,9 +70,10 @@ class NodeHarness {
     return { start, left: Array.from(samples[0]), right: Array.from(samples[1]), ...this.describe() };
   }
 
+  /** Ends the nodes and the context; a second call does nothing. */
   async stop() {
-    await Promise.all(this.nodes.map((node) => node.dispose()));
-    await this.context.close();
+    await Promise.all(this.nodes.splice(0).map((node) => node.dispose()));
+    if (this.context.state !== 'closed') await this.context.close();
   }
 }
 

@@ -6,26 +6,25 @@ import { mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { after, before, describe, it } from 'node:test';
+import { after, afterEach, before, describe, it } from 'node:test';
 import { chromium } from 'playwright-core';
 
 import { buildDir, ProgramUnderTest, testPlugin } from '../../clients/js/test/support/program.js';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
 // The program's own plug-in folder holds one plug-in under a name that is
 // not ASCII, so the first scan shows whether such paths survive the trip.
 const scratch = mkdtempSync(path.join(tmpdir(), 'corvel-browser-'));
 const unicodeGain = path.join(scratch, 'Gain – é ü 音.so');
 
-// Under an X server the program opens real editor windows.
-const program = new ProgramUnderTest({ LXVST_PATH: scratch, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
+const program = new ProgramUnderTest();
 let browser;
 let page;
 const consoleErrors = [];
 
 before(async () => {
   symlinkSync(testPlugin('test_gain'), unicodeGain);
-  await program.start();
+  // Under an X server the program opens real editor windows.
+  await program.start({ LXVST_PATH: scratch, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
   browser = await chromium.launch({
     executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
     args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'],
@@ -47,14 +46,12 @@ after(async () => {
   assert.deepEqual(exit, { code: 0, signal: null }, `the program did not end cleanly:\n${program.errors}`);
 });
 
-// --- the page ---------------------------------------------------------------
-
 async function showsTheCompanion() {
   await page.locator('#connection', { hasText: 'Companion running, version 0.1.0' }).waitFor({ timeout: 20000 });
   assert.equal(await page.evaluate(() => crossOriginIsolated), true, 'the page can share memory with its workers');
   // The page's copy of the module is the one in the repository, byte for byte.
   const served = await page.evaluate(() => fetch('/corvel-client.js').then((response) => response.text()));
-  assert.equal(served, readFileSync(path.join(here, '../../clients/js/corvel-client.js'), 'utf8'));
+  assert.equal(served, readFileSync(new URL('../../clients/js/corvel-client.js', import.meta.url), 'utf8'));
   // Nothing but the page's own files is there.
   for (const missing of ['missing.js', 'corvel-client.js/x']) assert.equal((await fetch(program.httpUrl + missing)).status, 404, missing);
 }
@@ -66,19 +63,15 @@ async function loadsFromTheList(pluginPath) {
 }
 
 describe('the test page', () => {
-  it('shows that the companion runs, its version, and is cross-origin isolated', showsTheCompanion);
-
-  it('lists the scanned plug-ins, with their paths as they are on disk', async () => {
-    const optionValues = () => page.$$eval('#plugins option', (options) => options.map((option) => option.value));
+  it('shows that the companion runs, its version, is cross-origin isolated, and lists the plug-ins with their paths as on disk', async () => {
+    await showsTheCompanion();
     // The first scan runs on connecting: the program's own folder only.
     await page.locator('#plugins option').first().waitFor();
-    assert.deepEqual(await optionValues(), [unicodeGain]);
-    await page.fill('#folder', path.join(buildDir(), 'test-plugins'));
+    assert.deepEqual(await page.$$eval('#plugins option', (options) => options.map((option) => option.value)), [unicodeGain]);
+    await page.fill('#folder', path.join(buildDir, 'test-plugins'));
     await page.click('#scan');
+    // The next tests pick their plug-ins from this list, the program's own among them.
     await page.waitForFunction(() => document.querySelectorAll('#plugins option').length > 1);
-    const listed = await optionValues();
-    for (const name of ['test_gain', 'test_synth', 'test_chunks']) assert.ok(listed.includes(testPlugin(name)), name);
-    assert.ok(listed.includes(unicodeGain));
   });
 
   it('plays the test tone through an audio node, with its counters, plot, stall button and bypass', async () => {
@@ -134,18 +127,14 @@ describe('the test page', () => {
   });
 });
 
-// --- the audio node ----------------------------------------------------------
-
 const harness = (method, ...args) => page.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
 
 /** The harness's signal: exact in 32-bit floats, and different at every frame of a second. */
 const signalAt = (frame) => ((((frame % 48000) + 48000) % 48000) + 1) / 65536;
 
 /**
- * Each 128-frame block must be silence or, at one delay from `low` to `high`,
- * exactly expected(input frame) at every sample; enough must play, and the
- * delay never shrinks (a block played late would show as a longer delay
- * followed by a shorter one). Returns each block's delay, 0 for silence.
+ * Each 128-frame block must be silence or exactly expected(input frame) at one delay from `low` to
+ * `high`, and the delay never shrinks (as a block played late would make it). Returns the delays, 0 for silence.
  */
 function assertPlayedOnTime({ start, left, right }, expected, low, high) {
   const delays = [];
@@ -167,34 +156,37 @@ function assertPlayedOnTime({ start, left, right }, expected, low, high) {
 async function returnsExactSamplesAfterLatencySamples(sharedMemory) {
   const { latencies, sharedMemory: used } = await harness('start', {
     plugins: [testPlugin('test_gain')], sharedMemory, latencyBlocks: 8 });
-  try {
-    assert.deepEqual(used, [sharedMemory]);
-    let recording = await harness('record', 1.5);
-    assertPlayedOnTime(recording, (t) => 0.5 * signalAt(t), latencies[0], recording.latencies[0]);
-    assert.ok(recording.stats[0].blocks > 0 && recording.stats[0].roundTripMs.p50 > 0);
-    // Bypassed, the input passes through as it is; then the plug-in again,
-    // and once more after its process was killed and the program relaunched it.
-    for (const step of ['bypass', 'resume', 'kill']) {
-      if (step === 'kill') {
-        for (const pid of program.pluginPids()) process.kill(pid, 'SIGKILL');
-        await page.waitForFunction(() => window.nodeHarness.events.some(([type]) => type === 'ready'));
-      } else {
-        await page.evaluate((on) => window.nodeHarness.nodes[0].setBypass(on), step === 'bypass');
-      }
-      const before = recording.latencies[0];
-      recording = await harness('record', 0.5);
-      assertPlayedOnTime(recording, (t) => (step === 'bypass' ? 1 : 0.5) * signalAt(t), before, recording.latencies[0]);
+  assert.deepEqual(used, [sharedMemory]);
+  let recording = await harness('record', 1.5);
+  assertPlayedOnTime(recording, (t) => 0.5 * signalAt(t), latencies[0], recording.latencies[0]);
+  assert.ok(recording.stats[0].blocks > 0 && recording.stats[0].roundTripMs.p50 > 0);
+  // Bypassed, the input passes through as it is; then the plug-in again,
+  // and once more after its process was killed and the program relaunched it.
+  for (const step of ['bypass', 'resume', 'kill']) {
+    if (step === 'kill') {
+      for (const pid of program.pluginPids()) process.kill(pid, 'SIGKILL');
+      await page.waitForFunction(() => window.nodeHarness.events.some(([type]) => type === 'ready'));
+    } else {
+      await page.evaluate((on) => window.nodeHarness.nodes[0].setBypass(on), step === 'bypass');
     }
-    assert.deepEqual(recording.events, [['crashed', 'signal 9'], ['ready', 0]]);
-  } finally {
-    await harness('stop');
+    const before = recording.latencies[0];
+    recording = await harness('record', 0.5);
+    assertPlayedOnTime(recording, (t) => (step === 'bypass' ? 1 : 0.5) * signalAt(t), before, recording.latencies[0]);
   }
+  assert.deepEqual(recording.events, [['crashed', 'signal 9'], ['ready', 0]]);
 }
 
-async function landsMidiOnItsSample() {
-  // The instrument adds its notes to its input: the signal, plus 64 / 128 from this note.
-  const { latencies } = await harness('start', { plugins: [testPlugin('test_synth_with_inputs')], latencyBlocks: 8 });
-  try {
+describe('CorvelAudioNode', () => {
+  before(async () => {
+    await page.addScriptTag({ type: 'module', path: fileURLToPath(new URL('node-harness.js', import.meta.url)) });
+    await page.waitForFunction(() => window.nodeHarness);
+  });
+  afterEach(() => harness('stop'));
+  it('returns exact samples after exactly latencySamples, and the input while bypassed, through shared memory; survives a crash', () => returnsExactSamplesAfterLatencySamples(true));
+  it('the same through a message port', () => returnsExactSamplesAfterLatencySamples(false));
+  it('lands MIDI on the sample that `when` names', async () => {
+    // The instrument adds its notes to its input: the signal, plus 64 / 128 from this note.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_synth_with_inputs')], latencyBlocks: 8 });
     // Off the block grid, so that the note needs an offset within its block.
     const frame = await page.evaluate(async () => {
       const { context, nodes } = window.nodeHarness;
@@ -206,15 +198,10 @@ async function landsMidiOnItsSample() {
     const delays = assertPlayedOnTime(recording, (t) => signalAt(t) + (t >= frame ? 0.5 : 0), latencies[0], recording.latencies[0]);
     const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
     assert.ok(inputs.some((t) => t + 128 <= frame) && inputs.some((t) => t >= frame), `no blocks from both sides of the note at ${frame}: ${inputs}`);
-  } finally {
-    await harness('stop');
-  }
-}
-
-async function runsTwoNodesAndPlaysLateBlocksAsSilence() {
-  // Two gains in a row: a quarter of the signal, after both delays.
-  const { latencies } = await harness('start', { plugins: [testPlugin('test_gain'), testPlugin('test_gain')], latencyBlocks: 4 });
-  try {
+  });
+  it('runs two nodes at once; counts a late block and plays silence in its place, never the late block; ends the sessions on dispose()', async () => {
+    // Two gains in a row: a quarter of the signal, after both delays.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_gain'), testPlugin('test_gain')], latencyBlocks: 4 });
     const recording = harness('record', 1.5, 0.2);
     // The program stops for 200 ms: every block in flight comes back late.
     await new Promise((resolve) => setTimeout(resolve, 600));
@@ -225,24 +212,10 @@ async function runsTwoNodesAndPlaysLateBlocksAsSilence() {
     const delays = assertPlayedOnTime(heard, (t) => 0.25 * signalAt(t), latencies[0] + latencies[1], heard.latencies[0] + heard.latencies[1]);
     assert.ok(delays.includes(0), `no silence: ${delays}`);
     for (const { late, underruns } of heard.stats) assert.ok(late > 0 && underruns >= late, JSON.stringify(heard.stats));
-  } finally {
-    process.kill(program.pid, 'SIGCONT');
+    // dispose() ends both sessions.
     program.markLog();
     await harness('stop');
-  }
-  // dispose() ends both sessions.
-  await program.waitForLog(/effClose[^]*effClose/);
-}
-
-describe('CorvelAudioNode', () => {
-  before(async () => {
-    await page.addScriptTag({ type: 'module', path: path.join(here, 'node-harness.js') });
-    await page.waitForFunction(() => window.nodeHarness);
+    await program.waitForLog(/effClose[^]*effClose/);
   });
-  it('returns exact samples after exactly latencySamples, and the input while bypassed, through shared memory; survives a crash', () => returnsExactSamplesAfterLatencySamples(true));
-  it('the same through a message port', () => returnsExactSamplesAfterLatencySamples(false));
-  it('lands MIDI on the sample that `when` names', landsMidiOnItsSample);
-  it('runs two nodes at once; counts a late block and plays silence in its place, never the late block; ends the sessions on dispose()',
-    runsTwoNodesAndPlaysLateBlocksAsSilence);
   it('logs no errors in the page', () => assert.deepEqual(consoleErrors, []));
 });

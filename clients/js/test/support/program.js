@@ -6,16 +6,12 @@ import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-
 /** The CMake build folder: CORVEL_BUILD_DIR, or build/ at the top of the repository. */
-export function buildDir() {
-  return path.resolve(process.env.CORVEL_BUILD_DIR ?? path.join(here, '../../../../build'));
-}
+export const buildDir = path.resolve(process.env.CORVEL_BUILD_DIR ?? fileURLToPath(new URL('../../../../build', import.meta.url)));
 
 /** A test plug-in built with the program, by name (for example "test_gain"). */
 export function testPlugin(name) {
-  return path.join(buildDir(), 'test-plugins', `${name}.so`);
+  return path.join(buildDir, 'test-plugins', `${name}.so`);
 }
 
 export function freePort() {
@@ -43,22 +39,15 @@ export class ProgramUnderTest {
   #stderr = '';
   #exit = null;
   #logMark = 0;
-  #logFolder = mkdtempSync(path.join(tmpdir(), 'corvel-js-test-'));
-  #environment;
+  #logPath = path.join(mkdtempSync(path.join(tmpdir(), 'corvel-js-test-')), 'plugin.log');
   port = 0;
 
-  /** @param {Record<string, string>} [environment] added to the test's own */
-  constructor(environment = {}) {
-    this.#environment = environment;
-  }
-
-  /** Starts the program and waits until it listens. */
-  async start() {
+  /** Starts the program with `environment` added to the test's own, headless unless that names a DISPLAY. */
+  async start(environment = {}) {
     this.port = await freePort();
-    const env = { ...process.env, CORVEL_TEST_PORT: String(this.port), CORVEL_TEST_PLUGIN_LOG: this.#logPath };
-    delete env.DISPLAY;  // headless: no editor windows
-    Object.assign(env, this.#environment);
-    this.#child = spawn(path.join(buildDir(), 'corvel-vst-remote'), [], { env, stdio: ['ignore', 'pipe', 'pipe'] });
+    const { DISPLAY, ...inherited } = process.env;
+    const env = { ...inherited, CORVEL_TEST_PORT: String(this.port), CORVEL_TEST_PLUGIN_LOG: this.#logPath, ...environment };
+    this.#child = spawn(path.join(buildDir, 'corvel-vst-remote'), [], { env, stdio: ['ignore', 'pipe', 'pipe'] });
     this.#child.stdout.setEncoding('utf8').on('data', (text) => { this.#stdout += text; });
     this.#child.stderr.setEncoding('utf8').on('data', (text) => { this.#stderr += text; });
     this.#exit = new Promise((resolve) => {
@@ -77,7 +66,6 @@ export class ProgramUnderTest {
   get pid() { return this.#child?.pid; }
   get output() { return this.#stdout; }
   get errors() { return this.#stderr; }
-  get #logPath() { return path.join(this.#logFolder, 'plugin.log'); }
 
   /** The plug-in processes the program started (each thread lists its own children). */
   pluginPids() {
@@ -115,7 +103,7 @@ export class ProgramUnderTest {
     const result = await this.waitExit();
     if (!result) this.#child.kill('SIGKILL');
     await this.#exit;
-    rmSync(this.#logFolder, { recursive: true, force: true });
+    rmSync(path.dirname(this.#logPath), { recursive: true, force: true });
     return result;
   }
 }
