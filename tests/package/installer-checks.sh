@@ -9,11 +9,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 setup=$(realpath "$1")
 version=$(basename "$setup" | sed 's/^corvel-vst-remote-\(.*\)-setup\.exe$/\1/')
 
-WINEPREFIX=$root/build-package/wineprefix-checks
-WINEDEBUG=-all
+export WINEPREFIX=$root/build-package/wineprefix-checks WINEDEBUG=-all
 # No .NET or HTML runtime prompts, and no menu entries written on the host.
-WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 rm -rf "$WINEPREFIX"
 . "$root/scripts/xvfb.sh"
 start_xvfb installer-checks
@@ -47,11 +45,7 @@ start_from_run_value() {  # as Windows does at login
     program=$!
 }
 installed() {
-    local file
-    for file in corvel-vst-remote.exe corvel-plugin-host.exe uninstall.exe civetweb-license.txt; do
-        [ -f "$install_dir/$file" ] || return 1
-    done
-    test -f "$shortcut"
+    ls "$install_dir"/{corvel-vst-remote.exe,corvel-plugin-host.exe,uninstall.exe,civetweb-license.txt} "$shortcut" >/dev/null
 }
 replaced() { [ "$(stat -c %Y "$install_dir/corvel-vst-remote.exe")" -gt "$(date -d 2000-01-02 +%s)" ]; }
 has_key() { wine reg query "$1" >/dev/null 2>&1; }

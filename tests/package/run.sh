@@ -5,7 +5,6 @@
 # scripts/package.sh (CI names the builds its other tests made).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-echo "=== Packages"
 bash scripts/install-deps.sh --packaging-checks
 bash scripts/package.sh
 

@@ -27,10 +27,7 @@ int checksResult() {
 }
 
 std::string narrow(const std::wstring& wide) {
-    const int size = static_cast<int>(wide.size());
-    std::string text(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
-    return text;
+    return std::filesystem::path(wide).u8string();
 }
 
 std::wstring windowsPath(std::wstring path) {
@@ -52,12 +49,6 @@ std::string readFileText(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::wstring classOf(HWND window) {
-    wchar_t name[256] = {};
-    GetClassNameW(window, name, 256);
-    return name;
-}
-
 std::wstring textOf(HWND window) {
     wchar_t text[512] = {};
     GetWindowTextW(window, text, 512);
@@ -65,36 +56,28 @@ std::wstring textOf(HWND window) {
 }
 
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
-    struct Search {
-        std::vector<DWORD> owners;
-        std::wstring className;
-        std::vector<HWND> found;
-    } search{{process}, className, {}};
+    std::vector<DWORD> owners = {process};
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (entry.th32ParentProcessID == process) search.owners.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID == process) owners.push_back(entry.th32ProcessID);
     if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (std::count(s->owners.begin(), s->owners.end(), owner) && classOf(window) == s->className)
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className.c_str(), nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (std::count(owners.begin(), owners.end(), owner)) found.push_back(window);
+    }
+    return found;
 }
 
-HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs) {
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, HWND other) {
     HWND found = nullptr;
     waitUntil(
         [&] {
             for (HWND window : topWindows(process, className))
-                if (IsWindowVisible(window)) found = window;
+                if (window != other && IsWindowVisible(window)) found = window;
             return found != nullptr;
         },
         timeoutMs);
@@ -115,7 +98,7 @@ bool startAndConnect(const Options& options, ChildProgram& program, WsClient& cl
     return connected;
 }
 
-bool receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name) {
+void receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name) {
     std::string got;
     bool same = true;
     for (const std::string& want : expected) {
@@ -124,7 +107,6 @@ bool receiveAll(WsClient& client, const std::vector<std::string>& expected, cons
         got += message ? "[" + message->payload + "]" : "[nothing]";
     }
     check(same, name, got);
-    return same;
 }
 
 void checkEndsCleanly(ChildProgram& program, const std::string& name) {

@@ -24,12 +24,12 @@ std::wstring windowsPath(std::wstring path);
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 std::string readFileText(const std::wstring& path);
 
-std::wstring classOf(HWND window);
 std::wstring textOf(HWND window);
 // Top-level windows with the given class of a process or of the processes
 // it started (its plug-in processes, which hold the editor frames).
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
-HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs);
+// A visible one, other than `other`.
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, HWND other = nullptr);
 // The program's one main window, or null.
 HWND mainWindowOf(DWORD process);
 
@@ -47,7 +47,7 @@ constexpr int kWindowMs = 10000;
 // Starts the program, connects and takes the banner.
 bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client);
 // Receives messages in order and checks their payloads (a binary reply compares as its bytes).
-bool receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name);
+void receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name);
 // Waits for the program's end and checks that its status is 0.
 void checkEndsCleanly(ChildProgram& program, const std::string& name);
 

@@ -26,11 +26,8 @@ public:
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         std::wstring commandLine = L"\"" + executable + L"\"";
-        if (CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &startup, &info_))
-            return true;
-        info_ = {};
-        return false;
+        return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &startup, &info_);
     }
 
     // Waits for its end; false on timeout.

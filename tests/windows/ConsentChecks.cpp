@@ -18,19 +18,20 @@ std::string handshakeStatus(uint16_t port, const std::string& origin) {
     return response.substr(0, response.find("\r\n"));
 }
 
-// Waits for the box, checks how it looks, and answers it with `button`.
-void answerBox(const ChildProgram& program, const std::string& origin, int button) {
+// A page of `origin` connects; the box it brings up is checked and answered
+// with `button`. Returns the page's status line.
+std::string answerBox(const Options& options, const ChildProgram& program, const std::string& origin, int button) {
+    auto page = std::async(std::launch::async, [&] { return handshakeStatus(options.port, origin); });
     HWND box = waitForTopWindow(program.id(), L"#32770", kWindowMs);
     const std::wstring question =
         L"Allow " + std::wstring(origin.begin(), origin.end()) + L" to use the VST plug-ins on this computer?";
-    bool asks = false;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        asks = asks || textOf(child) == question;
-    check(box && textOf(box) == L"Corvel VST/Remote" && asks && GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO),
+    check(box && textOf(box) == L"Corvel VST/Remote" && FindWindowExW(box, nullptr, nullptr, question.c_str()) &&
+              GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO),
           origin + " brings up a box titled Corvel VST/Remote that asks whether to allow it, with Yes and No",
           box ? narrow(textOf(box)) : "no box");
     PostMessageW(box, WM_COMMAND, button, 0);
     check(box && waitUntil([&] { return !IsWindow(box); }, kWindowMs), "the answered box closes");
+    return page.get();
 }
 
 }  // namespace
@@ -41,17 +42,13 @@ void consentChecks(const Options& options, const ChildProgram& program) {
     DeleteFileW(allowList.c_str());
 
     const std::string allowed = "https://allowed.example";
-    auto pending = std::async(std::launch::async, [&] { return handshakeStatus(options.port, allowed); });
-    answerBox(program, allowed, IDYES);
-    const std::string status = pending.get();
+    const std::string status = answerBox(options, program, allowed, IDYES);
     check(status.rfind("HTTP/1.1 101", 0) == 0, "Yes lets the page in", status);
     check(readFileText(allowList).find(allowed + "\n") != std::string::npos,
           "Yes adds the origin to the allow-list file");
 
     const std::string denied = "https://denied.example";
-    pending = std::async(std::launch::async, [&] { return handshakeStatus(options.port, denied); });
-    answerBox(program, denied, IDNO);
-    const std::string refused = pending.get();
+    const std::string refused = answerBox(options, program, denied, IDNO);
     check(refused.rfind("HTTP/1.1 403", 0) == 0, "No refuses the page", refused);
     DeleteFileW(allowList.c_str());
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CheckSupport.h"
@@ -11,19 +12,13 @@
 namespace {
 
 HWND waitForEditor(const ChildProgram& program, HWND previous = nullptr) {
-    HWND found = nullptr;
-    waitUntil([&] {
-        for (HWND window : topWindows(program.id(), L"CorvelStudioPlugin"))
-            if (window != previous && IsWindowVisible(window)) found = window;
-        return found != nullptr;
-    }, kWindowMs);
-    return found;
+    return waitForTopWindow(program.id(), L"CorvelStudioPlugin", kWindowMs, previous);
 }
 
-bool loads(WsClient& client, const Options& options, const std::wstring& plugin) {
+void loads(WsClient& client, const Options& options, const std::wstring& plugin) {
     client.sendText("load " + narrow(options.plugins + L"\\test_" + plugin + L".dll"));
-    return receiveAll(client, {"ready", "fixedCompensationDelaySamp\n0"},
-                      "loading test_" + narrow(plugin) + " answers \"ready\" and latency 0");
+    receiveAll(client, {"ready", "fixedCompensationDelaySamp\n0"},
+               "loading test_" + narrow(plugin) + " answers \"ready\" and latency 0");
 }
 
 // The content is width x height and the frame is fitted around it as around the main window.
@@ -44,8 +39,8 @@ void checkEditor(HWND frame, int width, int height, const std::string& label) {
               !GetParent(frame) && (style & WS_SYSMENU) && !(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CHILD)),
           label + ": a titled top-level frame with a close box that cannot be resized",
           frame ? narrow(textOf(frame)) : "no frame");
-    check(content && classOf(content) == L"CorvelStudioPluginContent" && IsWindowVisible(content) &&
-              fits(frame, width, height),
+    check(content && content == FindWindowExW(frame, nullptr, L"CorvelStudioPluginContent", nullptr) &&
+              IsWindowVisible(content) && fits(frame, width, height),
           label + ": the frame holds the visible content at " + std::to_string(width) + "x" +
               std::to_string(height) + ", fitted around it");
 }
@@ -103,11 +98,11 @@ int launchHandleCount(DWORD process) {
 // Read once the count holds still: the last relaunch's threads may still be ending.
 int settledHandleCount(DWORD process) {
     int now = launchHandleCount(process);
-    for (int last = -2, tries = 0; now != last && tries < 10; ++tries) {
+    waitUntil([&] {
         Sleep(300);
-        last = now;
-        now = launchHandleCount(process);
-    }
+        const int last = std::exchange(now, launchHandleCount(process));
+        return now == last;
+    }, 3000);
     return now;
 }
 

@@ -2,17 +2,14 @@
 // that must and must not match, a name beyond the basic multilingual plane,
 // and a folder link that leads back to its own ancestor.
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "CheckSupport.h"
 
 namespace {
-
-void makeFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
 
 std::string scan(WsClient& client, const std::string& command) {
     client.sendText(command);
@@ -21,11 +18,10 @@ std::string scan(WsClient& client, const std::string& command) {
 
 // The reply lists each path once and nothing else, in any order.
 bool listsExactly(const std::string& reply, const std::vector<std::string>& paths) {
-    std::size_t length = paths.size() + 1;  // the brackets and the commas between entries
+    std::size_t length = paths.size() + 1;  // the brackets and commas: no room left for a repeat
     for (const std::string& path : paths) {
         const std::string quoted = "\"" + path + "\"";
-        const std::size_t at = reply.find(quoted);
-        if (at == std::string::npos || reply.find(quoted, at + 1) != std::string::npos) return false;
+        if (reply.find(quoted) == std::string::npos) return false;
         length += quoted.size();
     }
     return reply.size() == length && reply.front() == '[' && reply.back() == ']';
@@ -39,12 +35,12 @@ void scanChecks(const Options& options, WsClient& client) {
     const std::wstring& root = options.scanRoot;
     std::string rootText = narrow(root);
     std::replace(rootText.begin(), rootText.end(), '\\', '/');
-    for (const wchar_t* folder : {L"\\Effects.dll", L"\\A", L"\\A\\B", L"\\loop"})
-        CreateDirectoryW((root + folder).c_str(), nullptr);
+    for (const wchar_t* folder : {L"\\Effects.dll", L"\\A\\B", L"\\loop"})
+        std::filesystem::create_directories(root + folder);
     for (const wchar_t* file : {L"\\a.dll", L"\\Synth.DLL", L"\\Synthdll", L"\\.hidden.dll", L"\\notes.txt",
                                 L"\\Effects.dll\\inner.dll", L"\\A\\B\\deep.dll", L"\\loop\\in-loop.dll",
                                 L"\\\U0001F3B9 keys.dll"})
-        makeFile(root + file);
+        std::ofstream(std::filesystem::path(root + file));
     check(GetFileAttributesW((root + L"\\loop\\up").c_str()) != INVALID_FILE_ATTRIBUTES,
           "the scan tree has its link back to the root");
 
@@ -67,13 +63,12 @@ void scanChecks(const Options& options, WsClient& client) {
 
     if (!hadDefault) {
         const std::wstring tree = defaultRoot + L"\\CorvelCheck";
-        for (const std::wstring& folder : {defaultRoot, tree, tree + L"\\B"}) CreateDirectoryW(folder.c_str(), nullptr);
-        makeFile(tree + L"\\B\\one.dll");
+        std::filesystem::create_directories(tree + L"\\B");
+        std::ofstream(std::filesystem::path(tree + L"\\B\\one.dll"));
         const std::string one = "[\"C:/Program Files/VSTPlugins/CorvelCheck/B/one.dll\"]";
         check(scan(client, "scanVSTs") == one, "a plug-in two folders deep in a default folder is found");
         check(scan(client, "scanVSTs C:\\Program Files\\VSTPlugins") == one,
               "a default folder given again as the extra folder is walked once");
-        DeleteFileW((tree + L"\\B\\one.dll").c_str());
-        for (const std::wstring& folder : {tree + L"\\B", tree, defaultRoot}) RemoveDirectoryW(folder.c_str());
+        std::filesystem::remove_all(defaultRoot);
     }
 }

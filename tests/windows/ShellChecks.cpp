@@ -17,29 +17,18 @@ std::vector<HWND> wineTrayIcons() {
     return icons;
 }
 
-void sendInputs(std::vector<INPUT> inputs) {
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-void pressKey(WORD key) {
-    INPUT down = {};
-    down.type = INPUT_KEYBOARD;
-    down.ki.wVk = key;
-    down.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    INPUT up = down;
-    up.ki.dwFlags = KEYEVENTF_KEYUP;
-    sendInputs({down, up});
+void pressKey(BYTE key) {
+    const auto scanCode = static_cast<BYTE>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    keybd_event(key, scanCode, 0, 0);
+    keybd_event(key, scanCode, KEYEVENTF_KEYUP, 0);
 }
 
 void rightClick(HWND window) {
     RECT rect = {};
     GetWindowRect(window, &rect);
     SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-    INPUT down = {}, up = {};
-    down.type = up.type = INPUT_MOUSE;
-    down.mi.dwFlags = MOUSEEVENTF_RIGHTDOWN;
-    up.mi.dwFlags = MOUSEEVENTF_RIGHTUP;
-    sendInputs({down, up});
+    mouse_event(MOUSEEVENTF_RIGHTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
 }
 
 }  // namespace
