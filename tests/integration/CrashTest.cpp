@@ -92,20 +92,6 @@ protected:
         return variables;
     }
 
-    // Texts up to and including last; empty binary replies on the way are counted.
-    std::vector<std::string> textsUntil(const std::string& last, int* emptyReplies = nullptr) {
-        // Under Wine a relaunch's process start alone can take seconds.
-        const int waitMs = ProgramUnderTest::isNative() ? 10000 : 30000;
-        std::vector<std::string> texts;
-        while (auto message = client.receive(waitMs)) {
-            if (message->isBinary() && emptyReplies) *emptyReplies += message->payload.empty();
-            if (!message->isText()) continue;
-            texts.push_back(message->payload);
-            if (message->payload == last) break;
-        }
-        return texts;
-    }
-
     // A state-gain plug-in restored to double its input, and checked to.
     void restoreDoublingState() {
         std::string state(16, '\0');

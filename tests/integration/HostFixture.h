@@ -72,8 +72,7 @@ protected:
     // Proves the connection is open and every earlier message was handled:
     // "resume" is always answered, and answers keep their order.
     void expectAlive(WsClient& other) {
-        ASSERT_TRUE(other.sendText("resume"));
-        EXPECT_EQ(other.receiveText(), "bypass\nfalse") << "the connection is not served";
+        EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "the connection is not served";
     }
     void expectAlive() { expectAlive(client); }
 
@@ -107,6 +106,21 @@ protected:
         return reply ? floatsOf(*reply) : std::vector<float>{};
     }
     std::vector<float> roundTrip(const std::vector<float>& samples) { return roundTrip(client, samples); }
+
+    // Texts up to and including last; empty binary replies on the way are counted.
+    std::vector<std::string> textsUntil(const std::string& last, int* emptyReplies = nullptr) {
+        // Under Wine a plug-in process's start alone can take seconds.
+        const int waitMs = ProgramUnderTest::isNative() ? 10000 : 30000;
+        std::vector<std::string> texts;
+        std::optional<WsMessage> message;
+        while ((message = client.receive(waitMs)) && message->opcode != 8) {
+            if (message->isBinary() && emptyReplies) *emptyReplies += message->payload.empty();
+            if (!message->isText()) continue;
+            texts.push_back(message->payload);
+            if (message->payload == last) break;
+        }
+        return texts;
+    }
 
     // What the test plug-ins wrote about the host's calls: the lines that
     // begin with one of the prefixes, in order.

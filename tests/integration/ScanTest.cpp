@@ -41,8 +41,7 @@ protected:
     }
 
     std::string scan(const std::string& message) {
-        EXPECT_TRUE(client.sendText(message));
-        return client.receiveText().value_or("no reply");
+        return client.ask(message).value_or("no reply");
     }
 
     // Where the path is in the reply, as a JSON string; npos when it is not.

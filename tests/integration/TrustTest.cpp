@@ -24,7 +24,7 @@ protected:
     ~TrustTest() override { std::filesystem::remove_all(configHome); }
 
     std::map<std::string, std::string> environment() override {
-        auto env = withDisplay ? std::map<std::string, std::string>{} : headlessEnvironment();
+        auto env = headlessEnvironment();
         env["XDG_CONFIG_HOME"] = configHome.string();
         return env;
     }
@@ -58,7 +58,6 @@ protected:
 
     std::filesystem::path configHome;
     std::filesystem::path allowList;
-    bool withDisplay = false;
 };
 
 }  // namespace
@@ -98,7 +97,7 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
 
 class TrustDialogTest : public TrustTest {
 protected:
-    TrustDialogTest() { withDisplay = true; }
+    std::map<std::string, std::string> environment() override { return {{"XDG_CONFIG_HOME", configHome.string()}}; }
 };
 
 TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -36,22 +35,18 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// A port free at the moment, varied by process so that parallel test
-// processes do not all try the same one.
+// A port the kernel has just found free; its choice also keeps parallel
+// test processes apart.
 uint16_t freePort() {
-    static std::atomic<int> offset{0};
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int candidate = 20000 + (getpid() * 37 + offset.fetch_add(1) * 7) % 40000;
-        const int probe = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(candidate));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(probe);
-        if (bound) return static_cast<uint16_t>(candidate);
-    }
-    return 0;
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                       getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+    close(probe);
+    return bound ? ntohs(address.sin_port) : 0;
 }
 
 // Our own "NAME=value" entries with the changes applied ("" unsets).

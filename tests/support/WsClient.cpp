@@ -150,15 +150,9 @@ std::optional<WsMessage> WsClient::receive(int timeoutMs) {
     }
 }
 
-std::optional<std::string> WsClient::receiveText(int timeoutMs) {
+std::optional<std::string> WsClient::receiveOf(int opcode, int timeoutMs) {
     auto message = receive(timeoutMs);
-    if (!message || !message->isText()) return std::nullopt;
-    return message->payload;
-}
-
-std::optional<std::string> WsClient::receiveBinary(int timeoutMs) {
-    auto message = receive(timeoutMs);
-    if (!message || !message->isBinary()) return std::nullopt;
+    if (!message || message->opcode != opcode) return std::nullopt;
     return message->payload;
 }
 

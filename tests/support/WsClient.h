@@ -45,8 +45,12 @@ public:
     // The next whole message, or nothing within the timeout. A close frame
     // from the server or the end of the stream yields opcode 8.
     std::optional<WsMessage> receive(int timeoutMs = 5000);
-    std::optional<std::string> receiveText(int timeoutMs = 5000);
-    std::optional<std::string> receiveBinary(int timeoutMs = 5000);
+    std::optional<std::string> receiveText(int timeoutMs = 5000) { return receiveOf(1, timeoutMs); }
+    std::optional<std::string> receiveBinary(int timeoutMs = 5000) { return receiveOf(2, timeoutMs); }
+    // Sends a text and returns the text that answers it.
+    std::optional<std::string> ask(const std::string& text, int timeoutMs = 5000) {
+        return sendText(text) ? receiveText(timeoutMs) : std::nullopt;
+    }
 
     // True when the server ends the connection within the timeout.
     bool waitClosed(int timeoutMs = 5000);
@@ -62,6 +66,7 @@ private:
     // Appends the next length bytes read; false when they do not come in time.
     bool readInto(std::string& into, std::size_t length, int timeoutMs);
     bool writeAll(std::string_view bytes);
+    std::optional<std::string> receiveOf(int opcode, int timeoutMs);
 
     int fd = -1;
     bool closed = false;
