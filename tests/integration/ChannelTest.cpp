@@ -22,8 +22,7 @@ protected:
             reply = client.receive(20000);
         } while (reply && reply->opcode != 8);
         EXPECT_TRUE(client.waitClosed());
-        for (int i = 0; i < 250 && program->countLines("WS closed") == closedBefore; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        waitUntil([&] { return program->countLines("WS closed") > closedBefore; }, 5000);
         EXPECT_EQ(program->countLines("WS closed"), closedBefore + 1);
         if (!reply || reply->payload.size() < 2) return 0;
         return (static_cast<uint8_t>(reply->payload[0]) << 8) | static_cast<uint8_t>(reply->payload[1]);

@@ -70,9 +70,7 @@ int pluginProcessesOf(uint16_t port) {
 }
 
 bool pluginProcessesEnd(uint16_t port) {
-    for (int wait = 0; wait < 100 && pluginProcessesOf(port) > 0; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return pluginProcessesOf(port) == 0;
+    return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20);
 }
 
 // Sanitizer builds would turn a plug-in's null write, and leaks left by its

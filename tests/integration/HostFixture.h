@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/ProgramUnderTest.h"
+#include "../support/WaitUntil.h"
 #include "../support/WsClient.h"
 
 namespace testing_support {
@@ -133,11 +134,7 @@ protected:
         return kept;
     }
     int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
-    bool waitForLog(const std::string& prefix) {
-        for (int i = 0; i < 500 && logCount(prefix) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return logCount(prefix) > 0;
-    }
+    bool waitForLog(const std::string& prefix) { return waitUntil([&] { return logCount(prefix) > 0; }, 5000); }
 };
 
 }  // namespace testing_support

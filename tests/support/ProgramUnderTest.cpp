@@ -8,22 +8,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
 #include <vector>
+
+#include "WaitUntil.h"
 
 extern char** environ;
 
 namespace testing_support {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string variableOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
@@ -115,10 +113,9 @@ bool ProgramUnderTest::start(int timeoutMs) {
     close(out);
     close(err);
     // The block-size line is printed once the channel listens.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!waitForOutput("setting Host buffer size to 1024", 50))
-        if (!running() || Clock::now() >= deadline) return false;
-    return true;
+    const auto listening = [&] { return output().find("setting Host buffer size to 1024") != std::string::npos; };
+    waitUntil([&] { return listening() || !running(); }, timeoutMs);
+    return listening();
 }
 
 std::string ProgramUnderTest::output() const {
@@ -130,12 +127,7 @@ std::string ProgramUnderTest::errors() const {
 }
 
 bool ProgramUnderTest::waitForOutput(const std::string& text, int timeoutMs) const {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (output().find(text) == std::string::npos) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeoutMs, 5);
 }
 
 int ProgramUnderTest::countLines(const std::string& line) const {
@@ -165,11 +157,7 @@ bool ProgramUnderTest::running() {
 }
 
 std::optional<int> ProgramUnderTest::waitExit(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (running()) {
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!waitUntil([&] { return !running(); }, timeoutMs)) return std::nullopt;
     return exitStatus;
 }
 

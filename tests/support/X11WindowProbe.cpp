@@ -3,10 +3,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
+
+#include "WaitUntil.h"
 
 namespace testing_support {
 
@@ -86,12 +86,7 @@ std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) 
 
 bool X11WindowProbe::waitFor(const std::string& title,
                              const std::function<bool(const std::vector<WindowInfo>&)>& check, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        if (check(windowsTitled(title))) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return waitUntil([&] { return check(windowsTitled(title)); }, timeoutMs, 20);
 }
 
 long X11WindowProbe::windowPid(unsigned long window) {
