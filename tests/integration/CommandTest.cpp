@@ -1,6 +1,4 @@
 // How the dispatcher recognises commands and copes with bad arguments.
-#include <sstream>
-
 #include "HostFixture.h"
 
 using namespace testing_support;
@@ -31,13 +29,10 @@ TEST_F(CommandTest, WordsMatchAsPrefixesBadArgumentsAreIgnoredAndPluginCommandsD
     ASSERT_TRUE(program->waitForOutput("setting Host buffer size to 64\n"));
     // Exponents, junk and values out of range count as missing; a fraction
     // is dropped; an unchanged size is printed again.
-    std::vector<std::string> settings;
-    std::istringstream output(program->output());
-    for (std::string line; std::getline(output, line);)
-        if (startsWith(line, "setting Host ")) settings.push_back(line.substr(13));
-    const std::vector<std::string> expected = {
-        "buffer size to 1024", "sample rate to 48000", "sample rate to 96000", "sample rate to 44100",
-        "buffer size to 512",  "buffer size to 256",   "buffer size to 128",   "buffer size to 128",
-        "buffer size to 64"};
-    EXPECT_EQ(settings, expected);
+    EXPECT_EQ(linesStartingWith(program->output(), {"setting Host "}),
+              (std::vector<std::string>{"setting Host buffer size to 1024", "setting Host sample rate to 48000",
+                                        "setting Host sample rate to 96000", "setting Host sample rate to 44100",
+                                        "setting Host buffer size to 512", "setting Host buffer size to 256",
+                                        "setting Host buffer size to 128", "setting Host buffer size to 128",
+                                        "setting Host buffer size to 64"}));
 }

@@ -31,6 +31,16 @@ inline bool startsWith(const std::string& line, const std::string& prefix) {
     return line.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The lines of a text that begin with one of the prefixes, in order.
+inline std::vector<std::string> linesStartingWith(const std::string& text, const std::vector<std::string>& prefixes) {
+    std::istringstream lines(text);
+    std::vector<std::string> kept;
+    for (std::string line; std::getline(lines, line);)
+        if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
+            kept.push_back(line);
+    return kept;
+}
+
 // Skips a test that needs the Linux program itself (its folders, signals, X11 windows).
 #define SKIP_UNLESS_NATIVE() \
     if (!ProgramUnderTest::isNative()) GTEST_SKIP() << "checks the Linux program only"
@@ -76,6 +86,8 @@ protected:
         EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "the connection is not served";
     }
     void expectAlive() { expectAlive(client); }
+
+    int outputCount(const std::string& prefix) { return int(linesStartingWith(program->output(), {prefix}).size()); }
 
     std::unique_ptr<ProgramUnderTest> program;
     WsClient client;
@@ -125,13 +137,8 @@ protected:
 
     // What the test plug-ins wrote about the host's calls: the lines that
     // begin with one of the prefixes, in order.
-    std::vector<std::string> log(const std::vector<std::string>& prefixes = {""}) {
-        std::istringstream text(program->readPluginLog());
-        std::vector<std::string> kept;
-        for (std::string line; std::getline(text, line);)
-            if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
-                kept.push_back(line);
-        return kept;
+    std::vector<std::string> log(const std::vector<std::string>& prefixes) {
+        return linesStartingWith(program->readPluginLog(), prefixes);
     }
     int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
     bool waitForLog(const std::string& prefix) { return waitUntil([&] { return logCount(prefix) > 0; }, 5000); }

@@ -121,7 +121,7 @@ TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
     // not for its origin.
     const bool firstUpgraded = !first.get(), secondUpgraded = !second.get();
     EXPECT_TRUE(firstUpgraded || secondUpgraded);
-    EXPECT_EQ(program->countLines("WS refused origin " + trusted), 0);
+    EXPECT_EQ(outputCount("WS refused origin " + trusted), 0);
     EXPECT_TRUE(probe.waitFor(dialogTitle, [](const std::vector<WindowInfo>& found) { return found.empty(); }));
     EXPECT_NE(allowed().find(trusted + "\n"), std::string::npos);
     ASSERT_TRUE(program->waitForOutput("WS closed\n"));

@@ -130,13 +130,6 @@ bool ProgramUnderTest::waitForOutput(const std::string& text, int timeoutMs) con
     return waitUntil([&] { return output().find(text) != std::string::npos; }, timeoutMs, 5);
 }
 
-int ProgramUnderTest::countLines(const std::string& line) const {
-    std::istringstream lines(output());
-    int count = 0;
-    for (std::string each; std::getline(lines, each);) count += each == line;
-    return count;
-}
-
 long ProgramUnderTest::residentKiB() const {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)

@@ -28,8 +28,6 @@ public:
     std::string output() const;
     std::string errors() const;
     bool waitForOutput(const std::string& text, int timeoutMs = 5000) const;
-    // Number of times a line appears in standard output.
-    int countLines(const std::string& line) const;
 
     void signal(int number);
     // Resident memory of the process in KiB, 0 when it cannot be read.
