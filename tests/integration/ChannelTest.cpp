@@ -17,11 +17,8 @@ protected:
         EXPECT_TRUE(connectClient(client));
         for (const auto& [header, payload] : frames)
             if (!client.sendFrame(header, payload)) break;  // closed before all was sent
-        std::optional<WsMessage> reply;
-        do {
-            reply = client.receive(20000);
-        } while (reply && reply->opcode != 8);
-        EXPECT_TRUE(client.waitClosed());
+        const auto reply = client.receiveClose(20000);
+        EXPECT_TRUE(reply.has_value()) << "still open";
         waitUntil([&] { return outputCount("WS closed") > closedBefore; }, 5000);
         EXPECT_EQ(outputCount("WS closed"), closedBefore + 1);
         if (!reply || reply->payload.size() < 2) return 0;

@@ -76,15 +76,12 @@ protected:
     // Connects and checks that the banner comes first. Generous: sanitizer
     // builds on a busy machine start slowly.
     bool connectClient(WsClient& other) {
-        if (!other.connect(program->port(), 20000)) return false;
-        return other.receiveText(20000) == banner;
+        return other.connect(program->port(), 20000) && other.receiveText(20000) == banner;
     }
 
     // Proves the connection is open and every earlier message was handled:
     // "resume" is always answered, and answers keep their order.
-    void expectAlive(WsClient& other) {
-        EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "the connection is not served";
-    }
+    void expectAlive(WsClient& other) { EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "connection not served"; }
     void expectAlive() { expectAlive(client); }
 
     int outputCount(const std::string& prefix) { return int(linesStartingWith(program->output(), {prefix}).size()); }

@@ -28,11 +28,6 @@ std::string variableOr(const char* name, const char* fallback) {
     return value && *value ? value : fallback;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 // A port the kernel has just found free; its choice also keeps parallel
 // test processes apart.
 uint16_t freePort() {
@@ -118,12 +113,9 @@ bool ProgramUnderTest::start(int timeoutMs) {
     return listening();
 }
 
-std::string ProgramUnderTest::output() const {
-    return readFile(folder + "/stdout");
-}
-
-std::string ProgramUnderTest::errors() const {
-    return readFile(folder + "/stderr");
+std::string ProgramUnderTest::read(const std::string& name) const {
+    std::ifstream file(folder + "/" + name);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool ProgramUnderTest::waitForOutput(const std::string& text, int timeoutMs) const {
@@ -152,10 +144,6 @@ bool ProgramUnderTest::running() {
 std::optional<int> ProgramUnderTest::waitExit(int timeoutMs) {
     if (!waitUntil([&] { return !running(); }, timeoutMs)) return std::nullopt;
     return exitStatus;
-}
-
-std::string ProgramUnderTest::readPluginLog() const {
-    return readFile(folder + "/plugin-log");
 }
 
 void ProgramUnderTest::clearPluginLog() const {

@@ -17,10 +17,6 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-WsClient::~WsClient() {
-    disconnect();
-}
-
 void WsClient::disconnect() {
     if (fd >= 0) closeSocket(fd);
     fd = -1;
@@ -156,14 +152,13 @@ std::optional<std::string> WsClient::receiveOf(int opcode, int timeoutMs) {
     return message->payload;
 }
 
-bool WsClient::waitClosed(int timeoutMs) {
+std::optional<WsMessage> WsClient::receiveClose(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (remainingMs(deadline) > 0) {
         auto message = receive(remainingMs(deadline));
-        if (!message) return false;
-        if (message->opcode == 8) return true;
+        if (!message || message->opcode == 8) return message;
     }
-    return false;
+    return std::nullopt;
 }
 
 std::vector<float> floatsOf(const std::string& bytes) {

@@ -23,7 +23,7 @@ struct WsMessage {
 class WsClient {
 public:
     WsClient() = default;
-    ~WsClient();
+    ~WsClient() { disconnect(); }
     WsClient(const WsClient&) = delete;
     WsClient& operator=(const WsClient&) = delete;
 
@@ -52,8 +52,10 @@ public:
         return sendText(text) ? receiveText(timeoutMs) : std::nullopt;
     }
 
-    // True when the server ends the connection within the timeout.
-    bool waitClosed(int timeoutMs = 5000);
+    // The server's close, skipping what comes before it; nothing when the
+    // connection is still open at the timeout.
+    std::optional<WsMessage> receiveClose(int timeoutMs = 5000);
+    bool waitClosed(int timeoutMs = 5000) { return receiveClose(timeoutMs).has_value(); }
     bool isOpen() const { return fd >= 0 && !closed; }
     // The response the last handshake got: status line, headers, and the
     // body of a refusal.
