@@ -69,9 +69,7 @@ int pluginProcessesOf(uint16_t port) {
     return found;
 }
 
-bool pluginProcessesEnd(uint16_t port) {
-    return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20);
-}
+bool pluginProcessesEnd(uint16_t port) { return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20); }
 
 // Sanitizer builds would turn a plug-in's null write, and leaks left by its
 // exit(3), into an exit of their own; the plug-in process must show the

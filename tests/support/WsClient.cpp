@@ -39,10 +39,6 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
     }
 }
 
-bool WsClient::connectOnce(uint16_t port, int timeoutMs) {
-    return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
-}
-
 WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
     disconnect();
     fd = connectLoopback(port);
@@ -110,10 +106,6 @@ bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
     const uint8_t mask[4] = {0x12, 0x34, 0x56, 0x78};
     const std::vector<uint8_t> frame = clientFrame(firstByte, payload.data(), payload.size(), mask);
     return writeAll(std::string_view(reinterpret_cast<const char*>(frame.data()), frame.size()));
-}
-
-bool WsClient::sendBinary(const std::vector<float>& samples) {
-    return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
 }
 
 std::optional<WsMessage> WsClient::receive(int timeoutMs) {

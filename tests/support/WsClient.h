@@ -30,7 +30,9 @@ public:
     // TCP connect and upgrade handshake; false when refused or failed.
     bool connect(uint16_t port, int timeoutMs = 5000);
     // One handshake, no retry: true only when upgraded.
-    bool connectOnce(uint16_t port, int timeoutMs = 5000);
+    bool connectOnce(uint16_t port, int timeoutMs = 5000) {
+        return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
+    }
     // What the next handshakes send as Host (empty: 127.0.0.1:port) and
     // Origin (empty: none, as a native client).
     void useHeaders(std::string host, std::string origin);
@@ -40,7 +42,9 @@ public:
     bool sendFrame(uint8_t firstByte, const std::string& payload);
     bool sendText(const std::string& text) { return sendFrame(0x81, text); }
     bool sendBinary(const std::string& bytes) { return sendFrame(0x82, bytes); }
-    bool sendBinary(const std::vector<float>& samples);
+    bool sendBinary(const std::vector<float>& samples) {
+        return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
+    }
 
     // The next whole message, or nothing within the timeout. A close frame
     // from the server or the end of the stream yields opcode 8.
