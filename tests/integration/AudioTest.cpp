@@ -27,8 +27,7 @@ TEST_F(AudioTest, EachBlockIsAnsweredFromItsOwnSamplesAndFollowsTheBlockSizeAndR
     program->clearPluginLog();
     ASSERT_TRUE(client.sendText("sampleRate 48000"));
     ASSERT_TRUE(client.sendText("sampleRate 48000"));
-    ASSERT_TRUE(client.sendText("bufsize 256"));
-    EXPECT_EQ(client.receiveText(), "ready");
+    EXPECT_EQ(client.ask("bufsize 256"), "ready");
     const auto input = block(256, 1.0f, -0.001f, 0.5f);
     const auto output = roundTrip(input);
     ASSERT_EQ(output.size(), 512u);
@@ -75,12 +74,10 @@ TEST_F(AudioTest, MidiReachesThePluginBeforeTheNextBlockAtItsDeltaFrameAtMost512
     EXPECT_FLOAT_EQ(output[1024 + 99], 0.125f);
     EXPECT_FLOAT_EQ(output[1024 + 100], 0.625f);
 
-    ASSERT_TRUE(client.sendText("suspend"));
-    EXPECT_EQ(client.receiveText(), "bypass\ntrue");
+    EXPECT_EQ(client.ask("suspend"), "bypass\ntrue");
     ASSERT_TRUE(client.sendText("midi 144 32 127|"));
     EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
-    ASSERT_TRUE(client.sendText("resume"));
-    EXPECT_EQ(client.receiveText(), "bypass\nfalse");
+    EXPECT_EQ(client.ask("resume"), "bypass\nfalse");
     output = roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
     ASSERT_EQ(output.size(), 2048u);
     EXPECT_FLOAT_EQ(output[0], 0.5f + 0.25f);  // the note held before, and the one sent while suspended

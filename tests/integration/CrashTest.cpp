@@ -69,11 +69,7 @@ int pluginProcessesOf(uint16_t port) {
     return found;
 }
 
-bool pluginProcessesEnd(uint16_t port) {
-    for (int wait = 0; wait < 100 && pluginProcessesOf(port) > 0; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return pluginProcessesOf(port) == 0;
-}
+bool pluginProcessesEnd(uint16_t port) { return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20); }
 
 // Sanitizer builds would turn a plug-in's null write, and leaks left by its
 // exit(3), into an exit of their own; the plug-in process must show the
@@ -90,20 +86,6 @@ protected:
         variables["ASAN_OPTIONS"] = withOption("ASAN_OPTIONS", "handle_segv=0:detect_leaks=0");
         variables["TSAN_OPTIONS"] = withOption("TSAN_OPTIONS", "handle_segv=0");
         return variables;
-    }
-
-    // Texts up to and including last; empty binary replies on the way are counted.
-    std::vector<std::string> textsUntil(const std::string& last, int* emptyReplies = nullptr) {
-        // Under Wine a relaunch's process start alone can take seconds.
-        const int waitMs = ProgramUnderTest::isNative() ? 10000 : 30000;
-        std::vector<std::string> texts;
-        while (auto message = client.receive(waitMs)) {
-            if (message->isBinary() && emptyReplies) *emptyReplies += message->payload.empty();
-            if (!message->isText()) continue;
-            texts.push_back(message->payload);
-            if (message->payload == last) break;
-        }
-        return texts;
     }
 
     // A state-gain plug-in restored to double its input, and checked to.

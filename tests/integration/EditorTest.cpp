@@ -13,9 +13,7 @@ namespace {
 const std::string title = "Corvel VST/Remote - test_editor";
 const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
 
-bool noWindow(const std::vector<WindowInfo>& windows) {
-    return windows.empty();
-}
+bool noWindow(const std::vector<WindowInfo>& windows) { return windows.empty(); }
 
 // One window so titled, shown, its frame and content at the editor's size.
 std::function<bool(const std::vector<WindowInfo>&)> oneShownAt(int width, int height) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/ProgramUnderTest.h"
+#include "../support/WaitUntil.h"
 #include "../support/WsClient.h"
 
 namespace testing_support {
@@ -28,6 +29,16 @@ inline std::map<std::string, std::string> headlessEnvironment() {
 
 inline bool startsWith(const std::string& line, const std::string& prefix) {
     return line.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The lines of a text that begin with one of the prefixes, in order.
+inline std::vector<std::string> linesStartingWith(const std::string& text, const std::vector<std::string>& prefixes) {
+    std::istringstream lines(text);
+    std::vector<std::string> kept;
+    for (std::string line; std::getline(lines, line);)
+        if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
+            kept.push_back(line);
+    return kept;
 }
 
 // Skips a test that needs the Linux program itself (its folders, signals, X11 windows).
@@ -65,17 +76,15 @@ protected:
     // Connects and checks that the banner comes first. Generous: sanitizer
     // builds on a busy machine start slowly.
     bool connectClient(WsClient& other) {
-        if (!other.connect(program->port(), 20000)) return false;
-        return other.receiveText(20000) == banner;
+        return other.connect(program->port(), 20000) && other.receiveText(20000) == banner;
     }
 
     // Proves the connection is open and every earlier message was handled:
     // "resume" is always answered, and answers keep their order.
-    void expectAlive(WsClient& other) {
-        ASSERT_TRUE(other.sendText("resume"));
-        EXPECT_EQ(other.receiveText(), "bypass\nfalse") << "the connection is not served";
-    }
+    void expectAlive(WsClient& other) { EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "connection not served"; }
     void expectAlive() { expectAlive(client); }
+
+    int outputCount(const std::string& prefix) { return int(linesStartingWith(program->output(), {prefix}).size()); }
 
     std::unique_ptr<ProgramUnderTest> program;
     WsClient client;
@@ -108,22 +117,28 @@ protected:
     }
     std::vector<float> roundTrip(const std::vector<float>& samples) { return roundTrip(client, samples); }
 
+    // Texts up to and including last; empty binary replies on the way are counted.
+    std::vector<std::string> textsUntil(const std::string& last, int* emptyReplies = nullptr) {
+        // Under Wine a plug-in process's start alone can take seconds.
+        const int waitMs = ProgramUnderTest::isNative() ? 10000 : 30000;
+        std::vector<std::string> texts;
+        std::optional<WsMessage> message;
+        while ((message = client.receive(waitMs)) && message->opcode != 8) {
+            if (message->isBinary() && emptyReplies) *emptyReplies += message->payload.empty();
+            if (!message->isText()) continue;
+            texts.push_back(message->payload);
+            if (message->payload == last) break;
+        }
+        return texts;
+    }
+
     // What the test plug-ins wrote about the host's calls: the lines that
     // begin with one of the prefixes, in order.
-    std::vector<std::string> log(const std::vector<std::string>& prefixes = {""}) {
-        std::istringstream text(program->readPluginLog());
-        std::vector<std::string> kept;
-        for (std::string line; std::getline(text, line);)
-            if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
-                kept.push_back(line);
-        return kept;
+    std::vector<std::string> log(const std::vector<std::string>& prefixes) {
+        return linesStartingWith(program->readPluginLog(), prefixes);
     }
     int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
-    bool waitForLog(const std::string& prefix) {
-        for (int i = 0; i < 500 && logCount(prefix) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return logCount(prefix) > 0;
-    }
+    bool waitForLog(const std::string& prefix) { return waitUntil([&] { return logCount(prefix) > 0; }, 5000); }
 };
 
 }  // namespace testing_support

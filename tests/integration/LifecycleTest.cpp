@@ -41,18 +41,15 @@ TEST_F(LifecycleTest, FailedLoadsSendNothingAndLeaveAWrapperThatAnswersEmptyAndI
         // "getState" waits for the GUI thread, so the load has run by its
         // answer, and no "ready" came first. The plug-in with too many
         // outputs has chunks but was never opened, so it is not asked.
-        ASSERT_TRUE(client.sendText("getState"));
-        EXPECT_EQ(client.receiveText(), "state failed");
+        EXPECT_EQ(client.ask("getState"), "state failed");
         EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
     }
     EXPECT_TRUE(waitForLog("unloaded kind=gain"));
     EXPECT_EQ(logCount("effOpen"), 1);
     program->clearPluginLog();
-    ASSERT_TRUE(client.sendText("bufsize 512"));
-    EXPECT_EQ(client.receiveText(), "ready");  // a wrapper exists, though empty
+    EXPECT_EQ(client.ask("bufsize 512"), "ready");  // a wrapper exists, though empty
     ASSERT_TRUE(client.sendText("showGui"));
-    ASSERT_TRUE(client.sendText("suspend"));
-    EXPECT_EQ(client.receiveText(), "bypass\ntrue");
+    EXPECT_EQ(client.ask("suspend"), "bypass\ntrue");
     ASSERT_TRUE(client.sendText("unload"));
     ASSERT_TRUE(waitForLog("unloaded"));
     EXPECT_EQ(log({"eff", "process", "unloaded"}),

@@ -40,10 +40,7 @@ protected:
         if (!root.empty()) std::filesystem::remove_all(root);
     }
 
-    std::string scan(const std::string& message) {
-        EXPECT_TRUE(client.sendText(message));
-        return client.receiveText().value_or("no reply");
-    }
+    std::string scan(const std::string& message) { return client.ask(message).value_or("no reply"); }
 
     // Where the path is in the reply, as a JSON string; npos when it is not.
     std::size_t position(const std::string& reply, const std::string& path) {

@@ -20,8 +20,7 @@ protected:
     static void setState(WsClient& other, const std::string& state) {
         ASSERT_TRUE(other.sendText("setState"));
         ASSERT_TRUE(other.sendBinary(state));
-        ASSERT_TRUE(other.sendText("getState"));
-        EXPECT_EQ(other.receiveText(), "state");
+        EXPECT_EQ(other.ask("getState"), "state");
         EXPECT_EQ(other.receiveBinary(), state);
     }
 };
@@ -52,8 +51,7 @@ TEST_F(SessionTest, EachSessionHasItsOwnPluginBlockSizeAndStateAndClosingOneUnlo
     loadOn(other, "test_chunks");
     setState(third, "third session");
     setState(other, "second session");
-    ASSERT_TRUE(third.sendText("getState"));
-    EXPECT_EQ(third.receiveText(), "state");
+    EXPECT_EQ(third.ask("getState"), "state");
     EXPECT_EQ(third.receiveBinary(), "third session");
 
     // A "setState" left pending by a client that leaves ends with it: the

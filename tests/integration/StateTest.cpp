@@ -22,8 +22,7 @@ TEST_F(StateTest, TheStateTravelsByteForByteBothWaysAndAPluginWithoutChunksHasNo
     EXPECT_TRUE(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).empty());
     expectAlive();
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);  // audio again
-    ASSERT_TRUE(client.sendText("getState"));
-    EXPECT_EQ(client.receiveText(), "state");
+    EXPECT_EQ(client.ask("getState"), "state");
     EXPECT_EQ(client.receiveBinary(), saved);
     const auto got = log({"effGetChunk"});
     ASSERT_EQ(got.size(), 2u);
@@ -32,8 +31,7 @@ TEST_F(StateTest, TheStateTravelsByteForByteBothWaysAndAPluginWithoutChunksHasNo
     EXPECT_EQ(logCount("effMainsChanged 0"), 1);
 
     load("test_gain");
-    ASSERT_TRUE(client.sendText("getState"));
-    EXPECT_EQ(client.receiveText(), "state failed");
+    EXPECT_EQ(client.ask("getState"), "state failed");
     ASSERT_TRUE(client.sendText("setState"));
     ASSERT_TRUE(client.sendBinary(std::string(64, '\x05')));
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);  // ignored, and still running

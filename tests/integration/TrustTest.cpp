@@ -24,7 +24,7 @@ protected:
     ~TrustTest() override { std::filesystem::remove_all(configHome); }
 
     std::map<std::string, std::string> environment() override {
-        auto env = withDisplay ? std::map<std::string, std::string>{} : headlessEnvironment();
+        auto env = headlessEnvironment();
         env["XDG_CONFIG_HOME"] = configHome.string();
         return env;
     }
@@ -58,7 +58,6 @@ protected:
 
     std::filesystem::path configHome;
     std::filesystem::path allowList;
-    bool withDisplay = false;
 };
 
 }  // namespace
@@ -98,7 +97,7 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
 
 class TrustDialogTest : public TrustTest {
 protected:
-    TrustDialogTest() { withDisplay = true; }
+    std::map<std::string, std::string> environment() override { return {{"XDG_CONFIG_HOME", configHome.string()}}; }
 };
 
 TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
@@ -122,7 +121,7 @@ TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
     // not for its origin.
     const bool firstUpgraded = !first.get(), secondUpgraded = !second.get();
     EXPECT_TRUE(firstUpgraded || secondUpgraded);
-    EXPECT_EQ(program->countLines("WS refused origin " + trusted), 0);
+    EXPECT_EQ(outputCount("WS refused origin " + trusted), 0);
     EXPECT_TRUE(probe.waitFor(dialogTitle, [](const std::vector<WindowInfo>& found) { return found.empty(); }));
     EXPECT_NE(allowed().find(trusted + "\n"), std::string::npos);
     ASSERT_TRUE(program->waitForOutput("WS closed\n"));

@@ -8,15 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
 #include <vector>
+
+#include "WaitUntil.h"
 
 extern char** environ;
 
@@ -24,34 +23,23 @@ namespace testing_support {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 std::string variableOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value && *value ? value : fallback;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-// A port free at the moment, varied by process so that parallel test
-// processes do not all try the same one.
+// A port the kernel has just found free; its choice also keeps parallel
+// test processes apart.
 uint16_t freePort() {
-    static std::atomic<int> offset{0};
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int candidate = 20000 + (getpid() * 37 + offset.fetch_add(1) * 7) % 40000;
-        const int probe = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(candidate));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(probe);
-        if (bound) return static_cast<uint16_t>(candidate);
-    }
-    return 0;
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                       getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+    close(probe);
+    return bound ? ntohs(address.sin_port) : 0;
 }
 
 // Our own "NAME=value" entries with the changes applied ("" unsets).
@@ -120,34 +108,18 @@ bool ProgramUnderTest::start(int timeoutMs) {
     close(out);
     close(err);
     // The block-size line is printed once the channel listens.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!waitForOutput("setting Host buffer size to 1024", 50))
-        if (!running() || Clock::now() >= deadline) return false;
-    return true;
+    const auto listening = [&] { return output().find("setting Host buffer size to 1024") != std::string::npos; };
+    waitUntil([&] { return listening() || !running(); }, timeoutMs);
+    return listening();
 }
 
-std::string ProgramUnderTest::output() const {
-    return readFile(folder + "/stdout");
-}
-
-std::string ProgramUnderTest::errors() const {
-    return readFile(folder + "/stderr");
+std::string ProgramUnderTest::read(const std::string& name) const {
+    std::ifstream file(folder + "/" + name);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool ProgramUnderTest::waitForOutput(const std::string& text, int timeoutMs) const {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (output().find(text) == std::string::npos) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-int ProgramUnderTest::countLines(const std::string& line) const {
-    std::istringstream lines(output());
-    int count = 0;
-    for (std::string each; std::getline(lines, each);) count += each == line;
-    return count;
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeoutMs, 5);
 }
 
 long ProgramUnderTest::residentKiB() const {
@@ -170,16 +142,8 @@ bool ProgramUnderTest::running() {
 }
 
 std::optional<int> ProgramUnderTest::waitExit(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (running()) {
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!waitUntil([&] { return !running(); }, timeoutMs)) return std::nullopt;
     return exitStatus;
-}
-
-std::string ProgramUnderTest::readPluginLog() const {
-    return readFile(folder + "/plugin-log");
 }
 
 void ProgramUnderTest::clearPluginLog() const {

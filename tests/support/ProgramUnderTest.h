@@ -25,11 +25,9 @@ public:
     long processId() const { return pid; }
 
     // Standard output and error so far, and waiting for a text in the output.
-    std::string output() const;
-    std::string errors() const;
+    std::string output() const { return read("stdout"); }
+    std::string errors() const { return read("stderr"); }
     bool waitForOutput(const std::string& text, int timeoutMs = 5000) const;
-    // Number of times a line appears in standard output.
-    int countLines(const std::string& line) const;
 
     void signal(int number);
     // Resident memory of the process in KiB, 0 when it cannot be read.
@@ -39,7 +37,7 @@ public:
     bool running();
 
     // The log that the test plug-ins write.
-    std::string readPluginLog() const;
+    std::string readPluginLog() const { return read("plugin-log"); }
     void clearPluginLog() const;
 
     // False when the program under test is the Windows build under Wine
@@ -48,6 +46,7 @@ public:
     static bool isNative();
 
 private:
+    std::string read(const std::string& name) const;
     std::map<std::string, std::string> extraEnvironment;
     uint16_t listenPort;
     std::string folder;  // its standard output and error, and the plug-in log

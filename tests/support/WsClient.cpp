@@ -17,10 +17,6 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-WsClient::~WsClient() {
-    disconnect();
-}
-
 void WsClient::disconnect() {
     if (fd >= 0) closeSocket(fd);
     fd = -1;
@@ -41,10 +37,6 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         // Wine a fast stream of refused connections upsets Wine's server.
         pauseMs(result == Attempt::refused ? 100 : 20);
     }
-}
-
-bool WsClient::connectOnce(uint16_t port, int timeoutMs) {
-    return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
 }
 
 WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline) {
@@ -116,10 +108,6 @@ bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
     return writeAll(std::string_view(reinterpret_cast<const char*>(frame.data()), frame.size()));
 }
 
-bool WsClient::sendBinary(const std::vector<float>& samples) {
-    return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
-}
-
 std::optional<WsMessage> WsClient::receive(int timeoutMs) {
     if (fd < 0) return WsMessage{8, {}};
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -150,26 +138,19 @@ std::optional<WsMessage> WsClient::receive(int timeoutMs) {
     }
 }
 
-std::optional<std::string> WsClient::receiveText(int timeoutMs) {
+std::optional<std::string> WsClient::receiveOf(int opcode, int timeoutMs) {
     auto message = receive(timeoutMs);
-    if (!message || !message->isText()) return std::nullopt;
+    if (!message || message->opcode != opcode) return std::nullopt;
     return message->payload;
 }
 
-std::optional<std::string> WsClient::receiveBinary(int timeoutMs) {
-    auto message = receive(timeoutMs);
-    if (!message || !message->isBinary()) return std::nullopt;
-    return message->payload;
-}
-
-bool WsClient::waitClosed(int timeoutMs) {
+std::optional<WsMessage> WsClient::receiveClose(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (remainingMs(deadline) > 0) {
         auto message = receive(remainingMs(deadline));
-        if (!message) return false;
-        if (message->opcode == 8) return true;
+        if (!message || message->opcode == 8) return message;
     }
-    return false;
+    return std::nullopt;
 }
 
 std::vector<float> floatsOf(const std::string& bytes) {

@@ -23,14 +23,16 @@ struct WsMessage {
 class WsClient {
 public:
     WsClient() = default;
-    ~WsClient();
+    ~WsClient() { disconnect(); }
     WsClient(const WsClient&) = delete;
     WsClient& operator=(const WsClient&) = delete;
 
     // TCP connect and upgrade handshake; false when refused or failed.
     bool connect(uint16_t port, int timeoutMs = 5000);
     // One handshake, no retry: true only when upgraded.
-    bool connectOnce(uint16_t port, int timeoutMs = 5000);
+    bool connectOnce(uint16_t port, int timeoutMs = 5000) {
+        return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
+    }
     // What the next handshakes send as Host (empty: 127.0.0.1:port) and
     // Origin (empty: none, as a native client).
     void useHeaders(std::string host, std::string origin);
@@ -40,16 +42,24 @@ public:
     bool sendFrame(uint8_t firstByte, const std::string& payload);
     bool sendText(const std::string& text) { return sendFrame(0x81, text); }
     bool sendBinary(const std::string& bytes) { return sendFrame(0x82, bytes); }
-    bool sendBinary(const std::vector<float>& samples);
+    bool sendBinary(const std::vector<float>& samples) {
+        return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
+    }
 
     // The next whole message, or nothing within the timeout. A close frame
     // from the server or the end of the stream yields opcode 8.
     std::optional<WsMessage> receive(int timeoutMs = 5000);
-    std::optional<std::string> receiveText(int timeoutMs = 5000);
-    std::optional<std::string> receiveBinary(int timeoutMs = 5000);
+    std::optional<std::string> receiveText(int timeoutMs = 5000) { return receiveOf(1, timeoutMs); }
+    std::optional<std::string> receiveBinary(int timeoutMs = 5000) { return receiveOf(2, timeoutMs); }
+    // Sends a text and returns the text that answers it.
+    std::optional<std::string> ask(const std::string& text, int timeoutMs = 5000) {
+        return sendText(text) ? receiveText(timeoutMs) : std::nullopt;
+    }
 
-    // True when the server ends the connection within the timeout.
-    bool waitClosed(int timeoutMs = 5000);
+    // The server's close, skipping what comes before it; nothing when the
+    // connection is still open at the timeout.
+    std::optional<WsMessage> receiveClose(int timeoutMs = 5000);
+    bool waitClosed(int timeoutMs = 5000) { return receiveClose(timeoutMs).has_value(); }
     bool isOpen() const { return fd >= 0 && !closed; }
     // The response the last handshake got: status line, headers, and the
     // body of a refusal.
@@ -62,6 +72,7 @@ private:
     // Appends the next length bytes read; false when they do not come in time.
     bool readInto(std::string& into, std::size_t length, int timeoutMs);
     bool writeAll(std::string_view bytes);
+    std::optional<std::string> receiveOf(int opcode, int timeoutMs);
 
     int fd = -1;
     bool closed = false;

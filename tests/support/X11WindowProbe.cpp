@@ -3,10 +3,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-#include <chrono>
+#include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <thread>
+
+#include "WaitUntil.h"
 
 namespace testing_support {
 
@@ -15,16 +15,12 @@ namespace {
 // The program itself or one of its plug-in processes.
 bool isOwnedBy(long pid, long owner) {
     if (pid == owner) return true;
+    // "PID (NAME) STATE PARENT ...": the name may hold spaces and parentheses.
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     std::getline(stat, line);
     const std::size_t close = line.rfind(')');
-    if (close == std::string::npos) return false;
-    std::istringstream fields(line.substr(close + 2));
-    char state = 0;
-    long parent = 0;
-    fields >> state >> parent;
-    return parent == owner;
+    return close != std::string::npos && std::atol(line.c_str() + close + 4) == owner;
 }
 
 // Windows come and go while they are looked at; Xlib's default handler
@@ -90,12 +86,7 @@ std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) 
 
 bool X11WindowProbe::waitFor(const std::string& title,
                              const std::function<bool(const std::vector<WindowInfo>&)>& check, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        if (check(windowsTitled(title))) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return waitUntil([&] { return check(windowsTitled(title)); }, timeoutMs, 20);
 }
 
 long X11WindowProbe::windowPid(unsigned long window) {
