@@ -9,7 +9,7 @@ namespace {
 
 class SessionTest : public PluginTest {
 protected:
-    // Gain 0.5 on a block of the given size, checked sample by sample.
+    // Gain 0.5 on a block of the given size: its size and each channel's last sample.
     static void expectHalved(WsClient& other, uint32_t frames, float start) {
         const auto out = roundTrip(other, block(frames, start, 0.001f, -0.25f));
         ASSERT_EQ(out.size(), 2u * frames);

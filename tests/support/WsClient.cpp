@@ -33,7 +33,7 @@ bool WsClient::connect(uint16_t port, int timeoutMs) {
         const Attempt result = tryConnect(port, deadline);
         if (result == Attempt::upgraded) return true;
         if (result == Attempt::failed || Clock::now() >= deadline) return false;
-        // A refusal means another client still holds the program; under
+        // A refusal means every session is taken until one closes; under
         // Wine a fast stream of refused connections upsets Wine's server.
         pauseMs(result == Attempt::refused ? 100 : 20);
     }
