@@ -24,7 +24,7 @@ protected:
         root = mkdtemp(pattern);
         for (const char* each : {"a", "a/Effects.so", "a/sub", "a/sub/deep", "b", "c", "x"})
             mkdir((root + "/" + each).c_str(), 0755);
-        for (const char* each : {"a/one.so", "a/Effects.so/inner.so", "a/Synthso", "a/upper.SO", "a/notes.txt",
+        for (const char* each : {"a/one.so", "a/Effects.so/inner.so", "a/Synthso", "a/upper.SO", "a/notes.so.txt",
                                  "a/sub/deep/x.so", "c/c.so", "x/extra.so", "b/quote\"name.so", "b/back\\slash.so",
                                  "b/new\nline.so", "b/bad\xff.so", "b/emoji\xF0\x9F\x98\x80.so"})
             std::ofstream(root + "/" + each) << "x";
