@@ -3,7 +3,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -33,15 +32,6 @@ std::string narrow(const std::wstring& wide) {
 std::wstring windowsPath(std::wstring path) {
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return path[0] == L'\\' ? L"Z:" + path : path;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        Sleep(20);
-    }
-    return true;
 }
 
 std::string readFileText(const std::wstring& path) {

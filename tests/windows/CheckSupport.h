@@ -5,13 +5,14 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "ChildProgram.h"
+#include "WaitUntil.h"
 #include "WsClient.h"
 
+using testing_support::waitUntil;
 using testing_support::WsClient;
 
 void check(bool ok, const std::string& name, const std::string& detail = "");
@@ -21,7 +22,6 @@ int checksResult();
 std::string narrow(const std::wstring& wide);
 // Build-tree paths arrive as Unix paths; Wine shows the Unix root as drive Z:.
 std::wstring windowsPath(std::wstring path);
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 std::string readFileText(const std::wstring& path);
 
 std::wstring textOf(HWND window);
