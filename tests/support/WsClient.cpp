@@ -148,9 +148,18 @@ std::optional<WsMessage> WsClient::receiveClose(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (remainingMs(deadline) > 0) {
         auto message = receive(remainingMs(deadline));
-        if (!message || message->opcode == 8) return message;
+        if (!message) return message;
+        if (message->opcode == 8) return streamEnds(remainingMs(deadline)) ? message : std::nullopt;
     }
     return std::nullopt;
+}
+
+bool WsClient::streamEnds(int timeoutMs) {
+    pollfd watched{};
+    watched.fd = fd;
+    watched.events = POLLIN;
+    char byte;
+    return fd < 0 || (pending.empty() && poll(&watched, 1, timeoutMs) > 0 && recv(fd, &byte, 1, 0) == 0);
 }
 
 std::vector<float> floatsOf(const std::string& bytes) {

@@ -56,8 +56,10 @@ public:
         return sendText(text) ? receiveText(timeoutMs) : std::nullopt;
     }
 
-    // The server's close, skipping what comes before it; nothing when the
-    // connection is still open at the timeout.
+    // The server's close frame once it has also ended the stream, skipping
+    // what comes before; nothing when the connection is still open at the
+    // timeout. Waiting for the end also keeps a test's next connection
+    // from overlapping the server's close of this one.
     std::optional<WsMessage> receiveClose(int timeoutMs = 5000);
     bool waitClosed(int timeoutMs = 5000) { return receiveClose(timeoutMs).has_value(); }
     bool isOpen() const { return fd >= 0 && !closed; }
@@ -73,6 +75,7 @@ private:
     bool readInto(std::string& into, std::size_t length, int timeoutMs);
     bool writeAll(std::string_view bytes);
     std::optional<std::string> receiveOf(int opcode, int timeoutMs);
+    bool streamEnds(int timeoutMs);
 
     int fd = -1;
     bool closed = false;
