@@ -130,6 +130,7 @@ std::optional<WsMessage> WsClient::receive(int timeoutMs) {
         const int opcode = header[0] & 0x0F;
         if (opcode == 8) {
             closed = true;
+            sendFrame(0x88, payload.substr(0, 2));  // answered, as browsers do
             return WsMessage{8, payload};
         }
         if (opcode != 0) message.opcode = opcode;
