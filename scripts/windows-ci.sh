@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 and runs the Windows checks
-# under Wine on one private X display.
+# under Wine on one private X display, then the compatibility suite: Debian's
+# dpf-plugins built as Windows DLLs of both word sizes, through the program.
 #   scripts/windows-ci.sh [BUILD_DIR]     (default: build-win)
-# Installs the Debian packages it needs when run as root.
+# Installs the Debian packages it needs when run as root; 32-bit Wine
+# (wine32) comes from the i386 architecture, which it adds to dpkg.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-win}
 
-packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb"
+packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"
@@ -17,11 +20,18 @@ if [ -n "$missing" ]; then
         echo "windows-ci: missing packages:$missing" >&2
         exit 1
     fi
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+# The real plug-ins, built while the program builds and the first checks
+# run (they mostly wait on Wine); after the configure step, which may have
+# set up apt's source entries.
+plugins="$build/windows-plugins"
+nice bash "$root/scripts/build-windows-plugins.sh" "$plugins" x86_64 i686 >"$build/windows-plugins.log" 2>&1 &
+pluginBuild=$!
 cmake --build "$build" -j2
 
 # The prepared prefix; each round of tests runs on a fresh copy of it.
@@ -50,5 +60,19 @@ if [ -n "${CORVEL_LINUX_BUILD:-}" ]; then
     CORVEL_PLUGIN_DIR="$build/test-plugins" CORVEL_PLUGIN_SUFFIX=.dll \
         "$root/scripts/wine-rounds.sh" "$pristine" "$CORVEL_LINUX_BUILD" -L integration -j3 -E StressTest \
         || status=1
+fi
+
+# Into the folders the scan walks, as an installer would put them; the
+# 32-bit ones where 32-bit plug-ins go.
+if wait "$pluginBuild"; then
+    for folder in "Program Files/VSTPlugins:x86_64" "Program Files (x86)/VSTPlugins:i686"; do
+        target="$pristine/drive_c/${folder%:*}/dpf-plugins"
+        mkdir -p "$target"
+        cp "$plugins/${folder##*:}"/*.dll "$target/"
+    done
+    "$root/scripts/wine-rounds.sh" "$pristine" "$build" -L wincompat -j4 || status=1
+else
+    cat "$build/windows-plugins.log" >&2
+    status=1
 fi
 exit $status

@@ -1,19 +1,23 @@
-// The compatibility runner: every VST 2 module of the named Debian packages
-// (or every N-th of them, from the I-th) through the real program, on a
-// fresh instance after a crash. Exits 0 when each did what plugins.conf
-// expects of it; a module that did not gets one more try on a fresh
-// instance, since editors' timing on a loaded machine varies. Writes one
-// line per module to the results file, for tests/compat/make-table.sh.
+// The compatibility runner: every VST 2 module of the named sources (or
+// every N-th of them, from the I-th) through the real program, on a fresh
+// instance after a crash. Exits 0 when each did what the expectations file
+// says of it; a module that did not gets one more try on a fresh instance,
+// since editors' timing on a loaded machine varies. Writes one line per
+// module to the results file, for tests/compat/make-table.sh.
 //
-//   compat_runner RESULTS-FILE I/N PACKAGE...
+//   compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N SOURCE...
 //
-// Without an X display it skips (status 77): it opens every editor.
-#include <fnmatch.h>
-
+// A source is a Debian package on Linux, LABEL=FOLDER on Windows (see
+// CompatProgram.h). Each plug-in must run in one plug-in process of the
+// named executable (default corvel-plugin-host), and load again N times
+// after its unload (default 0). Without a display it skips (status 77): it
+// opens every editor.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -21,14 +25,12 @@
 #include "PluginCheck.h"
 
 using namespace compat;
-using testing_support::ProgramUnderTest;
-using testing_support::WsClient;
 
 namespace {
 
 const std::vector<std::string> aspects = {"load", "audio", "midi", "settings", "state", "editor", "unload"};
 
-// What plugins.conf expects of a plug-in: its kind, the aspects that fail
+// What the expectations file says of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
 struct Expectation {
     std::string kind = "effect";
@@ -43,8 +45,26 @@ struct Expectation {
     }
 };
 
-// Every matching line of plugins.conf applies, in order; a pattern with a
-// "/" is matched against the whole path, any other against the file name.
+// Shell-style: "*" stands for any run of characters, "?" for any one.
+bool matches(const char* pattern, const char* text) {
+    if (*pattern == '*') return matches(pattern + 1, text) || (*text && matches(pattern, text + 1));
+    if (!*text) return !*pattern;
+    return (*pattern == '?' || *pattern == *text) && matches(pattern + 1, text + 1);
+}
+
+std::string fileName(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+}
+
+// As the scan reply writes a path: in JSON, so with backslashes doubled.
+std::string escaped(const std::string& path) {
+    std::string text;
+    for (char c : path) text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return text;
+}
+
+// Every matching line of the expectations applies, in order; a pattern with
+// a "/" is matched against the whole path, any other against the file name.
 Expectation expectationFor(const std::string& path) {
     Expectation result;
     std::ifstream in(CORVEL_COMPAT_EXPECTATIONS);
@@ -52,8 +72,8 @@ Expectation expectationFor(const std::string& path) {
         std::istringstream words(line);
         std::string pattern, kind, word;
         words >> pattern >> kind;
-        const std::string subject = pattern.find('/') != std::string::npos ? path : path.substr(path.rfind('/') + 1);
-        if (kind.empty() || pattern[0] == '#' || fnmatch(pattern.c_str(), subject.c_str(), 0) != 0) continue;
+        const std::string subject = pattern.find('/') != std::string::npos ? path : fileName(path);
+        if (kind.empty() || pattern[0] == '#' || !matches(pattern.c_str(), subject.c_str())) continue;
         if (kind != "-") result.kind = kind;
         while (words >> word && word != "--")
             result.aspect[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
@@ -62,38 +82,6 @@ Expectation expectationFor(const std::string& path) {
     }
     return result;
 }
-
-std::vector<std::string> modulesOf(const std::string& package) {
-    std::vector<std::string> lines;
-    const std::string command = "dpkg -L " + package + " | grep -E '/(lx)?vst/.*\\.so$' | sort";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, pipe);) lines.emplace_back(buffer);
-        pclose(pipe);
-    }
-    for (std::string& line : lines) line.pop_back();  // the newline
-    return lines;
-}
-
-// The program under test and its client, started afresh when asked or when gone.
-class Host {
-public:
-    ProgramUnderTest& program() { return *running; }
-    WsClient& client() { return *connection; }
-    bool ready(bool fresh) {
-        if (!fresh && running && running->running() && connection->isOpen()) return true;
-        if (running && running->running() && connection->isOpen()) {
-            connection->sendText("quit");
-            running->waitExit(20000);
-        }
-        connection = std::make_unique<WsClient>();
-        running = std::make_unique<ProgramUnderTest>();
-        return running->start() && connection->connect(running->port(), 20000) && connection->receiveText(20000);
-    }
-
-private:
-    std::unique_ptr<ProgramUnderTest> running;
-    std::unique_ptr<WsClient> connection;
-};
 
 // What did not go as expected, or nothing.
 std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectation& expectation) {
@@ -110,40 +98,49 @@ std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectatio
 }  // namespace
 
 int main(int argc, char** argv) {
+    CheckOptions options{"", "corvel-plugin-host", 0};
+    int first = 1;
+    for (; first + 1 < argc && std::strncmp(argv[first], "--", 2) == 0; first += 2) {
+        if (std::strcmp(argv[first], "--host") == 0) options.pluginHost = argv[first + 1];
+        if (std::strcmp(argv[first], "--reloads") == 0) options.reloads = std::atoi(argv[first + 1]);
+    }
     int shard = 0, shards = 0;
-    if (argc < 4 || std::sscanf(argv[2], "%d/%d", &shard, &shards) != 2) {
-        std::cerr << "usage: compat_runner RESULTS-FILE I/N PACKAGE...\n";
+    if (argc - first < 3 || std::sscanf(argv[first + 1], "%d/%d", &shard, &shards) != 2) {
+        std::cerr << "usage: compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N SOURCE...\n";
         return 2;
     }
-    if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
-        std::cout << "needs an X display: skipped\n";
+    std::unique_ptr<CompatProgram> host = makeCompatProgram();
+    if (!host) {
+        std::cout << "needs a display: skipped\n";
         return 77;
     }
-    Host host;
     std::string listed;
-    if (host.ready(true) && host.client().sendText("scanVSTs")) listed = host.client().receiveText(60000).value_or("");
-    std::ofstream results(argv[1]);
+    if (host->ready(true) && host->client().sendText("scanVSTs"))
+        listed = host->client().receiveText(60000).value_or("");
+    std::ofstream results(argv[first]);
     int unexpected = 0, index = 0, tried = 0;
-    for (int p = 3; p < argc; ++p) {
-        for (const std::string& path : modulesOf(argv[p])) {
+    for (int p = first + 2; p < argc; ++p) {
+        const ModuleSource source = modulesOf(argv[p]);
+        for (const std::string& path : source.paths) {
             if (index++ % shards != shard - 1) continue;
             ++tried;
             const Expectation expectation = expectationFor(path);
+            options.kind = expectation.kind;
             std::map<std::string, Outcome> outcome;
             std::string mismatch;
             for (int attempt = 0; attempt < 2 && (attempt == 0 || !mismatch.empty()); ++attempt) {
                 outcome.clear();
-                if (host.ready(attempt > 0))
-                    outcome = checkPlugin(host.program(), host.client(), path, expectation.kind);
+                if (host->ready(attempt > 0))
+                    outcome = checkPlugin(*host, path, options);
                 else
                     outcome["load"] = {"fails", "the program did not start"};
-                if (listed.find("\"" + path + "\"") == std::string::npos)
+                if (listed.find("\"" + escaped(path) + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);
             }
             std::cout << (mismatch.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << path << mismatch << std::endl;
             unexpected += !mismatch.empty();
-            results << argv[p] << '\t' << path.substr(path.rfind('/') + 1) << '\t' << expectation.kind;
+            results << source.label << '\t' << fileName(path) << '\t' << expectation.kind;
             for (const std::string& aspect : aspects)
                 results << '\t' << outcome[aspect].status << '|' << outcome[aspect].detail;
             results << '\t' << expectation.note << '\n';

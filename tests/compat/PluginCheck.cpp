@@ -1,25 +1,16 @@
 #include "PluginCheck.h"
 
-#include <dirent.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <thread>
 #include <vector>
 
-#include "X11WindowProbe.h"
+#include "WaitUntil.h"
 
 namespace compat {
 
 namespace {
 
 using Block = std::vector<float>;
-
-// Every editor frame, whatever plug-in it is titled after.
-const std::string frameTitle = "Corvel VST/Remote - ";
 
 // The louder block's level on each side, over the last `count` replies.
 std::pair<double, double> levels(const std::vector<Block>& replies, std::size_t count) {
@@ -60,9 +51,8 @@ Outcome verdict(const std::string& why, const std::string& detail = "") {
 // One plug-in's run, at the block size it has come to.
 class PluginCheck {
 public:
-    PluginCheck(testing_support::ProgramUnderTest& program, testing_support::WsClient& client,
-                const std::string& path, const std::string& kind)
-        : path(path), kind(kind), program(program), client(client) {}
+    PluginCheck(CompatProgram& program, const std::string& path, const CheckOptions& options)
+        : path(path), kind(options.kind), options(options), program(program), client(program.client()) {}
 
     std::map<std::string, Outcome> run() {
         std::map<std::string, Outcome> results;
@@ -76,7 +66,7 @@ public:
         if (kind == "instrument") results["midi"] = midi();
         results["settings"] = settings();
         results["state"] = state();
-        results["unload"] = program.running() ? unload() : Outcome{"fails", "the program ended"};
+        results["unload"] = program.running() ? unloads() : Outcome{"fails", "the program ended"};
         return results;
     }
 
@@ -110,6 +100,10 @@ private:
             if ((latency = text()) == "(nothing)") break;
         }
         if (ready != "ready" || latency.rfind("fixedCompensationDelaySamp\n", 0) != 0) return {"fails", "refused"};
+        const std::vector<std::string> hosts = program.pluginProcesses();
+        if (hosts.size() != 1 || hosts[0] != options.pluginHost)
+            return {"fails", "not running in one " + options.pluginHost + " (" + std::to_string(hosts.size()) +
+                                 " plug-in processes" + (hosts.empty() ? "" : ", the first " + hosts[0]) + ")"};
         return {"ok", "latency " + latency.substr(latency.find('\n') + 1)};
     }
 
@@ -178,39 +172,23 @@ private:
     }
 
     Outcome editor() {
-        testing_support::X11WindowProbe screen;
-        screen.onlyProcess(program.processId());
-        auto frame = screen.windowsTitled(frameTitle);
-        if (frame.size() != 1 || !frame[0].mapped) return {"fails", "no frame is shown"};
+        const std::vector<Frame> frame = program.editorFrames();
+        if (frame.size() != 1 || !frame[0].shown) return {"fails", "no frame is shown"};
         // A plug-in without an editor gets an empty frame.
-        if (frame[0].contentChildren == 0) return {"none", "none"};
+        if (!frame[0].pluginDrew) return {"none", "none"};
         const std::string size = std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
-        screen.requestClose(frame[0].id);
+        program.requestClose(frame[0]);
         // Heavy editors on a loaded machine take seconds to close and to open.
         constexpr int editorWaitMs = 20000;
-        if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.empty(); }, editorWaitMs))
+        if (!testing_support::waitUntil([&] { return program.editorFrames().empty(); }, editorWaitMs, 50))
             return {"fails", "the frame did not close"};
         client.sendText("showGui");
-        const auto shown = [](const auto& windows) { return windows.size() == 1 && windows[0].mapped; };
-        if (!screen.waitFor(frameTitle, shown, editorWaitMs))
-            return {"fails", "showGui did not bring it back"};
+        const auto shown = [&] {
+            const std::vector<Frame> frames = program.editorFrames();
+            return frames.size() == 1 && frames[0].shown;
+        };
+        if (!testing_support::waitUntil(shown, editorWaitMs, 50)) return {"fails", "showGui did not bring it back"};
         return {"ok", size};
-    }
-
-    // The program's child processes, ended or not: its plug-in processes.
-    int childProcesses() {
-        int count = 0;
-        DIR* proc = opendir("/proc");
-        while (dirent* entry = proc ? readdir(proc) : nullptr) {
-            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            // "PID (NAME) STATE PARENT ...": the name may hold spaces and parentheses.
-            const auto close = line.rfind(')');
-            count += close != std::string::npos && std::atol(line.c_str() + close + 4) == program.processId();
-        }
-        if (proc) closedir(proc);
-        return count;
     }
 
     Outcome unload() {
@@ -218,24 +196,35 @@ private:
         client.sendText("resume");  // answered once the unload is done
         text();
         // Give a loaded machine time to end the plug-in process.
-        for (int wait = 0; wait < 50 && childProcesses() > 0; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return verdict(childProcesses() > 0 ? "its plug-in process is still there after unload" : "");
+        const bool gone = testing_support::waitUntil([&] { return program.pluginProcesses().empty(); }, 5000, 100);
+        return verdict(gone ? "" : "its plug-in process is still there after unload");
+    }
+
+    // Unloads, with the editor open, then loads and unloads as often as asked.
+    Outcome unloads() {
+        Outcome result = unload();
+        for (int again = 1; again <= options.reloads && result.status == "ok"; ++again) {
+            const Outcome loaded = load();
+            if (loaded.status != "ok") return {"fails", "load " + std::to_string(again + 1) + ": " + loaded.detail};
+            result = unload();
+            if (result.status == "ok") result.detail = "loaded " + std::to_string(again + 1) + " times";
+        }
+        return result;
     }
 
     std::string path;
     std::string kind;
-    testing_support::ProgramUnderTest& program;
+    const CheckOptions& options;
+    CompatProgram& program;
     testing_support::WsClient& client;
     uint32_t frames = 256;
 };
 
 }  // namespace
 
-std::map<std::string, Outcome> checkPlugin(testing_support::ProgramUnderTest& program,
-                                           testing_support::WsClient& client, const std::string& path,
-                                           const std::string& kind) {
-    return PluginCheck(program, client, path, kind).run();
+std::map<std::string, Outcome> checkPlugin(CompatProgram& program, const std::string& path,
+                                           const CheckOptions& options) {
+    return PluginCheck(program, path, options).run();
 }
 
 }  // namespace compat

@@ -5,8 +5,7 @@
 #include <map>
 #include <string>
 
-#include "ProgramUnderTest.h"
-#include "WsClient.h"
+#include "CompatProgram.h"
 
 namespace compat {
 
@@ -15,10 +14,15 @@ struct Outcome {
     std::string detail;
 };
 
-// Every aspect's outcome for a plug-in of that kind (effect, reverb,
-// passthrough, instrument, ...); load failing leaves the rest "none".
-std::map<std::string, Outcome> checkPlugin(testing_support::ProgramUnderTest& program,
-                                           testing_support::WsClient& client, const std::string& path,
-                                           const std::string& kind);
+struct CheckOptions {
+    std::string kind;        // effect, reverb, passthrough, instrument, ...
+    std::string pluginHost;  // the plug-in process's executable that must run it
+    int reloads = 0;         // loads and unloads after the first unload
+};
+
+// Every aspect's outcome for the plug-in at path; load failing leaves the
+// rest "none".
+std::map<std::string, Outcome> checkPlugin(CompatProgram& program, const std::string& path,
+                                           const CheckOptions& options);
 
 }  // namespace compat
