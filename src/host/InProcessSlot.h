@@ -12,7 +12,7 @@
 #include "dsp/EditorSizeListener.h"
 #include "host/PluginSlot.h"
 #include "dsp/VST2Plugin.h"
-#include "ipc/MessageSink.h"
+#include "websocket/MessageSink.h"
 #include "shell/GuiThread.h"
 #include "shell/WindowObserver.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "host/PluginSlot.h"
-#include "ipc/MessageSink.h"
+#include "websocket/MessageSink.h"
 #include "shell/GuiThread.h"
 
 enum class PluginPlacement { ownProcess, inProcess };

@@ -17,7 +17,7 @@
 #include "host/CommandQueue.h"
 #include "host/PluginChild.h"
 #include "host/PluginSlot.h"
-#include "ipc/MessageSink.h"
+#include "websocket/MessageSink.h"
 
 class PluginProcessSlot final : public PluginSlot {
 public:

@@ -12,7 +12,7 @@
 
 #include "host/PluginSlot.h"
 #include "host/SessionDefaults.h"
-#include "ipc/IPCHandler.h"
+#include "websocket/ConnectionHandler.h"
 #include "shell/GuiThread.h"
 
 class Session final : public ConnectionHandler, public std::enable_shared_from_this<Session> {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "bridge/CommandPipe.h"
-#include "ipc/MessageSink.h"
+#include "websocket/MessageSink.h"
 
 class PipeSink final : public MessageSink {
 public:

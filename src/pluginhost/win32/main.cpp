@@ -17,7 +17,7 @@
 #include "pluginhost/CommandLoop.h"
 #include "pluginhost/PipeSink.h"
 #include "shell/win32/Win32GuiThread.h"
-#include "shell/win32/Win32Shell.h"
+#include "shell/win32/Win32Module.h"
 
 HINSTANCE appInstance = nullptr;
 
