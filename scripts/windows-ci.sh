@@ -4,13 +4,15 @@
 # dpf-plugins built as Windows DLLs of both word sizes, through the program.
 #   scripts/windows-ci.sh [BUILD_DIR]     (default: build-win)
 # Installs the Debian packages it needs when run as root; 32-bit Wine
-# (wine32) comes from the i386 architecture, which it adds to dpkg.
+# (wine32) and the OpenGL of 32-bit editors come from the i386 architecture,
+# which it adds to dpkg.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-win}
 
 packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb"
+          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb
+          libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing="$missing $package"

@@ -30,6 +30,9 @@ enum class MessageKind : uint32_t {
     stateResult,
 };
 
+// Read by plug-in processes of both word sizes: four bytes on the pipe.
+static_assert(sizeof(MessageKind) == sizeof(uint32_t), "a message kind's width");
+
 // The plug-in's condition after a request, carried by every reply, so the
 // program knows what a relaunch must bring back.
 struct Condition {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "bridge/BlockSignal.h"
@@ -30,5 +31,16 @@ struct SharedBlock {
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the wake word must live in shared memory");
+
+// A 32-bit plug-in process maps the block of a 64-bit program: every field
+// has a fixed width and the same place for both word sizes.
+static_assert(sizeof(WakeWord) == 8 && offsetof(WakeWord, event) == 4, "the wake word's layout");
+static_assert(sizeof(SharedMidiEvent) == 20, "a MIDI event's layout");
+static_assert(offsetof(SharedBlock, reply) == 8 && offsetof(SharedBlock, result) == 16 &&
+                  offsetof(SharedBlock, frames) == 20 && offsetof(SharedBlock, midiCount) == 24 &&
+                  offsetof(SharedBlock, midi) == 28 && offsetof(SharedBlock, input) == 28 + 20 * maxMidiEvents &&
+                  offsetof(SharedBlock, output) == offsetof(SharedBlock, input) + 2 * 4 * maxFrames &&
+                  sizeof(SharedBlock) == offsetof(SharedBlock, output) + 2 * 4 * maxFrames,
+              "the shared block's layout");
 
 }  // namespace bridge

@@ -1,6 +1,7 @@
 // The VST 2 binary interface as far as this host uses it, written from the
 // published record layout. Every record is laid out as plug-ins built for
-// 64-bit Windows and 64-bit Linux expect it; the asserts at the end pin that.
+// 64-bit Windows and Linux, and for 32-bit Windows, expect it; the asserts at
+// the end pin that.
 #pragma once
 
 #include <cstddef>
@@ -163,37 +164,40 @@ struct VstSpeakerArrangement {
     VstSpeakerProperties speakers[8];
 };
 
-static_assert(sizeof(void*) == 8, "64-bit plug-ins only");
+// Plug-ins of both x86 word sizes: the 32-bit plug-in process on Windows
+// runs those built for 32 bits.
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "64-bit and 32-bit plug-ins only");
+constexpr bool kWide = sizeof(void*) == 8;
 static_assert(offsetof(AEffect, magic) == 0);
-static_assert(offsetof(AEffect, dispatcher) == 8);
-static_assert(offsetof(AEffect, process) == 16);
-static_assert(offsetof(AEffect, setParameter) == 24);
-static_assert(offsetof(AEffect, getParameter) == 32);
-static_assert(offsetof(AEffect, numPrograms) == 40);
-static_assert(offsetof(AEffect, numParams) == 44);
-static_assert(offsetof(AEffect, numInputs) == 48);
-static_assert(offsetof(AEffect, numOutputs) == 52);
-static_assert(offsetof(AEffect, flags) == 56);
-static_assert(offsetof(AEffect, resvd1) == 64);
-static_assert(offsetof(AEffect, resvd2) == 72);
-static_assert(offsetof(AEffect, initialDelay) == 80);
-static_assert(offsetof(AEffect, ioRatio) == 92);
-static_assert(offsetof(AEffect, object) == 96);
-static_assert(offsetof(AEffect, user) == 104);
-static_assert(offsetof(AEffect, uniqueID) == 112);
-static_assert(offsetof(AEffect, version) == 116);
-static_assert(offsetof(AEffect, processReplacing) == 120);
-static_assert(offsetof(AEffect, processDoubleReplacing) == 128);
-static_assert(sizeof(AEffect) == 192);
+static_assert(offsetof(AEffect, dispatcher) == (kWide ? 8 : 4));
+static_assert(offsetof(AEffect, process) == (kWide ? 16 : 8));
+static_assert(offsetof(AEffect, setParameter) == (kWide ? 24 : 12));
+static_assert(offsetof(AEffect, getParameter) == (kWide ? 32 : 16));
+static_assert(offsetof(AEffect, numPrograms) == (kWide ? 40 : 20));
+static_assert(offsetof(AEffect, numParams) == (kWide ? 44 : 24));
+static_assert(offsetof(AEffect, numInputs) == (kWide ? 48 : 28));
+static_assert(offsetof(AEffect, numOutputs) == (kWide ? 52 : 32));
+static_assert(offsetof(AEffect, flags) == (kWide ? 56 : 36));
+static_assert(offsetof(AEffect, resvd1) == (kWide ? 64 : 40));
+static_assert(offsetof(AEffect, resvd2) == (kWide ? 72 : 44));
+static_assert(offsetof(AEffect, initialDelay) == (kWide ? 80 : 48));
+static_assert(offsetof(AEffect, ioRatio) == (kWide ? 92 : 60));
+static_assert(offsetof(AEffect, object) == (kWide ? 96 : 64));
+static_assert(offsetof(AEffect, user) == (kWide ? 104 : 68));
+static_assert(offsetof(AEffect, uniqueID) == (kWide ? 112 : 72));
+static_assert(offsetof(AEffect, version) == (kWide ? 116 : 76));
+static_assert(offsetof(AEffect, processReplacing) == (kWide ? 120 : 80));
+static_assert(offsetof(AEffect, processDoubleReplacing) == (kWide ? 128 : 84));
+static_assert(sizeof(AEffect) == (kWide ? 192 : 144));
 static_assert(sizeof(ERect) == 8);
 static_assert(sizeof(VstEvent) == 32);
 static_assert(sizeof(VstMidiEvent) == 32);
 static_assert(offsetof(VstMidiEvent, midiData) == 24);
 static_assert(offsetof(VstMidiEvent, detune) == 28);
 static_assert(offsetof(VstEvents, numEvents) == 0);
-static_assert(offsetof(VstEvents, reserved) == 8);
-static_assert(offsetof(VstEvents, events) == 16);
-static_assert(sizeof(VstEvents) == 32);
+static_assert(offsetof(VstEvents, reserved) == (kWide ? 8 : 4));
+static_assert(offsetof(VstEvents, events) == (kWide ? 16 : 8));
+static_assert(sizeof(VstEvents) == (kWide ? 32 : 16));
 static_assert(sizeof(VstSpeakerProperties) == 112);
 static_assert(offsetof(VstSpeakerProperties, name) == 16);
 static_assert(offsetof(VstSpeakerProperties, type) == 80);

@@ -12,11 +12,12 @@
 
 class ChildProcess {
 public:
-    // Starts corvel-plugin-host with the shared region's handles and the
-    // session's settings; commandHandle receives our end of its command pipe.
-    // Null when it cannot be started.
-    static std::unique_ptr<ChildProcess> start(bridge::SharedRegion& region, uint32_t sampleRate,
-                                               uint32_t blockSize, int& commandHandle);
+    // Starts the plug-in process executable of that file name, from the
+    // program's own folder, with the shared region's handles and the
+    // session's settings; commandHandle receives our end of its command
+    // pipe. Null when it cannot be started.
+    static std::unique_ptr<ChildProcess> start(const std::string& executable, bridge::SharedRegion& region,
+                                               uint32_t sampleRate, uint32_t blockSize, int& commandHandle);
     ~ChildProcess();  // ends it by force if it is still there
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

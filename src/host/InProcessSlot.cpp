@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dsp/ModuleArchitecture.h"
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;
@@ -85,7 +86,8 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
     if (!fresh->load(std::move(newPath), &pluginMutex)) {
-        result.reason = "the plug-in could not be loaded";
+        const std::string refusal = Vexa::DSP::architectureRefusal(path);
+        result.reason = refusal.empty() ? "the plug-in could not be loaded" : refusal;
         return result;
     }
     openEditor();

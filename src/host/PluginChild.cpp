@@ -13,19 +13,21 @@ constexpr int lifeCheckMs = 50;
 
 }  // namespace
 
-std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t blockSize) {
+std::unique_ptr<PluginChild> PluginChild::start(const std::string& executable, uint32_t sampleRate,
+                                                uint32_t blockSize) {
     auto region = bridge::SharedRegion::create();
     if (!region) return nullptr;
     int commandHandle = -1;
-    auto process = ChildProcess::start(*region, sampleRate, blockSize, commandHandle);
+    auto process = ChildProcess::start(executable, *region, sampleRate, blockSize, commandHandle);
     if (!process) return nullptr;
     return std::unique_ptr<PluginChild>(
-        new PluginChild(std::move(region), std::move(process), commandHandle));
+        new PluginChild(executable, std::move(region), std::move(process), commandHandle));
 }
 
-PluginChild::PluginChild(std::unique_ptr<bridge::SharedRegion> region,
+PluginChild::PluginChild(std::string executable, std::unique_ptr<bridge::SharedRegion> region,
                          std::unique_ptr<ChildProcess> process, int commandHandle)
-    : region(std::move(region)), processHandle(std::move(process)), pipe(commandHandle) {}
+    : executable(std::move(executable)), region(std::move(region)), processHandle(std::move(process)),
+      pipe(commandHandle) {}
 
 PluginChild::~PluginChild() {
     pipe.close();

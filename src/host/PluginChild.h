@@ -21,8 +21,10 @@ public:
     static constexpr int blockTimeoutMs = 2000;
     static constexpr int commandTimeoutMs = 30000;
 
-    // Null when the process cannot be started.
-    static std::unique_ptr<PluginChild> start(uint32_t sampleRate, uint32_t blockSize);
+    // A process of the plug-in process executable of that file name
+    // (PluginHostChoice); null when it cannot be started.
+    static std::unique_ptr<PluginChild> start(const std::string& executable, uint32_t sampleRate,
+                                              uint32_t blockSize);
     ~PluginChild();
     PluginChild(const PluginChild&) = delete;
     PluginChild& operator=(const PluginChild&) = delete;
@@ -57,9 +59,11 @@ public:
     std::atomic<bool> lost{false};
     std::atomic<bool> retired{false};
 
+    const std::string executable;
+
 private:
-    PluginChild(std::unique_ptr<bridge::SharedRegion> region, std::unique_ptr<ChildProcess> process,
-                int commandHandle);
+    PluginChild(std::string executable, std::unique_ptr<bridge::SharedRegion> region,
+                std::unique_ptr<ChildProcess> process, int commandHandle);
     // Waits for the one message that answers a request.
     bool awaitReply(bridge::PipeMessage& reply);
     void noteSilence(const char* reason);

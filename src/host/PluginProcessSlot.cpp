@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/PluginHostChoice.h"
+
 namespace {
 
 void printLine(const std::string& line) {
@@ -153,7 +155,7 @@ void PluginProcessSlot::relaunch() {
         ~KeepWanted() { mirror.condition = condition; }
     } keep{mirror, mirror.condition};
     const bridge::Condition& wanted = keep.condition;
-    std::shared_ptr<PluginChild> fresh = PluginChild::start(mirror.sampleRate, mirror.blockSize);
+    std::shared_ptr<PluginChild> fresh = PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize);
     if (!fresh) {
         relaunching.store(false);
         return;
@@ -206,9 +208,22 @@ void PluginProcessSlot::load(const std::string& newPath) {
     // A new plug-in starts from nothing that the last one left.
     crashes.forget();
     mirror.startOver(newPath);
-    if (!currentChild() || relaunching.load()) {
+    const PluginHostChoice host = choosePluginHost(newPath);
+    if (!host.refusal.empty()) {
+        // Nothing that the last plug-in left can be kept for this one.
+        replaceChild(nullptr);
         relaunching.store(false);
-        replaceChild(PluginChild::start(mirror.sampleRate, mirror.blockSize));
+        mirror.startOver({});
+        bridge::LoadResult refused;
+        refused.reason = host.refusal;
+        listener.pluginLoaded(refused);
+        return;
+    }
+    hostExecutable = host.executable;
+    const std::shared_ptr<PluginChild> current = currentChild();
+    if (!current || relaunching.load() || current->executable != hostExecutable) {
+        relaunching.store(false);
+        replaceChild(PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize));
         if (!currentChild()) {
             std::fprintf(stderr, "the plug-in process could not be started\n");
             bridge::LoadResult failed;

@@ -75,6 +75,7 @@ private:
     // Command thread only.
     RestoreMirror mirror;
     CrashPolicy crashes;
+    std::string hostExecutable;  // the plug-in process that runs the module in mirror.path
 
     // Worker thread only.
     uint32_t blockSize;

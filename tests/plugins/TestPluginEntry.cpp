@@ -34,8 +34,14 @@ PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {
 
 #if PLUGIN_ENTRIES == ENTRY_MAIN || PLUGIN_ENTRIES == ENTRY_BOTH
 // Older hosts look for "main"; a C++ function may not carry that name, so
-// the symbol is set by an asm label.
+// the symbol is set by an asm label. 32-bit Windows puts an underscore
+// before C names, which the export directive leaves out: it is written here.
+#if defined(_WIN32) && !defined(_WIN64)
+extern "C" AEffect* legacyMain(HostCallback host) __asm__("_main");
+__asm__(".section .drectve\n.ascii \" -export:main\"\n.text");
+#else
 PLUGIN_EXPORT AEffect* legacyMain(HostCallback host) __asm__("main");
+#endif
 AEffect* legacyMain(HostCallback host) {
     return enter(host, "main");
 }

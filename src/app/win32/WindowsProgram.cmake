@@ -45,3 +45,8 @@ if(NOT CORVEL_BUILD_TESTS AND EXISTS "${CMAKE_SOURCE_DIR}/tests/plugins/CMakeLis
   add_subdirectory("${CMAKE_SOURCE_DIR}/tests/plugins" "${CMAKE_BINARY_DIR}/tests/plugins")
 endif()
 add_subdirectory("${CMAKE_SOURCE_DIR}/tests/windows" "${CMAKE_BINARY_DIR}/tests/windows")
+
+# The 32-bit plug-in process, from a 32-bit sub-build of these sources.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  include("${PROJECT_SOURCE_DIR}/cmake/PluginHost32.cmake")
+endif()

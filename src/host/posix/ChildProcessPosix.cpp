@@ -18,13 +18,13 @@ extern char** environ;
 
 namespace {
 
-std::string pluginHostPath() {
+std::string pluginHostPath(const std::string& executable) {
     char self[PATH_MAX] = {};
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string path = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : "";
     const std::size_t slash = path.rfind('/');
     return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) +
-           "/corvel-plugin-host";
+           "/" + executable;
 }
 
 // Moved above the numbers they are dup'ed to, so dup2 never meets itself
@@ -35,9 +35,9 @@ int highDuplicate(int descriptor) {
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRegion,
-                                                  uint32_t sampleRate, uint32_t blockSize,
-                                                  int& commandHandle) {
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& executable,
+                                                  bridge::SharedRegion& sharedRegion, uint32_t sampleRate,
+                                                  uint32_t blockSize, int& commandHandle) {
     int ends[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
     const int childEnd = highDuplicate(ends[1]);
@@ -50,7 +50,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRe
     launch.blockSize = blockSize;
     launch.commandHandle = bridge::inheritedCommandDescriptor;
     launch.regionHandle = bridge::inheritedRegionDescriptor;
-    const std::string program = pluginHostPath();
+    const std::string program = pluginHostPath(executable);
     std::vector<std::string> words = bridge::launchWords(launch);
     words.insert(words.begin(), program);
     std::vector<char*> argv;

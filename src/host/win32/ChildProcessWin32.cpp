@@ -14,11 +14,13 @@
 
 namespace {
 
-std::wstring pluginHostPath() {
+// The executable's file name is plain ASCII (PluginHostChoice).
+std::wstring pluginHostPath(const std::string& executable) {
+    const std::wstring name(executable.begin(), executable.end());
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return L"corvel-plugin-host.exe";
+        if (length == 0) return name;
         if (length < path.size()) {
             path.resize(length);
             break;
@@ -27,7 +29,7 @@ std::wstring pluginHostPath() {
     }
     const std::size_t slash = path.find_last_of(L"\\/");
     return (slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash)) +
-           L"\\corvel-plugin-host.exe";
+           L"\\" + name;
 }
 
 // Our end of the command pipe, and the plug-in process's (inheritable).
@@ -111,8 +113,8 @@ constexpr UINT killedExitCode = 1;
 
 }  // namespace
 
-std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, uint32_t sampleRate,
-                                                  uint32_t blockSize, int& commandHandle) {
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& executable, bridge::SharedRegion& region,
+                                                  uint32_t sampleRate, uint32_t blockSize, int& commandHandle) {
     HANDLE ours = nullptr;
     HANDLE theirs = nullptr;
     if (!openCommandPipe(ours, theirs)) return nullptr;
@@ -127,7 +129,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
     if (output) inherited.push_back(output);
     if (errors) inherited.push_back(errors);
 
-    const std::wstring program = pluginHostPath();
+    const std::wstring program = pluginHostPath(executable);
     bridge::LaunchArguments launch;
     launch.programId = GetCurrentProcessId();
     launch.sampleRate = sampleRate;

@@ -1,5 +1,5 @@
-// The "scanVSTs" walk on Windows: the four standard VST 2 folders and the
-// client's extra folder, every file whose path ends in "dll".
+// The "scanVSTs" walk on Windows: the standard VST 2 folders of both word
+// sizes and the client's extra folder, every file whose path ends in "dll".
 #include <windows.h>
 
 #include <cstdint>
@@ -21,6 +21,11 @@ const wchar_t* const defaultPluginFolders[] = {
     L"C:\\Program Files\\Steinberg\\VSTPlugins",
     L"C:\\Program Files\\Common Files\\VST2",
     L"C:\\Program Files\\Common Files\\Steinberg\\VST2",
+    // Where 32-bit plug-ins go; the 32-bit plug-in process runs them.
+    L"C:\\Program Files (x86)\\VSTPlugins",
+    L"C:\\Program Files (x86)\\Steinberg\\VSTPlugins",
+    L"C:\\Program Files (x86)\\Common Files\\VST2",
+    L"C:\\Program Files (x86)\\Common Files\\Steinberg\\VST2",
 };
 
 // Strict UTF-8 (no overlong forms, no surrogates) to UTF-16; nothing when

@@ -99,11 +99,11 @@ private:
     std::vector<std::pair<DWORD, std::string>> children() {
         std::vector<std::pair<DWORD, std::string>> found;
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 entry = {};
+        PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
             if (process.hProcess && entry.th32ParentProcessID == process.dwProcessId)
-                found.emplace_back(entry.th32ProcessID, entry.szExeFile);
+                found.emplace_back(entry.th32ProcessID, std::filesystem::path(entry.szExeFile).u8string());
         if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
         return found;
     }
@@ -127,12 +127,13 @@ std::unique_ptr<CompatProgram> makeCompatProgram() {
     return std::make_unique<WindowsProgram>();
 }
 
+// With forward slashes, as the scan lists them.
 ModuleSource modulesOf(const std::string& argument) {
     const std::size_t equals = argument.find('=');
     ModuleSource source{argument.substr(0, equals), {}};
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(argument.substr(equals + 1), error))
-        if (entry.path().extension() == ".dll") source.paths.push_back(entry.path().string());
+        if (entry.path().extension() == ".dll") source.paths.push_back(entry.path().generic_string());
     std::sort(source.paths.begin(), source.paths.end());
     return source;
 }
