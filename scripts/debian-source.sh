@@ -1,8 +1,9 @@
 #!/bin/sh
 # Downloads a Debian source package into DEST (a folder of the build tree)
-# and unpacks it into DEST/source. Needs a deb-src entry; when there is none
-# and we are root, one is derived from the machine's own apt sources by
-# changing the entries' type. The source never enters the repository.
+# and unpacks it into DEST/source, its version into DEST/version. Needs a
+# deb-src entry; when there is none and we are root, one is derived from the
+# machine's own apt sources by changing the entries' type. The source never
+# enters the repository.
 #   scripts/debian-source.sh PACKAGE DEST
 # Does nothing when DEST/source is already there.
 set -eu
@@ -52,5 +53,6 @@ else
     tar -xf "$orig" -C ../source --strip-components=1
 fi
 cd ..
+sed -n 's/^Version: //p' download/"$package"_*.dsc >version
 rm -rf download
 touch source/.complete

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build
   libcivetweb-dev libx11-dev
   libgtest-dev libgmock-dev
+  g++-multilib  # a 32-bit test plug-in, which the program must refuse with the reason
   xvfb xauth
   clang libclang-rt-14-dev  # the fuzz target (scripts/fuzz.sh)
   chromium

@@ -208,18 +208,7 @@ void PluginProcessSlot::load(const std::string& newPath) {
     // A new plug-in starts from nothing that the last one left.
     crashes.forget();
     mirror.startOver(newPath);
-    const PluginHostChoice host = choosePluginHost(newPath);
-    if (!host.refusal.empty()) {
-        // Nothing that the last plug-in left can be kept for this one.
-        replaceChild(nullptr);
-        relaunching.store(false);
-        mirror.startOver({});
-        bridge::LoadResult refused;
-        refused.reason = host.refusal;
-        listener.pluginLoaded(refused);
-        return;
-    }
-    hostExecutable = host.executable;
+    hostExecutable = pluginHostFor(newPath);
     const std::shared_ptr<PluginChild> current = currentChild();
     if (!current || relaunching.load() || current->executable != hostExecutable) {
         relaunching.store(false);

@@ -1,26 +1,21 @@
 #!/usr/bin/env bash
-# Runs the compatibility suite (the CTest label "compat") in a build folder
-# and rewrites the tables of docs/compatibility.md from its results; the
-# text above the "Packages:" line is kept as it is.
+# Rewrites the tables of docs/compatibility.md from the compatibility
+# suite's results. The text above the "Packages:" line, and the Windows part
+# from its "# On Windows" heading down to its "Built from:" line, are kept.
 #
 #   tests/compat/make-table.sh [build folder]     (default: build)
+#       runs the Linux suite (the CTest label "compat") and writes its tables;
+#   tests/compat/make-table.sh --windows [build folder]     (default: build-win)
+#       writes the Windows tables from the results of the last
+#       scripts/windows-ci.sh in that folder.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
-build=${1:-build}
+windows=0
+[ "${1:-}" = --windows ] && { windows=1; shift; }
+doc=docs/compatibility.md
 
-cmake --build "$build" -j2 --target compat_runner || exit 1
-rm -f "$build"/compat/*.tsv
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --no-tests=error --test-dir "$build" -L compat --output-on-failure -j2
-status=$?
-results=$(LC_ALL=C sort -t $'\t' -k1,2 "$build"/compat/*.tsv) && [ -n "$results" ] || exit 1
-intro=$(sed '/^Packages:/,$d' docs/compatibility.md)
-packages=$(cut -f1 <<<"$results" | uniq | while read -r package; do
-    echo "\`$package\` $(dpkg-query -W -f='${Version}' "$package")"
-done | paste -sd, | sed 's/,/, /g')
-{
-    printf '%s\n\n' "$intro"
-    echo "Packages: $packages."
-    # Columns: package, file, kind, then per aspect "status|detail", then the note.
+# Columns: source, file, kind, then per aspect "status|detail", then the note.
+tables() {
     awk -F '\t' '
         function cell(result,   status, detail) {
             status = substr(result, 1, index(result, "|") - 1)
@@ -30,9 +25,9 @@ done | paste -sd, | sed 's/,/, /g')
             return detail == "" ? "—" : "— (" detail ")"
         }
         BEGIN { split("load audio midi settings state editor unload", aspects, " ") }
-        $1 != package {
-            package = $1
-            print "\n## " package "\n"
+        $1 != source {
+            source = $1
+            print "\n## " source "\n"
             print "| Plug-in | Kind | Load | Audio | MIDI | Rate & size | State | Editor | Unload | Notes |"
             print "|---|---|---|---|---|---|---|---|---|---|"
         }
@@ -44,6 +39,31 @@ done | paste -sd, | sed 's/,/, /g')
                 if ($i ~ /^fails\|/) notes = notes " " aspects[i - 3] ": " substr($i, 7) "."
             }
             print row " | " notes " |"
-        }' <<<"$results"
-} >docs/compatibility.md.new && mv docs/compatibility.md.new docs/compatibility.md
+        }'
+}
+
+linuxPart=$(sed '/^# On Windows/,$d' "$doc")
+windowsPart=$(sed -n '/^# On Windows/,$p' "$doc")
+status=0
+if [ "$windows" = 1 ]; then
+    build=${1:-build-win}
+    results=$(LC_ALL=C sort -t $'\t' -k1,2 "$build"/compat/*.tsv) && [ -n "$results" ] || exit 1
+    version=$(cat "$build/windows-plugins/version" 2>/dev/null)
+    windowsPart=$(printf '%s\n\n%s\n%s' "$(sed '/^Built from:/,$d' <<<"$windowsPart")" \
+        "Built from: Debian's \`dpf-plugins\` source${version:+ $version}, with $(x86_64-w64-mingw32-g++-posix -dumpversion 2>/dev/null | sed 's/^/mingw-w64 g++ /'); run under $(wine --version 2>/dev/null)." \
+        "$(tables <<<"$results")")
+else
+    build=${1:-build}
+    cmake --build "$build" -j2 --target compat_runner || exit 1
+    rm -f "$build"/compat/*.tsv
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --no-tests=error --test-dir "$build" -L compat --output-on-failure -j2
+    status=$?
+    results=$(LC_ALL=C sort -t $'\t' -k1,2 "$build"/compat/*.tsv) && [ -n "$results" ] || exit 1
+    packages=$(cut -f1 <<<"$results" | uniq | while read -r package; do
+        echo "\`$package\` $(dpkg-query -W -f='${Version}' "$package")"
+    done | paste -sd, | sed 's/,/, /g')
+    linuxPart=$(printf '%s\n\nPackages: %s.\n%s' "$(sed '/^Packages:/,$d' <<<"$linuxPart")" "$packages" \
+        "$(tables <<<"$results")")
+fi
+printf '%s\n\n%s\n' "$linuxPart" "$windowsPart" >"$doc.new" && mv "$doc.new" "$doc"
 exit $status

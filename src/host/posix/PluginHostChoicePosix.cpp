@@ -1,8 +1,7 @@
-// On Linux there is one plug-in process, of the program's own word size: a
-// module of any other kind is refused with the reason.
-#include "dsp/ModuleArchitecture.h"
+// On Linux there is one plug-in process, of the program's own word size; it
+// refuses a module of any other kind with the reason.
 #include "host/PluginHostChoice.h"
 
-PluginHostChoice choosePluginHost(const std::string& modulePath) {
-    return {"corvel-plugin-host", Vexa::DSP::architectureRefusal(modulePath)};
+std::string pluginHostFor(const std::string&) {
+    return "corvel-plugin-host";
 }
