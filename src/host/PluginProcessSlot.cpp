@@ -210,7 +210,11 @@ void PluginProcessSlot::load(const std::string& newPath) {
     mirror.startOver(newPath);
     hostExecutable = pluginHostFor(newPath);
     const std::shared_ptr<PluginChild> current = currentChild();
-    if (!current || relaunching.load() || current->executable != hostExecutable) {
+    const bool otherProcess = current && current->executable != hostExecutable;
+    // The last plug-in is switched off and closed first, as in a process
+    // that loads the next one itself.
+    if (otherProcess && !current->lost.load()) current->ask(bridge::UnloadRequest{});
+    if (!current || relaunching.load() || otherProcess) {
         relaunching.store(false);
         replaceChild(PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize));
         if (!currentChild()) {
