@@ -29,6 +29,8 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             target.isRawTcp = value == "tcp";
         } else if (key == "port" && parseNumber(value, 1, 65535, number)) {
             target.port = static_cast<uint16_t>(number);
+        } else if (key == "plugin") {
+            target.plugin = value;
         } else if (key == "counters") {
             target.countersPath = value;
         } else if (key == "blocks" && parseNumber(value, 1, 10000000, number)) {

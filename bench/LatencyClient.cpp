@@ -6,6 +6,7 @@
 //                       --target name=echo,kind=echo,port=P
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
+//                       --target name=other,kind=host,port=S,plugin=PATH
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]
 #include <algorithm>
@@ -60,7 +61,7 @@ struct Measurement {
 void usage() {
     std::fprintf(stderr,
                  "usage: corvel-bench-client --target name=N,kind=echo|host,port=P"
-                 "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
+                 "[,plugin=PATH][,counters=FILE][,blocks=N][,rounds=N] ...\n"
                  "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
                  "       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]\n");
 }
@@ -118,7 +119,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     bool needsPlugin = false;
-    for (const auto& target : options.targets) needsPlugin = needsPlugin || target.isHost;
+    for (const auto& target : options.targets) needsPlugin = needsPlugin || (target.isHost && target.plugin.empty());
     return !options.targets.empty() && (!needsPlugin || !options.plugin.empty());
 }
 
@@ -237,7 +238,7 @@ int main(int argc, char** argv) {
                          target.countersPath.c_str());
             return 1;
         }
-        if (target.isHost && !prepareHost(*server, options.plugin)) return 1;
+        if (target.isHost && !prepareHost(*server, target.plugin.empty() ? options.plugin : target.plugin)) return 1;
         servers.push_back(std::move(server));
     }
 

@@ -17,7 +17,7 @@ build_packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
 # Both packages (scripts/package.sh): the Linux build, the Windows cross
 # build, NSIS and the Debian tools; their checks add lintian, Wine and Xvfb.
 packaging=("${build_packages[@]}" python3 dpkg-dev xz-utils nsis
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
 if [ "${1:-}" = "--runtime-only" ]; then
   packages=("${build_packages[@]}")
 elif [ "${1:-}" = "--packaging" ]; then

@@ -17,8 +17,9 @@ programs=(
   corvel-plugin-host:usr/bin
 )
 names=("${programs[@]%%:*}")
-# The installer puts every one into its install folder, as NAME.exe.
-windows_names=(corvel-vst-remote corvel-plugin-host)
+# The installer puts every one into its install folder, as NAME.exe; the
+# 32-bit plug-in process comes from the Windows build's 32-bit sub-build.
+windows_names=(corvel-vst-remote corvel-plugin-host corvel-plugin-host32)
 
 build() {  # folder, programs (space-separated), extra cmake arguments...
   local folder=$1 targets=$2
@@ -35,7 +36,7 @@ windows_build=$(realpath -m "${CORVEL_WINDOWS_BUILD:-build-package/windows}")
 hardening() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 build "$linux_build" "${names[*]}" -DCORVEL_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$(hardening CXXFLAGS) $(hardening CPPFLAGS)" \
   -DCMAKE_C_FLAGS="$(hardening CFLAGS) $(hardening CPPFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(hardening LDFLAGS)"
-build "$windows_build" "${windows_names[*]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+build "$windows_build" "corvel-vst-remote corvel-plugin-host corvel_host32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 
 # One version, set in CMake's project(); what cannot be generated from it
 # must agree with it.

@@ -45,7 +45,7 @@ start_from_run_value() {  # as Windows does at login
     program=$!
 }
 installed() {
-    ls "$install_dir"/{corvel-vst-remote.exe,corvel-plugin-host.exe,uninstall.exe,civetweb-license.txt} "$shortcut" >/dev/null
+    ls "$install_dir"/{corvel-vst-remote.exe,corvel-plugin-host.exe,corvel-plugin-host32.exe,uninstall.exe,civetweb-license.txt} "$shortcut" >/dev/null
 }
 replaced() { [ "$(stat -c %Y "$install_dir/corvel-vst-remote.exe")" -gt "$(date -d 2000-01-02 +%s)" ]; }
 has_key() { wine reg query "$1" >/dev/null 2>&1; }
