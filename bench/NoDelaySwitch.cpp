@@ -3,7 +3,7 @@
 // saves. Linked ahead of the core library, so it replaces the shipped unit.
 #include <cstdlib>
 
-#include "ipc/ServerOptions.h"
+#include "websocket/ServerOptions.h"
 
 bool serverNoDelay() {
     const char* value = std::getenv("CORVEL_BENCH_NO_NODELAY");

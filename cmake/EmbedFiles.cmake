@@ -1,4 +1,4 @@
-# Turns files into a C++ table of byte arrays (see src/ipc/EmbeddedFiles.h).
+# Turns files into a C++ table of byte arrays (see src/websocket/EmbeddedFiles.h).
 # Script mode: cmake -DMANIFEST=<file> -DOUTPUT=<file.cpp> -P EmbedFiles.cmake
 # Each manifest line: <url path> <kind: html or js> <file>.
 
@@ -32,7 +32,7 @@ endforeach()
 
 file(WRITE "${OUTPUT}"
 "// Generated at build time by cmake/EmbedFiles.cmake from clients/js.
-#include \"ipc/EmbeddedFiles.h\"
+#include \"websocket/EmbeddedFiles.h\"
 
 namespace {
 

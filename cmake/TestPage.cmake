@@ -40,4 +40,4 @@ add_custom_command(
   COMMENT "Embedding the test page"
   VERBATIM)
 
-target_sources(corvel_core PRIVATE src/ipc/TestPage.cpp "${corvelPageSource}")
+target_sources(corvel_websocket PRIVATE "${PROJECT_SOURCE_DIR}/src/websocket/TestPage.cpp" "${corvelPageSource}")

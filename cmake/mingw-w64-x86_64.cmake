@@ -28,5 +28,5 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
 
 # There is no GoogleTest for the cross compiler; the Windows checks in
-# tests/windows run instead (see src/shell/win32/WindowsProgram.cmake).
+# tests/windows run instead (see src/app/win32/WindowsProgram.cmake).
 set(CORVEL_BUILD_TESTS OFF CACHE BOOL "Build the tests and the test plug-ins")

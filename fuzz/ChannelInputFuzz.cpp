@@ -7,8 +7,9 @@
 #include <string>
 
 #include "host/CommandParsing.h"
-#include "ipc/FrameJoiner.h"
+#include "websocket/FrameJoiner.h"
 #include "scan/ScanReply.h"
+#include "text/Utf8.h"
 #include "trust/LoopbackHost.h"
 #include "trust/OriginText.h"
 

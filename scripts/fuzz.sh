@@ -10,8 +10,8 @@ seconds=${FUZZ_SECONDS:-30}
 out=build-fuzz
 mkdir -p "$out/corpus"
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Isrc fuzz/ChannelInputFuzz.cpp src/ipc/FrameJoiner.cpp src/host/CommandParsing.cpp \
-  src/scan/ScanReply.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp \
+  -Isrc fuzz/ChannelInputFuzz.cpp src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp \
+  src/scan/ScanReply.cpp src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp \
   -o "$out/channel-input-fuzz"
 # The corpus grows in the build folder; the seeds in the repository stay as they are.
 "$out/channel-input-fuzz" -max_total_time="$seconds" -print_final_stats=1 \

@@ -1,15 +1,10 @@
 #include "host/PluginChild.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "bridge/BlockSignal.h"
 
-using bridge::Command;
 using bridge::CommandPipe;
-using bridge::PipeMessage;
-using bridge::Reply;
 
 namespace {
 
@@ -42,33 +37,13 @@ void PluginChild::noteSilence(const char* reason) {
     if (silence.empty()) silence = reason;
 }
 
-PluginChild::Answer PluginChild::command(Command kind, uint32_t value) {
-    return command(kind, &value, sizeof value);
-}
-
-PluginChild::Answer PluginChild::command(Command kind, const void* data, std::size_t size) {
-    Answer answer;
-    if (!pipe.send(static_cast<uint32_t>(kind), data, size)) return answer;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(commandTimeoutMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        PipeMessage message;
-        const CommandPipe::Read read = pipe.receive(message, static_cast<int>(std::max<long long>(left, 0)));
-        if (read == CommandPipe::Read::timedOut) {
-            noteSilence("no answer within 30 s");
-            return answer;
-        }
-        if (read == CommandPipe::Read::closed) return answer;
-        if (message.kind == static_cast<uint32_t>(Reply::done)) {
-            if (message.payload.size() == sizeof answer.flags)
-                std::memcpy(&answer.flags, message.payload.data(), sizeof answer.flags);
-            answer.answered = true;
-            return answer;
-        }
-        answer.messages.push_back(std::move(message));
+bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
+    switch (pipe.receive(reply, commandTimeoutMs)) {
+        case CommandPipe::Read::message: return true;
+        case CommandPipe::Read::timedOut: noteSilence("no answer within 30 s"); return false;
+        case CommandPipe::Read::closed: return false;
     }
+    return false;
 }
 
 bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
@@ -80,6 +55,7 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     std::memcpy(block.input[1], inputs[1], bytes);
     std::memcpy(block.midi, midi, sizeof *midi * midiCount);
     block.midiCount = midiCount;
+    block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
     block.request.store(ticket, std::memory_order_release);
@@ -108,9 +84,12 @@ void PluginChild::stop() {
     processHandle->waitEnded(-1);
 }
 
-std::string PluginChild::lossReason() {
+void PluginChild::kill() {
     processHandle->kill();
     processHandle->waitEnded(-1);
+}
+
+std::string PluginChild::lossReason() {
     {
         std::lock_guard<std::mutex> lock(silenceMutex);
         if (!silence.empty()) return silence;

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-VST2Host::VST2Host(GuiThread& gui, uint16_t port) : gui(gui), ipc(port) {
+VST2Host::VST2Host(GuiThread& gui, uint16_t port) : gui(gui), server(port) {
     std::printf("setting Host buffer size to %u\n", defaults.blockSize.load());
     std::fflush(stdout);
-    ipc.listen(this);
+    server.listen(this);
 }
 
 VST2Host::~VST2Host() {
@@ -49,7 +49,7 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
-    ipc.stop();
+    server.stop();
     const auto remaining = sessionsNow();
     for (const auto& session : remaining) session->plugin().closeEditor();
     for (const auto& session : remaining) session->plugin().unload();

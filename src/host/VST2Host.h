@@ -9,16 +9,16 @@
 
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
-#include "ipc/IPC.h"
-#include "ipc/IPCHandler.h"
+#include "websocket/WebSocketServer.h"
+#include "websocket/ConnectionHandler.h"
 #include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
 
-class VST2Host final : public IPCHandler, public EditorIdler {
+class VST2Host final : public ConnectionAcceptor, public EditorIdler {
 public:
     // Opens the channel on 127.0.0.1:port; throws CivetException when the
     // port cannot be bound.
-    VST2Host(GuiThread& gui, uint16_t port = IPC::defaultPort);
+    VST2Host(GuiThread& gui, uint16_t port = WebSocketServer::defaultPort);
     ~VST2Host();
     VST2Host(const VST2Host&) = delete;
     VST2Host& operator=(const VST2Host&) = delete;
@@ -27,7 +27,7 @@ public:
     std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) override;
 
     // Before the GUI loop runs; the prompt must outlive shutdown().
-    void setConsentPrompt(ConsentPrompt* prompt) { ipc.setConsentPrompt(prompt); }
+    void setConsentPrompt(ConsentPrompt* prompt) { server.setConsentPrompt(prompt); }
 
     // GUI thread.
     bool hasOpenEditor() override;
@@ -43,5 +43,5 @@ private:
     SessionDefaults defaults;
     std::mutex sessionsMutex;
     std::vector<std::shared_ptr<Session>> sessions;
-    IPC ipc;  // last: stopped and destroyed before the sessions it serves
+    WebSocketServer server;  // last: stopped and destroyed before the sessions it serves
 };

@@ -12,5 +12,3 @@ std::string formatWindowsScanReply(const std::vector<std::string>& paths);
 // A JSON array of strings: quotes, backslashes and control characters
 // escaped, paths that are not valid UTF-8 left out.
 std::string formatJsonScanReply(const std::vector<std::string>& paths);
-
-bool isValidUtf8(std::string_view text);

@@ -12,6 +12,7 @@
 
 #include "scan/PluginScan.h"
 #include "scan/ScanReply.h"
+#include "text/Utf8.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shell/win32/Win32Shell.h"
+#include "shell/win32/Win32Module.h"
 
 std::wstring widen(const std::string& text) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),

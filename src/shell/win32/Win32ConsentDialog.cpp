@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "shell/win32/Win32Shell.h"
+#include "shell/win32/Win32Module.h"
 
 void Win32ConsentDialog::ask(const std::string& origin, Reply reply) {
     const bool posted = gui.post([origin, reply] {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "shell/EditorWindows.h"
-#include "shell/win32/Win32Shell.h"
+#include "shell/win32/Win32Module.h"
 #include "shell/win32/resource.h"
 
 namespace {

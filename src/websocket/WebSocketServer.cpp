@@ -1,4 +1,4 @@
-#include "ipc/IPC.h"
+#include "websocket/WebSocketServer.h"
 
 #include <chrono>
 #include <cstdio>
@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "ipc/HandshakeCheck.h"
-#include "ipc/HttpRefusal.h"
-#include "ipc/ServerLimits.h"
-#include "ipc/ServerOptions.h"
+#include "websocket/HandshakeCheck.h"
+#include "websocket/HttpRefusal.h"
+#include "websocket/ServerLimits.h"
+#include "websocket/ServerOptions.h"
 #include "trust/AllowListLocation.h"
 
 namespace {
@@ -23,13 +23,13 @@ void printLine(const char* text) {
 
 }  // namespace
 
-IPC::IPC(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
+WebSocketServer::WebSocketServer(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
 
-IPC::~IPC() {
+WebSocketServer::~WebSocketServer() {
     stop();
 }
 
-void IPC::listen(IPCHandler* receiver) {
+void WebSocketServer::listen(ConnectionAcceptor* receiver) {
     handler.store(receiver);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     // Without tcp_nodelay every round trip waits on delayed acknowledgements.
@@ -43,7 +43,7 @@ void IPC::listen(IPCHandler* receiver) {
     server->addHandler("/", page);
 }
 
-void IPC::stop() {
+void WebSocketServer::stop() {
     handler.store(nullptr);
     gate.shutdown();  // handshakes waiting on a dialog would hold up the server's end
     if (server) {
@@ -72,11 +72,11 @@ void IPC::stop() {
     connections.clear();
 }
 
-Connection* IPC::connectionOf(const mg_connection* conn) {
+Connection* WebSocketServer::connectionOf(const mg_connection* conn) {
     return static_cast<Connection*>(mg_get_user_connection_data(conn));
 }
 
-bool IPC::handleConnection(CivetServer*, const mg_connection* conn) {
+bool WebSocketServer::handleConnection(CivetServer*, const mg_connection* conn) {
     if (!admitHandshake(gate, conn)) return false;
     // The library drops a handshake whose key it cannot answer without
     // reporting a close, which would leave a place taken for good.
@@ -98,7 +98,7 @@ bool IPC::handleConnection(CivetServer*, const mg_connection* conn) {
     return true;
 }
 
-void IPC::handleReadyState(CivetServer*, mg_connection* conn) {
+void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
     printLine("WS ready\n");
     auto connection = std::make_shared<Connection>(conn);
     {
@@ -106,10 +106,10 @@ void IPC::handleReadyState(CivetServer*, mg_connection* conn) {
         connections.insert(connection);
     }
     mg_set_user_connection_data(conn, connection.get());
-    if (IPCHandler* receiver = handler.load()) connection->handler = receiver->onConnect(connection);
+    if (ConnectionAcceptor* receiver = handler.load()) connection->handler = receiver->onConnect(connection);
 }
 
-bool IPC::handleData(CivetServer*, mg_connection* conn, int bits, char* data, size_t length) {
+bool WebSocketServer::handleData(CivetServer*, mg_connection* conn, int bits, char* data, size_t length) {
     Connection* connection = connectionOf(conn);
     if (!connection) return false;
     try {
@@ -139,7 +139,7 @@ bool IPC::handleData(CivetServer*, mg_connection* conn, int bits, char* data, si
     }
 }
 
-void IPC::handleClose(CivetServer*, const mg_connection* conn) {
+void WebSocketServer::handleClose(CivetServer*, const mg_connection* conn) {
     std::shared_ptr<Connection> closing;
     {
         std::lock_guard<std::mutex> lock(tableMutex);

@@ -1,6 +1,6 @@
-#include "ipc/Connection.h"
+#include "websocket/Connection.h"
 
-#include "ipc/WebSocketFrame.h"
+#include "websocket/WebSocketFrame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ipc/ServerLimits.h"
+#include "websocket/ServerLimits.h"
 
 namespace {
 

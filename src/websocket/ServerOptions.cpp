@@ -1,4 +1,4 @@
-#include "ipc/ServerOptions.h"
+#include "websocket/ServerOptions.h"
 
 bool serverNoDelay() {
     return true;

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "ipc/FrameJoiner.h"
-#include "ipc/IPCHandler.h"
-#include "ipc/MessageSink.h"
+#include "websocket/FrameJoiner.h"
+#include "websocket/ConnectionHandler.h"
+#include "websocket/MessageSink.h"
 
 class Connection final : public MessageSink {
 public:

@@ -1,9 +1,9 @@
-#include "ipc/TestPage.h"
+#include "websocket/TestPage.h"
 
 #include <cstring>
 #include <string>
 
-#include "ipc/EmbeddedFiles.h"
+#include "websocket/EmbeddedFiles.h"
 
 namespace {
 

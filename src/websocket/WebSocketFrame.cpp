@@ -1,4 +1,4 @@
-#include "ipc/WebSocketFrame.h"
+#include "websocket/WebSocketFrame.h"
 
 #include <cstring>
 

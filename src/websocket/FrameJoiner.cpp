@@ -1,8 +1,8 @@
-#include "ipc/FrameJoiner.h"
+#include "websocket/FrameJoiner.h"
 
 #include <new>
 
-#include "scan/ScanReply.h"  // isValidUtf8
+#include "text/Utf8.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ipc/HandshakeCheck.h"
+#include "websocket/HandshakeCheck.h"
 
 #include <civetweb.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "ipc/HttpRefusal.h"
+#include "websocket/HttpRefusal.h"
 #include "trust/OriginGate.h"
 
 namespace {

@@ -1,5 +1,7 @@
 # The Windows program: corvel-vst-remote.exe, a GUI-subsystem tray program.
-set(CORVEL_WIN32_DIR "${CMAKE_CURRENT_LIST_DIR}")
+set(CORVEL_APP_WIN32_DIR "${CMAKE_CURRENT_LIST_DIR}")
+# The resources (icons, About box, manifest) serve both executables' windows.
+set(CORVEL_WIN32_DIR "${PROJECT_SOURCE_DIR}/src/shell/win32")
 set(CORVEL_ICON_DIR "${CMAKE_BINARY_DIR}/icons")
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -12,43 +14,29 @@ add_custom_command(
   DEPENDS "${CMAKE_SOURCE_DIR}/scripts/make-icon.py"
   COMMENT "Drawing the program's icons"
   VERBATIM)
-
-set(corvelShellDefinitions UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX)
+add_custom_target(corvel_icons DEPENDS ${corvelIcons})
 
 add_executable(corvel-vst-remote WIN32
-  "${CORVEL_WIN32_DIR}/WinMain.cpp"
-  "${CORVEL_WIN32_DIR}/MainWindow.cpp"
-  "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
-  "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
-  "${CORVEL_WIN32_DIR}/Win32ConsentDialog.cpp"
-  "${CORVEL_WIN32_DIR}/WideText.cpp"
+  "${CORVEL_APP_WIN32_DIR}/WinMain.cpp"
+  "${CORVEL_APP_WIN32_DIR}/MainWindow.cpp"
+  "${PROJECT_SOURCE_DIR}/src/app/Startup.cpp"
   "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
+corvel_program_view(corvel-vst-remote app DEPENDS host)
 set_source_files_properties("${CORVEL_WIN32_DIR}/corvel-vst-remote.rc" PROPERTIES
   OBJECT_DEPENDS "${corvelIcons};${CORVEL_WIN32_DIR}/corvel-vst-remote.manifest;${CORVEL_WIN32_DIR}/resource.h;${CORVEL_GENERATED_DIR}/Version.h")
 # The resource compiler finds resource.h, Version.h, the manifest and the icons here.
 target_include_directories(corvel-vst-remote PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}"
                            "${CORVEL_GENERATED_DIR}")
-target_compile_definitions(corvel-vst-remote PRIVATE ${corvelShellDefinitions})
-target_compile_definitions(corvel_core PRIVATE ${corvelShellDefinitions})
 # wWinMain entry, no console window.
 target_link_options(corvel-vst-remote PRIVATE -municode -mwindows)
-target_link_libraries(corvel-vst-remote PRIVATE corvel_core user32 shell32 gdi32)
+target_link_libraries(corvel-vst-remote PRIVATE user32 shell32 gdi32)
 
-# The plug-in process, started from the program's own folder. It shares the
-# program's resources, so editor frames keep the program's icon.
-add_executable(corvel-plugin-host WIN32
-  "${CMAKE_SOURCE_DIR}/src/pluginhost/win32/main.cpp"
-  "${CMAKE_SOURCE_DIR}/src/pluginhost/AudioLoop.cpp"
-  "${CMAKE_SOURCE_DIR}/src/pluginhost/CommandLoop.cpp"
-  "${CMAKE_SOURCE_DIR}/src/pluginhost/PipeSink.cpp"
-  "${CORVEL_WIN32_DIR}/Win32GuiThread.cpp"
-  "${CORVEL_WIN32_DIR}/Win32EditorWindows.cpp"
-  "${CORVEL_WIN32_DIR}/WideText.cpp"
-  "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
-target_include_directories(corvel-plugin-host PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}"
-                           "${CORVEL_GENERATED_DIR}")
-target_compile_definitions(corvel-plugin-host PRIVATE ${corvelShellDefinitions})
-target_link_libraries(corvel-plugin-host PRIVATE corvel_core user32 gdi32)
+# The plug-in process shares the program's resources, so editor frames keep
+# the program's icon.
+target_sources(corvel-plugin-host PRIVATE "${CORVEL_WIN32_DIR}/corvel-vst-remote.rc")
+target_include_directories(corvel-plugin-host PRIVATE "${CORVEL_WIN32_DIR}" "${CORVEL_ICON_DIR}")
+# The resource's dependencies above are seen only by targets of this folder.
+add_dependencies(corvel-plugin-host corvel_icons)
 add_dependencies(corvel-vst-remote corvel-plugin-host)
 
 # The checks that run the program under Wine, and the test plug-ins as DLLs.

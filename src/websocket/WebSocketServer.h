@@ -11,20 +11,20 @@
 #include <mutex>
 #include <set>
 
-#include "ipc/Connection.h"
-#include "ipc/IPCHandler.h"
-#include "ipc/TestPage.h"
+#include "websocket/Connection.h"
+#include "websocket/ConnectionHandler.h"
+#include "websocket/TestPage.h"
 #include "trust/OriginGate.h"
 
-class IPC : public CivetWebSocketHandler {
+class WebSocketServer : public CivetWebSocketHandler {
 public:
     static constexpr uint16_t defaultPort = 9001;
     static constexpr std::size_t maxConnections = 64;
 
-    explicit IPC(uint16_t port = defaultPort);
-    ~IPC() override;
-    IPC(const IPC&) = delete;
-    IPC& operator=(const IPC&) = delete;
+    explicit WebSocketServer(uint16_t port = defaultPort);
+    ~WebSocketServer() override;
+    WebSocketServer(const WebSocketServer&) = delete;
+    WebSocketServer& operator=(const WebSocketServer&) = delete;
 
     bool handleConnection(CivetServer* server, const mg_connection* conn) override;
     void handleReadyState(CivetServer* server, mg_connection* conn) override;
@@ -35,7 +35,7 @@ public:
     // Starts the server on 127.0.0.1:port with its handler already in place,
     // so no client is ever served without one. Throws CivetException when
     // the port cannot be bound.
-    void listen(IPCHandler* receiver);
+    void listen(ConnectionAcceptor* receiver);
     // Detaches the handler and stops the server, closing every connection.
     void stop();
     // Who asks the user about an origin outside the allow-list; until one
@@ -45,7 +45,7 @@ public:
 private:
     static Connection* connectionOf(const mg_connection* conn);
 
-    std::atomic<IPCHandler*> handler{nullptr};
+    std::atomic<ConnectionAcceptor*> handler{nullptr};
     OriginGate gate;  // decides every handshake before anything else
     CivetServer* server = nullptr;
     std::mutex tableMutex;  // guards accepted and connections

@@ -1,4 +1,4 @@
-#include "ipc/HttpRefusal.h"
+#include "websocket/HttpRefusal.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "shell/Startup.h"
+#include "app/Startup.h"
 
 #include <cstdlib>
 
@@ -6,10 +6,10 @@
 
 uint16_t listeningPort() {
     const char* text = std::getenv("CORVEL_TEST_PORT");
-    if (!text || !*text) return IPC::defaultPort;
+    if (!text || !*text) return WebSocketServer::defaultPort;
     char* end = nullptr;
     const long port = std::strtol(text, &end, 10);
-    if (*end != '\0' || port < 1 || port > 65535) return IPC::defaultPort;
+    if (*end != '\0' || port < 1 || port > 65535) return WebSocketServer::defaultPort;
     return static_cast<uint16_t>(port);
 }
 

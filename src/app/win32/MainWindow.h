@@ -1,22 +1,16 @@
-// What the Windows shell's files share: the module handle and the window
-// procedures.
+// The program's hidden main window: what it owns, reached through its
+// GWLP_USERDATA, and the window procedures of it and of the About box.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
-#include <string>
 
 #include "host/VST2Host.h"
 #include "shell/win32/Win32ConsentDialog.h"
 #include "shell/win32/Win32GuiThread.h"
+#include "shell/win32/Win32Module.h"
 
-extern HINSTANCE appInstance;
-
-// UTF-8 to the UTF-16 that window titles and message boxes take.
-std::wstring widen(const std::string& text);
-
-// What the hidden main window owns, reached through its GWLP_USERDATA.
 struct MainWindowState {
     std::unique_ptr<Win32GuiThread> gui;
     std::unique_ptr<Win32ConsentDialog> consent;  // outlives the host, whose channel asks it

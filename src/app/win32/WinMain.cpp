@@ -12,8 +12,8 @@
 #include <string>
 
 #include "host/VST2Host.h"
-#include "shell/Startup.h"
-#include "shell/win32/Win32Shell.h"
+#include "app/Startup.h"
+#include "app/win32/MainWindow.h"
 #include "shell/win32/resource.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The channel's contract with what it serves: one handler per connection.
+// The server's contract with what it serves: one handler per connection.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ipc/MessageSink.h"
+#include "websocket/MessageSink.h"
 
 // Receives one connection's whole messages, on that connection's worker thread.
 class ConnectionHandler {
@@ -20,12 +20,12 @@ public:
     virtual void onClose() = 0;
 };
 
-class IPCHandler {
+class ConnectionAcceptor {
 public:
     // A connection is ready: the handler that serves it, given where its
     // replies go. Called on the connection's worker thread.
     virtual std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) = 0;
 
 protected:
-    ~IPCHandler() = default;  // the channel never deletes its handler
+    ~ConnectionAcceptor() = default;  // the channel never deletes its handler
 };

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "shell/win32/Win32Shell.h"
+#include "app/win32/MainWindow.h"
 #include "shell/win32/resource.h"
 
 HINSTANCE appInstance = nullptr;
