@@ -15,7 +15,7 @@ prepareOnly=0
 build=${1:-$root/build-win}
 
 packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb
+          nlohmann-json3-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine64 wine32:i386 xvfb
           libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
 missing=""
 for package in $packages; do

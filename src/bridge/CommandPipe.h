@@ -17,7 +17,8 @@ struct PipeMessage {
 
 class CommandPipe {
 public:
-    enum class Read { message, closed, timedOut };
+    // refused: the peer announced a message larger than any it may send.
+    enum class Read { message, closed, timedOut, refused };
 
     // Takes over the descriptor (on Windows: a handle to a pipe opened for
     // overlapped use).

@@ -11,6 +11,8 @@ namespace {
 // How often a waiting side looks whether the process is still there.
 constexpr int lifeCheckMs = 50;
 
+constexpr char brokeProtocol[] = "broke the plug-in process protocol";
+
 }  // namespace
 
 std::unique_ptr<PluginChild> PluginChild::start(const std::string& executable, uint32_t sampleRate,
@@ -34,16 +36,17 @@ PluginChild::~PluginChild() {
     processHandle->kill();
 }
 
-void PluginChild::noteSilence(const char* reason) {
-    std::lock_guard<std::mutex> lock(silenceMutex);
-    if (silence.empty()) silence = reason;
+void PluginChild::noteFault(const char* reason) {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    if (fault.empty()) fault = reason;
 }
 
 bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     switch (pipe.receive(reply, commandTimeoutMs)) {
         case CommandPipe::Read::message: return true;
-        case CommandPipe::Read::timedOut: noteSilence("no answer within 30 s"); return false;
+        case CommandPipe::Read::timedOut: noteFault("no answer within 30 s"); return false;
         case CommandPipe::Read::closed: return false;
+        case CommandPipe::Read::refused: noteFault(brokeProtocol); return false;
     }
     return false;
 }
@@ -64,15 +67,26 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     bridge::wakeWaiters(block.request);
 
     int waitedMs = 0;
-    while (bridge::awaitChange(block.reply, previous, lifeCheckMs, spin) != ticket) {
+    for (uint32_t seen; (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
+        if (seen != previous) {  // an answer to a block never asked for
+            noteFault(brokeProtocol);
+            return false;
+        }
         waitedMs += lifeCheckMs;
         if (processHandle->hasEnded()) return false;
         if (waitedMs >= blockTimeoutMs) {
-            noteSilence("no answer within 2 s");
+            noteFault("no answer within 2 s");
             return false;
         }
     }
-    result = static_cast<PluginSlot::Block>(block.result);
+    // The child writes this word; anything but a known result breaks the rules.
+    const int32_t written = block.result;
+    if (written < static_cast<int32_t>(PluginSlot::Block::noPlugin) ||
+        written > static_cast<int32_t>(PluginSlot::Block::recovering)) {
+        noteFault(brokeProtocol);
+        return false;
+    }
+    result = static_cast<PluginSlot::Block>(written);
     if (result == PluginSlot::Block::processed) {
         std::memcpy(outputs[0], block.output[0], bytes);
         std::memcpy(outputs[1], block.output[1], bytes);
@@ -93,8 +107,8 @@ void PluginChild::kill() {
 
 std::string PluginChild::lossReason() {
     {
-        std::lock_guard<std::mutex> lock(silenceMutex);
-        if (!silence.empty()) return silence;
+        std::lock_guard<std::mutex> lock(faultMutex);
+        if (!fault.empty()) return fault;
     }
     return processHandle->endReason();
 }

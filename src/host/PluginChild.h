@@ -37,7 +37,7 @@ public:
         bridge::PipeMessage raw;
         if (!bridge::send(pipe, request) || !awaitReply(raw)) return std::nullopt;
         auto reply = bridge::decodeAs<typename Request::Reply>(raw);
-        if (!reply) noteSilence("broke the plug-in process protocol");
+        if (!reply) noteFault("broke the plug-in process protocol");
         return reply;
     }
 
@@ -66,12 +66,12 @@ private:
                 std::unique_ptr<ChildProcess> process, int commandHandle);
     // Waits for the one message that answers a request.
     bool awaitReply(bridge::PipeMessage& reply);
-    void noteSilence(const char* reason);
+    void noteFault(const char* reason);
 
     std::unique_ptr<bridge::SharedRegion> region;
     std::unique_ptr<ChildProcess> processHandle;
     bridge::CommandPipe pipe;
     bridge::SpinBudget spin;  // the worker's, waiting for a block's answer
-    std::mutex silenceMutex;
-    std::string silence;  // why it was given up on while still running
+    std::mutex faultMutex;
+    std::string fault;  // why it was given up on while still running
 };
