@@ -1,6 +1,8 @@
 // A plug-in in this process. Loaded, asked for its state and shown on the
 // GUI thread; configured and run block by block on the caller's thread. The
-// plug-in process runs one of these too.
+// plug-in process runs one of these too. However its editor ends (the user
+// closes it, closeEditor, unload, another load), the plug-in hears
+// effEditClose while the editor's frame still exists.
 #pragma once
 
 #include <atomic>
