@@ -36,7 +36,8 @@ protected:
         screen.onlyProcess(program->processId());
     }
 
-    // The editor calls so far, without the parent window's id.
+    // The editor calls so far, without the parent window's id; a close
+    // names the state the parent window was in when it came.
     std::vector<std::string> editorCalls() {
         auto calls = log({"effEditGetRect", "effEditOpen", "effEditClose"});
         for (std::string& call : calls) call = call.substr(0, call.find(" parent="));
@@ -66,21 +67,27 @@ TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedAndGoesWith
     ASSERT_TRUE(waitForLog("effEditGetRect"));
     EXPECT_EQ(editorCalls(), std::vector<std::string>{"effEditGetRect rect=400x300"});
 
-    // Closed by the user, the plug-in stays; showGui opens a new frame.
+    // Closed by the user, the plug-in stays, told before its window went;
+    // showGui opens a new frame.
     auto windows = screen.windowsTitled(title);
     ASSERT_EQ(windows.size(), 1u);
+    program->clearPluginLog();
     screen.requestClose(windows[0].id);
     ASSERT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("effEditClose"));
+    EXPECT_EQ(editorCalls(), std::vector<std::string>{"effEditClose window=open"});
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
     program->clearPluginLog();
     ASSERT_TRUE(client.sendText("showGui"));
     ASSERT_TRUE(screen.waitFor(title, oneShownAt(400, 300)));
     EXPECT_EQ(editorCalls(), opening);
 
+    program->clearPluginLog();
     ASSERT_TRUE(client.sendText("unload"));
     EXPECT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("unloaded kind=editor"));
+    EXPECT_EQ(log({"effEditClose", "effClose"}),
+              (std::vector<std::string>{"effEditClose window=open", "effClose"}));
 
     // A plug-in without an editor rectangle gets a default frame.
     load("test_no_editor");
@@ -111,4 +118,10 @@ TEST_F(EditorTest, EachSessionHasItsOwnEditorSizedClosedAndShownOnItsOwn) {
     ASSERT_TRUE(client.sendText("showGui"));
     EXPECT_TRUE(screen.waitFor(title, oneShownAt(400, 300)));
     EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
+
+    // Quitting closes both editors while their windows still stand.
+    program->clearPluginLog();
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(20000), 0);
+    EXPECT_EQ(log({"effEditClose"}), std::vector<std::string>(2, "effEditClose window=open"));
 }
