@@ -191,21 +191,6 @@ TEST_F(EditorCrashTest, CrashesOpeningThePluginOrItsEditorAreRetriedTwiceThenGiv
         EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0"), expected);
         expectAlive();
     }
-
-    // A crash with the editor open: the editor went with its process; the
-    // relaunch opens it again, and the unload closes it while its window
-    // stands, as the load closed the one before.
-    if (const char* display = std::getenv("DISPLAY"); !display || !*display) return;
-    program->clearPluginLog();
-    load("test_abort_in_process_editor");
-    triggerFault();
-    EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0"), relaunchAfter(crashes()[1].reason));
-    ASSERT_TRUE(client.sendText("unload"));
-    expectAlive();
-    auto calls = log({"effEditOpen", "effEditClose", "fault"});
-    for (std::string& call : calls) call = call.substr(0, call.find(" parent="));
-    EXPECT_EQ(calls, (std::vector<std::string>{"effEditClose window=open", "effEditOpen", "fault in processReplacing",
-                                               "effEditOpen", "effEditClose window=open"}));
 }
 
 TEST_F(CrashTest, CrashCyclesLeaveNothingBehindAndKillingTheProgramTakesItsPluginProcessesWithIt) {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "ParentWindow.h"
+#include "TestPluginVariant.h"
 
 const char* TestPlugin::parentWindowState(void* parent) {
     return IsWindow(static_cast<HWND>(parent)) ? "open" : "gone";

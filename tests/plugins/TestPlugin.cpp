@@ -4,8 +4,7 @@
 // for) to the file named by CORVEL_TEST_PLUGIN_LOG, so tests can check what a
 // host did to it.
 //
-// Keep it portable: it also builds as a Windows DLL with mingw-w64; what
-// differs per platform lives in ParentWindow*.cpp.
+// Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
 #include <atomic>
 #include <chrono>
@@ -18,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "ParentWindow.h"
 #include "TestPluginVariant.h"
 
 using namespace Vexa::DSP::VST2;
