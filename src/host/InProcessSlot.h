@@ -45,6 +45,7 @@ public:
     void restoreState(const uint8_t* data, std::size_t size);
     void showEditor();
     void closeEditor() override;
+    bool unloadsOnGuiThread() const override { return true; }
     void idleEditor() override;
     bool hasOpenEditor() const override { return editorFrame.load() != nullptr; }
     void onWindowClosed(WindowHandle window) override;

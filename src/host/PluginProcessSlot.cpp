@@ -237,10 +237,10 @@ std::optional<bridge::StateResult> PluginProcessSlot::readState() {
     return result;
 }
 
-// ---- the GUI thread -----------------------------------------------------------------
+// ---- the session's end ----------------------------------------------------------------
 
 void PluginProcessSlot::unload() {
-    commands.finish([this] { unloadNow(); }, PluginChild::blockTimeoutMs * 2, [this] {
+    commands.finish([this] { unloadNow(); }, unloadGraceMs, [this] {
         // A plug-in stuck in a command holds the thread: end its process.
         if (const auto current = currentChild()) current->kill();
     });

@@ -22,6 +22,10 @@
 
 class PluginProcessSlot final : public PluginSlot {
 public:
+    // What a plug-in has to end when its session closes or the program
+    // quits; all sessions' plug-ins get it at once.
+    static constexpr int unloadGraceMs = 1000;
+
     PluginProcessSlot(SlotListener& listener, uint32_t sampleRate, uint32_t blockSize);
     ~PluginProcessSlot() override;
     PluginProcessSlot(const PluginProcessSlot&) = delete;
@@ -44,6 +48,8 @@ public:
     bool hasOpenEditor() const override { return false; }
     void idleEditor() override {}
     void closeEditor() override {}
+    // Asks the plug-in process to end, and kills it after unloadGraceMs.
+    bool unloadsOnGuiThread() const override { return false; }
     void unload() override;
 
 private:

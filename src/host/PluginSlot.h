@@ -35,9 +35,12 @@ public:
     // sides disagree on can never reach past a buffer.
     virtual Block process(float* const* inputs, float* const* outputs, uint32_t frames) = 0;
 
-    // GUI thread: the program's editor idle calls, and the session's end.
+    // GUI thread: the program's editor idle calls.
     virtual bool hasOpenEditor() const = 0;
     virtual void idleEditor() = 0;
     virtual void closeEditor() = 0;
+    // The session's end: on the GUI thread where unloadsOnGuiThread says
+    // so, on any one thread otherwise.
+    virtual bool unloadsOnGuiThread() const = 0;
     virtual void unload() = 0;
 };

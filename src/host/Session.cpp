@@ -32,8 +32,8 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 // Each default is read once: another session may change it meanwhile, and
 // the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 std::function<void(Session&)> ended)
-    : gui(gui), defaults(defaults), sink(std::move(sink)), ended(std::move(ended)),
+                 std::function<void(std::shared_ptr<Session>)> closed)
+    : gui(gui), defaults(defaults), sink(std::move(sink)), closed(std::move(closed)),
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
     inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
@@ -180,10 +180,5 @@ void Session::pluginGaveUp(int crashes) {
 
 void Session::onClose() {
     pendingSetState = false;
-    // The plug-in and its editor go on the GUI thread; the session lives
-    // until then. If the loop has already ended, shutdown unloads it.
-    gui.post([self = shared_from_this()] {
-        self->slot->unload();
-        if (self->ended) self->ended(*self);
-    });
+    if (closed) closed(shared_from_this());
 }

@@ -25,9 +25,10 @@ public:
     static constexpr int32_t maxBlockSize = 16384;
     static constexpr int32_t maxSampleRate = 768000;
 
-    // ended runs on the GUI thread once the session's plug-in is gone.
+    // closed runs on the connection's thread once it has ended; it ends
+    // the session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            std::function<void(Session&)> ended);
+            std::function<void(std::shared_ptr<Session>)> closed);
 
     void greet();
     bool onText(std::string_view message) override;
@@ -53,7 +54,7 @@ private:
     GuiThread& gui;
     SessionDefaults& defaults;
     std::shared_ptr<MessageSink> sink;
-    std::function<void(Session&)> ended;
+    std::function<void(std::shared_ptr<Session>)> closed;
     // The worker thread's block size; the slot was made with the same one.
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
