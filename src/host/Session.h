@@ -35,8 +35,8 @@ public:
 
 private:
     void handleMidi(std::string_view list);
-    void handleScan(std::string_view message);
-    void handleBufsize(std::string_view message);
+    void handleScan(std::string_view folder);
+    void handleBufsize(std::string_view argument);
     void handleSampleRate(std::string_view argument);
     void setBlockSize(int32_t frames);
 
