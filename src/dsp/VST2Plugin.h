@@ -39,7 +39,9 @@ public:
     void setSampleRate(uint32_t rate);
     void suspend();
     void resume();
-    // status, data1, data2 and, when timed, the frame offset in the next block.
+    // status, data1, data2 and, when timed, the frame offset in the next
+    // block. An offset outside that block plays on its nearest frame: the
+    // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
     // Null when the block was not processed; otherwise the output channels.
     AudioBuffer* process(float* const* inputs);
@@ -75,6 +77,7 @@ private:
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
     float* const* inputListFor(float* const* inputs);
+    void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
     std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
