@@ -18,6 +18,8 @@ std::string_view trimmed(std::string_view line) {
 }  // namespace
 
 bool AllowList::names(std::string_view text, std::string_view origin) {
+    // Every line that is not an origin has the empty canonical form.
+    if (origin.empty()) return false;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view entry = text.substr(0, end);
