@@ -6,6 +6,7 @@
 
 #include "dsp/VST2Plugin.h"
 #include "host/CommandParsing.h"
+#include "bridge/SharedBlock.h"
 #include "host/PluginPlacement.h"
 #include "scan/PluginScan.h"
 #include "Version.h"
@@ -23,12 +24,18 @@ void printSetting(const char* format, uint32_t value) {
 
 }  // namespace
 
+static_assert(Session::maxBlockSize <= bridge::maxFrames,
+              "a block must fit the memory shared with the plug-in process");
+static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
+              "the plug-in process must take every event a block carries");
+
+// Each default is read once: another session may change it meanwhile, and
+// the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 std::function<void(Session&)> ended)
-    : gui(gui), defaults(defaults), sink(sink), ended(std::move(ended)),
-      slot(makePluginSlot(defaults.placement, gui, sink, defaults.sampleRate.load(),
-                          defaults.blockSize.load())) {
-    blockSize = defaults.blockSize.load();
+                 std::function<void(std::shared_ptr<Session>)> closed)
+    : gui(gui), defaults(defaults), sink(std::move(sink)), closed(std::move(closed)),
+      blockSize(defaults.blockSize.load()),
+      slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
     inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
     outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
 }
@@ -130,7 +137,7 @@ bool Session::onBinary(const std::vector<uint8_t>& message) {
     if (message.size() >= 2 * channelBytes) {
         std::memcpy(inputs[0], message.data(), channelBytes);
         std::memcpy(inputs[1], message.data() + channelBytes, channelBytes);
-        result = slot->process(inputs, outputs);
+        result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
@@ -142,12 +149,30 @@ bool Session::onBinary(const std::vector<uint8_t>& message) {
     return true;
 }
 
+void Session::pluginState(const bridge::StateResult& state) {
+    if (!state.ok) {
+        sink->sendText("state failed");
+        return;
+    }
+    sink->sendText("state");
+    sink->sendBinary(state.blob.data(), state.blob.size());
+}
+
+void Session::pluginLoaded(const bridge::LoadResult& result) {
+    if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
+    sink->sendText("ready");
+    sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(result.latency));
+}
+
+void Session::pluginCrashed(const std::string& reason) {
+    sink->sendText("crashed\n" + reason);
+}
+
+void Session::pluginGaveUp(int crashes) {
+    sink->sendText("crashed\ngave up after " + std::to_string(crashes) + " crashes");
+}
+
 void Session::onClose() {
     pendingSetState = false;
-    // The plug-in and its editor go on the GUI thread; the session lives
-    // until then. If the loop has already ended, shutdown unloads it.
-    gui.post([self = shared_from_this()] {
-        self->slot->unload();
-        if (self->ended) self->ended(*self);
-    });
+    if (closed) closed(shared_from_this());
 }

@@ -12,23 +12,34 @@
 
 #include "host/PluginSlot.h"
 #include "host/SessionDefaults.h"
-#include "websocket/ConnectionHandler.h"
+#include "host/SlotListener.h"
 #include "shell/GuiThread.h"
+#include "websocket/ConnectionHandler.h"
 
-class Session final : public ConnectionHandler, public std::enable_shared_from_this<Session> {
+// The only place that turns what the plug-in did into the client's text.
+class Session final : public ConnectionHandler,
+                      public SlotListener,
+                      public std::enable_shared_from_this<Session> {
 public:
     static constexpr int32_t minBlockSize = 1;
     static constexpr int32_t maxBlockSize = 16384;
     static constexpr int32_t maxSampleRate = 768000;
 
-    // ended runs on the GUI thread once the session's plug-in is gone.
+    // closed runs on the connection's thread once it has ended; it ends
+    // the session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            std::function<void(Session&)> ended);
+            std::function<void(std::shared_ptr<Session>)> closed);
 
     void greet();
     bool onText(std::string_view message) override;
     bool onBinary(const std::vector<uint8_t>& message) override;
     void onClose() override;
+
+    // The slot's life-cycle thread.
+    void pluginLoaded(const bridge::LoadResult& result) override;
+    void pluginState(const bridge::StateResult& state) override;
+    void pluginCrashed(const std::string& reason) override;
+    void pluginGaveUp(int crashes) override;
 
     // GUI thread.
     PluginSlot& plugin() { return *slot; }
@@ -43,10 +54,11 @@ private:
     GuiThread& gui;
     SessionDefaults& defaults;
     std::shared_ptr<MessageSink> sink;
-    std::function<void(Session&)> ended;
+    std::function<void(std::shared_ptr<Session>)> closed;
+    // The worker thread's block size; the slot was made with the same one.
+    uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
     // Worker thread only.
-    uint32_t blockSize = 0;
     std::vector<float> inputStorage;
     std::vector<float> outputStorage;  // both channels, one after the other
     bool pendingSetState = false;
