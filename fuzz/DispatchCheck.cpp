@@ -132,7 +132,7 @@ void DispatchCheck::text(std::string_view message) {
         cut.size() > word.size() && isSpace(cut[word.size()]) ? cut.substr(word.size() + 1) : std::string_view();
     const Calls& calls = journal.calls;
     const std::vector<std::string>& texts = sink->texts;
-    require(sink->binaries.empty());
+    require(sink->binaries.size() == (word == "getState" && hadPlugin ? 1u : 0u));
     require(gui.quits == quits + (word == "quit" ? 1 : 0));
 
     if (word == "midi") {
@@ -153,7 +153,15 @@ void DispatchCheck::text(std::string_view message) {
         require(texts == (size && hadPlugin ? Calls{"ready"} : Calls{}));
         require(!size || (journal.frames == uint32_t(*size) && defaults.blockSize.load() == uint32_t(*size)));
     } else if (word == "load") {
-        require(calls == Calls{"requestLoad"} && journal.loadPath == argument && texts.empty());
+        // The stand-in loads any path but the empty one, its latency the path's length.
+        require(calls == Calls{"requestLoad"} && journal.loadPath == argument);
+        require(texts == (argument.empty() ? Calls{}
+                                           : Calls{"ready", "fixedCompensationDelaySamp\n" +
+                                                                std::to_string(argument.size())}));
+    } else if (word == "getState") {
+        // The stand-in's state is the loaded path, as one binary message after "state".
+        require(calls == Calls{"requestState"} && texts == (hadPlugin ? Calls{"state"} : Calls{}));
+        require(!hadPlugin || sink->binaries[0] == journal.loadPath.size());
     } else if (word == "suspend" || word == "resume") {
         require(calls == Calls{std::string(word)});
         require(texts == Calls{word == "suspend" ? "bypass\ntrue" : "bypass\nfalse"});
@@ -161,7 +169,7 @@ void DispatchCheck::text(std::string_view message) {
         require(calls.empty() && texts.empty());
         restoreArmed = restoreArmed || word == "setState";
     } else {
-        const char* call = word == "showGui" ? "requestEditor" : word == "unload" ? "requestUnload" : "requestState";
+        const char* call = word == "showGui" ? "requestEditor" : "requestUnload";
         require(calls == Calls{call} && texts.empty());
     }
 }
@@ -184,6 +192,7 @@ void DispatchCheck::binary(const std::vector<uint8_t>& message) {
     const std::size_t blockBytes = 8 * std::size_t(journal.frames);
     const bool whole = message.size() >= blockBytes;
     require(calls == (whole ? Calls{"process"} : Calls{}));
+    require(!whole || journal.processedFrames == journal.frames);
     std::vector<std::size_t> expected;
     if (journal.plugin) expected.push_back(whole && !journal.suspended ? blockBytes : 0);
     require(sink->binaries == expected);

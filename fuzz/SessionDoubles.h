@@ -20,9 +20,9 @@ struct SlotJournal {
     std::vector<std::array<int32_t, 4>> midi;
     std::vector<std::size_t> midiCounts;
     std::optional<uint32_t> sampleRate;
-    std::optional<uint32_t> blockSize;
-    std::string loadPath;
+    std::string loadPath;  // kept: the stand-in's state is the path it loaded
     std::vector<uint8_t> restored;
+    std::optional<uint32_t> processedFrames;
 
     bool plugin = false;  // a path was loaded and not unloaded since
     bool suspended = false;
@@ -34,6 +34,7 @@ struct SlotJournal {
         next.plugin = plugin;
         next.suspended = suspended;
         next.frames = frames;
+        next.loadPath = std::move(loadPath);
         *this = std::move(next);
     }
 };
