@@ -14,7 +14,7 @@ VST2Host::~VST2Host() {
 }
 
 std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink) {
-    auto session = std::make_shared<Session>(gui, defaults, std::move(sink),
+    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), scans,
                                              [this](std::shared_ptr<Session> closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
@@ -63,6 +63,7 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
+    scans.stop();   // a walk of "/" takes seconds; nobody waits for it now
     server.stop();  // every closed connection retires its session
     const auto remaining = sessionsNow();
     for (const auto& session : remaining) session->plugin().closeEditor();

@@ -47,6 +47,7 @@ private:
     SessionDefaults defaults;
     std::mutex sessionsMutex;
     std::vector<std::shared_ptr<Session>> sessions;
+    ScanService scans;
     Teardowns teardowns;
     WebSocketServer server;  // last: stopped and destroyed before the sessions it serves
 };
