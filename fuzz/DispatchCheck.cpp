@@ -93,7 +93,7 @@ std::vector<Event> midiEvents(std::string_view list) {
 
 }  // namespace
 
-DispatchCheck::DispatchCheck() {
+DispatchCheck::DispatchCheck(ScanService& scans) : scans(scans) {
     start();
 }
 
@@ -101,7 +101,7 @@ void DispatchCheck::start() {
     // A small first block, so that blocks larger than it fit in an input.
     defaults.blockSize.store(16);
     sink = std::make_shared<FuzzSink>();
-    session = std::make_shared<Session>(gui, defaults, sink, nullptr);
+    session = std::make_shared<Session>(gui, defaults, sink, scans, nullptr);
     require(gui.journal.frames == defaults.blockSize.load());
 }
 
@@ -111,8 +111,7 @@ void DispatchCheck::text(std::string_view message) {
     const uint32_t frames = journal.frames;
     const int quits = gui.quits;
     journal.startMessage();
-    sink->texts.clear();
-    sink->binaries.clear();
+    sink->clear();
     const bool served = session->onText(message);
 
     const std::string_view cut = message.substr(0, message.find('\0'));
@@ -141,6 +140,8 @@ void DispatchCheck::text(std::string_view message) {
         for (std::size_t i = 0; i < expected.size(); ++i)
             require(journal.midi[i] == expected[i].words && journal.midiCounts[i] == expected[i].count);
     } else if (word == "scanVSTs") {
+        // Answered from the scan thread; nothing else is sent meanwhile.
+        sink->awaitText();
         require(calls.empty() && texts == Calls{fuzzScanReply(std::string(argument))});
     } else if (word == "sampleRate") {
         const auto rate = soleNumber(argument, 1, Session::maxSampleRate);
@@ -177,8 +178,7 @@ void DispatchCheck::text(std::string_view message) {
 void DispatchCheck::binary(const std::vector<uint8_t>& message) {
     SlotJournal& journal = gui.journal;
     journal.startMessage();
-    sink->texts.clear();
-    sink->binaries.clear();
+    sink->clear();
     session->onBinary(message);
     const Calls& calls = journal.calls;
     require(sink->texts.empty());

@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "fuzz/SessionDoubles.h"
+#include "host/ScanService.h"
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
 
 class DispatchCheck {
 public:
-    DispatchCheck();
+    // The scan service may serve many checks, one after the other.
+    explicit DispatchCheck(ScanService& scans);
 
     void text(std::string_view message);
     void binary(const std::vector<uint8_t>& message);
@@ -24,6 +26,7 @@ private:
 
     FuzzGui gui;
     SessionDefaults defaults;
+    ScanService& scans;
     std::shared_ptr<FuzzSink> sink;
     std::shared_ptr<Session> session;
     bool restoreArmed = false;  // "setState" was taken: the next binary message is state

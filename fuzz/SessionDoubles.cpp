@@ -106,6 +106,6 @@ std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, Slot
     return std::make_shared<RecordingSlot>(listener, static_cast<FuzzGui&>(gui).journal, blockSize);
 }
 
-std::string scanReply(const std::string& extraFolder) {
+std::string scanReply(const std::string& extraFolder, const std::atomic<bool>&) {
     return fuzzScanReply(extraFolder);
 }

@@ -1,10 +1,13 @@
 // Stand-ins for what a session drives, so the fuzzer runs the real
-// dispatcher (Session) without a plug-in, a GUI thread or a folder walk.
+// dispatcher (Session) without a plug-in, a GUI thread or a folder walk
+// (the scan service and its thread are the program's own).
 // SessionDoubles.cpp replaces the real placement and scan at link time.
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,13 +54,36 @@ public:
     int quits = 0;
 };
 
+// Replies arrive on the fuzzer's thread, and a scan's on the scan thread.
 class FuzzSink final : public MessageSink {
 public:
-    void sendText(std::string_view text) override { texts.emplace_back(text); }
-    void sendBinary(const void*, std::size_t length) override { binaries.push_back(length); }
+    void sendText(std::string_view text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        texts.emplace_back(text);
+        arrived.notify_all();
+    }
+    void sendBinary(const void*, std::size_t length) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        binaries.push_back(length);
+    }
+    // Waits until some text has arrived.
+    void awaitText() {
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait(lock, [&] { return !texts.empty(); });
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        texts.clear();
+        binaries.clear();
+    }
 
+    // Read only while no reply can come.
     std::vector<std::string> texts;
     std::vector<std::size_t> binaries;  // their lengths
+
+private:
+    std::mutex mutex;
+    std::condition_variable arrived;
 };
 
 // The stand-in scan's reply: the folder it was given, so a check can see it.
