@@ -101,7 +101,7 @@ void DispatchCheck::start() {
     // A small first block, so that blocks larger than it fit in an input.
     defaults.blockSize.store(16);
     sink = std::make_shared<FuzzSink>();
-    session = std::make_shared<Session>(gui, defaults, sink, scans, nullptr);
+    session = std::make_shared<Session>(gui, defaults, sink, WireProtocol::original, scans, nullptr);
     require(gui.journal.frames == defaults.blockSize.load());
 }
 

@@ -74,7 +74,7 @@ public:
         for (int c = 0; c < 2; ++c)
             for (uint32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * inputs[c][i];
         if (!journal.plugin) return Block::noPlugin;
-        return journal.suspended ? Block::notProcessed : Block::processed;
+        return journal.suspended ? Block::bypassed : Block::processed;
     }
     bool hasOpenEditor() const override { return false; }
     void idleEditor() override {}

@@ -21,8 +21,8 @@ sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@PROJECT_VERSION_MAJOR@/$major/" \
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I. -Isrc -I"$out/generated" \
   fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp \
-  src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/ScanService.cpp \
-  src/shell/GuiThread.cpp \
+  src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp \
+  src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp \
   src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp \
   src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp \
   -o "$out/channel-input-fuzz"

@@ -9,7 +9,15 @@
 
 class PluginSlot {
 public:
-    enum class Block { noPlugin, notProcessed, processed };
+    // What became of a block; all but processed leave outputs untouched.
+    enum class Block {
+        noPlugin,
+        notProcessed,  // malformed, or no reason known
+        processed,
+        bypassed,
+        loading,     // the plug-in is not yet ready
+        recovering,  // its process was lost and is being brought back
+    };
 
     virtual ~PluginSlot() = default;
 
