@@ -20,8 +20,6 @@ std::vector<std::string> serverLimitOptions(std::size_t sessions) {
         // A handshake (or page request) that does not arrive in full within
         // this time is dropped, which frees its worker.
         "request_timeout_ms", "3000",
-        // Only how often an idle WebSocket wakes up; idle sessions stay open.
-        "websocket_timeout_ms", "3600000",
         "enable_keep_alive", "no",
     };
 }

@@ -27,6 +27,7 @@ public:
     WebSocketServer& operator=(const WebSocketServer&) = delete;
 
     bool handleConnection(CivetServer* server, const mg_connection* conn) override;
+    // Serves the connection: reads its frames until it ends.
     void handleReadyState(CivetServer* server, mg_connection* conn) override;
     bool handleData(CivetServer* server, mg_connection* conn, int bits, char* data,
                     size_t length) override;
@@ -46,6 +47,7 @@ private:
     static Connection* connectionOf(const mg_connection* conn);
 
     std::atomic<ConnectionAcceptor*> handler{nullptr};
+    std::atomic<bool> stopping{false};  // set by stop(): connections stop reading
     OriginGate gate;  // decides every handshake before anything else
     CivetServer* server = nullptr;
     std::mutex tableMutex;  // guards accepted and connections

@@ -1,0 +1,10 @@
+// Finding the sockets the server library holds among this process's
+// descriptors, by their addresses: the library does not hand them out.
+#pragma once
+
+#include <cstdint>
+
+// The connection on 127.0.0.1:port whose client is remoteAddress:remotePort;
+// -1 when there is none.
+int findConnectedSocket(uint16_t port, const char* remoteAddress, uint16_t remotePort);
+
