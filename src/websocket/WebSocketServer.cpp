@@ -12,6 +12,7 @@
 #include "websocket/HttpRefusal.h"
 #include "websocket/ServerLimits.h"
 #include "websocket/ServerOptions.h"
+#include "websocket/SilentSockets.h"
 #include "trust/AllowListLocation.h"
 
 namespace {
@@ -21,9 +22,18 @@ void printLine(const char* text) {
     std::fflush(stdout);
 }
 
+// A worker has taken a connection and is about to read its request.
+int onConnectionTaken(const mg_connection* conn, void**) {
+    const auto* server = static_cast<const CivetServer*>(mg_get_user_data(mg_get_context(conn)));
+    if (server && server->getUserContext())
+        static_cast<SilentSockets*>(const_cast<void*>(server->getUserContext()))->connectionTaken();
+    return 0;
+}
+
 }  // namespace
 
-WebSocketServer::WebSocketServer(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
+WebSocketServer::WebSocketServer(uint16_t port)
+    : gate(port, AllowList(allowListLocation())), port(port), silentSockets(port) {}
 
 WebSocketServer::~WebSocketServer() {
     stop();
@@ -38,7 +48,10 @@ void WebSocketServer::listen(ConnectionAcceptor* receiver) {
                                         serverNoDelay() ? "1" : "0"};
     // Workers for every session plus silent sockets, and timeouts (ServerLimits.cpp).
     for (std::string& option : serverLimitOptions(maxConnections)) options.push_back(std::move(option));
-    server = new CivetServer(options);
+    CivetCallbacks callbacks;
+    callbacks.init_connection = onConnectionTaken;
+    server = new CivetServer(options, &callbacks, &silentSockets);
+    silentSockets.start();
     server->addWebSocketHandler("/", this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
     server->addHandler("/", page);
@@ -69,6 +82,7 @@ void WebSocketServer::stop() {
         delete server;  // joins the worker threads, closing every connection
         stopped.store(true);
         waker.join();
+        silentSockets.stop();
     }
     server = nullptr;
     std::lock_guard<std::mutex> lock(tableMutex);

@@ -13,6 +13,7 @@
 
 #include "websocket/Connection.h"
 #include "websocket/ConnectionHandler.h"
+#include "websocket/SilentSockets.h"
 #include "websocket/TestPage.h"
 #include "trust/OriginGate.h"
 
@@ -54,5 +55,6 @@ private:
     std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed
     std::set<std::shared_ptr<Connection>> connections;
     uint16_t port;
+    SilentSockets silentSockets;  // outlives the server, whose workers report to it
     TestPage page;  // outlives the server, which is deleted in stop()
 };

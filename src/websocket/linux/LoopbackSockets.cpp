@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,6 +46,14 @@ int searchBoundTo(uint16_t port, Found found) {
 
 }  // namespace
 
+int findListeningSocket(uint16_t port) {
+    return searchBoundTo(port, [](int fd) {
+        int listening = 0;
+        socklen_t length = sizeof listening;
+        return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening;
+    });
+}
+
 int findConnectedSocket(uint16_t port, const char* remoteAddress, uint16_t remotePort) {
     in_addr wanted{};
     if (inet_pton(AF_INET, remoteAddress, &wanted) != 1) return -1;
@@ -54,3 +64,18 @@ int findConnectedSocket(uint16_t port, const char* remoteAddress, uint16_t remot
     });
 }
 
+void endSilentConnections(uint16_t port) {
+    searchBoundTo(port, [](int fd) {
+        sockaddr_in remote{};
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        // Held back until it spoke, a client's connection has received
+        // something by the time it is accepted, unless the listen backlog
+        // overflowed (SilentSockets.h); the listener has no peer.
+        if (addressOf(fd, true, remote) && getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+            length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received &&
+            info.tcpi_bytes_received == 0)
+            shutdown(fd, SHUT_RDWR);
+        return false;
+    });
+}
