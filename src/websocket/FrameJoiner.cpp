@@ -51,6 +51,15 @@ void unmask(uint8_t* data, std::size_t length, const uint8_t* key, unsigned phas
     for (; i < length; ++i) data[i] ^= rotated[i & 7];
 }
 
+// Room for `more` bytes. Grows at least twofold (up to the limit), so a
+// message of many small frames does not copy itself once per frame.
+template <typename Buffer>
+void reserveFor(Buffer& buffer, std::size_t more, std::size_t limit) {
+    const std::size_t wanted = buffer.size() + more;
+    if (wanted <= buffer.capacity()) return;
+    buffer.reserve(std::max(wanted, std::min(2 * buffer.capacity(), limit)));
+}
+
 }  // namespace
 
 FrameJoiner::FrameJoiner() {
@@ -132,10 +141,10 @@ FrameJoiner::Step FrameJoiner::checkHeader() {
     try {
         if (messageOpcode == textOpcode) {
             if (declared > maxTextBytes - textMessage.size()) return closeWith(tooBig);
-            textMessage.reserve(textMessage.size() + declared);
+            reserveFor(textMessage, declared, maxTextBytes);
         } else {
             if (declared > maxBinaryBytes - binaryMessage.size()) return closeWith(tooBig);
-            binaryMessage.reserve(binaryMessage.size() + declared);
+            reserveFor(binaryMessage, declared, maxBinaryBytes);
         }
     } catch (const std::bad_alloc&) {
         return closeWith(tooBig);

@@ -19,10 +19,10 @@ std::optional<ClientSocket> ClientSocket::of(const mg_connection* conn) {
 
 long ClientSocket::receive(uint8_t* into, std::size_t capacity, int timeoutMs) {
     const int fd = static_cast<int>(handle);
-    // The library left the socket non-blocking: read first, and wait only
-    // when nothing is there, so a block that has arrived costs one call.
+    // Read first, and wait only when nothing is there, so a block that has
+    // arrived costs one call.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const ssize_t got = recv(fd, into, capacity, 0);
+        const ssize_t got = recv(fd, into, capacity, MSG_DONTWAIT);
         if (got > 0) return static_cast<long>(got);
         if (got == 0) return -1;
         if (errno == EINTR) continue;
