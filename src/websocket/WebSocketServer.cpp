@@ -30,6 +30,28 @@ int onConnectionTaken(const mg_connection* conn, void**) {
     return 0;
 }
 
+// The library's callbacks, registered with our list of subprotocols, which
+// its C++ wrapper cannot pass.
+WebSocketServer& serverOf(void* data) {
+    return *static_cast<WebSocketServer*>(data);
+}
+
+int onConnection(const mg_connection* conn, void* data) {
+    return serverOf(data).handleConnection(nullptr, conn) ? 0 : 1;
+}
+
+void onReady(mg_connection* conn, void* data) {
+    serverOf(data).handleReadyState(nullptr, conn);
+}
+
+int onData(mg_connection* conn, int bits, char* bytes, size_t length, void* data) {
+    return serverOf(data).handleData(nullptr, conn, bits, bytes, length) ? 1 : 0;
+}
+
+void onClose(const mg_connection* conn, void* data) {
+    serverOf(data).handleClose(nullptr, conn);
+}
+
 }  // namespace
 
 WebSocketServer::WebSocketServer(uint16_t port)
@@ -52,7 +74,9 @@ void WebSocketServer::listen(ConnectionAcceptor* receiver) {
     callbacks.init_connection = onConnectionTaken;
     server = new CivetServer(options, &callbacks, &silentSockets);
     silentSockets.start();
-    server->addWebSocketHandler("/", this);
+    mg_set_websocket_handler_with_subprotocols(const_cast<mg_context*>(server->getContext()), "/",
+                                               &subprotocols, onConnection,
+                                               onReady, onData, onClose, this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
     server->addHandler("/", page);
 }
@@ -123,7 +147,12 @@ void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
         connections.insert(connection);
     }
     mg_set_user_connection_data(conn, connection.get());
-    if (ConnectionAcceptor* receiver = handler.load()) connection->handler = receiver->onConnect(connection);
+    const char* chosen = mg_get_request_info(conn)->acceptedWebSocketSubprotocol;
+    const WireProtocol protocol = chosen && std::strcmp(chosen, version2Subprotocol) == 0
+                                      ? WireProtocol::version2
+                                      : WireProtocol::original;
+    if (ConnectionAcceptor* receiver = handler.load())
+        connection->handler = receiver->onConnect(connection, protocol);
     if (std::optional<ClientSocket> socket = ClientSocket::of(conn)) {
         connection->serve(*socket, stopping);
     } else {

@@ -6,26 +6,30 @@
 
 #include "shell/GuiThread.h"
 
-// The user messages of the main window.
+class EditorIdler;
+
+// The user messages of the main window. The plug-in's life cycle travels as
+// tasks (WM_GUI_TASK), so 1025 to 1029 are unused.
 enum GuiMessage : UINT {
-    WM_LOAD_PLUGIN = 1025,
-    WM_UNLOAD_PLUGIN = 1026,
-    WM_GET_STATE = 1027,
-    WM_SET_STATE = 1028,
-    WM_SHOW_GUI = 1029,
     WM_TRAY_ICON = 1030,
     WM_QUIT_HOST = 1031,
     WM_GUI_TASK = 1032,  // lParam: a GuiTask the window procedure runs and deletes
 };
 
+class Win32GuiThread;
+
 struct GuiTask {
     GuiThread::Task run;
+    Win32GuiThread* thread;
 };
 
 class Win32GuiThread final : public GuiThread {
 public:
     // Called on the thread that runs the message loop, once the window exists.
     explicit Win32GuiThread(HWND mainWindow);
+    ~Win32GuiThread();
+    Win32GuiThread(const Win32GuiThread&) = delete;
+    Win32GuiThread& operator=(const Win32GuiThread&) = delete;
 
     // The window procedure's part: runs and deletes the task of a WM_GUI_TASK.
     static void runPosted(LPARAM message);
@@ -34,7 +38,17 @@ public:
     bool isCurrent() const override;
     void quit() override;
 
+    // GUI thread: whose open editors get effEditIdle about 30 times a second
+    // (null: nobody's). The idler must stay valid until it is replaced.
+    void idleEditorsOf(EditorIdler* idler);
+
 private:
+    void watchForEditors();
+    static void CALLBACK onIdleTimer(HWND window, UINT message, UINT_PTR timer, DWORD time);
+
     HWND window;
     DWORD threadId;
+    // GUI thread.
+    EditorIdler* idler = nullptr;
+    bool idling = false;  // the idle timer runs
 };
