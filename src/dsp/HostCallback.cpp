@@ -13,6 +13,9 @@ namespace {
 constexpr uint32_t defaultSampleRate = 44100;
 constexpr uint32_t defaultBlockSize = 1024;
 
+// 0: no selection, which a shell module takes as "build the shell itself".
+thread_local int32_t selectedShellId = 0;
+
 bool isExactly(const char* text, const char* word) {
     return text && std::strcmp(text, word) == 0;
 }
@@ -37,6 +40,7 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
     VST2Plugin* wrapper = wrapperOf(effect);
     switch (opcode) {
         case audioMasterVersion: return 2400;
+        case audioMasterCurrentId: return wrapper ? wrapper->shellId() : selectedShellId;
         case audioMasterIdle: return 1;
         case audioMasterSizeWindow: return sizeWindow(effect, index, value);
         case audioMasterGetSampleRate: return wrapper ? wrapper->sampleRate() : defaultSampleRate;
@@ -48,6 +52,14 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
         }
         default: return 0;  // time, IO change and everything else: declined
     }
+}
+
+ShellSelection::ShellSelection(int32_t uniqueId) : outer(selectedShellId) {
+    selectedShellId = uniqueId;
+}
+
+ShellSelection::~ShellSelection() {
+    selectedShellId = outer;
 }
 
 }  // namespace Vexa::DSP

@@ -39,9 +39,10 @@ intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
-bool VST2Plugin::load(std::string path, std::mutex* configureGuard) {
+bool VST2Plugin::load(std::string path, std::mutex* configureGuard, int32_t shellId) {
     loaded.exchange(false);
-    AEffect* record = loadModule(std::move(path));
+    selectedShellId = shellId;
+    AEffect* record = loadModule(std::move(path), shellId);
     if (!record || record->magic != kEffectMagic) return false;
     if (!configureGuard) {
         effect = record;

@@ -33,7 +33,8 @@ public:
     // Loads, opens, configures and switches the plug-in on. When a guard is
     // given it is held from the moment the record is stored until the plug-in
     // runs, so a caller that takes the same lock never sees it half set up.
-    bool load(std::string path, std::mutex* configureGuard = nullptr);
+    // shellId picks one plug-in of a shell module (0: none).
+    bool load(std::string path, std::mutex* configureGuard = nullptr, int32_t shellId = 0);
     bool prepareBuffers();
     void setBlockSize(uint32_t frames);
     void setSampleRate(uint32_t rate);
@@ -61,6 +62,8 @@ public:
     uint32_t sampleRate() const { return currentSampleRate.load(); }
     uint32_t blockSize() const { return currentBlockSize.load(); }
     bool isSuspended() const { return suspended.load(); }
+    // What the plug-in hears when it asks audioMasterCurrentId.
+    int32_t shellId() const { return selectedShellId; }
 
     // Told of the plug-in's resize requests, from whatever thread it asks
     // on; set before the editor opens, cleared before the wrapper goes.
@@ -91,6 +94,7 @@ private:
     // A record refused before effOpen (too many channels) is kept for
     // teardown only: nothing else is sent to a plug-in that was never opened.
     bool opened = false;
+    int32_t selectedShellId = 0;  // set before the entry call, constant after
 };
 
 }  // namespace Vexa::DSP

@@ -8,13 +8,15 @@ VST2PluginBase::~VST2PluginBase() {
     if (module) closeModule(module);
 }
 
-VST2::AEffect* VST2PluginBase::loadModule(std::string path) {
+VST2::AEffect* VST2PluginBase::loadModule(std::string path, int32_t shellId) {
     module = openModule(path);
     if (!module) return nullptr;
-    void* entry = findModuleSymbol(module, "VSTPluginMain");
-    if (!entry) entry = findModuleSymbol(module, "main");
-    if (!entry) return nullptr;
-    return reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback);
+    void* symbol = findModuleSymbol(module, "VSTPluginMain");
+    if (!symbol) symbol = findModuleSymbol(module, "main");
+    if (!symbol) return nullptr;
+    entry = reinterpret_cast<VST2::EntryPoint>(symbol);
+    ShellSelection selection(shellId);
+    return entry(hostCallback);
 }
 
 }  // namespace Vexa::DSP

@@ -1,6 +1,7 @@
 // Owns one plug-in module handle and finds the plug-in's effect record in it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "dsp/ModuleLoader.h"
@@ -16,10 +17,13 @@ public:
     VST2PluginBase& operator=(const VST2PluginBase&) = delete;
 
     // Loads the module and calls its entry point ("VSTPluginMain", else
-    // "main") with the host callback. Null when either step fails.
-    VST2::AEffect* loadModule(std::string path);
+    // "main") with the host callback; a shell module hears shellId (0: the
+    // shell itself) when it asks which plug-in to build. Null when either
+    // step fails.
+    VST2::AEffect* loadModule(std::string path, int32_t shellId = 0);
 
     ModuleHandle module = nullptr;
+    VST2::EntryPoint entry = nullptr;  // once loadModule found it
 };
 
 }  // namespace Vexa::DSP
