@@ -67,7 +67,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(std::string newPath) {
+bridge::LoadResult InProcessSlot::load(std::string newPath, std::optional<int32_t> uniqueId) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -84,7 +84,7 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
-    if (!fresh->load(std::move(newPath), &pluginMutex)) {
+    if (!fresh->load(std::move(newPath), &pluginMutex, uniqueId.value_or(0))) {
         result.reason = "the plug-in could not be loaded";
         return result;
     }

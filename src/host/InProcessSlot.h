@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "dsp/EditorSizeListener.h"
@@ -37,7 +38,8 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
-    bridge::LoadResult load(std::string path);
+    // uniqueId: which plug-in of a shell module.
+    bridge::LoadResult load(std::string path, std::optional<int32_t> uniqueId = std::nullopt);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);

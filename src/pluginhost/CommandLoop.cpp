@@ -45,7 +45,7 @@ bool CommandLoop::handle(const PipeMessage& message) {
         case MessageKind::load:
             return answer<LoadRequest>(message, [this](const LoadRequest& request) {
                 LoadResult result;
-                onGuiThread([&] { result = slot.load(request.path); });
+                onGuiThread([&] { result = slot.load(request.path, request.uniqueId); });
                 return result;
             });
         case MessageKind::unload:
