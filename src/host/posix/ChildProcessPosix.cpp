@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <string>
@@ -74,7 +76,35 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRe
     return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
 }
 
+std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& modulePath) {
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
+    const int writeEnd = highDuplicate(ends[1]);
+    close(ends[1]);
+    const std::string program = pluginHostPath();
+    std::vector<std::string> words = {program, "--probe", modulePath};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd, STDOUT_FILENO);
+    pid_t pid = -1;
+    const int failed =
+        writeEnd < 0 || posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    // Ours closed at once, so the output ends when the probe's copy does.
+    if (writeEnd >= 0) close(writeEnd);
+    if (failed) {
+        close(ends[0]);
+        return nullptr;
+    }
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, 0, ends[0]));
+}
+
 ChildProcess::~ChildProcess() {
+    if (output >= 0) close(static_cast<int>(output));
     if (hasEnded()) return;
     kill();
     waitEnded(-1);
@@ -109,4 +139,18 @@ std::string ChildProcess::endReason() {
     if (WIFEXITED(*status)) return "exit " + std::to_string(WEXITSTATUS(*status));
     if (WIFSIGNALED(*status)) return "signal " + std::to_string(WTERMSIG(*status));
     return "ended";
+}
+
+bool ChildProcess::readOutput(std::string& text, int timeoutMs) {
+    if (output < 0) return false;
+    pollfd ready = {static_cast<int>(output), POLLIN, 0};
+    const int polled = poll(&ready, 1, timeoutMs);
+    if (polled < 0) return errno == EINTR;
+    if (polled == 0) return true;
+    char buffer[16384];
+    const ssize_t count = read(static_cast<int>(output), buffer, sizeof buffer);
+    if (count < 0) return errno == EINTR || errno == EAGAIN;
+    if (count == 0) return false;
+    text.append(buffer, static_cast<std::size_t>(count));
+    return true;
 }

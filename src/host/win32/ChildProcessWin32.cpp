@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,43 @@ constexpr DWORD firstErrorStatus = 0xC0000000;
 // and then the silence is the reason.
 constexpr UINT killedExitCode = 1;
 
+// Starts the process in a job of its own before it runs a single
+// instruction, so none of it escapes. The job, with process set to the
+// process's handle; null when it could not be started.
+HANDLE startInJob(const std::wstring& program, const std::wstring& commandLine,
+                  const std::vector<HANDLE>& inherited, HANDLE output, HANDLE errors, HANDLE& process) {
+    HANDLE job = killingJob();
+    if (!job) return nullptr;
+    PROCESS_INFORMATION started = {};
+    if (!createSuspended(program, commandLine, inherited, output, errors, started)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    if (!AssignProcessToJobObject(job, started.hProcess)) {
+        TerminateProcess(started.hProcess, killedExitCode);
+        WaitForSingleObject(started.hProcess, INFINITE);
+        CloseHandle(started.hProcess);
+        CloseHandle(started.hThread);
+        CloseHandle(job);
+        return nullptr;
+    }
+    ResumeThread(started.hThread);
+    CloseHandle(started.hThread);
+    process = started.hProcess;
+    return job;
+}
+
+std::optional<std::wstring> wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                           static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return std::nullopt;
+    std::wstring converted(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                        converted.data(), length);
+    return converted;
+}
+
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, uint32_t sampleRate,
@@ -116,7 +154,6 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
     HANDLE ours = nullptr;
     HANDLE theirs = nullptr;
     if (!openCommandPipe(ours, theirs)) return nullptr;
-    HANDLE job = killingJob();
     HANDLE output = inheritableCopy(STD_OUTPUT_HANDLE);
     HANDLE errors = inheritableCopy(STD_ERROR_HANDLE);
 
@@ -137,33 +174,49 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
     std::wstring commandLine = L"\"" + program + L"\"";
     for (const std::string& word : bridge::launchWords(launch))
         commandLine += L" " + std::wstring(word.begin(), word.end());  // digits only
-    PROCESS_INFORMATION started = {};
-    bool running = job && createSuspended(program, commandLine, inherited, output, errors, started);
-    // In its job before it runs a single instruction, so none of it escapes.
-    if (running && !AssignProcessToJobObject(job, started.hProcess)) {
-        TerminateProcess(started.hProcess, killedExitCode);
-        WaitForSingleObject(started.hProcess, INFINITE);
-        CloseHandle(started.hProcess);
-        running = false;
-    }
-    if (running) {
-        ResumeThread(started.hThread);
-        CloseHandle(started.hThread);
-    }
+    HANDLE process = nullptr;
+    HANDLE job = startInJob(program, commandLine, inherited, output, errors, process);
     for (HANDLE copy : {theirs, output, errors})
         if (copy) CloseHandle(copy);
-    if (!running) {
-        if (started.hThread) CloseHandle(started.hThread);
-        if (job) CloseHandle(job);
+    if (!job) {
         CloseHandle(ours);
         return nullptr;
     }
     commandHandle = HandleToLong(ours);
+    return std::unique_ptr<ChildProcess>(new ChildProcess(HandleToLong(process), HandleToLong(job)));
+}
+
+std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& modulePath) {
+    const std::optional<std::wstring> module = wide(modulePath);
+    if (!module) return nullptr;
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return nullptr;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE errors = inheritableCopy(STD_ERROR_HANDLE);
+    std::vector<HANDLE> inherited = {writeEnd};
+    if (errors) inherited.push_back(errors);
+
+    const std::wstring program = pluginHostPath();
+    // Paths hold no quote, and end in a name, never a backslash that would
+    // escape the closing quote.
+    const std::wstring commandLine = L"\"" + program + L"\" --probe \"" + *module + L"\"";
+    HANDLE process = nullptr;
+    HANDLE job = startInJob(program, commandLine, inherited, writeEnd, errors, process);
+    // Ours closed at once, so the output ends when the probe's copy does.
+    CloseHandle(writeEnd);
+    if (errors) CloseHandle(errors);
+    if (!job) {
+        CloseHandle(readEnd);
+        return nullptr;
+    }
     return std::unique_ptr<ChildProcess>(
-        new ChildProcess(HandleToLong(started.hProcess), HandleToLong(job)));
+        new ChildProcess(HandleToLong(process), HandleToLong(job), HandleToLong(readEnd)));
 }
 
 ChildProcess::~ChildProcess() {
+    if (output != -1) CloseHandle(LongToHandle(output));
     if (!hasEnded()) {
         kill();
         waitEnded(-1);
@@ -201,4 +254,26 @@ std::string ChildProcess::endReason() {
     char text[32];
     std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
     return text;
+}
+
+bool ChildProcess::readOutput(std::string& text, int timeoutMs) {
+    if (output == -1) return false;
+    HANDLE pipe = LongToHandle(output);
+    // Anonymous pipes cannot be waited on; a probe writes a few lines, so
+    // looking every few milliseconds costs nothing.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;  // ended
+        if (available > 0) {
+            char buffer[16384];
+            DWORD count = 0;
+            if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &count, nullptr))
+                return false;
+            text.append(buffer, count);
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
