@@ -102,8 +102,10 @@ bool endsWithDll(const std::wstring& path) {
     return path.size() >= 3 && path.compare(path.size() - 3, 3, L"dll") == 0;
 }
 
-std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
-                                           const std::atomic<bool>& abandoned) {
+}  // namespace
+
+std::vector<std::string> findPluginFiles(const std::string& extraFolder,
+                                         const std::atomic<bool>& abandoned) {
     std::deque<std::wstring> work;  // used as a stack: the last pushed is walked first
     for (const wchar_t* folder : defaultPluginFolders) work.push_back(folder);
     if (!extraFolder.empty()) {
@@ -140,8 +142,6 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
     return found;
 }
 
-}  // namespace
-
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned) {
-    return formatWindowsScanReply(scanPluginFolders(extraFolder, abandoned));
+    return formatWindowsScanReply(findPluginFiles(extraFolder, abandoned));
 }
