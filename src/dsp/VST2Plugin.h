@@ -62,6 +62,8 @@ public:
     uint32_t sampleRate() const { return currentSampleRate.load(); }
     uint32_t blockSize() const { return currentBlockSize.load(); }
     bool isSuspended() const { return suspended.load(); }
+    int32_t inputCount() const { return effect ? effect->numInputs : 0; }
+    int32_t outputCount() const { return effect ? effect->numOutputs : 0; }
     // What the plug-in hears when it asks audioMasterCurrentId.
     int32_t shellId() const { return selectedShellId; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "shell/EditorWindows.h"
 
@@ -38,6 +39,10 @@ void InProcessSlot::requestLoad(std::string newPath) {
 
 void InProcessSlot::requestUnload() {
     gui.post([self = shared_from_this()] { self->unload(); });
+}
+
+void InProcessSlot::unloadAndWait() {
+    gui.runAndWait([this] { unload(); });
 }
 
 void InProcessSlot::requestEditor() {
@@ -84,13 +89,23 @@ bridge::LoadResult InProcessSlot::load(std::string newPath, std::optional<int32_
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
+    std::error_code missing;
+    if (!std::filesystem::exists(newPath, missing)) {
+        result.failure = bridge::LoadFailure::notFound;
+        result.reason = "There is no file at " + newPath + ".";
+        return result;
+    }
     if (!fresh->load(std::move(newPath), &pluginMutex, uniqueId.value_or(0))) {
-        result.reason = "the plug-in could not be loaded";
+        result.failure = bridge::LoadFailure::refused;
+        result.reason = "The plug-in could not be loaded or would not open.";
         return result;
     }
     openEditor();
     result.ok = true;
     result.latency = fresh->getLatency();
+    result.inputs = fresh->inputCount();
+    result.outputs = fresh->outputCount();
+    result.name = fresh->effectName();
     return result;
 }
 
@@ -229,7 +244,7 @@ PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* out
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
     const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return Block::notProcessed;
+    if (!output) return plugin->isSuspended() ? Block::bypassed : Block::loading;
     const uint32_t produced = std::min(frames, output->frames);
     for (int c = 0; c < 2; ++c) {
         std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
