@@ -130,6 +130,8 @@ struct Plugin {
     // report after a resize.
     std::atomic<int32_t> editorWidth{400};
     std::atomic<int32_t> editorHeight{300};
+    int32_t shellId = 0;  // a shell's member: its id; 0 for the shell itself
+    int listed = 0;       // the shell's members listed so far
 };
 
 // A record the host rejects never sees effClose; the module frees it on its
@@ -206,6 +208,15 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
                     float opt) {
     Plugin* plugin = self(effect);
     switch (opcode) {
+        case effGetPlugCategory:
+            return variant.shell && plugin->shellId == 0 ? kPlugCategShell : 0;
+        case effShellGetNextPlugin: {
+            // Named by the listing only, as the members of real shells often are.
+            static const char* const names[] = {"Shell Member A", "Shell Member B"};
+            if (!variant.shell || plugin->shellId != 0 || plugin->listed == 2) return 0;
+            std::strcpy(static_cast<char*>(ptr), names[plugin->listed]);
+            return shellMembers[plugin->listed++];
+        }
         case effGetEffectName:  // the others leave the host to name them
             if (variant.editor != Editor::SizeRequest) return 0;
             std::strcpy(static_cast<char*>(ptr), "Resizing Editor");
@@ -410,6 +421,10 @@ AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     if (variant.result == Result::Null) return nullptr;
     auto* plugin = new Plugin;
     plugin->host = host;
+    if (variant.shell) {
+        plugin->shellId = static_cast<int32_t>(host(nullptr, audioMasterCurrentId, 0, 0, nullptr, 0.0f));
+        logLine("currentId %d", plugin->shellId);
+    }
     if (variant.chunks) plugin->chunk = initialBlob();
     AEffect& effect = plugin->effect;
     effect.magic = variant.result == Result::BadMagic ? 0x50747356 : kEffectMagic;
@@ -420,7 +435,7 @@ AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     effect.numOutputs = variant.outputs;
     effect.initialDelay = variant.latency;
     effect.object = plugin;
-    effect.uniqueID = 0x43765473;
+    effect.uniqueID = variant.shell && plugin->shellId ? plugin->shellId : 0x43765473;
     effect.version = 1;
     int32_t flags = 0;
     if (variant.render == Render::Accumulate) {

@@ -24,7 +24,7 @@ using Vexa::DSP::VST2::HostCallback;
 const Variant TestPlugin::variant = {
     PLUGIN_KIND,           PLUGIN_INPUTS,          PLUGIN_OUTPUTS,           PLUGIN_LATENCY,
     Render::PLUGIN_RENDER, PLUGIN_CHUNKS != 0,     Editor::PLUGIN_EDITOR,    Result::PLUGIN_RESULT,
-    FaultAt::PLUGIN_FAULT_AT, Fault::PLUGIN_FAULT};
+    FaultAt::PLUGIN_FAULT_AT, Fault::PLUGIN_FAULT, PLUGIN_SHELL != 0};
 
 #if PLUGIN_ENTRIES == ENTRY_VST || PLUGIN_ENTRIES == ENTRY_BOTH
 PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {

@@ -33,7 +33,13 @@ struct Variant {
     Result result;
     FaultAt faultAt;
     Fault fault;
+    // A shell module: the entry point builds the plug-in whose id the host
+    // answers audioMasterCurrentId with, or with 0 the shell, which lists
+    // two (shellMembers).
+    bool shell;
 };
+
+constexpr int32_t shellMembers[] = {0x53684131, 0x53684232};  // 'ShA1', 'ShB2'
 
 extern const Variant variant;
 
