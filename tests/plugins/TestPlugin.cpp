@@ -208,8 +208,9 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
                     float opt) {
     Plugin* plugin = self(effect);
     switch (opcode) {
-        case effGetPlugCategory:
-            return variant.shell && plugin->shellId == 0 ? kPlugCategShell : 0;
+        case effGetPlugCategory:  // a shell's members are effects; the others leave it unknown
+            if (!variant.shell) return 0;
+            return plugin->shellId == 0 ? kPlugCategShell : kPlugCategEffect;
         case effShellGetNextPlugin: {
             // Named by the listing only, as the members of real shells often are.
             static const char* const names[] = {"Shell Member A", "Shell Member B"};
