@@ -39,17 +39,18 @@ intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
-bool VST2Plugin::load(std::string path, std::mutex* configureGuard) {
+LoadOutcome VST2Plugin::load(const std::string& path, std::mutex* configureGuard) {
     loaded.exchange(false);
-    AEffect* record = loadModule(std::move(path));
-    if (!record || record->magic != kEffectMagic) return false;
-    if (!configureGuard) {
-        effect = record;
-        return configure();
-    }
-    std::lock_guard<std::mutex> lock(*configureGuard);
-    effect = record;
-    return configure();
+    const Entry entry = loadModule(path);
+    if (!entry.effect) return {false, entry.failure};
+    if (entry.effect->magic != kEffectMagic)
+        return {false, "not a VST 2 plug-in: its entry point returned something else"};
+    std::unique_lock<std::mutex> lock;
+    if (configureGuard) lock = std::unique_lock<std::mutex>(*configureGuard);
+    effect = entry.effect;
+    if (!configure())
+        return {false, "the plug-in has more than " + std::to_string(maxChannels) + " inputs or outputs"};
+    return {true, {}};
 }
 
 bool VST2Plugin::configure() {

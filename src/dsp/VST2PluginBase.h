@@ -15,9 +15,16 @@ public:
     VST2PluginBase(const VST2PluginBase&) = delete;
     VST2PluginBase& operator=(const VST2PluginBase&) = delete;
 
-    // Loads the module and calls its entry point ("VSTPluginMain", else
-    // "main") with the host callback. Null when either step fails.
-    VST2::AEffect* loadModule(std::string path);
+    struct Entry {
+        VST2::AEffect* effect = nullptr;
+        std::string failure;  // why there is no record, for the user; empty with one
+    };
+
+    // Judges the file first (dsp/ModuleInspection.h) and loads only a module
+    // of this process's kind that exports an entry point, so nothing of
+    // another module ever runs. Then calls the entry point ("VSTPluginMain",
+    // else "main") with the host callback.
+    Entry loadModule(const std::string& path);
 
     ModuleHandle module = nullptr;
 };

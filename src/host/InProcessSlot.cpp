@@ -84,8 +84,9 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
-    if (!fresh->load(std::move(newPath), &pluginMutex)) {
-        result.reason = "the plug-in could not be loaded";
+    const Vexa::DSP::LoadOutcome outcome = fresh->load(newPath, &pluginMutex);
+    if (!outcome.ok) {
+        result.reason = outcome.reason;
         return result;
     }
     openEditor();

@@ -165,7 +165,13 @@ void Session::pluginState(const bridge::StateResult& state) {
 }
 
 void Session::pluginLoaded(const bridge::LoadResult& result) {
-    if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
+    if (!result.ok) {
+        // Clients of this protocol learn of a failed load by silence; the
+        // user reads why in the program's output.
+        std::printf("plug-in not loaded: %s\n", result.reason.c_str());
+        std::fflush(stdout);
+        return;
+    }
     sink->sendText("ready");
     sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(result.latency));
 }
