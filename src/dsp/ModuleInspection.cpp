@@ -454,7 +454,7 @@ ModuleInspection inspectModule(const std::string& path, const ModuleArchitecture
         case ModuleFile::Status::open:
             return inspectModuleBytes(file, own);
         case ModuleFile::Status::missing:
-            return refusal(ModuleVerdict::missing, {}, "there is no such file");
+            return refusal(ModuleVerdict::missing, {}, "there is no file at " + path);
         case ModuleFile::Status::unreadable:
             return refusal(ModuleVerdict::unreadable, {}, "the file cannot be read: " + file.problem());
         case ModuleFile::Status::folder:

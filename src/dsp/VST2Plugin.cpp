@@ -42,15 +42,16 @@ intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, voi
 LoadOutcome VST2Plugin::load(const std::string& path, std::mutex* configureGuard) {
     loaded.exchange(false);
     const Entry entry = loadModule(path);
-    if (!entry.effect) return {false, entry.failure};
+    if (!entry.effect) return {false, entry.problem, entry.reason};
     if (entry.effect->magic != kEffectMagic)
-        return {false, "not a VST 2 plug-in: its entry point returned something else"};
+        return {false, LoadProblem::notAPlugin, "not a VST 2 plug-in: its entry point returned something else"};
     std::unique_lock<std::mutex> lock;
     if (configureGuard) lock = std::unique_lock<std::mutex>(*configureGuard);
     effect = entry.effect;
     if (!configure())
-        return {false, "the plug-in has more than " + std::to_string(maxChannels) + " inputs or outputs"};
-    return {true, {}};
+        return {false, LoadProblem::wouldNotOpen,
+                "the plug-in has more than " + std::to_string(maxChannels) + " inputs or outputs"};
+    return {true, LoadProblem::none, {}};
 }
 
 bool VST2Plugin::configure() {

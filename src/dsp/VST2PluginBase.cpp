@@ -9,29 +9,35 @@ VST2PluginBase::~VST2PluginBase() {
     if (module) closeModule(module);
 }
 
-VST2PluginBase::Entry VST2PluginBase::loadModule(const std::string& path) {
-    Entry result;
-    const ModuleInspection inspection = inspectModule(path);
-    if (!inspection.ok()) {
-        result.failure = inspection.reason;
-        return result;
+namespace {
+
+LoadProblem problemOf(ModuleVerdict verdict) {
+    switch (verdict) {
+        case ModuleVerdict::missing:
+        case ModuleVerdict::unreadable: return LoadProblem::missing;
+        case ModuleVerdict::otherMachine: return LoadProblem::otherMachine;
+        case ModuleVerdict::notAModule:
+        case ModuleVerdict::noEntryPoint: return LoadProblem::notAPlugin;
+        case ModuleVerdict::ok: break;
     }
+    return LoadProblem::none;
+}
+
+}  // namespace
+
+VST2PluginBase::Entry VST2PluginBase::loadModule(const std::string& path) {
+    const ModuleInspection inspection = inspectModule(path);
+    if (!inspection.ok()) return {nullptr, problemOf(inspection.verdict), inspection.reason};
     std::string failure;
     module = openModule(path, failure);
-    if (!module) {
-        result.failure = "the system could not load it: " + failure;
-        return result;
-    }
+    if (!module) return {nullptr, LoadProblem::wouldNotOpen, "the system could not load it: " + failure};
     void* entry = findModuleSymbol(module, "VSTPluginMain");
     if (!entry) entry = findModuleSymbol(module, "main");
     // The file was swapped between its judgement and the load.
-    if (!entry) {
-        result.failure = "not a VST 2 plug-in: it exports neither VSTPluginMain nor main";
-        return result;
-    }
-    result.effect = reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback);
-    if (!result.effect) result.failure = "the plug-in refused to open: its entry point returned no plug-in";
-    return result;
+    if (!entry)
+        return {nullptr, LoadProblem::notAPlugin, "not a VST 2 plug-in: it exports neither VSTPluginMain nor main"};
+    if (auto* effect = reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback)) return {effect, {}, {}};
+    return {nullptr, LoadProblem::wouldNotOpen, "the plug-in refused to open: its entry point returned no plug-in"};
 }
 
 }  // namespace Vexa::DSP

@@ -8,6 +8,14 @@
 
 namespace Vexa::DSP {
 
+enum class LoadProblem {
+    none,
+    missing,       // no file the program may read at the path
+    notAPlugin,    // not a module, or one without a VST 2 entry point
+    otherMachine,  // a module for another processor, word size or system
+    wouldNotOpen,  // a plug-in that could not be loaded or opened
+};
+
 class VST2PluginBase {
 public:
     VST2PluginBase() = default;
@@ -17,7 +25,9 @@ public:
 
     struct Entry {
         VST2::AEffect* effect = nullptr;
-        std::string failure;  // why there is no record, for the user; empty with one
+        // Why there is no record; the reason is for the user.
+        LoadProblem problem = LoadProblem::none;
+        std::string reason;
     };
 
     // Judges the file first (dsp/ModuleInspection.h) and loads only a module

@@ -19,6 +19,18 @@ std::string fileStem(const std::string& path) {
     return name;
 }
 
+bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
+    using Vexa::DSP::LoadProblem;
+    switch (problem) {
+        case LoadProblem::missing: return bridge::LoadFailure::notFound;
+        case LoadProblem::notAPlugin: return bridge::LoadFailure::notAPlugin;
+        case LoadProblem::otherMachine: return bridge::LoadFailure::wrongArchitecture;
+        case LoadProblem::none:
+        case LoadProblem::wouldNotOpen: break;
+    }
+    return bridge::LoadFailure::refused;
+}
+
 }  // namespace
 
 InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
@@ -38,6 +50,10 @@ void InProcessSlot::requestLoad(std::string newPath) {
 
 void InProcessSlot::requestUnload() {
     gui.post([self = shared_from_this()] { self->unload(); });
+}
+
+void InProcessSlot::unloadAndWait() {
+    gui.runAndWait([this] { unload(); });
 }
 
 void InProcessSlot::requestEditor() {
@@ -86,12 +102,16 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     bridge::LoadResult result;
     const Vexa::DSP::LoadOutcome outcome = fresh->load(newPath, &pluginMutex);
     if (!outcome.ok) {
+        result.failure = failureOf(outcome.problem);
         result.reason = outcome.reason;
         return result;
     }
     openEditor();
     result.ok = true;
     result.latency = fresh->getLatency();
+    result.inputs = fresh->inputCount();
+    result.outputs = fresh->outputCount();
+    result.name = fresh->effectName();
     return result;
 }
 
@@ -230,7 +250,7 @@ PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* out
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
     const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return Block::notProcessed;
+    if (!output) return plugin->isSuspended() ? Block::bypassed : Block::loading;
     const uint32_t produced = std::min(frames, output->frames);
     for (int c = 0; c < 2; ++c) {
         std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);

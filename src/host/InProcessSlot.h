@@ -34,6 +34,7 @@ public:
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
+    void unloadAndWait() override;
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
@@ -43,6 +44,7 @@ public:
     void restoreState(const uint8_t* data, std::size_t size);
     void showEditor();
     void closeEditor() override;
+    bool unloadsOnGuiThread() const override { return true; }
     void idleEditor() override;
     bool hasOpenEditor() const override { return editorFrame.load() != nullptr; }
     void onWindowClosed(WindowHandle window) override;

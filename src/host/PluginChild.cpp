@@ -80,7 +80,7 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     // The child writes this word; anything but a known result breaks the rules.
     const int32_t written = block.result;
     if (written < static_cast<int32_t>(PluginSlot::Block::noPlugin) ||
-        written > static_cast<int32_t>(PluginSlot::Block::processed)) {
+        written > static_cast<int32_t>(PluginSlot::Block::recovering)) {
         noteFault(brokeProtocol);
         return false;
     }

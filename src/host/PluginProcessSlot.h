@@ -22,6 +22,10 @@
 
 class PluginProcessSlot final : public PluginSlot {
 public:
+    // What a plug-in has to end when its session closes or the program
+    // quits; all sessions' plug-ins get it at once.
+    static constexpr int unloadGraceMs = 1000;
+
     PluginProcessSlot(SlotListener& listener, uint32_t sampleRate, uint32_t blockSize);
     ~PluginProcessSlot() override;
     PluginProcessSlot(const PluginProcessSlot&) = delete;
@@ -31,6 +35,7 @@ public:
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
+    void unloadAndWait() override;
     void requestRestore(const uint8_t* data, std::size_t size) override;
     void setBlockSize(uint32_t frames) override;
     void setSampleRate(uint32_t rate) override;
@@ -44,6 +49,8 @@ public:
     bool hasOpenEditor() const override { return false; }
     void idleEditor() override {}
     void closeEditor() override {}
+    // Asks the plug-in process to end, and kills it after unloadGraceMs.
+    bool unloadsOnGuiThread() const override { return false; }
     void unload() override;
 
 private:

@@ -1,6 +1,7 @@
 #include "host/Session.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -8,10 +9,14 @@
 #include "host/CommandParsing.h"
 #include "bridge/SharedBlock.h"
 #include "host/PluginPlacement.h"
-#include "scan/PluginScan.h"
 #include "Version.h"
 
 namespace {
+
+// The text up to a 0 byte, which is all that counts of a command.
+std::string_view commandText(std::string_view message) {
+    return message.substr(0, message.find('\0'));
+}
 
 bool startsWith(std::string_view message, std::string_view word) {
     return message.substr(0, word.size()) == word;
@@ -32,21 +37,69 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 // Each default is read once: another session may change it meanwhile, and
 // the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 std::function<void(Session&)> ended)
-    : gui(gui), defaults(defaults), sink(std::move(sink)), ended(std::move(ended)),
+                 WireProtocol protocol, ScanService& scans,
+                 std::function<void(std::shared_ptr<Session>)> ended)
+    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans),
+      ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
       blockSize(defaults.blockSize.load()),
-      slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
-    inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
-    outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
+      slot(makePluginSlot(defaults.placement, gui, *this, sampleRate, blockSize)),
+      replies(std::move(sink)) {
+    allocateStaging();
 }
 
 void Session::greet() {
+    if (protocol == WireProtocol::version2) return greetVersion2();
     sink->sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
 }
 
 bool Session::onText(std::string_view message) {
-    const std::size_t zero = message.find('\0');
-    if (zero != std::string_view::npos) message = message.substr(0, zero);
+    std::unique_lock<std::mutex> lock(dispatch);
+    if (!scanTicket) return handleText(message);
+    // Answered after the scan, in order. A message that is no command
+    // closes the connection at once, as it would have after the scan.
+    if (!isCommand(commandText(message))) return false;
+    defer(lock, {false, std::string(message)});
+    return true;
+}
+
+bool Session::onBinary(const std::vector<uint8_t>& message) {
+    std::unique_lock<std::mutex> lock(dispatch);
+    if (!scanTicket) return handleBinary(message.data(), message.size());
+    defer(lock, {true, std::string(message.begin(), message.end())});
+    return true;
+}
+
+void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
+    // A client that sends on and on while a walk runs waits for it.
+    turn.wait(lock, [&] { return closed || !scanTicket || deferredBytes < maxDeferredBytes; });
+    if (closed) return;
+    if (!scanTicket) {
+        if (message.binary) {
+            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()), message.bytes.size());
+        } else {
+            handleText(message.bytes);
+        }
+        return;
+    }
+    deferredBytes += message.bytes.size();
+    deferred.push_back(std::move(message));
+}
+
+bool Session::isCommand(std::string_view message) const {
+    if (protocol == WireProtocol::version2) return true;  // a bad request is answered
+    static constexpr std::string_view words[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
+                                                 "bufsize", "load",    "unload",   "suspend",
+                                                 "resume",  "getState", "setState", "quit"};
+    return std::any_of(std::begin(words), std::end(words),
+                       [&](std::string_view word) { return startsWith(message, word); });
+}
+
+bool Session::handleText(std::string_view message) {
+    if (protocol == WireProtocol::version2) {
+        handleRequest(message);
+        return true;
+    }
+    message = commandText(message);
     if (message.empty()) return false;
 
     if (startsWith(message, "midi")) {
@@ -94,7 +147,33 @@ void Session::handleMidi(std::string_view list) {
 void Session::handleScan(std::string_view message) {
     const std::string folder =
         message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
-    sink->sendText(scanReply(folder));
+    startScan(folder);
+}
+
+void Session::startScan(const std::string& folder) {
+    scanTicket = scans.request(folder, [self = shared_from_this()](const std::string& reply) {
+        self->scanFinished(reply);
+    });
+}
+
+void Session::scanFinished(const std::string& reply) {
+    std::lock_guard<std::mutex> lock(dispatch);
+    if (closed) return;
+    sendScanReply(reply);
+    scanTicket = 0;
+    // What came meanwhile, in order, as it would have been handled; it may
+    // start another walk, which the rest then waits for.
+    while (!scanTicket && !deferred.empty()) {
+        const Deferred next = std::move(deferred.front());
+        deferred.pop_front();
+        deferredBytes -= next.bytes.size();
+        if (next.binary) {
+            handleBinary(reinterpret_cast<const uint8_t*>(next.bytes.data()), next.bytes.size());
+        } else {
+            handleText(next.bytes);
+        }
+    }
+    turn.notify_all();
 }
 
 void Session::handleSampleRate(std::string_view argument) {
@@ -103,10 +182,14 @@ void Session::handleSampleRate(std::string_view argument) {
     const auto rate =
         words.size() == 1 ? commands::decimalArgument(words[0], 1, maxSampleRate) : std::nullopt;
     if (!rate) return;
-    const auto value = static_cast<uint32_t>(*rate);
-    defaults.sampleRate.store(value);
-    printSetting("setting Host sample rate to %u\n", value);
-    slot->setSampleRate(value);
+    setSampleRate(static_cast<uint32_t>(*rate));
+}
+
+void Session::setSampleRate(uint32_t rate) {
+    sampleRate = rate;
+    defaults.sampleRate.store(rate);
+    printSetting("setting Host sample rate to %u\n", rate);
+    slot->setSampleRate(rate);
 }
 
 void Session::handleBufsize(std::string_view message) {
@@ -125,37 +208,73 @@ void Session::setBlockSize(int32_t frames) {
     if (size == blockSize) return;
     blockSize = size;
     slot->setBlockSize(size);
-    inputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
-    outputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
+    allocateStaging();
 }
 
-bool Session::onBinary(const std::vector<uint8_t>& message) {
+void Session::allocateStaging() {
+    const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
+    if (protocol == WireProtocol::version2) {
+        // Outputs are written straight behind the reply's header.
+        blockReply.assign(blockHeaderBytes + sizeof(float) * samples, 0);
+    } else {
+        inputStorage.assign(samples, 0.0f);
+        outputStorage.assign(samples, 0.0f);
+    }
+}
+
+bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     if (pendingSetState) {
         pendingSetState = false;
-        slot->requestRestore(message.data(), message.size());
+        if (protocol == WireProtocol::version2) return restoreVersion2(data, size), true;
+        slot->requestRestore(data, size);
         return true;
     }
+    if (protocol == WireProtocol::version2) return handleBlockVersion2(data, size), true;
     const std::size_t channelBytes = sizeof(float) * blockSize;
     float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
     float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
-    if (message.size() >= 2 * channelBytes) {
-        std::memcpy(inputs[0], message.data(), channelBytes);
-        std::memcpy(inputs[1], message.data() + channelBytes, channelBytes);
+    if (size >= 2 * channelBytes) {
+        std::memcpy(inputs[0], data, channelBytes);
+        std::memcpy(inputs[1], data + channelBytes, channelBytes);
         result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
     if (result == PluginSlot::Block::processed) {
         sink->sendBinary(outputStorage.data(), 2 * channelBytes);
-    } else if (result == PluginSlot::Block::notProcessed) {
-        sink->sendBinary(nullptr, 0);
+    } else if (result != PluginSlot::Block::noPlugin) {
+        sink->sendBinary(nullptr, 0);  // whatever kept it from being processed
     }
     return true;
 }
 
+void Session::sendScanReply(const std::string& reply) {
+    if (protocol == WireProtocol::version2) {
+        auto paths = nlohmann::json::parse(reply, nullptr, false);
+        if (!paths.is_array()) paths = nlohmann::json::array();
+        if (pendingScan) answerRequest(pendingScan->place, pendingScan->id, {{"paths", paths}});
+        pendingScan.reset();
+        return;
+    }
+    sink->sendText(reply);
+}
+
 void Session::pluginState(const bridge::StateResult& state) {
+    if (protocol == WireProtocol::version2) {
+        std::lock_guard<std::mutex> lock(pendingMutex);
+        if (!pendingState) return;
+        if (state.ok) {
+            nlohmann::json reply = {{"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            replies.fill(pendingState->place, reply.dump(), state.blob);
+        } else {
+            refuseRequest(pendingState->place, pendingState->id, "failed",
+                          "The plug-in has no state to give.");
+        }
+        pendingState.reset();
+        return;
+    }
     if (!state.ok) {
         sink->sendText("state failed");
         return;
@@ -166,30 +285,44 @@ void Session::pluginState(const bridge::StateResult& state) {
 
 void Session::pluginLoaded(const bridge::LoadResult& result) {
     if (!result.ok) {
-        // Clients of this protocol learn of a failed load by silence; the
-        // user reads why in the program's output.
         std::printf("plug-in not loaded: %s\n", result.reason.c_str());
         std::fflush(stdout);
-        return;
     }
+    if (protocol == WireProtocol::version2) return answerLoad(result);
+    if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
     sink->sendText("ready");
     sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(result.latency));
 }
 
+void Session::pluginRelaunched(const bridge::LoadResult& result) {
+    if (protocol == WireProtocol::version2) {
+        if (result.ok) sink->sendText(nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
+        return;
+    }
+    pluginLoaded(result);
+}
+
 void Session::pluginCrashed(const std::string& reason) {
+    if (protocol == WireProtocol::version2) return crashedVersion2(reason);
     sink->sendText("crashed\n" + reason);
 }
 
 void Session::pluginGaveUp(int crashes) {
+    if (protocol == WireProtocol::version2) {
+        sink->sendText(nlohmann::json({{"event", "gaveUp"}, {"crashes", crashes}}).dump());
+        return;
+    }
     sink->sendText("crashed\ngave up after " + std::to_string(crashes) + " crashes");
 }
 
 void Session::onClose() {
-    pendingSetState = false;
-    // The plug-in and its editor go on the GUI thread; the session lives
-    // until then. If the loop has already ended, shutdown unloads it.
-    gui.post([self = shared_from_this()] {
-        self->slot->unload();
-        if (self->ended) self->ended(*self);
-    });
+    {
+        std::lock_guard<std::mutex> lock(dispatch);
+        closed = true;
+        pendingSetState = false;
+        if (scanTicket) scans.withdraw(scanTicket);
+        deferred.clear();
+        turn.notify_all();
+    }
+    if (ended) ended(shared_from_this());
 }

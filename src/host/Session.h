@@ -4,19 +4,33 @@
 // the command thread of a plug-in process).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "host/PluginSlot.h"
+#include "host/ReplyOrder.h"
+#include "host/ScanService.h"
 #include "host/SessionDefaults.h"
 #include "host/SlotListener.h"
 #include "shell/GuiThread.h"
 #include "websocket/ConnectionHandler.h"
 
-// The only place that turns what the plug-in did into the client's text.
+// The only place that turns what the plug-in did into the client's text,
+// in the protocol the client chose: the original text commands (Session.cpp)
+// or protocol 2 (SessionVersion2.cpp). Messages arrive on the connection's
+// thread and are handled under the dispatch lock; while a folder walk is
+// pending, later ones wait in order and are handled by the scan thread
+// after its reply.
 class Session final : public ConnectionHandler,
                       public SlotListener,
                       public std::enable_shared_from_this<Session> {
@@ -25,9 +39,16 @@ public:
     static constexpr int32_t maxBlockSize = 16384;
     static constexpr int32_t maxSampleRate = 768000;
 
-    // ended runs on the GUI thread once the session's plug-in is gone.
+    // Protocol 2's block header: frames, channels, record bytes, flags.
+    static constexpr std::size_t blockHeaderBytes = 16;
+    // A message queued behind a pending walk holds at most this much.
+    static constexpr std::size_t maxDeferredBytes = 64u << 20;
+
+    // ended runs on the connection's thread once it has ended; it ends the
+    // session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            std::function<void(Session&)> ended);
+            WireProtocol protocol, ScanService& scans,
+            std::function<void(std::shared_ptr<Session>)> ended);
 
     void greet();
     bool onText(std::string_view message) override;
@@ -36,6 +57,7 @@ public:
 
     // The slot's life-cycle thread.
     void pluginLoaded(const bridge::LoadResult& result) override;
+    void pluginRelaunched(const bridge::LoadResult& result) override;
     void pluginState(const bridge::StateResult& state) override;
     void pluginCrashed(const std::string& reason) override;
     void pluginGaveUp(int crashes) override;
@@ -44,6 +66,32 @@ public:
     PluginSlot& plugin() { return *slot; }
 
 private:
+    struct Deferred {
+        bool binary;
+        std::string bytes;
+    };
+
+    bool isCommand(std::string_view message) const;
+    // Under the dispatch lock.
+    bool handleText(std::string_view message);
+    bool handleBinary(const uint8_t* data, std::size_t size);
+    void defer(std::unique_lock<std::mutex>& lock, Deferred message);
+    // The scan thread.
+    void scanFinished(const std::string& reply);
+    void setSampleRate(uint32_t rate);
+    void allocateStaging();
+    void startScan(const std::string& folder);
+    void answerLoad(const bridge::LoadResult& result);
+    void crashedVersion2(const std::string& reason);
+    void sendScanReply(const std::string& reply);
+    // Under the dispatch lock, as the rest; the replies may come from any thread.
+    void greetVersion2();
+    void handleRequest(std::string_view text);
+    void handleBlockVersion2(const uint8_t* data, std::size_t size);
+    void restoreVersion2(const uint8_t* data, std::size_t size);
+    void answerRequest(uint64_t place, const nlohmann::json& id, nlohmann::json fields = {});
+    void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
+                       const std::string& message);
     void handleMidi(std::string_view list);
     void handleScan(std::string_view message);
     void handleBufsize(std::string_view message);
@@ -53,12 +101,33 @@ private:
     GuiThread& gui;
     SessionDefaults& defaults;
     std::shared_ptr<MessageSink> sink;
-    std::function<void(Session&)> ended;
-    // The worker thread's block size; the slot was made with the same one.
+    const WireProtocol protocol;
+    ScanService& scans;
+    std::function<void(std::shared_ptr<Session>)> ended;
+    std::mutex dispatch;
+    // Under dispatch. The settings the slot was made with, too.
+    uint32_t sampleRate;
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
-    // Worker thread only.
     std::vector<float> inputStorage;
     std::vector<float> outputStorage;  // both channels, one after the other
     bool pendingSetState = false;
+    uint64_t scanTicket = 0;  // a walk is pending
+    std::deque<Deferred> deferred;
+    std::size_t deferredBytes = 0;
+    bool closed = false;
+    std::condition_variable turn;  // a walk ended, or the connection
+
+    // Protocol 2. The place and id of the request a pending reply answers.
+    struct Pending {
+        uint64_t place;
+        nlohmann::json id;
+    };
+    ReplyOrder replies;
+    std::mutex pendingMutex;  // the slot's thread answers loads and states
+    std::deque<Pending> pendingLoads;
+    std::optional<Pending> pendingState;  // getState or setState
+    uint32_t pendingStateBytes = 0;
+    std::optional<Pending> pendingScan;
+    std::vector<uint8_t> blockReply;  // header and output channels, per block size
 };

@@ -74,7 +74,7 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
         {folder + "/text", "not " + kind},
         {folder + "/narrow", windows ? "a 32-bit DLL; this program loads 64-bit plug-ins"
                                      : "built for 32-bit x86; this program loads 64-bit plug-ins"},
-        {folder + "/missing", "there is no such file"},
+        {folder + "/missing", "there is no file at " + folder + "/missing"},
         {folder, "a folder, not " + kind},
         // The control: a module with an entry point is loaded, so its constructor runs.
         {testPluginPath("test_constructor_with_entry"),

@@ -120,3 +120,19 @@ TEST_F(SessionTest, SessionsStartingTogetherWithDifferentBlockSizesProcessEveryS
         expectAlive();
     }
 }
+
+// Plug-ins stuck in effClose are ended in parallel, off the GUI thread: the
+// program still quits at once (one after the other, on the GUI thread, the
+// eight took half a minute).
+TEST_F(SessionTest, SessionsWhosePluginsHangInEffCloseCloseTogetherAndHoldNothing) {
+    std::vector<std::unique_ptr<WsClient>> sessions;
+    for (int i = 0; i < 8; ++i) {
+        sessions.push_back(std::make_unique<WsClient>());
+        ASSERT_TRUE(connectClient(*sessions.back()));
+        loadOn(*sessions.back(), "test_hang_in_close");
+    }
+    for (auto& session : sessions) session->disconnect();
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 5000 : 30000), 0);
+    EXPECT_EQ(logCount("fault in effClose"), 8);
+}
