@@ -101,6 +101,12 @@ Connection* WebSocketServer::connectionOf(const mg_connection* conn) {
 }
 
 bool WebSocketServer::handleConnection(CivetServer*, const mg_connection* conn) {
+    // The library sets the chosen subprotocol only for a handshake that
+    // offers one; otherwise it keeps the choice of the connection its
+    // worker served before, and would answer and serve a client that
+    // offered nothing in protocol 2.
+    if (!mg_get_header(conn, "Sec-WebSocket-Protocol"))
+        const_cast<mg_request_info*>(mg_get_request_info(conn))->acceptedWebSocketSubprotocol = nullptr;
     if (!admitHandshake(gate, conn)) return false;
     // The library drops a handshake whose key it cannot answer without
     // reporting a close, which would leave a place taken for good.
