@@ -40,6 +40,14 @@ const char* failureCode(bridge::LoadFailure failure) {
     return "refused";
 }
 
+// A failed load's reason, a clause as the program's output prints it, as
+// the sentence an error message is.
+std::string asSentence(std::string reason) {
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    if (reason.empty() || reason.back() != '.') reason += '.';
+    return reason;
+}
+
 // A whole number within the range, or nothing.
 std::optional<int64_t> wholeNumber(const json& value, int64_t lowest, int64_t highest) {
     if (!value.is_number_integer()) return std::nullopt;
@@ -207,7 +215,8 @@ void Session::answerLoad(const bridge::LoadResult& result) {
     if (pendingLoads.empty()) return;
     const Pending request = pendingLoads.front();
     pendingLoads.pop_front();
-    if (!result.ok) return refuseRequest(request.place, request.id, failureCode(result.failure), result.reason);
+    if (!result.ok)
+        return refuseRequest(request.place, request.id, failureCode(result.failure), asSentence(result.reason));
     answerRequest(request.place, request.id,
                   {{"latency", result.latency},
                    {"inputs", result.inputs},

@@ -7,9 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "HostFixture.h"
 
 using namespace testing_support;
+using nlohmann::json;
 
 namespace {
 
@@ -69,29 +72,45 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
     const std::string kind = windows ? "a DLL" : "a shared library";
     writeFile(folder + "/text", "just text\n");
     writeFile(folder + "/narrow", thirtyTwoBitHeader(windows));
-    std::vector<std::pair<std::string, std::string>> cases = {
-        {testPluginPath("test_constructor_only"), "not a VST 2 plug-in: it exports neither VSTPluginMain nor main"},
-        {folder + "/text", "not " + kind},
-        {folder + "/narrow", windows ? "a 32-bit DLL; this program loads 64-bit plug-ins"
-                                     : "built for 32-bit x86; this program loads 64-bit plug-ins"},
-        {folder + "/missing", "there is no file at " + folder + "/missing"},
-        {folder, "a folder, not " + kind},
+    struct Case {
+        std::string path, reason, code;
+    };
+    std::vector<Case> cases = {
+        {testPluginPath("test_constructor_only"), "not a VST 2 plug-in: it exports neither VSTPluginMain nor main",
+         "not-a-plugin"},
+        {folder + "/text", "not " + kind, "not-a-plugin"},
+        {folder + "/narrow",
+         windows ? "a 32-bit DLL; this program loads 64-bit plug-ins"
+                 : "built for 32-bit x86; this program loads 64-bit plug-ins",
+         "wrong-architecture"},
+        {folder + "/missing", "there is no file at " + folder + "/missing", "not-found"},
+        {folder, "a folder, not " + kind, "not-a-plugin"},
         // The control: a module with an entry point is loaded, so its constructor runs.
         {testPluginPath("test_constructor_with_entry"),
-         "the plug-in refused to open: its entry point returned no plug-in"},
+         "the plug-in refused to open: its entry point returned no plug-in", "refused"},
     };
     if (!windows) {
         // Opening a FIFO to read it waits for a writer; it must not hold the load.
         ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
-        cases.insert(cases.begin(), {folder + "/fifo", "not a regular file, so not a shared library"});
+        cases.insert(cases.begin(), {folder + "/fifo", "not a regular file, so not a shared library", "not-a-plugin"});
     }
-    for (const auto& [path, reason] : cases) {
+    WsClient v2;
+    v2.offerSubprotocols("corvel.2");
+    ASSERT_TRUE(v2.connect(program->port(), 20000) && v2.receiveText(20000));  // past the hello
+    for (const auto& [path, reason, code] : cases) {
         SCOPED_TRACE(path);
+        // The original protocol sends nothing for a failed load: "getState"
+        // answers once it has run. Protocol 2 answers with the code.
         ASSERT_TRUE(client.sendText("load " + path));
-        EXPECT_EQ(client.ask("getState", 30000), "state failed");  // the load has run and sent nothing
+        EXPECT_EQ(client.ask("getState", 30000), "state failed");
         EXPECT_TRUE(program->waitForOutput("plug-in not loaded: " + reason + "\n")) << program->output();
+        const json reply = json::parse(v2.ask(json({{"id", 1}, {"op", "load"}, {"path", path}}).dump(), 30000)
+                                           .value_or("null"), nullptr, false);
+        EXPECT_EQ(reply.value("error", json::object()).value("code", ""), code) << reply;
+        EXPECT_NE(reply.value("error", json::object()).value("message", "").find(reason.substr(1)), std::string::npos);
     }
-    EXPECT_EQ(log({"constructor"}), std::vector<std::string>{"constructor ran"});
+    EXPECT_EQ(logCount("constructor of constructor_only"), 0);
+    EXPECT_GE(logCount("constructor of constructor_with_entry"), 1);
 
     // Real plug-ins still load, one without section headers too: the loader
     // needs none, and the dynamic segment names the entry point as well.
