@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with Debian's clang and runs each for a
-# bounded time (FUZZ_SECONDS, 30): the frame joiner and the command parser
-# (channel-input-fuzz), and the module inspector (module-inspection-fuzz).
-# A crash or a broken invariant fails the script and leaves its input in
-# build-fuzz/ to replay: build-fuzz/<target> <file>.
+# Builds two libFuzzer targets with Debian's clang and runs each for a
+# bounded time (FUZZ_SECONDS, 30): one over the frame joiner, the command
+# parsers, the session's dispatcher, the origin gate and the allow-list
+# parser (channel-input-fuzz), one over the module inspector
+# (module-inspection-fuzz). A crash or a broken invariant fails the script
+# and leaves its input in build-fuzz/ to replay: build-fuzz/<target> <file>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-30}
 out=build-fuzz
-flags="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc"
-mkdir -p "$out/corpus" "$out/module-corpus" "$out/module-seeds"
-clang++ $flags fuzz/ChannelInputFuzz.cpp src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp \
-  src/scan/ScanReply.cpp src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp \
+mkdir -p "$out/corpus" "$out/generated" "$out/module-corpus" "$out/module-seeds"
+# The version header CMake would write, from project().
+version=$(sed -n 's/^project([a-z_]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+IFS=. read -r major minor patch <<<"$version"
+sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@PROJECT_VERSION_MAJOR@/$major/" \
+  -e "s/@PROJECT_VERSION_MINOR@/$minor/" -e "s/@PROJECT_VERSION_PATCH@/$patch/" \
+  src/Version.h.in > "$out/generated/Version.h"
+# The session's plug-in, GUI thread and folder walk are the stand-ins of
+# fuzz/SessionDoubles.cpp; everything else is the program's own code.
+clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+  -I. -Isrc -I"$out/generated" \
+  fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp \
+  src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp \
+  src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp \
+  src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp \
+  src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp \
   -o "$out/channel-input-fuzz"
-clang++ $flags fuzz/ModuleInspectionFuzz.cpp src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp \
+clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc \
+  fuzz/ModuleInspectionFuzz.cpp src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp \
   src/dsp/posix/ModuleFilePosix.cpp -o "$out/module-inspection-fuzz"
 
 # Real modules to start from, one for each way to the symbols: with section
@@ -38,7 +52,7 @@ if command -v x86_64-w64-mingw32-g++ >/dev/null; then
 fi
 
 # The corpora grow in the build folder; the seeds in the repository stay as they are.
-"$out/channel-input-fuzz" -max_total_time="$seconds" -print_final_stats=1 \
-  -artifact_prefix="$out/" "$out/corpus" fuzz/seeds
+CORVEL_FUZZ_ALLOW_LIST="$out/allow-list" "$out/channel-input-fuzz" -max_total_time="$seconds" \
+  -print_final_stats=1 -artifact_prefix="$out/" "$out/corpus" fuzz/seeds
 "$out/module-inspection-fuzz" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
   -artifact_prefix="$out/" "$out/module-corpus" "$out/module-seeds"

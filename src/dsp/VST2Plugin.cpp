@@ -141,10 +141,13 @@ float* const* VST2Plugin::inputListFor(float* const* inputs) {
 
 AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
     if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
-    if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
     // Never past the buffers laid out for the configured size, whatever the
     // caller believes the block size to be.
     const uint32_t frames = std::min(requested, outputBuffers.frames);
+    if (midiEvents.numEvents > 0) {
+        keepEventsInBlock(frames);
+        dispatch(effProcessEvents, 0, 0, &midiEvents);
+    }
     float** in = const_cast<float**>(inputListFor(inputs));
     float** out = outputPointers.data();
     if (effect->flags & effFlagsCanReplacing) {
@@ -169,6 +172,17 @@ AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
     }
     clearEvents();
     return &outputBuffers;
+}
+
+void VST2Plugin::keepEventsInBlock(uint32_t frames) {
+    // Plug-ins index their block with the offset: one outside it would read
+    // or write past their buffers. The last frame rather than none, so a
+    // late note-off still ends its note.
+    const int32_t last = frames > 0 ? static_cast<int32_t>(frames - 1) : 0;
+    for (int32_t i = 0; i < midiEvents.numEvents; ++i) {
+        int32_t& offset = midiStorage[static_cast<std::size_t>(i)].deltaFrames;
+        offset = std::clamp(offset, 0, last);
+    }
 }
 
 void VST2Plugin::spreadMonoOutput(uint32_t frames) {

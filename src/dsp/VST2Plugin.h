@@ -45,7 +45,9 @@ public:
     void setSampleRate(uint32_t rate);
     void suspend();
     void resume();
-    // status, data1, data2 and, when timed, the frame offset in the next block.
+    // status, data1, data2 and, when timed, the frame offset in the next
+    // block. An offset outside that block plays on its nearest frame: the
+    // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
     // Runs frames of the inputs, at most the block size it was configured
     // for (the plug-in may be given fewer, never more). Null when the block
@@ -80,6 +82,7 @@ private:
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
     float* const* inputListFor(float* const* inputs);
+    void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};

@@ -75,7 +75,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     if (!old) return;
     // Editor first, then the wrapper (switch-off, close, release of the module).
     if (WindowHandle frame = editorFrame.exchange(nullptr)) {
-        if (editorNeedsExplicitClose()) old->closeEditor();
+        old->closeEditor();
         destroyEditorWindow(frame);
     }
     old->setSizeListener(nullptr);
@@ -157,14 +157,14 @@ void InProcessSlot::showEditor() {
 void InProcessSlot::closeEditor() {
     WindowHandle frame = editorFrame.exchange(nullptr);
     if (!frame) return;
-    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
+    if (plugin) plugin->closeEditor();
     destroyEditorWindow(frame);
 }
 
-void InProcessSlot::onWindowClosed(WindowHandle) {
-    // The platform destroys the frame itself; the plug-in stays loaded.
-    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
-    editorFrame.store(nullptr);
+void InProcessSlot::onWindowClosed(WindowHandle window) {
+    // The platform destroys the frame right after; the plug-in stays loaded.
+    WindowHandle open = window;
+    if (editorFrame.compare_exchange_strong(open, nullptr) && plugin) plugin->closeEditor();
 }
 
 void InProcessSlot::idleEditor() {
