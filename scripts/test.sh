@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: the Linux build, the
-# real plug-ins, the JavaScript client and the browser, the same tests under
-# AddressSanitizer and ThreadSanitizer, and the Windows build under Wine.
-# Every stage fails when it ran no test.
+# Installs what is needed, checks the formatting, builds, and runs every
+# test: the Linux build, the real plug-ins, the JavaScript client and the
+# browser, the same tests under AddressSanitizer and ThreadSanitizer, and the
+# Windows build under Wine. Every test stage fails when it ran no test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -51,6 +51,8 @@ build_suite() {  # build folder, extra cmake arguments...
   cmake --build "$folder" -j"$jobs"
 }
 
+# First, as it takes seconds: the tree as clang-format (.clang-format) leaves it.
+stage "Formatting" bash scripts/check-format.sh
 stage "Linux build" build_suite build
 # Real plug-ins take minutes; they run once, below.
 stage "Linux tests" checked_ctest --test-dir build -j"$jobs" -LE compat
