@@ -39,9 +39,9 @@ intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, voi
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
-bool VST2Plugin::load(std::string path, std::mutex* configureGuard) {
+bool VST2Plugin::load(const std::string& path, std::mutex* configureGuard) {
     loaded.exchange(false);
-    AEffect* record = loadModule(std::move(path));
+    AEffect* record = loadModule(path);
     if (!record || record->magic != kEffectMagic) return false;
     if (!configureGuard) {
         effect = record;

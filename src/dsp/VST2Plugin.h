@@ -33,7 +33,7 @@ public:
     // Loads, opens, configures and switches the plug-in on. When a guard is
     // given it is held from the moment the record is stored until the plug-in
     // runs, so a caller that takes the same lock never sees it half set up.
-    bool load(std::string path, std::mutex* configureGuard = nullptr);
+    bool load(const std::string& path, std::mutex* configureGuard = nullptr);
     bool prepareBuffers();
     void setBlockSize(uint32_t frames);
     void setSampleRate(uint32_t rate);

@@ -8,7 +8,7 @@ VST2PluginBase::~VST2PluginBase() {
     if (module) closeModule(module);
 }
 
-VST2::AEffect* VST2PluginBase::loadModule(std::string path) {
+VST2::AEffect* VST2PluginBase::loadModule(const std::string& path) {
     module = openModule(path);
     if (!module) return nullptr;
     void* entry = findModuleSymbol(module, "VSTPluginMain");

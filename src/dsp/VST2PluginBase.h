@@ -17,7 +17,7 @@ public:
 
     // Loads the module and calls its entry point ("VSTPluginMain", else
     // "main") with the host callback. Null when either step fails.
-    VST2::AEffect* loadModule(std::string path);
+    VST2::AEffect* loadModule(const std::string& path);
 
     ModuleHandle module = nullptr;
 };

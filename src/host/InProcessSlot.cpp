@@ -72,7 +72,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(std::string newPath) {
+bridge::LoadResult InProcessSlot::load(const std::string& newPath) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -95,7 +95,7 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
         result.reason = "There is no file at " + newPath + ".";
         return result;
     }
-    if (!fresh->load(std::move(newPath), &pluginMutex)) {
+    if (!fresh->load(newPath, &pluginMutex)) {
         result.failure = bridge::LoadFailure::refused;
         result.reason = "The plug-in could not be loaded or would not open.";
         return result;
