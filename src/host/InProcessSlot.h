@@ -40,7 +40,7 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
-    bridge::LoadResult load(std::string path);
+    bridge::LoadResult load(const std::string& path);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);

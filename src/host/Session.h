@@ -89,7 +89,7 @@ private:
     void handleRequest(std::string_view text);
     void handleBlockVersion2(const uint8_t* data, std::size_t size);
     void restoreVersion2(const uint8_t* data, std::size_t size);
-    void answerRequest(uint64_t place, const nlohmann::json& id, nlohmann::json fields = {});
+    void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
                        const std::string& message);
     void handleMidi(std::string_view list);

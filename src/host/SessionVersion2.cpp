@@ -69,7 +69,7 @@ void Session::greetVersion2() {
             .dump());
 }
 
-void Session::answerRequest(uint64_t place, const json& id, json fields) {
+void Session::answerRequest(uint64_t place, const json& id, const json& fields) {
     json reply = {{"id", id}, {"ok", true}};
     if (fields.is_object()) reply.update(fields);
     replies.fill(place, reply.dump());
