@@ -3,6 +3,7 @@
 // as a real-time client does. Prints one table row per block size and server.
 //
 //   corvel-bench-client --target name=tcp,kind=tcp,port=O
+//                       --target name=handoff,kind=handoff,file=F
 //                       --target name=echo,kind=echo,port=P
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
@@ -24,6 +25,7 @@
 #include "BenchTarget.h"
 #include "BlockPattern.h"
 #include "CounterFile.h"
+#include "HandoffClient.h"
 #include "RoundTripStats.h"
 
 namespace {
@@ -47,6 +49,7 @@ struct Server {
     BenchTarget target;
     BenchSocket socket;
     CounterFile counters;
+    HandoffClient handoff;
 };
 
 struct Measurement {
@@ -59,8 +62,9 @@ struct Measurement {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: corvel-bench-client --target name=N,kind=echo|host,port=P"
+                 "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
                  "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
+                 "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
                  "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
                  "       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]\n");
 }
@@ -173,9 +177,24 @@ struct BlockSet {
     Expectation expectation;
 };
 
+// The hand-off floor times its hand-offs itself; its "blocks per second"
+// are hand-offs per second of their own time.
+bool runHandoffs(Server& server, int count, Measurement* into) {
+    const size_t before = into ? into->samplesNs.size() : 0;
+    if (!server.handoff.run(count, into ? &into->samplesNs : nullptr)) {
+        std::fprintf(stderr, "%s: the hand-off floor does not answer\n", server.target.name.c_str());
+        return false;
+    }
+    if (into) {
+        for (size_t i = before; i < into->samplesNs.size(); ++i) into->elapsedNs += into->samplesNs[i];
+    }
+    return true;
+}
+
 // Sends `count` blocks one after the other; records each round trip when
 // `into` is given.
 bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* into) {
+    if (server.target.isHandoff) return runHandoffs(server, count, into);
     const uint64_t newBefore = server.counters.newCalls();
     const uint64_t mallocBefore = server.counters.mallocCalls();
     const Clock::time_point batchStart = Clock::now();
@@ -227,6 +246,15 @@ int main(int argc, char** argv) {
     for (const auto& target : options.targets) {
         auto server = std::make_unique<Server>();
         server->target = target;
+        if (target.isHandoff) {
+            if (!server->handoff.open(target.handoffPath)) {
+                std::fprintf(stderr, "%s: no hand-off floor in %s\n", target.name.c_str(),
+                             target.handoffPath.c_str());
+                return 1;
+            }
+            servers.push_back(std::move(server));
+            continue;
+        }
         if (!server->socket.connect(target.port, 20000, target.isRawTcp)) {
             std::fprintf(stderr, "%s: cannot connect to 127.0.0.1:%u\n", target.name.c_str(),
                          target.port);
@@ -246,8 +274,8 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/floor | median/echo | new/block | malloc/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/floor | median/floors | median/echo | new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
@@ -285,12 +313,14 @@ int main(int argc, char** argv) {
         }
         double echoMedian = 0;
         double floorMedian = 0;
+        double handoffMedian = 0;
         std::vector<RoundTripStats> stats;
         for (size_t s = 0; s < servers.size(); ++s) {
             stats.push_back(summarize(results[s].samplesNs));
             const BenchTarget& target = servers[s]->target;
             if (target.isRawTcp && floorMedian == 0) floorMedian = stats.back().medianUs;
-            if (!target.isHost && !target.isRawTcp && echoMedian == 0)
+            if (target.isHandoff && handoffMedian == 0) handoffMedian = stats.back().medianUs;
+            if (!target.isHost && !target.isRawTcp && !target.isHandoff && echoMedian == 0)
                 echoMedian = stats.back().medianUs;
         }
         for (size_t s = 0; s < servers.size(); ++s) {
@@ -304,9 +334,15 @@ int main(int argc, char** argv) {
             char floorRatio[32] = "-";
             if (floorMedian > 0)
                 std::snprintf(floorRatio, sizeof floorRatio, "%.2f", stats[s].medianUs / floorMedian);
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s |\n", frames,
-                        server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
-                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio, ratio,
+            // Against both floors at once: what a plug-in process cannot undercut.
+            char floorsRatio[32] = "-";
+            if (floorMedian > 0 && handoffMedian > 0)
+                std::snprintf(floorsRatio, sizeof floorsRatio, "%.2f",
+                              stats[s].medianUs / (floorMedian + handoffMedian));
+            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s |\n",
+                        frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
+                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
+                        floorsRatio, ratio,
                         perBlock(server, result.newCalls, count).c_str(),
                         perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)

@@ -108,7 +108,7 @@ for frames in ${sizes//,/ }; do
     profile "$kind" "$frames" $((2 * blocks))
     costs "$profile_out" >"$work/large.txt"
     handler='EchoChannel::handleData'
-    [ "$kind" = host ] && handler='IPC::handleData'
+    [ "$kind" = host ] && handler='WebSocketServer::handleData'
     whole=$(per_block "$work/small.txt" "$work/large.txt" '^PROGRAM TOTALS$')
     inside=$(per_block "$work/small.txt" "$work/large.txt" "$handler")
     send=$(per_block "$work/small.txt" "$work/large.txt" '^(mg_websocket_write|mg_write)$')
