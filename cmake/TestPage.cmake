@@ -1,4 +1,4 @@
-# The built-in test page: the page and the client module from clients/js,
+# The built-in test page: the page and the client's modules from clients/js,
 # compiled into the program at build time (nothing is read from disk at run time).
 set(corvelClientDir "${PROJECT_SOURCE_DIR}/clients/js")
 set(corvelPageManifest "${CMAKE_BINARY_DIR}/generated/test-page-files.txt")
@@ -7,12 +7,20 @@ set(corvelPageSource "${CMAKE_BINARY_DIR}/generated/EmbeddedFiles.cpp")
 set(corvelPageFiles
   "/ html ${corvelClientDir}/page/index.html"
   "/test-page.js js ${corvelClientDir}/page/test-page.js"
-  "/round-trip-plot.js js ${corvelClientDir}/page/round-trip-plot.js"
-  "/corvel-client.js js ${corvelClientDir}/corvel-client.js"
-  "/corvel-audio-node.js js ${corvelClientDir}/corvel-audio-node.js"
-  "/corvel-block-ring.js js ${corvelClientDir}/corvel-block-ring.js"
-  "/corvel-node-worker.js js ${corvelClientDir}/corvel-node-worker.js"
-  "/corvel-node-worklet.js js ${corvelClientDir}/corvel-node-worklet.js")
+  "/round-trip-plot.js js ${corvelClientDir}/page/round-trip-plot.js")
+# The client's modules are the ones its package ships, so a new module is
+# served as soon as it is packaged.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${corvelClientDir}/package.json")
+file(READ "${corvelClientDir}/package.json" corvelPackage)
+string(JSON corvelModuleCount LENGTH "${corvelPackage}" files)
+math(EXPR corvelLastModule "${corvelModuleCount} - 1")
+foreach(corvelModuleIndex RANGE ${corvelLastModule})
+  string(JSON corvelModule GET "${corvelPackage}" files ${corvelModuleIndex})
+  if(NOT corvelModule MATCHES "^[a-z-]+\\.js$")
+    message(FATAL_ERROR "clients/js/package.json: ${corvelModule} is not a module the page can serve")
+  endif()
+  list(APPEND corvelPageFiles "/${corvelModule} js ${corvelClientDir}/${corvelModule}")
+endforeach()
 
 set(corvelPageInputs "")
 set(manifestText "")

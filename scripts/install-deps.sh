@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build
-  libcivetweb-dev libx11-dev
+  libcivetweb-dev libx11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   xvfb xauth
   clang libclang-rt-14-dev  # the fuzz target (scripts/fuzz.sh)
@@ -12,7 +12,7 @@ packages=(
   # Real plug-ins for the compatibility suite (tests/compat).
   dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth
 )
-build_packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev)
+build_packages=(build-essential cmake ninja-build libcivetweb-dev libx11-dev nlohmann-json3-dev)
 # Both packages (scripts/package.sh): the Linux build, the Windows cross
 # build, NSIS and the Debian tools; their checks add lintian, Wine and Xvfb.
 packaging=("${build_packages[@]}" python3 dpkg-dev xz-utils nsis

@@ -34,7 +34,8 @@ const files = {
   '/block-worklet.js': path.join(here, 'block-worklet.js'),
   '/bench-page.js': path.join(here, 'bench-page.js'),
 };
-for (const name of ['corvel-client.js', 'corvel-audio-node.js', 'corvel-block-ring.js', 'corvel-node-worker.js', 'corvel-node-worklet.js']) {
+// The client's modules, as its package ships them.
+for (const name of JSON.parse(readFileSync(path.join(root, 'clients/js/package.json'), 'utf8')).files) {
   files[`/${name}`] = path.join(root, 'clients/js', name);
 }
 

@@ -1,14 +1,14 @@
 // A Web Audio node that plays a plug-in loaded in the companion. Its blocks
 // never pass through the page's main thread: the worklet hands them to a
 // worker of its own, which holds the node's connection.
-import { CorvelError, DEFAULT_URL } from './corvel-client.js';
 import { BlockRing } from './corvel-block-ring.js';
+import { checkBlockSize, CorvelError, DEFAULT_URL } from './corvel-wire.js';
 
 const PROCESSOR = 'corvel-audio-node';
 const RING_CAPACITY = 16;
 const HISTORY = 32768;
 
-// Node.js imports this module with the client, where there is no Web Audio.
+// Node.js imports this module through corvel-client.js, where there is no Web Audio.
 const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
 
 /**
@@ -55,9 +55,7 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   static async create(context, options) {
     const frames = options.blockSize ?? 128;
     const asked = options.latencyBlocks ?? 2;
-    if (!Number.isInteger(frames) || frames < 1 || frames > 16384) {
-      throw new CorvelError('argument', 'blockSize must be a whole number from 1 to 16384');
-    }
+    checkBlockSize(frames);
     if (!Number.isInteger(asked) || asked < 1 || asked > 28) {
       throw new CorvelError('argument', 'latencyBlocks must be a whole number from 1 to 28');
     }

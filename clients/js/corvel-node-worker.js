@@ -1,8 +1,8 @@
 // The audio node's worker: owns the node's connection to the companion, so
 // that no block ever waits for the page's main thread. Blocks come from the
 // worklet through shared memory or a MessagePort and go back the same way.
-import { CorvelClient } from './corvel-client.js';
 import { BlockRing, Field, HEADER_LENGTH } from './corvel-block-ring.js';
+import { CorvelClient } from './corvel-connection.js';
 
 const STATS_INTERVAL_MS = 100;
 

@@ -6,8 +6,9 @@ namespace bridge {
 
 namespace {
 
-// A length past this is a broken peer, not a plug-in state.
-constexpr uint32_t maxPayload = 1u << 30;
+// A length past this is a broken or hostile peer: the largest honest
+// message is a state of the largest binary message a client may send.
+constexpr uint32_t maxPayload = (256u << 20) + 4096;
 
 }  // namespace
 
@@ -40,7 +41,7 @@ CommandPipe::Read CommandPipe::receive(PipeMessage& into, int timeoutMs) {
     uint32_t header[2] = {};
     const Read head = readExactly(header, sizeof header, timeoutMs);
     if (head != Read::message) return head;
-    if (header[1] > maxPayload) return Read::closed;
+    if (header[1] > maxPayload) return Read::refused;
     into.kind = header[0];
     into.payload.resize(header[1]);
     if (header[1] == 0) return Read::message;

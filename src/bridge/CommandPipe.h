@@ -1,6 +1,6 @@
 // The command pipe between the program and one plug-in process. Every
-// message is a kind, a length and that many bytes; either side may send from
-// any thread, one side reads.
+// message is a kind, a length and that many bytes (PluginMessages.h gives
+// them their types); either side may send from any thread, one side reads.
 #pragma once
 
 #include <cstddef>
@@ -10,29 +10,6 @@
 
 namespace bridge {
 
-enum class Command : uint32_t {
-    load = 1,  // payload: the plug-in's path
-    unload,
-    getState,
-    setState,  // payload: the blob
-    showEditor,
-    closeEditor,
-    suspend,
-    resume,
-    blockSize,   // payload: uint32_t frames
-    sampleRate,  // payload: uint32_t rate
-};
-
-enum class Reply : uint32_t {
-    text = 100,  // a text message for the client
-    binary,      // a binary message for the client
-    done,        // the command is finished; payload: uint32_t doneFlags
-};
-
-// The plug-in's condition after each command, in the done reply.
-constexpr uint32_t editorIsOpen = 1;
-constexpr uint32_t pluginSuspended = 2;
-
 struct PipeMessage {
     uint32_t kind = 0;
     std::string payload;
@@ -40,7 +17,8 @@ struct PipeMessage {
 
 class CommandPipe {
 public:
-    enum class Read { message, closed, timedOut };
+    // refused: the peer announced a message larger than any it may send.
+    enum class Read { message, closed, timedOut, refused };
 
     // Takes over the descriptor (on Windows: a handle to a pipe opened for
     // overlapped use).

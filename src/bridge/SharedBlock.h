@@ -22,6 +22,7 @@ struct SharedBlock {
     WakeWord request;  // the program counts it up for every block
     WakeWord reply;    // the plug-in process copies request here when done
     int32_t result;                 // a PluginSlot::Block
+    uint32_t frames;                // this block's length, at most maxFrames
     uint32_t midiCount;
     SharedMidiEvent midi[maxMidiEvents];
     float input[2][maxFrames];

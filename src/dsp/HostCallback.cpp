@@ -24,7 +24,7 @@ VST2Plugin* wrapperOf(VST2::AEffect* effect) {
 intptr_t sizeWindow(VST2::AEffect* effect, int32_t width, intptr_t height) {
     VST2Plugin* wrapper = wrapperOf(effect);
     if (!wrapper) return 0;
-    if (EditorSizeListener* listener = wrapper->sizeListener.load())
+    if (EditorSizeListener* listener = wrapper->editorSizeListener())
         listener->onEditorSizeRequest(width, static_cast<int32_t>(height));
     return 0;
 }

@@ -26,13 +26,12 @@ VST2Plugin::~VST2Plugin() {
         dispatch(effMainsChanged, 0, 0);
         dispatch(effClose);
         effect = nullptr;
-        delete[] outputPointers;
-        outputPointers = nullptr;
     }
     // Events can pile up without a plug-in too (after a failed load).
     clearEvents();
-    // Members go next (input buffers, then output buffers, by declaration
-    // order); the base class releases the module last, after every call.
+    // Members go next (output buffers, then input buffers, by reverse
+    // declaration order); the base class releases the module last, after
+    // every call.
 }
 
 intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
@@ -78,8 +77,7 @@ bool VST2Plugin::prepareBuffers() {
     const uint32_t frames = currentBlockSize.load();
     inputBuffers.resize(frames, inputs);
     outputBuffers.resize(frames, outputs);
-    delete[] outputPointers;
-    outputPointers = new float*[outputs];
+    outputPointers.resize(static_cast<std::size_t>(outputs));
     for (int32_t i = 0; i < outputs; ++i) outputPointers[i] = outputBuffers.getChannel(i);
     inputPointers.assign(inputs, nullptr);
     for (int32_t i = 2; i < inputs; ++i) inputPointers[i] = inputBuffers.getChannel(i);
@@ -139,31 +137,32 @@ float* const* VST2Plugin::inputListFor(float* const* inputs) {
     return inputPointers.data();
 }
 
-AudioBuffer* VST2Plugin::process(float* const* inputs) {
+AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
     if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
     if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
-    const uint32_t frames = currentBlockSize.load();
+    // Never past the buffers laid out for the configured size, whatever the
+    // caller believes the block size to be.
+    const uint32_t frames = std::min(requested, outputBuffers.frames);
     float** in = const_cast<float**>(inputListFor(inputs));
+    float** out = outputPointers.data();
     if (effect->flags & effFlagsCanReplacing) {
         // A plug-in without outputs never writes them; start from silence or
         // the input mixed in below adds up block by block.
         if (effect->numOutputs <= 0) {
-            for (int c = 0; c < 2; ++c) std::fill_n(outputPointers[c], frames, 0.0f);
+            for (int c = 0; c < 2; ++c) std::fill_n(out[c], frames, 0.0f);
         }
-        effect->processReplacing(effect, in, outputPointers, static_cast<int32_t>(frames));
+        effect->processReplacing(effect, in, out, static_cast<int32_t>(frames));
         spreadMonoOutput(frames);
         if (effect->numInputs == 0 || (effect->flags & effFlagsIsSynth)) {
             for (int c = 0; c < 2; ++c) {
-                float* out = outputPointers[c];
                 const float* input = inputs[c];
-                for (uint32_t i = 0; i < frames; ++i) out[i] += input[i];
+                for (uint32_t i = 0; i < frames; ++i) out[c][i] += input[i];
             }
         }
     } else {
         // The accumulating entry adds to what is there, so start from silence.
-        for (std::size_t c = 0; c < outputBuffers.channels.size(); ++c)
-            std::fill_n(outputPointers[c], frames, 0.0f);
-        effect->process(effect, in, outputPointers, static_cast<int32_t>(frames));
+        for (float* channel : outputPointers) std::fill_n(channel, frames, 0.0f);
+        effect->process(effect, in, out, static_cast<int32_t>(frames));
         spreadMonoOutput(frames);
     }
     clearEvents();

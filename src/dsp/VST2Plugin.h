@@ -41,8 +41,10 @@ public:
     void resume();
     // status, data1, data2 and, when timed, the frame offset in the next block.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Null when the block was not processed; otherwise the output channels.
-    AudioBuffer* process(float* const* inputs);
+    // Runs frames of the inputs, at most the block size it was configured
+    // for (the plug-in may be given fewer, never more). Null when the block
+    // was not processed; otherwise the output channels.
+    AudioBuffer* process(float* const* inputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -58,17 +60,12 @@ public:
 
     uint32_t sampleRate() const { return currentSampleRate.load(); }
     uint32_t blockSize() const { return currentBlockSize.load(); }
+    bool isSuspended() const { return suspended.load(); }
 
-    // Told of the plug-in's resize requests; set before the editor opens.
-    std::atomic<EditorSizeListener*> sizeListener{nullptr};
-    VST2::AEffect* effect = nullptr;
-    AudioBuffer outputBuffers;
-    float** outputPointers = nullptr;
-    std::atomic<bool> loaded{false};
-    std::atomic<bool> suspended{false};
-    std::atomic<bool> buffersReady{false};
-    AudioBuffer inputBuffers;
-    VST2::VstEventList<midiSlots> midiEvents{};
+    // Told of the plug-in's resize requests, from whatever thread it asks
+    // on; set before the editor opens, cleared before the wrapper goes.
+    void setSizeListener(EditorSizeListener* listener) { sizeListener.store(listener); }
+    EditorSizeListener* editorSizeListener() const { return sizeListener.load(); }
 
 private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
@@ -77,7 +74,16 @@ private:
     float* const* inputListFor(float* const* inputs);
     void spreadMonoOutput(uint32_t frames);
 
+    std::atomic<EditorSizeListener*> sizeListener{nullptr};
+    VST2::AEffect* effect = nullptr;
+    std::atomic<bool> loaded{false};
+    std::atomic<bool> suspended{false};
+    std::atomic<bool> buffersReady{false};
+    AudioBuffer inputBuffers;
+    AudioBuffer outputBuffers;  // after the inputs: torn down first
+    std::vector<float*> outputPointers;
     std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;
     std::atomic<uint32_t> currentBlockSize;

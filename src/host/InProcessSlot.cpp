@@ -1,5 +1,6 @@
 #include "host/InProcessSlot.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "shell/EditorWindows.h"
@@ -20,16 +21,19 @@ std::string fileStem(const std::string& path) {
 
 }  // namespace
 
-InProcessSlot::InProcessSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink,
-                             uint32_t sampleRate, uint32_t blockSize)
-    : gui(gui), sink(std::move(sink)), sampleRate(sampleRate), blockSize(blockSize) {}
+InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
+                             uint32_t blockSize)
+    : gui(gui), listener(listener), sampleRate(sampleRate), blockSize(blockSize) {}
 
 InProcessSlot::~InProcessSlot() {
     unload();
 }
 
 void InProcessSlot::requestLoad(std::string newPath) {
-    gui.post([self = shared_from_this(), newPath = std::move(newPath)] { self->load(newPath); });
+    gui.post([self = shared_from_this(), newPath = std::move(newPath)] {
+        const bridge::LoadResult result = self->load(newPath);
+        if (self->listener) self->listener->pluginLoaded(result);
+    });
 }
 
 void InProcessSlot::requestUnload() {
@@ -41,7 +45,10 @@ void InProcessSlot::requestEditor() {
 }
 
 void InProcessSlot::requestState() {
-    gui.runAndWait([this] { sendState(); });
+    gui.runAndWait([this] {
+        const auto state = readState();
+        if (state && listener) listener->pluginState(*state);
+    });
 }
 
 void InProcessSlot::requestRestore(const uint8_t* data, std::size_t size) {
@@ -55,12 +62,12 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
         if (editorNeedsExplicitClose()) old->closeEditor();
         destroyEditorWindow(frame);
     }
-    old->sizeListener.store(nullptr);
+    old->setSizeListener(nullptr);
     old.reset();
     reclaimDisplayHooks();
 }
 
-void InProcessSlot::load(std::string newPath) {
+bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -73,13 +80,18 @@ void InProcessSlot::load(std::string newPath) {
     }
     tearDown(std::move(old));
     path = newPath;
-    fresh->sizeListener.store(this);
+    fresh->setSizeListener(this);
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
-    if (!fresh->load(std::move(newPath), &pluginMutex)) return;
+    bridge::LoadResult result;
+    if (!fresh->load(std::move(newPath), &pluginMutex)) {
+        result.reason = "the plug-in could not be loaded";
+        return result;
+    }
     openEditor();
-    sink->sendText("ready");
-    sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(fresh->getLatency()));
+    result.ok = true;
+    result.latency = fresh->getLatency();
+    return result;
 }
 
 void InProcessSlot::unload() {
@@ -153,15 +165,15 @@ void InProcessSlot::onEditorSizeRequest(int32_t width, int32_t height) {
     });
 }
 
-void InProcessSlot::sendState() {
-    if (!plugin) return;
+std::optional<bridge::StateResult> InProcessSlot::readState() {
+    if (!plugin) return std::nullopt;
     const Vexa::DSP::StateBlob blob = plugin->getState();
+    bridge::StateResult result;
     if (blob.size > 0 && blob.data) {
-        sink->sendText("state");
-        sink->sendBinary(blob.data, static_cast<std::size_t>(blob.size));
-    } else {
-        sink->sendText("state failed");
+        result.ok = true;
+        result.blob.assign(static_cast<const char*>(blob.data), static_cast<std::size_t>(blob.size));
     }
+    return result;
 }
 
 void InProcessSlot::restoreState(const uint8_t* data, std::size_t size) {
@@ -197,7 +209,14 @@ void InProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
 
 bool InProcessSlot::isSuspended() {
     std::lock_guard<std::mutex> lock(pluginMutex);
-    return plugin && plugin->suspended.load();
+    return plugin && plugin->isSuspended();
+}
+
+bridge::Condition InProcessSlot::condition() {
+    bridge::Condition now;
+    now.editorOpen = hasOpenEditor();
+    now.suspended = isSuspended();
+    return now;
 }
 
 bool InProcessSlot::hasPlugin() {
@@ -205,13 +224,16 @@ bool InProcessSlot::hasPlugin() {
     return plugin != nullptr;
 }
 
-PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs) {
+PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs,
+                                         uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs);
+    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
     if (!output) return Block::notProcessed;
-    const std::size_t bytes = sizeof(float) * blockSize;
-    std::memcpy(outputs[0], output->getChannel(0), bytes);
-    std::memcpy(outputs[1], output->getChannel(1), bytes);
+    const uint32_t produced = std::min(frames, output->frames);
+    for (int c = 0; c < 2; ++c) {
+        std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
+        std::fill(outputs[c] + produced, outputs[c] + frames, 0.0f);
+    }
     return Block::processed;
 }

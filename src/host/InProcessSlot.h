@@ -1,6 +1,7 @@
 // A plug-in in this process. Loaded, asked for its state and shown on the
 // GUI thread; configured and run block by block on the caller's thread. The
-// plug-in process runs one of these too.
+// plug-in process runs one of these too, without a listener: it calls the
+// GUI-thread members itself and answers the program with their results.
 #pragma once
 
 #include <atomic>
@@ -10,9 +11,9 @@
 #include <string>
 
 #include "dsp/EditorSizeListener.h"
-#include "host/PluginSlot.h"
 #include "dsp/VST2Plugin.h"
-#include "websocket/MessageSink.h"
+#include "host/PluginSlot.h"
+#include "host/SlotListener.h"
 #include "shell/GuiThread.h"
 #include "shell/WindowObserver.h"
 
@@ -21,7 +22,8 @@ class InProcessSlot final : public PluginSlot,
                             public Vexa::DSP::EditorSizeListener,
                             public std::enable_shared_from_this<InProcessSlot> {
 public:
-    InProcessSlot(GuiThread& gui, std::shared_ptr<MessageSink> sink, uint32_t sampleRate,
+    // listener may be null when nothing is queued through request*.
+    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
                   uint32_t blockSize);
     ~InProcessSlot() override;
     InProcessSlot(const InProcessSlot&) = delete;
@@ -35,12 +37,13 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
-    void load(std::string path);
+    bridge::LoadResult load(std::string path);
     void unload() override;
-    void sendState();
+    std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);
     void showEditor();
     void closeEditor() override;
+    bool unloadsOnGuiThread() const override { return true; }
     void idleEditor() override;
     bool hasOpenEditor() const override { return editorFrame.load() != nullptr; }
     void onWindowClosed(WindowHandle window) override;
@@ -53,7 +56,9 @@ public:
     void queueMidi(const int32_t* words, std::size_t count) override;
     bool hasPlugin() override;
     bool isSuspended();
-    Block process(float* const* inputs, float* const* outputs) override;
+    // What every answer of the plug-in process reports.
+    bridge::Condition condition();
+    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // Any thread.
     void onEditorSizeRequest(int32_t width, int32_t height) override;
@@ -64,7 +69,7 @@ private:
     std::string editorTitle();
 
     GuiThread& gui;
-    std::shared_ptr<MessageSink> sink;
+    SlotListener* const listener;
     // Held around every worker-side use of the wrapper and around the GUI
     // thread's swap of it, so the worker never runs inside a wrapper that is
     // going away. Never held through a module load.

@@ -1,20 +1,17 @@
 #include "host/PluginChild.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "bridge/BlockSignal.h"
 
-using bridge::Command;
 using bridge::CommandPipe;
-using bridge::PipeMessage;
-using bridge::Reply;
 
 namespace {
 
 // How often a waiting side looks whether the process is still there.
 constexpr int lifeCheckMs = 50;
+
+constexpr char brokeProtocol[] = "broke the plug-in process protocol";
 
 }  // namespace
 
@@ -37,38 +34,19 @@ PluginChild::~PluginChild() {
     processHandle->kill();
 }
 
-void PluginChild::noteSilence(const char* reason) {
-    std::lock_guard<std::mutex> lock(silenceMutex);
-    if (silence.empty()) silence = reason;
+void PluginChild::noteFault(const char* reason) {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    if (fault.empty()) fault = reason;
 }
 
-PluginChild::Answer PluginChild::command(Command kind, uint32_t value) {
-    return command(kind, &value, sizeof value);
-}
-
-PluginChild::Answer PluginChild::command(Command kind, const void* data, std::size_t size) {
-    Answer answer;
-    if (!pipe.send(static_cast<uint32_t>(kind), data, size)) return answer;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(commandTimeoutMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        PipeMessage message;
-        const CommandPipe::Read read = pipe.receive(message, static_cast<int>(std::max<long long>(left, 0)));
-        if (read == CommandPipe::Read::timedOut) {
-            noteSilence("no answer within 30 s");
-            return answer;
-        }
-        if (read == CommandPipe::Read::closed) return answer;
-        if (message.kind == static_cast<uint32_t>(Reply::done)) {
-            if (message.payload.size() == sizeof answer.flags)
-                std::memcpy(&answer.flags, message.payload.data(), sizeof answer.flags);
-            answer.answered = true;
-            return answer;
-        }
-        answer.messages.push_back(std::move(message));
+bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
+    switch (pipe.receive(reply, commandTimeoutMs)) {
+        case CommandPipe::Read::message: return true;
+        case CommandPipe::Read::timedOut: noteFault("no answer within 30 s"); return false;
+        case CommandPipe::Read::closed: return false;
+        case CommandPipe::Read::refused: noteFault(brokeProtocol); return false;
     }
+    return false;
 }
 
 bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
@@ -80,21 +58,33 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     std::memcpy(block.input[1], inputs[1], bytes);
     std::memcpy(block.midi, midi, sizeof *midi * midiCount);
     block.midiCount = midiCount;
+    block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
     block.request.store(ticket, std::memory_order_release);
     bridge::wakeWaiters(block.request);
 
     int waitedMs = 0;
-    while (bridge::awaitChange(block.reply, previous, lifeCheckMs, spin) != ticket) {
+    for (uint32_t seen; (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
+        if (seen != previous) {  // an answer to a block never asked for
+            noteFault(brokeProtocol);
+            return false;
+        }
         waitedMs += lifeCheckMs;
         if (processHandle->hasEnded()) return false;
         if (waitedMs >= blockTimeoutMs) {
-            noteSilence("no answer within 2 s");
+            noteFault("no answer within 2 s");
             return false;
         }
     }
-    result = static_cast<PluginSlot::Block>(block.result);
+    // The child writes this word; anything but a known result breaks the rules.
+    const int32_t written = block.result;
+    if (written < static_cast<int32_t>(PluginSlot::Block::noPlugin) ||
+        written > static_cast<int32_t>(PluginSlot::Block::processed)) {
+        noteFault(brokeProtocol);
+        return false;
+    }
+    result = static_cast<PluginSlot::Block>(written);
     if (result == PluginSlot::Block::processed) {
         std::memcpy(outputs[0], block.output[0], bytes);
         std::memcpy(outputs[1], block.output[1], bytes);
@@ -108,12 +98,15 @@ void PluginChild::stop() {
     processHandle->waitEnded(-1);
 }
 
-std::string PluginChild::lossReason() {
+void PluginChild::kill() {
     processHandle->kill();
     processHandle->waitEnded(-1);
+}
+
+std::string PluginChild::lossReason() {
     {
-        std::lock_guard<std::mutex> lock(silenceMutex);
-        if (!silence.empty()) return silence;
+        std::lock_guard<std::mutex> lock(faultMutex);
+        if (!fault.empty()) return fault;
     }
     return processHandle->endReason();
 }

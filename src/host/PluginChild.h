@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "bridge/BlockSignal.h"
 #include "bridge/CommandPipe.h"
+#include "bridge/PluginMessages.h"
 #include "bridge/SharedRegion.h"
 #include "host/ChildProcess.h"
 #include "host/PluginSlot.h"
@@ -20,21 +21,23 @@ public:
     static constexpr int blockTimeoutMs = 2000;
     static constexpr int commandTimeoutMs = 30000;
 
-    struct Answer {
-        bool answered = false;  // false: the process died or went quiet
-        uint32_t flags = 0;     // bridge::editorIsOpen
-        std::vector<bridge::PipeMessage> messages;  // for the client, in order
-    };
-
     // Null when the process cannot be started.
     static std::unique_ptr<PluginChild> start(uint32_t sampleRate, uint32_t blockSize);
     ~PluginChild();
     PluginChild(const PluginChild&) = delete;
     PluginChild& operator=(const PluginChild&) = delete;
 
-    // One caller at a time (the slot's command thread).
-    Answer command(bridge::Command kind, const void* data = nullptr, std::size_t size = 0);
-    Answer command(bridge::Command kind, uint32_t value);
+    // One caller at a time (the slot's command thread). Null when the
+    // process died, went quiet for commandTimeoutMs, or answered with
+    // anything but the request's reply (then it counts as lost).
+    template <class Request>
+    std::optional<typename Request::Reply> ask(const Request& request) {
+        bridge::PipeMessage raw;
+        if (!bridge::send(pipe, request) || !awaitReply(raw)) return std::nullopt;
+        auto reply = bridge::decodeAs<typename Request::Reply>(raw);
+        if (!reply) noteFault("broke the plug-in process protocol");
+        return reply;
+    }
 
     // The session's worker thread. False when the process died or did not
     // answer within blockTimeoutMs; result is then untouched.
@@ -44,7 +47,10 @@ public:
     // Ends it as asked: the plug-in process unloads and leaves when its pipe
     // ends; one that takes too long is killed.
     void stop();
-    // After it was lost: kills it if it still runs, and says why it was lost.
+    // Ends it by force and waits until it is gone.
+    void kill();
+    // Why it was lost: what it did ("no answer within 2 s") or how it ended
+    // ("signal 11"). Meant for after kill().
     std::string lossReason();
 
     // Set once, by whoever first finds the process lost or ends it on purpose.
@@ -54,12 +60,14 @@ public:
 private:
     PluginChild(std::unique_ptr<bridge::SharedRegion> region, std::unique_ptr<ChildProcess> process,
                 int commandHandle);
-    void noteSilence(const char* reason);
+    // Waits for the one message that answers a request.
+    bool awaitReply(bridge::PipeMessage& reply);
+    void noteFault(const char* reason);
 
     std::unique_ptr<bridge::SharedRegion> region;
     std::unique_ptr<ChildProcess> processHandle;
     bridge::CommandPipe pipe;
     bridge::SpinBudget spin;  // the worker's, waiting for a block's answer
-    std::mutex silenceMutex;
-    std::string silence;  // why it was given up on while still running
+    std::mutex faultMutex;
+    std::string fault;  // why it was given up on while still running
 };

@@ -13,9 +13,9 @@ PluginPlacement placementFromEnvironment() {
 }
 
 std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement placement, GuiThread& gui,
-                                           std::shared_ptr<MessageSink> sink,
-                                           uint32_t sampleRate, uint32_t blockSize) {
+                                           SlotListener& listener, uint32_t sampleRate,
+                                           uint32_t blockSize) {
     if (placement == PluginPlacement::ownProcess)
-        return std::make_shared<PluginProcessSlot>(std::move(sink), sampleRate, blockSize);
-    return std::make_shared<InProcessSlot>(gui, std::move(sink), sampleRate, blockSize);
+        return std::make_shared<PluginProcessSlot>(listener, sampleRate, blockSize);
+    return std::make_shared<InProcessSlot>(gui, &listener, sampleRate, blockSize);
 }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "host/PluginSlot.h"
-#include "websocket/MessageSink.h"
+#include "host/SlotListener.h"
 #include "shell/GuiThread.h"
 
 enum class PluginPlacement { ownProcess, inProcess };
@@ -15,5 +15,5 @@ enum class PluginPlacement { ownProcess, inProcess };
 PluginPlacement placementFromEnvironment();
 
 std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement placement, GuiThread& gui,
-                                           std::shared_ptr<MessageSink> sink,
-                                           uint32_t sampleRate, uint32_t blockSize);
+                                           SlotListener& listener, uint32_t sampleRate,
+                                           uint32_t blockSize);

@@ -2,11 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-
-using bridge::Command;
-using bridge::PipeMessage;
-using bridge::Reply;
 
 namespace {
 
@@ -15,16 +10,14 @@ void printLine(const std::string& line) {
     std::fflush(stdout);
 }
 
-bool isText(const PipeMessage& message, const char* text) {
-    return message.kind == static_cast<uint32_t>(Reply::text) && message.payload == text;
-}
-
 }  // namespace
 
-PluginProcessSlot::PluginProcessSlot(std::shared_ptr<MessageSink> sink, uint32_t sampleRate,
+PluginProcessSlot::PluginProcessSlot(SlotListener& listener, uint32_t sampleRate,
                                      uint32_t blockSize)
-    : sink(std::move(sink)), sampleRate(sampleRate), settledBlockSize(blockSize),
-      blockSize(blockSize) {}
+    : listener(listener), blockSize(blockSize) {
+    mirror.sampleRate = sampleRate;
+    mirror.blockSize = blockSize;
+}
 
 PluginProcessSlot::~PluginProcessSlot() {
     unload();
@@ -59,40 +52,45 @@ void PluginProcessSlot::requestUnload() {
 }
 
 void PluginProcessSlot::requestEditor() {
-    commands.post([this] { showEditor(); });
+    commands.post([this] { askLoaded(bridge::ShowEditorRequest{}); });
 }
 
 void PluginProcessSlot::requestState() {
-    commands.runAndWait([this] { sendState(); });
+    commands.runAndWait([this] {
+        if (const auto state = readState()) listener.pluginState(*state);
+    });
 }
 
 void PluginProcessSlot::requestRestore(const uint8_t* data, std::size_t size) {
-    commands.runAndWait([this, blob = std::string(reinterpret_cast<const char*>(data), size)] {
-        restoreState(blob);
+    bridge::SetStateRequest request{std::string(reinterpret_cast<const char*>(data), size)};
+    commands.runAndWait([&] {
+        if (!currentChild()) return;
+        mirror.state = request.blob;
+        ask(request);
     });
 }
 
 void PluginProcessSlot::setBlockSize(uint32_t frames) {
     blockSize = frames;
     commands.runAndWait([this, frames] {
-        settledBlockSize = frames;
-        applySetting(Command::blockSize, frames);
+        mirror.blockSize = frames;
+        askLoaded(bridge::SetBlockSizeRequest{frames});
     });
 }
 
 void PluginProcessSlot::setSampleRate(uint32_t rate) {
     commands.runAndWait([this, rate] {
-        sampleRate = rate;
-        applySetting(Command::sampleRate, rate);
+        mirror.sampleRate = rate;
+        askLoaded(bridge::SetSampleRateRequest{rate});
     });
 }
 
 void PluginProcessSlot::suspend() {
-    commands.runAndWait([this] { setBypass(true); });
+    commands.runAndWait([this] { askLoaded(bridge::SuspendRequest{}); });
 }
 
 void PluginProcessSlot::resume() {
-    commands.runAndWait([this] { setBypass(false); });
+    commands.runAndWait([this] { askLoaded(bridge::ResumeRequest{}); });
 }
 
 void PluginProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
@@ -106,7 +104,8 @@ bool PluginProcessSlot::hasPlugin() {
     return relaunching.load() || currentChild() != nullptr;
 }
 
-PluginSlot::Block PluginProcessSlot::process(float* const* inputs, float* const* outputs) {
+PluginSlot::Block PluginProcessSlot::process(float* const* inputs, float* const* outputs,
+                                             uint32_t frames) {
     const uint32_t events = midiCount;
     midiCount = 0;
     if (relaunching.load()) return Block::notProcessed;
@@ -114,7 +113,7 @@ PluginSlot::Block PluginProcessSlot::process(float* const* inputs, float* const*
     if (!current) return Block::noPlugin;
     if (current->lost.load()) return Block::notProcessed;
     Block result = Block::notProcessed;
-    if (!current->process(inputs, outputs, blockSize, midi.data(), events, result)) {
+    if (!current->process(inputs, outputs, frames, midi.data(), events, result)) {
         lose(current);
         return Block::notProcessed;
     }
@@ -129,169 +128,120 @@ void PluginProcessSlot::lose(const std::shared_ptr<PluginChild>& lostChild) {
     commands.postFirst([this, lostChild] { recover(lostChild); });
 }
 
-bool PluginProcessSlot::crashedTooOften() {
-    const auto now = std::chrono::steady_clock::now();
-    crashTimes.erase(std::remove_if(crashTimes.begin(), crashTimes.end(),
-                                    [&](auto at) { return now - at >= crashWindow; }),
-                     crashTimes.end());
-    crashTimes.push_back(now);
-    return crashTimes.size() >= static_cast<std::size_t>(crashesBeforeGivingUp);
-}
-
 void PluginProcessSlot::recover(const std::shared_ptr<PluginChild>& lostChild) {
     if (currentChild() != lostChild) return;  // unloaded or replaced meanwhile
+    lostChild->kill();
     const std::string reason = lostChild->lossReason();
     replaceChild(nullptr);
     printLine("plug-in crashed: " + reason);
-    sink->sendText("crashed\n" + reason);
-    if (crashedTooOften()) {
+    listener.pluginCrashed(reason);
+    if (crashes.giveUpAfterLoss()) {
         relaunching.store(false);
-        path.clear();
-        sink->sendText("crashed\ngave up after 3 crashes");
+        mirror.startOver({});
+        listener.pluginGaveUp(CrashPolicy::crashesBeforeGivingUp);
         return;
     }
     relaunch();
 }
 
 void PluginProcessSlot::relaunch() {
-    std::shared_ptr<PluginChild> fresh = PluginChild::start(sampleRate, settledBlockSize);
+    // Replies on the way report the plug-in half restored; what to bring
+    // back stays what the client left, for this try and any after it.
+    struct KeepWanted {
+        RestoreMirror& mirror;
+        const bridge::Condition condition;
+        ~KeepWanted() { mirror.condition = condition; }
+    } keep{mirror, mirror.condition};
+    const bridge::Condition& wanted = keep.condition;
+    std::shared_ptr<PluginChild> fresh = PluginChild::start(mirror.sampleRate, mirror.blockSize);
     if (!fresh) {
         relaunching.store(false);
         return;
     }
     replaceChild(fresh);
-    const PluginChild::Answer loaded = ask(Command::load, path.data(), path.size());
-    if (!loaded.answered) return;
-    const bool ready = std::any_of(loaded.messages.begin(), loaded.messages.end(),
-                                   [](const PipeMessage& m) { return isText(m, "ready"); });
-    if (ready) {
+    const auto loaded = ask(bridge::LoadRequest{mirror.path});
+    if (!loaded) return;  // lost again: its recovery is queued
+    if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.
-        uint32_t flags = loaded.flags;
-        if (hasState) {
-            const auto restored = ask(Command::setState, lastState.data(), lastState.size());
-            if (!restored.answered) return;
-            flags = restored.flags;
+        bridge::Condition now = loaded->condition;
+        if (mirror.state) {
+            const auto restored = ask(bridge::SetStateRequest{*mirror.state});
+            if (!restored) return;
+            now = restored->condition;
         }
-        if (((flags & bridge::pluginSuspended) != 0) != bypassed &&
-            !ask(bypassed ? Command::suspend : Command::resume).answered)
+        if (now.suspended != wanted.suspended &&
+            !(wanted.suspended ? ask(bridge::SuspendRequest{}) : ask(bridge::ResumeRequest{})))
             return;
-        if (((flags & bridge::editorIsOpen) != 0) != editorOpen &&
-            !ask(editorOpen ? Command::showEditor : Command::closeEditor).answered)
+        if (now.editorOpen != wanted.editorOpen &&
+            !(wanted.editorOpen ? ask(bridge::ShowEditorRequest{})
+                                : ask(bridge::CloseEditorRequest{})))
             return;
     }
     relaunching.store(false);
-    forward(loaded);
-    if (ready) printLine("plug-in relaunched");
+    listener.pluginLoaded(*loaded);
+    if (loaded->ok) printLine("plug-in relaunched");
 }
 
 // ---- the command thread ----------------------------------------------------------
 
-PluginChild::Answer PluginProcessSlot::ask(Command kind, const void* data, std::size_t size) {
+template <class Request>
+std::optional<typename Request::Reply> PluginProcessSlot::ask(const Request& request) {
     const std::shared_ptr<PluginChild> current = currentChild();
-    if (!current || current->lost.load()) return {};
-    PluginChild::Answer answer = current->command(kind, data, size);
-    if (!answer.answered) lose(current);
-    return answer;
-}
-
-void PluginProcessSlot::note(const PluginChild::Answer& answer) {
-    if (!answer.answered) return;
-    editorOpen = (answer.flags & bridge::editorIsOpen) != 0;
-    bypassed = (answer.flags & bridge::pluginSuspended) != 0;
-}
-
-void PluginProcessSlot::forward(const PluginChild::Answer& answer) {
-    for (const PipeMessage& message : answer.messages) {
-        if (message.kind == static_cast<uint32_t>(Reply::text)) sink->sendText(message.payload);
-        else sink->sendBinary(message.payload.data(), message.payload.size());
+    if (!current || current->lost.load()) return std::nullopt;
+    auto reply = current->ask(request);
+    if (!reply) {
+        lose(current);
+        return std::nullopt;
     }
+    mirror.condition = reply->condition;
+    return reply;
+}
+
+template <class Request>
+void PluginProcessSlot::askLoaded(const Request& request) {
+    if (currentChild()) ask(request);
 }
 
 void PluginProcessSlot::load(const std::string& newPath) {
     // A new plug-in starts from nothing that the last one left.
-    crashTimes.clear();
-    hasState = false;
-    lastState.clear();
-    bypassed = false;
-    editorOpen = false;
-    path = newPath;
+    crashes.forget();
+    mirror.startOver(newPath);
     if (!currentChild() || relaunching.load()) {
         relaunching.store(false);
-        replaceChild(PluginChild::start(sampleRate, settledBlockSize));
-        // As any failed load, this one sends the client nothing.
-        if (!currentChild()) std::fprintf(stderr, "the plug-in process could not be started\n");
+        replaceChild(PluginChild::start(mirror.sampleRate, mirror.blockSize));
+        if (!currentChild()) {
+            std::fprintf(stderr, "the plug-in process could not be started\n");
+            bridge::LoadResult failed;
+            failed.reason = "the plug-in process could not be started";
+            listener.pluginLoaded(failed);
+            return;
+        }
     }
-    const PluginChild::Answer answer = ask(Command::load, newPath.data(), newPath.size());
-    note(answer);
-    forward(answer);
+    if (const auto result = ask(bridge::LoadRequest{newPath})) listener.pluginLoaded(*result);
 }
 
 void PluginProcessSlot::unloadNow() {
     if (const auto current = currentChild(); current && !current->lost.load())
-        current->command(Command::unload);
+        current->ask(bridge::UnloadRequest{});
     replaceChild(nullptr);
     relaunching.store(false);
-    path.clear();
-    hasState = false;
-    lastState.clear();
-    bypassed = false;
-    editorOpen = false;
+    mirror.startOver({});
 }
 
-void PluginProcessSlot::showEditor() {
-    const PluginChild::Answer answer = ask(Command::showEditor);
-    note(answer);
-    forward(answer);
+std::optional<bridge::StateResult> PluginProcessSlot::readState() {
+    if (!currentChild()) return std::nullopt;
+    auto result = ask(bridge::GetStateRequest{});
+    // The plug-in went down answering: the request still gets its reply.
+    if (!result) return bridge::StateResult{};
+    if (result->ok) mirror.state = result->blob;
+    return result;
 }
 
-void PluginProcessSlot::sendState() {
-    if (!currentChild()) return;
-    const PluginChild::Answer answer = ask(Command::getState);
-    if (!answer.answered) {
-        // The plug-in went down answering: the request still gets its reply.
-        sink->sendText("state failed");
-        return;
-    }
-    const auto& messages = answer.messages;
-    for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
-        if (isText(messages[i], "state") &&
-            messages[i + 1].kind == static_cast<uint32_t>(Reply::binary)) {
-            lastState = messages[i + 1].payload;
-            hasState = true;
-        }
-    }
-    note(answer);
-    forward(answer);
-}
-
-void PluginProcessSlot::restoreState(const std::string& blob) {
-    if (!currentChild()) return;
-    lastState = blob;
-    hasState = true;
-    const PluginChild::Answer answer = ask(Command::setState, blob.data(), blob.size());
-    note(answer);
-    forward(answer);
-}
-
-void PluginProcessSlot::setBypass(bool bypass) {
-    if (!currentChild()) return;
-    const PluginChild::Answer answer = ask(bypass ? Command::suspend : Command::resume);
-    note(answer);
-    forward(answer);
-}
-
-void PluginProcessSlot::applySetting(Command kind, uint32_t value) {
-    if (!currentChild()) return;
-    const PluginChild::Answer answer = ask(kind, &value, sizeof value);
-    note(answer);
-    forward(answer);
-}
-
-// ---- the GUI thread -----------------------------------------------------------------
+// ---- the session's end ----------------------------------------------------------------
 
 void PluginProcessSlot::unload() {
-    commands.finish([this] { unloadNow(); }, PluginChild::blockTimeoutMs * 2, [this] {
+    commands.finish([this] { unloadNow(); }, unloadGraceMs, [this] {
         // A plug-in stuck in a command holds the thread: end its process.
-        if (const auto current = currentChild()) current->lossReason();
+        if (const auto current = currentChild()) current->kill();
     });
 }

@@ -6,25 +6,27 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "bridge/SharedBlock.h"
 #include "host/CommandQueue.h"
+#include "host/CrashPolicy.h"
 #include "host/PluginChild.h"
 #include "host/PluginSlot.h"
-#include "websocket/MessageSink.h"
+#include "host/RestoreMirror.h"
+#include "host/SlotListener.h"
 
 class PluginProcessSlot final : public PluginSlot {
 public:
-    static constexpr int crashesBeforeGivingUp = 3;
-    static constexpr std::chrono::seconds crashWindow{60};
+    // What a plug-in has to end when its session closes or the program
+    // quits; all sessions' plug-ins get it at once.
+    static constexpr int unloadGraceMs = 1000;
 
-    PluginProcessSlot(std::shared_ptr<MessageSink> sink, uint32_t sampleRate, uint32_t blockSize);
+    PluginProcessSlot(SlotListener& listener, uint32_t sampleRate, uint32_t blockSize);
     ~PluginProcessSlot() override;
     PluginProcessSlot(const PluginProcessSlot&) = delete;
     PluginProcessSlot& operator=(const PluginProcessSlot&) = delete;
@@ -40,30 +42,29 @@ public:
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
     bool hasPlugin() override;
-    Block process(float* const* inputs, float* const* outputs) override;
+    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // The editor lives, and is idled, in the plug-in process.
     bool hasOpenEditor() const override { return false; }
     void idleEditor() override {}
     void closeEditor() override {}
+    // Asks the plug-in process to end, and kills it after unloadGraceMs.
+    bool unloadsOnGuiThread() const override { return false; }
     void unload() override;
 
 private:
     // Command thread.
     void load(const std::string& newPath);
     void unloadNow();
-    void showEditor();
-    void sendState();
-    void restoreState(const std::string& blob);
-    void setBypass(bool bypass);
-    void applySetting(bridge::Command kind, uint32_t value);
-    // Sends the command to the current child; on loss, queues the recovery.
-    PluginChild::Answer ask(bridge::Command kind, const void* data = nullptr, std::size_t size = 0);
-    void forward(const PluginChild::Answer& answer);
-    // Takes the editor and on/off condition that the plug-in process reports.
-    void note(const PluginChild::Answer& answer);
+    std::optional<bridge::StateResult> readState();
+    // Asks the current child, keeps the condition its reply reports, and on
+    // loss queues the recovery; null then, or when there is no child.
+    template <class Request>
+    std::optional<typename Request::Reply> ask(const Request& request);
+    // As ask, for a request that only a loaded plug-in can serve.
+    template <class Request>
+    void askLoaded(const Request& request);
     void recover(const std::shared_ptr<PluginChild>& lostChild);
-    bool crashedTooOften();
     void relaunch();
     void replaceChild(std::shared_ptr<PluginChild> next);
     std::shared_ptr<PluginChild> currentChild();
@@ -71,21 +72,15 @@ private:
     // Any thread that finds the child lost.
     void lose(const std::shared_ptr<PluginChild>& lostChild);
 
-    std::shared_ptr<MessageSink> sink;
+    SlotListener& listener;
     std::mutex childMutex;  // held only to copy or swap the pointer
     std::shared_ptr<PluginChild> child;
     // Set from a loss until the plug-in is back: blocks get empty replies.
     std::atomic<bool> relaunching{false};
 
-    // Command thread only: what a relaunch restores.
-    uint32_t sampleRate;
-    uint32_t settledBlockSize;
-    std::string path;
-    std::string lastState;
-    bool hasState = false;
-    bool bypassed = false;
-    bool editorOpen = false;
-    std::vector<std::chrono::steady_clock::time_point> crashTimes;
+    // Command thread only.
+    RestoreMirror mirror;
+    CrashPolicy crashes;
 
     // Worker thread only.
     uint32_t blockSize;

@@ -1,5 +1,6 @@
 // One session's plug-in, as the session sees it. Two placements implement
 // it: in the program's own process, or in a plug-in process of its own.
+// Outcomes of queued work reach the session's SlotListener.
 #pragma once
 
 #include <cstddef>
@@ -12,12 +13,14 @@ public:
 
     virtual ~PluginSlot() = default;
 
-    // The session's worker thread. Queued: they return at once and reply later.
+    // The session's worker thread. Queued: they return at once; a load's
+    // outcome reaches the listener.
     virtual void requestLoad(std::string path) = 0;
     virtual void requestUnload() = 0;
     virtual void requestEditor() = 0;
-    // The session's worker thread: they return once their reply is sent, so
-    // replies keep the order of the messages.
+    // The session's worker thread: they return once done, so the session's
+    // replies keep the order of the messages. The state reaches the
+    // listener before requestState returns (nothing without a plug-in).
     virtual void requestState() = 0;
     virtual void requestRestore(const uint8_t* data, std::size_t size) = 0;
     virtual void setBlockSize(uint32_t frames) = 0;
@@ -26,12 +29,18 @@ public:
     virtual void resume() = 0;
     virtual void queueMidi(const int32_t* words, std::size_t count) = 0;
     virtual bool hasPlugin() = 0;
-    // Runs one block of blockSize frames through the plug-in into outputs.
-    virtual Block process(float* const* inputs, float* const* outputs) = 0;
+    // Runs one block of frames frames (at most bridge::maxFrames) into
+    // outputs. The plug-in runs at most the block size it was configured
+    // with; whatever it did not produce is silence, so a size that the two
+    // sides disagree on can never reach past a buffer.
+    virtual Block process(float* const* inputs, float* const* outputs, uint32_t frames) = 0;
 
-    // GUI thread: the program's editor idle calls, and the session's end.
+    // GUI thread: the program's editor idle calls.
     virtual bool hasOpenEditor() const = 0;
     virtual void idleEditor() = 0;
     virtual void closeEditor() = 0;
+    // The session's end: on the GUI thread where unloadsOnGuiThread says
+    // so, on any one thread otherwise.
+    virtual bool unloadsOnGuiThread() const = 0;
     virtual void unload() = 0;
 };

@@ -1,16 +1,22 @@
 #include "host/Session.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "dsp/VST2Plugin.h"
 #include "host/CommandParsing.h"
+#include "bridge/SharedBlock.h"
 #include "host/PluginPlacement.h"
-#include "scan/PluginScan.h"
 #include "Version.h"
 
 namespace {
+
+// The text up to a 0 byte, which is all that counts of a command.
+std::string_view commandText(std::string_view message) {
+    return message.substr(0, message.find('\0'));
+}
 
 bool startsWith(std::string_view message, std::string_view word) {
     return message.substr(0, word.size()) == word;
@@ -23,12 +29,18 @@ void printSetting(const char* format, uint32_t value) {
 
 }  // namespace
 
+static_assert(Session::maxBlockSize <= bridge::maxFrames,
+              "a block must fit the memory shared with the plug-in process");
+static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
+              "the plug-in process must take every event a block carries");
+
+// Each default is read once: another session may change it meanwhile, and
+// the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 std::function<void(Session&)> ended)
-    : gui(gui), defaults(defaults), sink(sink), ended(std::move(ended)),
-      slot(makePluginSlot(defaults.placement, gui, sink, defaults.sampleRate.load(),
-                          defaults.blockSize.load())) {
-    blockSize = defaults.blockSize.load();
+                 ScanService& scans, std::function<void(std::shared_ptr<Session>)> ended)
+    : gui(gui), defaults(defaults), sink(std::move(sink)), scans(scans), ended(std::move(ended)),
+      blockSize(defaults.blockSize.load()),
+      slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
     inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
     outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
 }
@@ -38,8 +50,48 @@ void Session::greet() {
 }
 
 bool Session::onText(std::string_view message) {
-    const std::size_t zero = message.find('\0');
-    if (zero != std::string_view::npos) message = message.substr(0, zero);
+    std::unique_lock<std::mutex> lock(dispatch);
+    if (!scanTicket) return handleText(message);
+    // Answered after the scan, in order. A message that is no command
+    // closes the connection at once, as it would have after the scan.
+    if (!isCommand(commandText(message))) return false;
+    defer(lock, {false, std::string(message)});
+    return true;
+}
+
+bool Session::onBinary(const std::vector<uint8_t>& message) {
+    std::unique_lock<std::mutex> lock(dispatch);
+    if (!scanTicket) return handleBinary(message.data(), message.size());
+    defer(lock, {true, std::string(message.begin(), message.end())});
+    return true;
+}
+
+void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
+    // A client that sends on and on while a walk runs waits for it.
+    turn.wait(lock, [&] { return closed || !scanTicket || deferredBytes < maxDeferredBytes; });
+    if (closed) return;
+    if (!scanTicket) {
+        if (message.binary) {
+            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()), message.bytes.size());
+        } else {
+            handleText(message.bytes);
+        }
+        return;
+    }
+    deferredBytes += message.bytes.size();
+    deferred.push_back(std::move(message));
+}
+
+bool Session::isCommand(std::string_view message) {
+    static constexpr std::string_view words[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
+                                                 "bufsize", "load",    "unload",   "suspend",
+                                                 "resume",  "getState", "setState", "quit"};
+    return std::any_of(std::begin(words), std::end(words),
+                       [&](std::string_view word) { return startsWith(message, word); });
+}
+
+bool Session::handleText(std::string_view message) {
+    message = commandText(message);
     if (message.empty()) return false;
 
     if (startsWith(message, "midi")) {
@@ -87,7 +139,29 @@ void Session::handleMidi(std::string_view list) {
 void Session::handleScan(std::string_view message) {
     const std::string folder =
         message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
-    sink->sendText(scanReply(folder));
+    scanTicket = scans.request(folder, [self = shared_from_this()](const std::string& reply) {
+        self->scanFinished(reply);
+    });
+}
+
+void Session::scanFinished(const std::string& reply) {
+    std::lock_guard<std::mutex> lock(dispatch);
+    if (closed) return;
+    sink->sendText(reply);
+    scanTicket = 0;
+    // What came meanwhile, in order, as it would have been handled; it may
+    // start another walk, which the rest then waits for.
+    while (!scanTicket && !deferred.empty()) {
+        const Deferred next = std::move(deferred.front());
+        deferred.pop_front();
+        deferredBytes -= next.bytes.size();
+        if (next.binary) {
+            handleBinary(reinterpret_cast<const uint8_t*>(next.bytes.data()), next.bytes.size());
+        } else {
+            handleText(next.bytes);
+        }
+    }
+    turn.notify_all();
 }
 
 void Session::handleSampleRate(std::string_view argument) {
@@ -122,10 +196,10 @@ void Session::setBlockSize(int32_t frames) {
     outputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
 }
 
-bool Session::onBinary(const std::vector<uint8_t>& message) {
+bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     if (pendingSetState) {
         pendingSetState = false;
-        slot->requestRestore(message.data(), message.size());
+        slot->requestRestore(data, size);
         return true;
     }
     const std::size_t channelBytes = sizeof(float) * blockSize;
@@ -133,10 +207,10 @@ bool Session::onBinary(const std::vector<uint8_t>& message) {
     float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
-    if (message.size() >= 2 * channelBytes) {
-        std::memcpy(inputs[0], message.data(), channelBytes);
-        std::memcpy(inputs[1], message.data() + channelBytes, channelBytes);
-        result = slot->process(inputs, outputs);
+    if (size >= 2 * channelBytes) {
+        std::memcpy(inputs[0], data, channelBytes);
+        std::memcpy(inputs[1], data + channelBytes, channelBytes);
+        result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
@@ -148,12 +222,37 @@ bool Session::onBinary(const std::vector<uint8_t>& message) {
     return true;
 }
 
+void Session::pluginState(const bridge::StateResult& state) {
+    if (!state.ok) {
+        sink->sendText("state failed");
+        return;
+    }
+    sink->sendText("state");
+    sink->sendBinary(state.blob.data(), state.blob.size());
+}
+
+void Session::pluginLoaded(const bridge::LoadResult& result) {
+    if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
+    sink->sendText("ready");
+    sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(result.latency));
+}
+
+void Session::pluginCrashed(const std::string& reason) {
+    sink->sendText("crashed\n" + reason);
+}
+
+void Session::pluginGaveUp(int crashes) {
+    sink->sendText("crashed\ngave up after " + std::to_string(crashes) + " crashes");
+}
+
 void Session::onClose() {
-    pendingSetState = false;
-    // The plug-in and its editor go on the GUI thread; the session lives
-    // until then. If the loop has already ended, shutdown unloads it.
-    gui.post([self = shared_from_this()] {
-        self->slot->unload();
-        if (self->ended) self->ended(*self);
-    });
+    {
+        std::lock_guard<std::mutex> lock(dispatch);
+        closed = true;
+        pendingSetState = false;
+        if (scanTicket) scans.withdraw(scanTicket);
+        deferred.clear();
+        turn.notify_all();
+    }
+    if (ended) ended(shared_from_this());
 }

@@ -14,14 +14,28 @@ VST2Host::~VST2Host() {
 }
 
 std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink) {
-    auto session = std::make_shared<Session>(gui, defaults, std::move(sink),
-                                             [this](Session& ended) { forget(ended); });
+    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), scans,
+                                             [this](std::shared_ptr<Session> closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         sessions.push_back(session);
     }
     session->greet();
     return session;
+}
+
+void VST2Host::retire(const std::shared_ptr<Session>& session) {
+    if (session->plugin().unloadsOnGuiThread()) {
+        // After whatever the session queued there. If the loop has already
+        // ended, shutdown unloads it.
+        gui.post([this, session] {
+            session->plugin().unload();
+            forget(*session);
+        });
+        return;
+    }
+    forget(*session);
+    teardowns.start([session] { session->plugin().unload(); });
 }
 
 void VST2Host::forget(Session& session) {
@@ -49,10 +63,15 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
-    server.stop();
+    scans.stop();   // a walk of "/" takes seconds; nobody waits for it now
+    server.stop();  // every closed connection retires its session
     const auto remaining = sessionsNow();
     for (const auto& session : remaining) session->plugin().closeEditor();
-    for (const auto& session : remaining) session->plugin().unload();
+    for (const auto& session : remaining) {
+        if (session->plugin().unloadsOnGuiThread()) session->plugin().unload();
+        else retire(session);
+    }
+    teardowns.waitAll();
     std::lock_guard<std::mutex> lock(sessionsMutex);
     sessions.clear();
 }

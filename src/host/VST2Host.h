@@ -9,6 +9,7 @@
 
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
+#include "host/Teardowns.h"
 #include "websocket/WebSocketServer.h"
 #include "websocket/ConnectionHandler.h"
 #include "shell/EditorIdler.h"
@@ -37,11 +38,16 @@ public:
 
 private:
     std::vector<std::shared_ptr<Session>> sessionsNow();
+    // Ends a closed session's plug-in: on the GUI thread when it lives
+    // there, in parallel with the others otherwise.
+    void retire(const std::shared_ptr<Session>& session);
     void forget(Session& session);
 
     GuiThread& gui;
     SessionDefaults defaults;
     std::mutex sessionsMutex;
     std::vector<std::shared_ptr<Session>> sessions;
+    ScanService scans;
+    Teardowns teardowns;
     WebSocketServer server;  // last: stopped and destroyed before the sessions it serves
 };

@@ -1,5 +1,7 @@
 #include "pluginhost/AudioLoop.h"
 
+#include <algorithm>
+
 #include "bridge/BlockSignal.h"
 
 void AudioLoop::run() {
@@ -15,7 +17,8 @@ void AudioLoop::run() {
             slot.queueMidi(block.midi[i].words, block.midi[i].count);
         float* inputs[2] = {block.input[0], block.input[1]};
         float* outputs[2] = {block.output[0], block.output[1]};
-        block.result = static_cast<int32_t>(slot.process(inputs, outputs));
+        const uint32_t frames = std::min(block.frames, bridge::maxFrames);
+        block.result = static_cast<int32_t>(slot.process(inputs, outputs, frames));
         block.reply.store(ticket, std::memory_order_release);
         bridge::wakeWaiters(block.reply);
     }

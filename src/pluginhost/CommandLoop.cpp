@@ -1,49 +1,91 @@
 #include "pluginhost/CommandLoop.h"
 
-#include <cstring>
-#include <string>
+#include <optional>
 
-using bridge::Command;
+using namespace bridge;
 
 namespace {
 
-uint32_t valueOf(const std::string& payload) {
-    uint32_t value = 0;
-    if (payload.size() == sizeof value) std::memcpy(&value, payload.data(), sizeof value);
-    return value;
+// The answer to a request that reports nothing but the condition, once
+// work has run.
+template <class Work>
+auto doneAfter(Work work) {
+    return [work](const auto&) {
+        work();
+        return Done{};
+    };
 }
 
 }  // namespace
 
 void CommandLoop::run() {
-    bridge::PipeMessage message;
-    while (pipe.receive(message, -1) == bridge::CommandPipe::Read::message) {
-        handle(message);
-        uint32_t flags = 0;
-        if (slot.hasOpenEditor()) flags |= bridge::editorIsOpen;
-        if (slot.isSuspended()) flags |= bridge::pluginSuspended;
-        pipe.send(static_cast<uint32_t>(bridge::Reply::done), &flags, sizeof flags);
+    PipeMessage message;
+    while (pipe.receive(message, -1) == CommandPipe::Read::message && handle(message)) {
     }
-    gui.runAndWait([this] { slot.unload(); });
+    onGuiThread([this] { slot.unload(); });
     gui.quit();
 }
 
-void CommandLoop::handle(const bridge::PipeMessage& message) {
-    const std::string& payload = message.payload;
-    switch (static_cast<Command>(message.kind)) {
-        case Command::load: gui.runAndWait([&] { slot.load(payload); }); break;
-        case Command::unload: gui.runAndWait([&] { slot.unload(); }); break;
-        case Command::getState: gui.runAndWait([&] { slot.sendState(); }); break;
-        case Command::setState:
-            gui.runAndWait([&] {
-                slot.restoreState(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+template <class Work>
+void CommandLoop::onGuiThread(Work work) {
+    gui.runAndWait(work);
+}
+
+template <class Request, class Run>
+bool CommandLoop::answer(const PipeMessage& message, Run run) {
+    const std::optional<Request> request = decodeAs<Request>(message);
+    if (!request) return false;
+    typename Request::Reply reply = run(*request);
+    reply.condition = slot.condition();
+    return send(pipe, reply);
+}
+
+bool CommandLoop::handle(const PipeMessage& message) {
+    switch (static_cast<MessageKind>(message.kind)) {
+        case MessageKind::load:
+            return answer<LoadRequest>(message, [this](const LoadRequest& request) {
+                LoadResult result;
+                onGuiThread([&] { result = slot.load(request.path); });
+                return result;
             });
-            break;
-        case Command::showEditor: gui.runAndWait([&] { slot.showEditor(); }); break;
-        case Command::closeEditor: gui.runAndWait([&] { slot.closeEditor(); }); break;
-        case Command::suspend: slot.suspend(); break;
-        case Command::resume: slot.resume(); break;
-        case Command::blockSize: slot.setBlockSize(valueOf(payload)); break;
-        case Command::sampleRate: slot.setSampleRate(valueOf(payload)); break;
+        case MessageKind::unload:
+            return answer<UnloadRequest>(message,
+                                         doneAfter([this] { onGuiThread([this] { slot.unload(); }); }));
+        case MessageKind::getState:
+            return answer<GetStateRequest>(message, [this](const GetStateRequest&) {
+                std::optional<StateResult> result;
+                onGuiThread([&] { result = slot.readState(); });
+                return result.value_or(StateResult{});
+            });
+        case MessageKind::setState:
+            return answer<SetStateRequest>(message, [this](const SetStateRequest& request) {
+                onGuiThread([&] {
+                    slot.restoreState(reinterpret_cast<const uint8_t*>(request.blob.data()),
+                                      request.blob.size());
+                });
+                return Done{};
+            });
+        case MessageKind::showEditor:
+            return answer<ShowEditorRequest>(
+                message, doneAfter([this] { onGuiThread([this] { slot.showEditor(); }); }));
+        case MessageKind::closeEditor:
+            return answer<CloseEditorRequest>(
+                message, doneAfter([this] { onGuiThread([this] { slot.closeEditor(); }); }));
+        case MessageKind::suspend:
+            return answer<SuspendRequest>(message, doneAfter([this] { slot.suspend(); }));
+        case MessageKind::resume:
+            return answer<ResumeRequest>(message, doneAfter([this] { slot.resume(); }));
+        case MessageKind::setBlockSize:
+            return answer<SetBlockSizeRequest>(message, [this](const SetBlockSizeRequest& request) {
+                slot.setBlockSize(request.frames);
+                return Done{};
+            });
+        case MessageKind::setSampleRate:
+            return answer<SetSampleRateRequest>(message, [this](const SetSampleRateRequest& request) {
+                slot.setSampleRate(request.rate);
+                return Done{};
+            });
+        default:
+            return false;
     }
 }

@@ -1,9 +1,10 @@
-// The plug-in process's side of the command pipe: each command runs on the
-// slot (the plug-in's life cycle on the GUI thread, as in the program) and
-// is answered with "done" and the plug-in's condition.
+// The plug-in process's side of the command pipe: reads each typed request,
+// runs it on the slot (the plug-in's life cycle on the GUI thread, as in the
+// program) and answers with its typed reply and the plug-in's condition.
 #pragma once
 
 #include "bridge/CommandPipe.h"
+#include "bridge/PluginMessages.h"
 #include "host/InProcessSlot.h"
 #include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
@@ -13,7 +14,8 @@ public:
     CommandLoop(bridge::CommandPipe& pipe, GuiThread& gui, InProcessSlot& slot)
         : pipe(pipe), gui(gui), slot(slot) {}
 
-    // Until the pipe ends; then unloads the plug-in and ends the GUI loop.
+    // Until the pipe ends or brings what is not a request; then unloads the
+    // plug-in and ends the GUI loop.
     void run();
 
     // GUI thread.
@@ -21,7 +23,14 @@ public:
     void idleEditors() override { slot.idleEditor(); }
 
 private:
-    void handle(const bridge::PipeMessage& message);
+    // False when the message is no request this process knows.
+    bool handle(const bridge::PipeMessage& message);
+    // Reads the request, runs it and sends its reply.
+    template <class Request, class Run>
+    bool answer(const bridge::PipeMessage& message, Run run);
+    // Runs on the GUI thread and waits for it.
+    template <class Work>
+    void onGuiThread(Work work);
 
     bridge::CommandPipe& pipe;
     GuiThread& gui;

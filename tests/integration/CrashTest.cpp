@@ -228,3 +228,67 @@ TEST_F(CrashTest, CrashCyclesLeaveNothingBehindAndKillingTheProgramTakesItsPlugi
     EXPECT_EQ(program->waitExit(), 128 + SIGKILL);
     EXPECT_TRUE(pluginProcessesEnd(program->port())) << "plug-in processes outlived the program";
 }
+
+namespace {
+
+// The program beside a plug-in process that breaks the rules when a load
+// names a misdeed, and otherwise halves every block.
+class HostileProcessTest : public CrashTest {
+protected:
+    std::string programCommand() override {
+#ifdef CORVEL_HOSTILE_PROGRAM_PATH
+        if (ProgramUnderTest::isNative()) return CORVEL_HOSTILE_PROGRAM_PATH;
+#endif
+        return {};
+    }
+
+    // A load the hostile process answers as a good one, misdeed or not.
+    static void loadMisdeed(WsClient& session, const std::string& misdeed) {
+        ASSERT_TRUE(session.sendText("load hostile:" + misdeed));
+        EXPECT_EQ(session.receiveText(10000), "ready");
+        EXPECT_EQ(session.receiveText(), "fixedCompensationDelaySamp\n0");
+    }
+
+    static void expectHalved(WsClient& session) {
+        const auto out = roundTrip(session, block(frames, 0.5f, 0.0f, -0.5f));
+        ASSERT_EQ(out.size(), 2 * frames);
+        EXPECT_FLOAT_EQ(out[0], 0.25f);
+        EXPECT_FLOAT_EQ(out[2 * frames - 1], -0.25f);
+    }
+};
+
+}  // namespace
+
+TEST_F(HostileProcessTest, APluginProcessThatBreaksTheRulesCountsAsCrashedAndHarmsNobodyElse) {
+    SKIP_UNLESS_NATIVE();
+    WsClient bystander;
+    ASSERT_TRUE(connectClient(bystander));
+    loadMisdeed(bystander, "none");
+    const long residentBefore = program->residentKiB();
+
+    // The shared block keeps its size: blocks go on as if nothing happened.
+    loadMisdeed(client, "shrink");
+    expectHalved(client);
+
+    // An answer to the load that is no answer: every relaunch meets it again.
+    const std::string broke = "broke the plug-in process protocol";
+    for (const char* misdeed : {"flood", "oversized"}) {
+        SCOPED_TRACE(misdeed);
+        ASSERT_TRUE(client.sendText(std::string("load hostile:") + misdeed));
+        expectGivenUpAfterThree(broke);
+    }
+    // 1,500 messages of 1 MiB were sent three times; a few are read at most.
+    EXPECT_LT(program->residentKiB() - residentBefore, 64 * 1024);
+
+    // Blocks answered with a result or a ticket that was never asked for.
+    for (const char* misdeed : {"bad-result", "bad-ticket"}) {
+        SCOPED_TRACE(misdeed);
+        loadMisdeed(client, misdeed);
+        ASSERT_TRUE(client.sendBinary(block(frames, 0.5f, 0.0f, 0.5f)));
+        int emptyReplies = 0;
+        EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0", &emptyReplies), relaunchAfter(broke));
+        EXPECT_EQ(emptyReplies, 1);
+    }
+    expectHalved(bystander);
+    expectAlive();
+}

@@ -47,11 +47,14 @@ inline std::vector<std::string> linesStartingWith(const std::string& text, const
 
 class HostTest : public ::testing::Test {
 protected:
-    // Override to give the program an environment of its own.
+    // Override to give the program an environment of its own, or to start
+    // another build of it.
     virtual std::map<std::string, std::string> environment() { return headlessEnvironment(); }
+    virtual std::string programCommand() { return {}; }
 
     void SetUp() override {
         program = std::make_unique<ProgramUnderTest>(environment());
+        if (!programCommand().empty()) program->runInstead(programCommand());
         ASSERT_TRUE(program->start()) << program->errors();
         ASSERT_TRUE(connectClient(client)) << "running: " << program->running() << "\nstdout:\n"
                                            << program->output() << "\nstderr:\n" << program->errors();

@@ -77,3 +77,29 @@ TEST_F(ScanTest, WalksTheFoldersLastFirstFilesBeforeSubFoldersEachOnceAndReports
     EXPECT_EQ(scan("scanVSTs /no/such/folder"), found);
     EXPECT_EQ(scan("scanVSTs "), found);
 }
+
+// Walks of "/" by 63 clients that then leave hold no place, no thread and no
+// walk: the next client is served at once, a walk of its own is not kept
+// waiting, later replies keep their order, and quit ends a pending walk.
+TEST_F(ScanTest, WalksOfClientsThatLeftHoldNothingAndRepliesKeepTheirOrder) {
+    std::vector<std::unique_ptr<WsClient>> leaving;
+    for (int i = 0; i < 63; ++i) {
+        leaving.push_back(std::make_unique<WsClient>());
+        ASSERT_TRUE(connectClient(*leaving.back())) << i;
+        ASSERT_TRUE(leaving.back()->sendText("scanVSTs /"));
+    }
+    for (auto& each : leaving) each->disconnect();
+    WsClient next;
+    EXPECT_TRUE(waitUntil([&] { return connectClient(next); }, 5000)) << "no place came free";
+
+    ASSERT_TRUE(client.sendText("scanVSTs"));
+    ASSERT_TRUE(client.sendText("resume"));
+    const auto reply = client.receiveText(5000);
+    ASSERT_TRUE(reply) << "the walk waited behind the abandoned ones";
+    EXPECT_EQ(reply->front(), '[');
+    EXPECT_EQ(client.receiveText(), "bypass\nfalse");
+
+    ASSERT_TRUE(next.sendText("scanVSTs /"));
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(3000), 0) << "quit waited for the walk";
+}

@@ -90,3 +90,49 @@ TEST_F(SessionTest, UpTo64SessionsAndThe65thIsRefusedWith503) {
     ASSERT_TRUE(connectClient(refused));
     expectAlive(refused);
 }
+
+// As a workstation opening a project: sessions connect together, each sets
+// its own block size at once while the others change the size new sessions
+// start from, and every sample of every block must come back halved.
+TEST_F(SessionTest, SessionsStartingTogetherWithDifferentBlockSizesProcessEverySample) {
+    const int sessions = ProgramUnderTest::isNative() ? 20 : 8;
+    const int rounds = ProgramUnderTest::isNative() ? 4 : 1;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<std::thread> threads;
+        for (int s = 0; s < sessions; ++s) {
+            threads.emplace_back([this, s] {
+                const uint32_t frames = 128 + 64 * static_cast<uint32_t>(s % 4);
+                WsClient session;
+                ASSERT_TRUE(connectClient(session));
+                ASSERT_TRUE(session.sendText("bufsize " + std::to_string(frames)));
+                loadOn(session, "test_gain");
+                for (int b = 0; b < 3; ++b) {
+                    const auto in = block(frames, 0.001f * float(s + b), 0.0001f, -0.5f);
+                    const auto out = roundTrip(session, in);
+                    ASSERT_EQ(out.size(), in.size()) << frames << " frames";
+                    for (std::size_t i = 0; i < in.size(); ++i)
+                        ASSERT_FLOAT_EQ(out[i], 0.5f * in[i]) << frames << " frames, sample " << i;
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        expectAlive();
+    }
+}
+
+// Plug-ins stuck in effClose are ended in parallel, off the GUI thread: the
+// program still quits at once (one after the other, on the GUI thread, the
+// eight took half a minute).
+TEST_F(SessionTest, SessionsWhosePluginsHangInEffCloseCloseTogetherAndHoldNothing) {
+    std::vector<std::unique_ptr<WsClient>> sessions;
+    for (int i = 0; i < 8; ++i) {
+        sessions.push_back(std::make_unique<WsClient>());
+        ASSERT_TRUE(connectClient(*sessions.back()));
+        loadOn(*sessions.back(), "test_hang_in_close");
+    }
+    for (auto& session : sessions) session->disconnect();
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 5000 : 30000), 0);
+    EXPECT_EQ(logCount("fault in effClose"), 8);
+}

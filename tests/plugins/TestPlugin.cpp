@@ -217,6 +217,7 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             return 0;
         case effClose:
             logLine("effClose");
+            if (variant.faultAt == FaultAt::InClose) misbehave("effClose");
             joinResizer(plugin);
             delete plugin;
             return 0;

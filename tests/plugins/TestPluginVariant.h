@@ -19,7 +19,7 @@ enum class Result { Ok, Null, BadMagic };  // Null: no record; BadMagic: a wrong
 enum class Editor { None, Plain, SizeRequest };  // SizeRequest asks the host to resize
 // Misbehaviour: where it happens, and what happens there. In the process
 // call it happens only on a block whose first left sample is -999.
-enum class FaultAt { Nowhere, InProcess, InOpen, InEditOpen, InGetChunk };
+enum class FaultAt { Nowhere, InProcess, InOpen, InEditOpen, InGetChunk, InClose };
 enum class Fault { NullWrite, Abort, Exit, Hang };  // Exit: exit(3)
 
 struct Variant {

@@ -95,8 +95,9 @@ bool ProgramUnderTest::start(int timeoutMs) {
     const int out = open((folder + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int err = open((folder + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     std::vector<std::string> environment = environmentWith(extraEnvironment);
-    std::istringstream command(variableOr("CORVEL_PROGRAM", CORVEL_PROGRAM_PATH));
-    std::vector<std::string> words{std::istream_iterator<std::string>(command), {}};
+    std::istringstream commandLine(command.empty() ? variableOr("CORVEL_PROGRAM", CORVEL_PROGRAM_PATH)
+                                                   : command);
+    std::vector<std::string> words{std::istream_iterator<std::string>(commandLine), {}};
     const std::vector<char*> envp = pointersTo(environment), argv = pointersTo(words);
     if (out >= 0 && err >= 0) pid = fork();
     if (pid == 0) {

@@ -19,6 +19,8 @@ public:
     ProgramUnderTest(const ProgramUnderTest&) = delete;
     ProgramUnderTest& operator=(const ProgramUnderTest&) = delete;
 
+    // Another build of the program to start instead (before start()).
+    void runInstead(std::string commandLine) { command = std::move(commandLine); }
     // Starts it and waits until it listens (or has ended).
     bool start(int timeoutMs = 20000);
     uint16_t port() const { return listenPort; }
@@ -48,6 +50,7 @@ public:
 private:
     std::string read(const std::string& name) const;
     std::map<std::string, std::string> extraEnvironment;
+    std::string command;  // the program and its arguments, split at spaces
     uint16_t listenPort;
     std::string folder;  // its standard output and error, and the plug-in log
     pid_t pid = -1;

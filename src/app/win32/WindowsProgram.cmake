@@ -40,7 +40,6 @@ add_dependencies(corvel-plugin-host corvel_icons)
 add_dependencies(corvel-vst-remote corvel-plugin-host)
 
 # The checks that run the program under Wine, and the test plug-ins as DLLs.
-enable_testing()
 if(NOT CORVEL_BUILD_TESTS AND EXISTS "${CMAKE_SOURCE_DIR}/tests/plugins/CMakeLists.txt")
   add_subdirectory("${CMAKE_SOURCE_DIR}/tests/plugins" "${CMAKE_BINARY_DIR}/tests/plugins")
 endif()

@@ -1,5 +1,8 @@
 // An anonymous memory file: it has no name to leave behind, and goes when
-// the last descriptor and mapping of it go.
+// the last descriptor and mapping of it go. Sealed at its size before the
+// plug-in process gets it: a child that shrank it would otherwise kill the
+// program with SIGBUS at the next block.
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,10 +21,12 @@ SharedBlock* mapBlock(int descriptor) {
 }  // namespace
 
 std::unique_ptr<SharedRegion> SharedRegion::create() {
-    const int descriptor = memfd_create("corvel-session-block", MFD_CLOEXEC);
+    const int descriptor = memfd_create("corvel-session-block", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (descriptor < 0) return nullptr;
     SharedBlock* mapped = nullptr;
-    if (ftruncate(descriptor, sizeof(SharedBlock)) == 0) mapped = mapBlock(descriptor);
+    if (ftruncate(descriptor, sizeof(SharedBlock)) == 0 &&
+        fcntl(descriptor, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0)
+        mapped = mapBlock(descriptor);
     if (!mapped) {
         close(descriptor);
         return nullptr;

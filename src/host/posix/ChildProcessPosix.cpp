@@ -9,16 +9,14 @@
 #include <climits>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "bridge/LaunchContract.h"
 #include "host/ChildProcess.h"
 
 extern char** environ;
 
 namespace {
-
-// The plug-in process's inherited descriptors, as its main expects them.
-constexpr int childCommandFd = 3;
-constexpr int childRegionFd = 4;
 
 std::string pluginHostPath() {
     char self[PATH_MAX] = {};
@@ -46,19 +44,25 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRe
     const int region = highDuplicate(sharedRegion.handle());
     close(ends[1]);
 
+    bridge::LaunchArguments launch;
+    launch.programId = static_cast<uint32_t>(getpid());
+    launch.sampleRate = sampleRate;
+    launch.blockSize = blockSize;
+    launch.commandHandle = bridge::inheritedCommandDescriptor;
+    launch.regionHandle = bridge::inheritedRegionDescriptor;
     const std::string program = pluginHostPath();
-    const std::string parent = std::to_string(getpid());
-    const std::string rate = std::to_string(sampleRate);
-    const std::string frames = std::to_string(blockSize);
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(parent.c_str()),
-                    const_cast<char*>(rate.c_str()), const_cast<char*>(frames.c_str()), nullptr};
+    std::vector<std::string> words = bridge::launchWords(launch);
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childEnd, childCommandFd);
-    posix_spawn_file_actions_adddup2(&actions, region, childRegionFd);
+    posix_spawn_file_actions_adddup2(&actions, childEnd, bridge::inheritedCommandDescriptor);
+    posix_spawn_file_actions_adddup2(&actions, region, bridge::inheritedRegionDescriptor);
     pid_t pid = -1;
     const int failed = childEnd < 0 || region < 0 ||
-                       posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+                       posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (childEnd >= 0) close(childEnd);
     if (region >= 0) close(region);

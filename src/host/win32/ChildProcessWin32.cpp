@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/LaunchContract.h"
 #include "host/ChildProcess.h"
 
 namespace {
@@ -127,11 +128,15 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
     if (errors) inherited.push_back(errors);
 
     const std::wstring program = pluginHostPath();
-    // corvel-plugin-host <program's pid> <rate> <block size> <pipe> <region>
-    const std::wstring commandLine = L"\"" + program + L"\" " + std::to_wstring(GetCurrentProcessId()) +
-                                     L" " + std::to_wstring(sampleRate) + L" " + std::to_wstring(blockSize) +
-                                     L" " + std::to_wstring(HandleToLong(theirs)) + L" " +
-                                     std::to_wstring(HandleToLong(section));
+    bridge::LaunchArguments launch;
+    launch.programId = GetCurrentProcessId();
+    launch.sampleRate = sampleRate;
+    launch.blockSize = blockSize;
+    launch.commandHandle = HandleToLong(theirs);
+    launch.regionHandle = HandleToLong(section);
+    std::wstring commandLine = L"\"" + program + L"\"";
+    for (const std::string& word : bridge::launchWords(launch))
+        commandLine += L" " + std::wstring(word.begin(), word.end());  // digits only
     PROCESS_INFORMATION started = {};
     bool running = job && createSuspended(program, commandLine, inherited, output, errors, started);
     // In its job before it runs a single instruction, so none of it escapes.

@@ -1,8 +1,7 @@
 // Entry point of the Windows plug-in process: one session's plug-in, its
 // editor on this (the main) thread, its blocks on an audio thread, its
 // commands on a third. The program's job ends it when the program ends.
-//   corvel-plugin-host.exe <program's pid> <sample rate> <block size>
-//                          <command pipe handle> <shared region handle>
+// Its arguments are those of bridge/LaunchContract.h.
 #include <windows.h>
 
 #include <cstdlib>
@@ -11,11 +10,11 @@
 #include <thread>
 
 #include "bridge/CommandPipe.h"
+#include "bridge/LaunchContract.h"
 #include "bridge/SharedRegion.h"
 #include "host/InProcessSlot.h"
 #include "pluginhost/AudioLoop.h"
 #include "pluginhost/CommandLoop.h"
-#include "pluginhost/PipeSink.h"
 #include "shell/win32/Win32GuiThread.h"
 #include "shell/win32/Win32Module.h"
 
@@ -24,15 +23,6 @@ HINSTANCE appInstance = nullptr;
 namespace {
 
 constexpr wchar_t kTaskWindowClass[] = L"CorvelPluginHostTasks";
-
-unsigned long numberAt(char** argv, int index) {
-    return std::strtoul(argv[index], nullptr, 10);
-}
-
-// An inherited handle, as the program wrote it (HandleToLong).
-int handleAt(char** argv, int index) {
-    return static_cast<int>(std::strtol(argv[index], nullptr, 10));
-}
 
 bool programIsRunning(DWORD programId) {
     HANDLE program = OpenProcess(SYNCHRONIZE, FALSE, programId);
@@ -84,7 +74,8 @@ void keepToOurselves(std::initializer_list<unsigned long> handles) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) return 2;
+    const auto launch = bridge::parseLaunch(argc, argv);
+    if (!launch) return 2;
     // A crashing plug-in ends this process at once, with its exception as
     // the exit code, instead of waiting on a dialog nobody answers.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -92,20 +83,20 @@ int main(int argc, char** argv) {
     // The same for a plug-in's abort(), which in a windowed program would
     // first ask in a message box.
     _set_error_mode(_OUT_TO_STDERR);
-    if (!programIsRunning(static_cast<DWORD>(numberAt(argv, 1)))) return 1;
+    if (!programIsRunning(static_cast<DWORD>(launch->programId))) return 1;
     appInstance = GetModuleHandleW(nullptr);
 
-    auto region = bridge::SharedRegion::attach(handleAt(argv, 5));
+    auto region = bridge::SharedRegion::attach(launch->regionHandle);
     if (!region) return 1;
     bridge::SharedBlock& block = region->block();
-    keepToOurselves({numberAt(argv, 4), numberAt(argv, 5), block.request.event, block.reply.event});
+    keepToOurselves({static_cast<unsigned long>(launch->commandHandle),
+                     static_cast<unsigned long>(launch->regionHandle), block.request.event,
+                     block.reply.event});
     HWND taskWindow = createTaskWindow();
     if (!taskWindow) return 1;
     Win32GuiThread gui(taskWindow);
-    bridge::CommandPipe pipe(handleAt(argv, 4));
-    auto sink = std::make_shared<PipeSink>(pipe);
-    auto slot = std::make_shared<InProcessSlot>(gui, sink, static_cast<uint32_t>(numberAt(argv, 2)),
-                                                static_cast<uint32_t>(numberAt(argv, 3)));
+    bridge::CommandPipe pipe(launch->commandHandle);
+    auto slot = std::make_shared<InProcessSlot>(gui, nullptr, launch->sampleRate, launch->blockSize);
 
     AudioLoop audio(block, *slot);
     std::thread([&audio] { audio.run(); }).detach();

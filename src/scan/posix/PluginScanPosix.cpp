@@ -43,7 +43,8 @@ bool endsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
+std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
+                                           const std::atomic<bool>& abandoned) {
     std::deque<std::string> work;
     for (std::string& folder : defaultPluginFolders()) work.push_back(std::move(folder));
     if (!extraFolder.empty()) work.push_back(extraFolder);
@@ -52,7 +53,7 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
     // Folder links are followed; a folder seen before is not walked again,
     // so link cycles end.
     std::set<std::pair<dev_t, ino_t>> walked;
-    while (!work.empty()) {
+    while (!work.empty() && !abandoned.load(std::memory_order_relaxed)) {
         const std::string folder = std::move(work.back());
         work.pop_back();
         struct stat info;
@@ -61,6 +62,7 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
         DIR* listing = opendir(folder.c_str());
         if (!listing) continue;
         while (const dirent* entry = readdir(listing)) {
+            if (abandoned.load(std::memory_order_relaxed)) break;
             const std::string name = entry->d_name;
             if (name == "." || name == "..") continue;
             const std::string path = folder + "/" + name;
@@ -78,6 +80,6 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
 
 }  // namespace
 
-std::string scanReply(const std::string& extraFolder) {
-    return formatJsonScanReply(scanPluginFolders(extraFolder));
+std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned) {
+    return formatJsonScanReply(scanPluginFolders(extraFolder, abandoned));
 }

@@ -102,7 +102,8 @@ bool endsWithDll(const std::wstring& path) {
     return path.size() >= 3 && path.compare(path.size() - 3, 3, L"dll") == 0;
 }
 
-std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
+std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
+                                           const std::atomic<bool>& abandoned) {
     std::deque<std::wstring> work;  // used as a stack: the last pushed is walked first
     for (const wchar_t* folder : defaultPluginFolders) work.push_back(folder);
     if (!extraFolder.empty()) {
@@ -114,7 +115,7 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
     // Folder links are followed, but a folder already walked is not walked
     // again, so link cycles end.
     std::set<FolderIdentity> walked;
-    while (!work.empty()) {
+    while (!work.empty() && !abandoned.load(std::memory_order_relaxed)) {
         const std::wstring folder = work.back();
         work.pop_back();
         if (std::optional<FolderIdentity> identity = folderIdentity(folder)) {
@@ -133,7 +134,7 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
             } else if (endsWithDll(path)) {
                 if (std::optional<std::string> text = utf16ToUtf8(path)) found.push_back(*text);
             }
-        } while (FindNextFileW(listing, &entry));
+        } while (!abandoned.load(std::memory_order_relaxed) && FindNextFileW(listing, &entry));
         FindClose(listing);
     }
     return found;
@@ -141,6 +142,6 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder) {
 
 }  // namespace
 
-std::string scanReply(const std::string& extraFolder) {
-    return formatWindowsScanReply(scanPluginFolders(extraFolder));
+std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned) {
+    return formatWindowsScanReply(scanPluginFolders(extraFolder, abandoned));
 }

@@ -6,13 +6,9 @@
 
 #include "shell/GuiThread.h"
 
-// The user messages of the main window.
+// The user messages of the main window. The plug-in's life cycle travels as
+// tasks (WM_GUI_TASK), so 1025 to 1029 are unused.
 enum GuiMessage : UINT {
-    WM_LOAD_PLUGIN = 1025,
-    WM_UNLOAD_PLUGIN = 1026,
-    WM_GET_STATE = 1027,
-    WM_SET_STATE = 1028,
-    WM_SHOW_GUI = 1029,
     WM_TRAY_ICON = 1030,
     WM_QUIT_HOST = 1031,
     WM_GUI_TASK = 1032,  // lParam: a GuiTask the window procedure runs and deletes

@@ -1,0 +1,26 @@
+// What a plug-in process last reported and was last given, kept by the
+// program so that a relaunch brings the plug-in back as the client left it:
+// the same module, settings, state, on/off and editor. Used on the slot's
+// command thread only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "bridge/PluginMessages.h"
+
+struct RestoreMirror {
+    std::string path;                 // empty: nothing to bring back
+    std::optional<std::string> state;  // the last blob given or read back
+    bridge::Condition condition;
+    uint32_t sampleRate = 0;
+    uint32_t blockSize = 0;
+
+    // A new plug-in, or none: nothing of the last one is brought back.
+    void startOver(std::string newPath) {
+        path = std::move(newPath);
+        state.reset();
+        condition = {};
+    }
+};

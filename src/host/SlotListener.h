@@ -1,0 +1,26 @@
+// What a plug-in slot tells its session on its own: outcomes of queued work
+// and of crashes. Called on the thread the slot runs its plug-in's life
+// cycle on (the GUI thread, or the slot's command thread); the session
+// outlives every call, since it unloads the slot before it goes.
+#pragma once
+
+#include <string>
+
+#include "bridge/PluginMessages.h"
+
+class SlotListener {
+public:
+    // After requestLoad, and again after a relaunch brought the plug-in back.
+    virtual void pluginLoaded(const bridge::LoadResult& result) = 0;
+    // What requestState read, before requestState returns; any crash it
+    // caused is told after it.
+    virtual void pluginState(const bridge::StateResult& state) = 0;
+    // The plug-in process was lost: "signal 11", "no answer within 2 s".
+    virtual void pluginCrashed(const std::string& reason) = 0;
+    // It was lost crashes times within the crash window; the session has
+    // no plug-in until the next load.
+    virtual void pluginGaveUp(int crashes) = 0;
+
+protected:
+    ~SlotListener() = default;
+};
