@@ -122,7 +122,7 @@ time_pass() {
 # Timing first, while nothing of ours but the servers and the client runs.
 echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
-  client_args=(--sizes 128,4096 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
+  client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
   time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
     "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   stop_servers

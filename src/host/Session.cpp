@@ -42,7 +42,7 @@ Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<Mess
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
     inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
-    outputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
+    replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(blockSize), 0.0f);
 }
 
 void Session::greet() {
@@ -193,7 +193,7 @@ void Session::setBlockSize(int32_t frames) {
     blockSize = size;
     slot->setBlockSize(size);
     inputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
-    outputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
+    replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(size), 0.0f);
 }
 
 bool Session::handleBinary(const uint8_t* data, std::size_t size) {
@@ -204,7 +204,8 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     }
     const std::size_t channelBytes = sizeof(float) * blockSize;
     float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
-    float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
+    float* reply = replyStorage.data() + replyHeadroom;
+    float* outputs[2] = {reply, reply + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
     if (size >= 2 * channelBytes) {
@@ -215,7 +216,7 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
         result = PluginSlot::Block::noPlugin;
     }
     if (result == PluginSlot::Block::processed) {
-        sink->sendBinary(outputStorage.data(), 2 * channelBytes);
+        sink->sendBinaryInPlace(reinterpret_cast<uint8_t*>(reply), 2 * channelBytes);
     } else if (result == PluginSlot::Block::notProcessed) {
         sink->sendBinary(nullptr, 0);
     }

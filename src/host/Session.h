@@ -61,6 +61,8 @@ private:
         std::string bytes;
     };
 
+    static constexpr std::size_t replyHeadroom = MessageSink::headroomBytes / sizeof(float);
+
     static bool isCommand(std::string_view message);
     // Under the dispatch lock.
     bool handleText(std::string_view message);
@@ -84,7 +86,9 @@ private:
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
     std::vector<float> inputStorage;
-    std::vector<float> outputStorage;  // both channels, one after the other
+    // The reply as it leaves: the room for its header, then both channels
+    // one after the other. Sized with the block, so no block allocates.
+    std::vector<float> replyStorage;
     bool pendingSetState = false;
     uint64_t scanTicket = 0;  // a walk is pending
     std::deque<Deferred> deferred;

@@ -19,6 +19,7 @@ public:
 
     void sendText(std::string_view text) override;
     void sendBinary(const void* data, std::size_t length) override;
+    void sendBinaryInPlace(uint8_t* payload, std::size_t length) override;
     void sendClose(uint16_t status);
     // After this, sends are dropped: the library may reuse the connection.
     void markClosed();
@@ -28,6 +29,8 @@ public:
 
 private:
     void write(uint8_t opcode, const void* data, std::size_t length);
+    // Under sendMutex.
+    void writeWhole(const uint8_t* bytes, std::size_t size);
 
     std::mutex sendMutex;  // the worker and the GUI thread both reply
     mg_connection* conn;
