@@ -42,9 +42,11 @@ public:
     // status, data1, data2 and, when timed, the frame offset in the next block.
     void queueMidi(const int32_t* words, std::size_t count);
     // Runs frames of the inputs, at most the block size it was configured
-    // for (the plug-in may be given fewer, never more). Null when the block
-    // was not processed; otherwise the output channels.
-    AudioBuffer* process(float* const* inputs, uint32_t frames);
+    // for (the plug-in may be given fewer, never more). The plug-in reads
+    // the caller's two channels where they are aligned as plug-ins may
+    // assume, a copy of them where not. Null when the block was not
+    // processed; otherwise the output channels.
+    AudioBuffer* process(const float* const* inputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -71,7 +73,7 @@ private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
-    float* const* inputListFor(float* const* inputs);
+    float** inputListFor(const float* const* inputs, uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};
@@ -82,7 +84,7 @@ private:
     AudioBuffer inputBuffers;
     AudioBuffer outputBuffers;  // after the inputs: torn down first
     std::vector<float*> outputPointers;
-    std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    std::vector<float*> inputPointers;  // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;

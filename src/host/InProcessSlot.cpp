@@ -224,7 +224,7 @@ bool InProcessSlot::hasPlugin() {
     return plugin != nullptr;
 }
 
-PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;

@@ -49,7 +49,7 @@ bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     return false;
 }
 
-bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
+bool PluginChild::process(const float* const* inputs, float* const* outputs, uint32_t frames,
                           const bridge::SharedMidiEvent* midi, uint32_t midiCount,
                           PluginSlot::Block& result) {
     bridge::SharedBlock& block = region->block();

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "dsp/VST2Plugin.h"
@@ -41,7 +40,6 @@ Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<Mess
     : gui(gui), defaults(defaults), sink(std::move(sink)), scans(scans), ended(std::move(ended)),
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
-    inputStorage.assign(2 * static_cast<std::size_t>(blockSize), 0.0f);
     replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(blockSize), 0.0f);
 }
 
@@ -192,7 +190,6 @@ void Session::setBlockSize(int32_t frames) {
     if (size == blockSize) return;
     blockSize = size;
     slot->setBlockSize(size);
-    inputStorage.assign(2 * static_cast<std::size_t>(size), 0.0f);
     replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(size), 0.0f);
 }
 
@@ -203,14 +200,14 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
         return true;
     }
     const std::size_t channelBytes = sizeof(float) * blockSize;
-    float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
     float* reply = replyStorage.data() + replyHeadroom;
     float* outputs[2] = {reply, reply + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
     if (size >= 2 * channelBytes) {
-        std::memcpy(inputs[0], data, channelBytes);
-        std::memcpy(inputs[1], data + channelBytes, channelBytes);
+        // Read where they lie: the slot copies or aligns them as its plug-in needs.
+        const float* inputs[2] = {reinterpret_cast<const float*>(data),
+                                  reinterpret_cast<const float*>(data + channelBytes)};
         result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;

@@ -85,7 +85,6 @@ private:
     // Under dispatch. The block size the slot was made with, too.
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
-    std::vector<float> inputStorage;
     // The reply as it leaves: the room for its header, then both channels
     // one after the other. Sized with the block, so no block allocates.
     std::vector<float> replyStorage;
