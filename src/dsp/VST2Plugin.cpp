@@ -153,14 +153,29 @@ float** VST2Plugin::inputListFor(const float* const* inputs, uint32_t frames) {
     return inputPointers.data();
 }
 
-AudioBuffer* VST2Plugin::process(const float* const* inputs, uint32_t requested) {
-    if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
+float** VST2Plugin::outputListFor(float* const* outputs) {
+    for (std::size_t c = 0; c < 2; ++c) {
+        outputPointers[c] = isChannelAligned(outputs[c]) ? outputs[c]
+                                                         : outputBuffers.getChannel(static_cast<uint32_t>(c));
+    }
+    return outputPointers.data();
+}
+
+void VST2Plugin::deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested) {
+    for (std::size_t c = 0; c < 2; ++c) {
+        if (outputPointers[c] != outputs[c]) std::memcpy(outputs[c], outputPointers[c], sizeof(float) * frames);
+        std::fill(outputs[c] + frames, outputs[c] + requested, 0.0f);
+    }
+}
+
+bool VST2Plugin::process(const float* const* inputs, float* const* outputs, uint32_t requested) {
+    if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return false;
     if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
     // Never past the buffers laid out for the configured size, whatever the
     // caller believes the block size to be.
     const uint32_t frames = std::min(requested, outputBuffers.frames);
     float** in = inputListFor(inputs, frames);
-    float** out = outputPointers.data();
+    float** out = outputListFor(outputs);
     if (effect->flags & effFlagsCanReplacing) {
         // A plug-in without outputs never writes them; start from silence or
         // the input mixed in below adds up block by block.
@@ -182,7 +197,8 @@ AudioBuffer* VST2Plugin::process(const float* const* inputs, uint32_t requested)
         spreadMonoOutput(frames);
     }
     clearEvents();
-    return &outputBuffers;
+    deliverOutputs(outputs, frames, requested);
+    return true;
 }
 
 void VST2Plugin::spreadMonoOutput(uint32_t frames) {

@@ -41,12 +41,13 @@ public:
     void resume();
     // status, data1, data2 and, when timed, the frame offset in the next block.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Runs frames of the inputs, at most the block size it was configured
-    // for (the plug-in may be given fewer, never more). The plug-in reads
-    // the caller's two channels where they are aligned as plug-ins may
-    // assume, a copy of them where not. Null when the block was not
-    // processed; otherwise the output channels.
-    AudioBuffer* process(const float* const* inputs, uint32_t frames);
+    // Runs frames of the inputs into the outputs, two channels each. The
+    // plug-in runs at most the block size it was configured for (it may be
+    // given fewer, never more); outputs past that are silence. It reads and
+    // writes the caller's channels where they are aligned as plug-ins may
+    // assume, copies of them where not. False, and the outputs untouched,
+    // when the block was not processed.
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -74,6 +75,8 @@ private:
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
     float** inputListFor(const float* const* inputs, uint32_t frames);
+    float** outputListFor(float* const* outputs);
+    void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
     void spreadMonoOutput(uint32_t frames);
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};
@@ -83,7 +86,7 @@ private:
     std::atomic<bool> buffersReady{false};
     AudioBuffer inputBuffers;
     AudioBuffer outputBuffers;  // after the inputs: torn down first
-    std::vector<float*> outputPointers;
+    std::vector<float*> outputPointers;  // what the plug-in writes, at least two
     std::vector<float*> inputPointers;  // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.

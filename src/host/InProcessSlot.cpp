@@ -1,8 +1,5 @@
 #include "host/InProcessSlot.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;
@@ -228,12 +225,5 @@ PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* cons
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return Block::notProcessed;
-    const uint32_t produced = std::min(frames, output->frames);
-    for (int c = 0; c < 2; ++c) {
-        std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
-        std::fill(outputs[c] + produced, outputs[c] + frames, 0.0f);
-    }
-    return Block::processed;
+    return plugin->process(inputs, outputs, frames) ? Block::processed : Block::notProcessed;
 }
