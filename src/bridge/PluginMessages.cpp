@@ -89,6 +89,10 @@ std::string encode(const LoadResult& message) {
     return Writer()
         .flag(message.ok)
         .number(message.latency)
+        .number(message.inputs)
+        .number(message.outputs)
+        .bytes(message.name)
+        .number(static_cast<uint32_t>(message.failure))
         .bytes(message.reason)
         .condition(message.condition)
         .take();
@@ -119,12 +123,19 @@ bool decode(const std::string& payload, Done& message) {
 }
 
 bool decode(const std::string& payload, LoadResult& message) {
-    return Reader(payload)
-        .flag(message.ok)
-        .number(message.latency)
-        .bytes(message.reason)
-        .condition(message.condition)
-        .complete();
+    uint32_t failure = 0;
+    const bool read = Reader(payload)
+                          .flag(message.ok)
+                          .number(message.latency)
+                          .number(message.inputs)
+                          .number(message.outputs)
+                          .bytes(message.name)
+                          .number(failure)
+                          .bytes(message.reason)
+                          .condition(message.condition)
+                          .complete();
+    message.failure = static_cast<LoadFailure>(failure);
+    return read && failure <= static_cast<uint32_t>(LoadFailure::timeout);
 }
 
 bool decode(const std::string& payload, StateResult& message) {

@@ -42,11 +42,26 @@ struct Done {
     Condition condition;
 };
 
+// Why a load failed, for clients that are told.
+enum class LoadFailure : uint32_t {
+    none,
+    notFound,           // no file at the path
+    notAPlugin,         // no module with a VST 2 entry point
+    wrongArchitecture,  // a module for another machine
+    refused,            // the plug-in would not open
+    crashed,            // its process was lost while opening
+    timeout,            // its process did not answer in time
+};
+
 struct LoadResult {
     static constexpr MessageKind kind = MessageKind::loadResult;
     bool ok = false;
     int32_t latency = 0;  // samples; read after the plug-in was switched on
-    std::string reason;   // why it failed, for the user; empty when ok
+    int32_t inputs = 0;
+    int32_t outputs = 0;
+    std::string name;  // the plug-in's own, or empty
+    LoadFailure failure = LoadFailure::none;
+    std::string reason;  // why it failed, for the user; empty when ok
     Condition condition;
 };
 

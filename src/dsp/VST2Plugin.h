@@ -64,6 +64,8 @@ public:
     uint32_t sampleRate() const { return currentSampleRate.load(); }
     uint32_t blockSize() const { return currentBlockSize.load(); }
     bool isSuspended() const { return suspended.load(); }
+    int32_t inputCount() const { return effect ? effect->numInputs : 0; }
+    int32_t outputCount() const { return effect ? effect->numOutputs : 0; }
 
     // Told of the plug-in's resize requests, from whatever thread it asks
     // on; set before the editor opens, cleared before the wrapper goes.

@@ -1,5 +1,7 @@
 #include "host/InProcessSlot.h"
 
+#include <filesystem>
+
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;
@@ -37,6 +39,10 @@ void InProcessSlot::requestUnload() {
     gui.post([self = shared_from_this()] { self->unload(); });
 }
 
+void InProcessSlot::unloadAndWait() {
+    gui.runAndWait([this] { unload(); });
+}
+
 void InProcessSlot::requestEditor() {
     gui.post([self = shared_from_this()] { self->showEditor(); });
 }
@@ -56,7 +62,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     if (!old) return;
     // Editor first, then the wrapper (switch-off, close, release of the module).
     if (WindowHandle frame = editorFrame.exchange(nullptr)) {
-        if (editorNeedsExplicitClose()) old->closeEditor();
+        old->closeEditor();
         destroyEditorWindow(frame);
     }
     old->setSizeListener(nullptr);
@@ -81,13 +87,23 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
+    std::error_code missing;
+    if (!std::filesystem::exists(newPath, missing)) {
+        result.failure = bridge::LoadFailure::notFound;
+        result.reason = "There is no file at " + newPath + ".";
+        return result;
+    }
     if (!fresh->load(std::move(newPath), &pluginMutex)) {
-        result.reason = "the plug-in could not be loaded";
+        result.failure = bridge::LoadFailure::refused;
+        result.reason = "The plug-in could not be loaded or would not open.";
         return result;
     }
     openEditor();
     result.ok = true;
     result.latency = fresh->getLatency();
+    result.inputs = fresh->inputCount();
+    result.outputs = fresh->outputCount();
+    result.name = fresh->effectName();
     return result;
 }
 
@@ -133,14 +149,14 @@ void InProcessSlot::showEditor() {
 void InProcessSlot::closeEditor() {
     WindowHandle frame = editorFrame.exchange(nullptr);
     if (!frame) return;
-    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
+    if (plugin) plugin->closeEditor();
     destroyEditorWindow(frame);
 }
 
-void InProcessSlot::onWindowClosed(WindowHandle) {
-    // The platform destroys the frame itself; the plug-in stays loaded.
-    if (plugin && editorNeedsExplicitClose()) plugin->closeEditor();
-    editorFrame.store(nullptr);
+void InProcessSlot::onWindowClosed(WindowHandle window) {
+    // The platform destroys the frame right after; the plug-in stays loaded.
+    WindowHandle open = window;
+    if (editorFrame.compare_exchange_strong(open, nullptr) && plugin) plugin->closeEditor();
 }
 
 void InProcessSlot::idleEditor() {
@@ -225,5 +241,7 @@ PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* cons
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    return plugin->process(inputs, outputs, frames) ? Block::processed : Block::notProcessed;
+    if (!plugin->process(inputs, outputs, frames))
+        return plugin->isSuspended() ? Block::bypassed : Block::loading;
+    return Block::processed;
 }

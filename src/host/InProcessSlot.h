@@ -2,6 +2,8 @@
 // GUI thread; configured and run block by block on the caller's thread. The
 // plug-in process runs one of these too, without a listener: it calls the
 // GUI-thread members itself and answers the program with their results.
+// However its editor ends (the user closes it, closeEditor, unload, another
+// load), the plug-in hears effEditClose while the editor's frame still exists.
 #pragma once
 
 #include <atomic>
@@ -34,6 +36,7 @@ public:
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
+    void unloadAndWait() override;
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.

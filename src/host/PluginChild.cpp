@@ -79,7 +79,7 @@ bool PluginChild::process(const float* const* inputs, float* const* outputs, uin
     // The child writes this word; anything but a known result breaks the rules.
     const int32_t written = block.result;
     if (written < static_cast<int32_t>(PluginSlot::Block::noPlugin) ||
-        written > static_cast<int32_t>(PluginSlot::Block::processed)) {
+        written > static_cast<int32_t>(PluginSlot::Block::recovering)) {
         noteFault(brokeProtocol);
         return false;
     }

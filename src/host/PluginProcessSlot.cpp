@@ -51,6 +51,10 @@ void PluginProcessSlot::requestUnload() {
     commands.post([this] { unloadNow(); });
 }
 
+void PluginProcessSlot::unloadAndWait() {
+    commands.runAndWait([this] { unloadNow(); });
+}
+
 void PluginProcessSlot::requestEditor() {
     commands.post([this] { askLoaded(bridge::ShowEditorRequest{}); });
 }
@@ -108,14 +112,14 @@ PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* 
                                              uint32_t frames) {
     const uint32_t events = midiCount;
     midiCount = 0;
-    if (relaunching.load()) return Block::notProcessed;
+    if (relaunching.load()) return Block::recovering;
     const std::shared_ptr<PluginChild> current = currentChild();
     if (!current) return Block::noPlugin;
-    if (current->lost.load()) return Block::notProcessed;
+    if (current->lost.load()) return Block::recovering;
     Block result = Block::notProcessed;
     if (!current->process(inputs, outputs, frames, midi.data(), events, result)) {
         lose(current);
-        return Block::notProcessed;
+        return Block::recovering;
     }
     return result;
 }
@@ -178,7 +182,7 @@ void PluginProcessSlot::relaunch() {
             return;
     }
     relaunching.store(false);
-    listener.pluginLoaded(*loaded);
+    listener.pluginRelaunched(*loaded);
     if (loaded->ok) printLine("plug-in relaunched");
 }
 
@@ -212,6 +216,7 @@ void PluginProcessSlot::load(const std::string& newPath) {
         if (!currentChild()) {
             std::fprintf(stderr, "the plug-in process could not be started\n");
             bridge::LoadResult failed;
+            failed.failure = bridge::LoadFailure::refused;
             failed.reason = "the plug-in process could not be started";
             listener.pluginLoaded(failed);
             return;

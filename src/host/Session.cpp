@@ -36,14 +36,18 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 // Each default is read once: another session may change it meanwhile, and
 // the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 ScanService& scans, std::function<void(std::shared_ptr<Session>)> ended)
-    : gui(gui), defaults(defaults), sink(std::move(sink)), scans(scans), ended(std::move(ended)),
+                 WireProtocol protocol, ScanService& scans,
+                 std::function<void(std::shared_ptr<Session>)> ended)
+    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans),
+      ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
       blockSize(defaults.blockSize.load()),
-      slot(makePluginSlot(defaults.placement, gui, *this, defaults.sampleRate.load(), blockSize)) {
-    replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(blockSize), 0.0f);
+      slot(makePluginSlot(defaults.placement, gui, *this, sampleRate, blockSize)),
+      replies(std::move(sink)) {
+    allocateStaging();
 }
 
 void Session::greet() {
+    if (protocol == WireProtocol::version2) return greetVersion2();
     sink->sendText("corvel studio plugin loader\nversion " CORVEL_VERSION);
 }
 
@@ -80,7 +84,8 @@ void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
     deferred.push_back(std::move(message));
 }
 
-bool Session::isCommand(std::string_view message) {
+bool Session::isCommand(std::string_view message) const {
+    if (protocol == WireProtocol::version2) return true;  // a bad request is answered
     static constexpr std::string_view words[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
                                                  "bufsize", "load",    "unload",   "suspend",
                                                  "resume",  "getState", "setState", "quit"};
@@ -89,6 +94,10 @@ bool Session::isCommand(std::string_view message) {
 }
 
 bool Session::handleText(std::string_view message) {
+    if (protocol == WireProtocol::version2) {
+        handleRequest(message);
+        return true;
+    }
     message = commandText(message);
     if (message.empty()) return false;
 
@@ -137,6 +146,10 @@ void Session::handleMidi(std::string_view list) {
 void Session::handleScan(std::string_view message) {
     const std::string folder =
         message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
+    startScan(folder);
+}
+
+void Session::startScan(const std::string& folder) {
     scanTicket = scans.request(folder, [self = shared_from_this()](const std::string& reply) {
         self->scanFinished(reply);
     });
@@ -145,7 +158,7 @@ void Session::handleScan(std::string_view message) {
 void Session::scanFinished(const std::string& reply) {
     std::lock_guard<std::mutex> lock(dispatch);
     if (closed) return;
-    sink->sendText(reply);
+    sendScanReply(reply);
     scanTicket = 0;
     // What came meanwhile, in order, as it would have been handled; it may
     // start another walk, which the rest then waits for.
@@ -168,10 +181,14 @@ void Session::handleSampleRate(std::string_view argument) {
     const auto rate =
         words.size() == 1 ? commands::decimalArgument(words[0], 1, maxSampleRate) : std::nullopt;
     if (!rate) return;
-    const auto value = static_cast<uint32_t>(*rate);
-    defaults.sampleRate.store(value);
-    printSetting("setting Host sample rate to %u\n", value);
-    slot->setSampleRate(value);
+    setSampleRate(static_cast<uint32_t>(*rate));
+}
+
+void Session::setSampleRate(uint32_t rate) {
+    sampleRate = rate;
+    defaults.sampleRate.store(rate);
+    printSetting("setting Host sample rate to %u\n", rate);
+    slot->setSampleRate(rate);
 }
 
 void Session::handleBufsize(std::string_view message) {
@@ -190,15 +207,29 @@ void Session::setBlockSize(int32_t frames) {
     if (size == blockSize) return;
     blockSize = size;
     slot->setBlockSize(size);
-    replyStorage.assign(replyHeadroom + 2 * static_cast<std::size_t>(size), 0.0f);
+    allocateStaging();
+}
+
+// Replies are built behind the room the connection writes a frame's header
+// into, and sized with the block, so no block size allocates.
+void Session::allocateStaging() {
+    const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
+    if (protocol == WireProtocol::version2) {
+        // Outputs are written straight behind the reply's own header.
+        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples, 0);
+    } else {
+        replyStorage.assign(replyHeadroom + samples, 0.0f);
+    }
 }
 
 bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     if (pendingSetState) {
         pendingSetState = false;
+        if (protocol == WireProtocol::version2) return restoreVersion2(data, size), true;
         slot->requestRestore(data, size);
         return true;
     }
+    if (protocol == WireProtocol::version2) return handleBlockVersion2(data, size), true;
     const std::size_t channelBytes = sizeof(float) * blockSize;
     float* reply = replyStorage.data() + replyHeadroom;
     float* outputs[2] = {reply, reply + blockSize};
@@ -214,13 +245,37 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     }
     if (result == PluginSlot::Block::processed) {
         sink->sendBinaryInPlace(reinterpret_cast<uint8_t*>(reply), 2 * channelBytes);
-    } else if (result == PluginSlot::Block::notProcessed) {
-        sink->sendBinary(nullptr, 0);
+    } else if (result != PluginSlot::Block::noPlugin) {
+        sink->sendBinary(nullptr, 0);  // whatever kept it from being processed
     }
     return true;
 }
 
+void Session::sendScanReply(const std::string& reply) {
+    if (protocol == WireProtocol::version2) {
+        auto paths = nlohmann::json::parse(reply, nullptr, false);
+        if (!paths.is_array()) paths = nlohmann::json::array();
+        if (pendingScan) answerRequest(pendingScan->place, pendingScan->id, {{"paths", paths}});
+        pendingScan.reset();
+        return;
+    }
+    sink->sendText(reply);
+}
+
 void Session::pluginState(const bridge::StateResult& state) {
+    if (protocol == WireProtocol::version2) {
+        std::lock_guard<std::mutex> lock(pendingMutex);
+        if (!pendingState) return;
+        if (state.ok) {
+            nlohmann::json reply = {{"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            replies.fill(pendingState->place, reply.dump(), state.blob);
+        } else {
+            refuseRequest(pendingState->place, pendingState->id, "failed",
+                          "The plug-in has no state to give.");
+        }
+        pendingState.reset();
+        return;
+    }
     if (!state.ok) {
         sink->sendText("state failed");
         return;
@@ -230,16 +285,30 @@ void Session::pluginState(const bridge::StateResult& state) {
 }
 
 void Session::pluginLoaded(const bridge::LoadResult& result) {
+    if (protocol == WireProtocol::version2) return answerLoad(result);
     if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
     sink->sendText("ready");
     sink->sendText("fixedCompensationDelaySamp\n" + std::to_string(result.latency));
 }
 
+void Session::pluginRelaunched(const bridge::LoadResult& result) {
+    if (protocol == WireProtocol::version2) {
+        if (result.ok) sink->sendText(nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
+        return;
+    }
+    pluginLoaded(result);
+}
+
 void Session::pluginCrashed(const std::string& reason) {
+    if (protocol == WireProtocol::version2) return crashedVersion2(reason);
     sink->sendText("crashed\n" + reason);
 }
 
 void Session::pluginGaveUp(int crashes) {
+    if (protocol == WireProtocol::version2) {
+        sink->sendText(nlohmann::json({{"event", "gaveUp"}, {"crashes", crashes}}).dump());
+        return;
+    }
     sink->sendText("crashed\ngave up after " + std::to_string(crashes) + " crashes");
 }
 

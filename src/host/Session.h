@@ -9,22 +9,28 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include <nlohmann/json.hpp>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "host/PluginSlot.h"
+#include "host/ReplyOrder.h"
 #include "host/ScanService.h"
 #include "host/SessionDefaults.h"
 #include "host/SlotListener.h"
 #include "shell/GuiThread.h"
 #include "websocket/ConnectionHandler.h"
 
-// The only place that turns what the plug-in did into the client's text.
-// Messages arrive on the connection's thread and are handled under the
-// dispatch lock; while a folder walk is pending, later ones wait in order
-// and are handled by the scan thread after its reply.
+// The only place that turns what the plug-in did into the client's text,
+// in the protocol the client chose: the original text commands (Session.cpp)
+// or protocol 2 (SessionVersion2.cpp). Messages arrive on the connection's
+// thread and are handled under the dispatch lock; while a folder walk is
+// pending, later ones wait in order and are handled by the scan thread
+// after its reply.
 class Session final : public ConnectionHandler,
                       public SlotListener,
                       public std::enable_shared_from_this<Session> {
@@ -33,13 +39,16 @@ public:
     static constexpr int32_t maxBlockSize = 16384;
     static constexpr int32_t maxSampleRate = 768000;
 
+    // Protocol 2's block header: frames, channels, record bytes, flags.
+    static constexpr std::size_t blockHeaderBytes = 16;
     // A message queued behind a pending walk holds at most this much.
     static constexpr std::size_t maxDeferredBytes = 64u << 20;
 
     // ended runs on the connection's thread once it has ended; it ends the
     // session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            ScanService& scans, std::function<void(std::shared_ptr<Session>)> ended);
+            WireProtocol protocol, ScanService& scans,
+            std::function<void(std::shared_ptr<Session>)> ended);
 
     void greet();
     bool onText(std::string_view message) override;
@@ -48,6 +57,7 @@ public:
 
     // The slot's life-cycle thread.
     void pluginLoaded(const bridge::LoadResult& result) override;
+    void pluginRelaunched(const bridge::LoadResult& result) override;
     void pluginState(const bridge::StateResult& state) override;
     void pluginCrashed(const std::string& reason) override;
     void pluginGaveUp(int crashes) override;
@@ -63,13 +73,27 @@ private:
 
     static constexpr std::size_t replyHeadroom = MessageSink::headroomBytes / sizeof(float);
 
-    static bool isCommand(std::string_view message);
+    bool isCommand(std::string_view message) const;
     // Under the dispatch lock.
     bool handleText(std::string_view message);
     bool handleBinary(const uint8_t* data, std::size_t size);
     void defer(std::unique_lock<std::mutex>& lock, Deferred message);
     // The scan thread.
     void scanFinished(const std::string& reply);
+    void setSampleRate(uint32_t rate);
+    void allocateStaging();
+    void startScan(const std::string& folder);
+    void answerLoad(const bridge::LoadResult& result);
+    void crashedVersion2(const std::string& reason);
+    void sendScanReply(const std::string& reply);
+    // Under the dispatch lock, as the rest; the replies may come from any thread.
+    void greetVersion2();
+    void handleRequest(std::string_view text);
+    void handleBlockVersion2(const uint8_t* data, std::size_t size);
+    void restoreVersion2(const uint8_t* data, std::size_t size);
+    void answerRequest(uint64_t place, const nlohmann::json& id, nlohmann::json fields = {});
+    void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
+                       const std::string& message);
     void handleMidi(std::string_view list);
     void handleScan(std::string_view message);
     void handleBufsize(std::string_view message);
@@ -79,10 +103,12 @@ private:
     GuiThread& gui;
     SessionDefaults& defaults;
     std::shared_ptr<MessageSink> sink;
+    const WireProtocol protocol;
     ScanService& scans;
     std::function<void(std::shared_ptr<Session>)> ended;
     std::mutex dispatch;
-    // Under dispatch. The block size the slot was made with, too.
+    // Under dispatch. The settings the slot was made with, too.
+    uint32_t sampleRate;
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
     // The reply as it leaves: the room for its header, then both channels
@@ -94,4 +120,19 @@ private:
     std::size_t deferredBytes = 0;
     bool closed = false;
     std::condition_variable turn;  // a walk ended, or the connection
+
+    // Protocol 2. The place and id of the request a pending reply answers.
+    struct Pending {
+        uint64_t place;
+        nlohmann::json id;
+    };
+    ReplyOrder replies;
+    std::mutex pendingMutex;  // the slot's thread answers loads and states
+    std::deque<Pending> pendingLoads;
+    std::optional<Pending> pendingState;  // getState or setState
+    uint32_t pendingStateBytes = 0;
+    std::optional<Pending> pendingScan;
+    // The room for the frame's header, then protocol 2's block header and
+    // the output channels, per block size.
+    std::vector<uint8_t> blockReply;
 };

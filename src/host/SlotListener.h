@@ -10,8 +10,10 @@
 
 class SlotListener {
 public:
-    // After requestLoad, and again after a relaunch brought the plug-in back.
+    // After requestLoad.
     virtual void pluginLoaded(const bridge::LoadResult& result) = 0;
+    // After a relaunch brought the plug-in back (or failed to).
+    virtual void pluginRelaunched(const bridge::LoadResult& result) = 0;
     // What requestState read, before requestState returns; any crash it
     // caused is told after it.
     virtual void pluginState(const bridge::StateResult& state) = 0;

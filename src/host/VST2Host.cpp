@@ -13,8 +13,9 @@ VST2Host::~VST2Host() {
     shutdown();
 }
 
-std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink) {
-    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), scans,
+std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink,
+                                                     WireProtocol protocol) {
+    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), protocol, scans,
                                              [this](std::shared_ptr<Session> closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);

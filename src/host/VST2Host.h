@@ -25,7 +25,8 @@ public:
     VST2Host& operator=(const VST2Host&) = delete;
 
     // A connection's worker thread.
-    std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) override;
+    std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink,
+                                                 WireProtocol protocol) override;
 
     // Before the GUI loop runs; the prompt must outlive shutdown().
     void setConsentPrompt(ConsentPrompt* prompt) { server.setConsentPrompt(prompt); }

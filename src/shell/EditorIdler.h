@@ -1,4 +1,5 @@
-// What the Linux GUI loop idles: the open editors of whoever owns them.
+// What the GUI loop idles, about 30 times a second on the GUI thread: the
+// open editors of whoever owns them.
 #pragma once
 
 class EditorIdler {

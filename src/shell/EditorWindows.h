@@ -26,13 +26,9 @@ void resizeEditorWindow(int32_t width, int32_t height, WindowHandle frame);
 void showEditorWindow(WindowHandle frame);
 
 void raiseEditorWindow(WindowHandle frame);
+// The plug-in must have closed its editor first (effEditClose): it keeps
+// pointers to the windows it built inside, on every platform.
 void destroyEditorWindow(WindowHandle frame);
-
-// Whether a plug-in must be told to close its editor before its frame goes.
-// Where child windows end with their parent it need not be; where the
-// plug-in draws through a display connection of its own it must, or it goes
-// on drawing into a window that no longer exists.
-bool editorNeedsExplicitClose();
 
 // After a plug-in module is released: takes back process-wide display hooks
 // that the module may have installed and that now point into unmapped code.

@@ -12,12 +12,7 @@
 
 #include "trust/AllowList.h"
 #include "trust/ConsentPrompt.h"
-
-struct HandshakeRefusal {
-    int httpStatus;
-    std::string body;     // one line for whoever reads the response
-    std::string logLine;  // for standard output, with its newline
-};
+#include "trust/HandshakeRefusal.h"
 
 class OriginGate {
 public:

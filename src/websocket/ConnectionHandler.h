@@ -20,11 +20,18 @@ public:
     virtual void onClose() = 0;
 };
 
+// What a connection speaks, as its client chose in the handshake.
+enum class WireProtocol {
+    original,  // no subprotocol: the text commands of the first clients
+    version2,  // "corvel.2": JSON requests and blocks with headers
+};
+
 class ConnectionAcceptor {
 public:
     // A connection is ready: the handler that serves it, given where its
     // replies go. Called on the connection's worker thread.
-    virtual std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink) = 0;
+    virtual std::shared_ptr<ConnectionHandler> onConnect(std::shared_ptr<MessageSink> sink,
+                                                         WireProtocol protocol) = 0;
 
 protected:
     ~ConnectionAcceptor() = default;  // the channel never deletes its handler

@@ -8,6 +8,7 @@
 
 #include "websocket/HttpRefusal.h"
 #include "trust/OriginGate.h"
+#include "trust/UserGate.h"
 
 namespace {
 
@@ -20,7 +21,11 @@ std::optional<std::string_view> header(const mg_connection* conn, const char* na
 }  // namespace
 
 bool admitHandshake(OriginGate& gate, const mg_connection* conn) {
-    const auto refusal = gate.check(header(conn, "Host"), header(conn, "Origin"));
+    // The user first: another user's client must not even raise a dialog.
+    // The server listens on 127.0.0.1 only (WebSocketServer::listen).
+    const mg_request_info* request = mg_get_request_info(conn);
+    auto refusal = refuseOtherUser(request->remote_addr, request->remote_port, "127.0.0.1", request->server_port);
+    if (!refusal) refusal = gate.check(header(conn, "Host"), header(conn, "Origin"));
     if (!refusal) return true;
     writeHttpRefusal(conn, refusal->httpStatus, refusal->body);
     std::fputs(refusal->logLine.c_str(), stdout);

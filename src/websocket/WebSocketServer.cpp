@@ -21,6 +21,28 @@ void printLine(const char* text) {
     std::fflush(stdout);
 }
 
+// The library's callbacks, registered with our list of subprotocols, which
+// its C++ wrapper cannot pass.
+WebSocketServer& serverOf(void* data) {
+    return *static_cast<WebSocketServer*>(data);
+}
+
+int onConnection(const mg_connection* conn, void* data) {
+    return serverOf(data).handleConnection(nullptr, conn) ? 0 : 1;
+}
+
+void onReady(mg_connection* conn, void* data) {
+    serverOf(data).handleReadyState(nullptr, conn);
+}
+
+int onData(mg_connection* conn, int bits, char* bytes, size_t length, void* data) {
+    return serverOf(data).handleData(nullptr, conn, bits, bytes, length) ? 1 : 0;
+}
+
+void onClose(const mg_connection* conn, void* data) {
+    serverOf(data).handleClose(nullptr, conn);
+}
+
 }  // namespace
 
 WebSocketServer::WebSocketServer(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
@@ -38,7 +60,9 @@ void WebSocketServer::listen(ConnectionAcceptor* receiver) {
     // Workers for every session plus silent sockets, and timeouts (ServerLimits.cpp).
     for (std::string& option : serverLimitOptions(maxConnections)) options.push_back(std::move(option));
     server = new CivetServer(options);
-    server->addWebSocketHandler("/", this);
+    mg_set_websocket_handler_with_subprotocols(const_cast<mg_context*>(server->getContext()), "/",
+                                               &subprotocols, onConnection,
+                                               onReady, onData, onClose, this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
     server->addHandler("/", page);
 }
@@ -106,7 +130,12 @@ void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
         connections.insert(connection);
     }
     mg_set_user_connection_data(conn, connection.get());
-    if (ConnectionAcceptor* receiver = handler.load()) connection->handler = receiver->onConnect(connection);
+    const char* chosen = mg_get_request_info(conn)->acceptedWebSocketSubprotocol;
+    const WireProtocol protocol = chosen && std::strcmp(chosen, version2Subprotocol) == 0
+                                      ? WireProtocol::version2
+                                      : WireProtocol::original;
+    if (ConnectionAcceptor* receiver = handler.load())
+        connection->handler = receiver->onConnect(connection, protocol);
 }
 
 bool WebSocketServer::handleData(CivetServer*, mg_connection* conn, int bits, char* data, size_t length) {

@@ -42,6 +42,9 @@ public:
     // is set, such origins are refused. It must outlive the channel's stop().
     void setConsentPrompt(ConsentPrompt* prompt) { gate.setPrompt(prompt); }
 
+    // The subprotocol a client offers to speak protocol 2.
+    static constexpr const char* version2Subprotocol = "corvel.2";
+
 private:
     static Connection* connectionOf(const mg_connection* conn);
 
@@ -52,5 +55,8 @@ private:
     std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed
     std::set<std::shared_ptr<Connection>> connections;
     uint16_t port;
+    // The only subprotocols answered; the library would echo any other.
+    const char* subprotocolNames[1] = {version2Subprotocol};
+    mg_websocket_subprotocols subprotocols{1, subprotocolNames};
     TestPage page;  // outlives the server, which is deleted in stop()
 };

@@ -36,19 +36,14 @@ protected:
         screen.onlyProcess(program->processId());
     }
 
-    // The editor calls so far, without the parent window's id.
-    std::vector<std::string> editorCalls() {
-        auto calls = log({"effEditGetRect", "effEditOpen", "effEditClose"});
-        for (std::string& call : calls) call = call.substr(0, call.find(" parent="));
-        return calls;
-    }
+    std::vector<std::string> editorCalls() { return log({"effEditGetRect", "effEditOpen", "effEditClose"}); }
 
     X11WindowProbe screen;
 };
 
 }  // namespace
 
-TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedAndGoesWithTheUnload) {
+TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedGoesWithTheUnloadAndComesBackAfterACrash) {
     load("test_editor");
     // "ready" came after the window was up, at the editor's size.
     ASSERT_TRUE(oneShownAt(400, 300)(screen.windowsTitled(title)));
@@ -59,19 +54,17 @@ TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedAndGoesWith
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_GE(logCount("effEditIdle"), 5);
 
-    // While open, showGui only raises it.
+    // While open, showGui only raises it. Closed by the user, the plug-in
+    // stays, told before its window went; showGui opens a new frame.
     program->clearPluginLog();
     ASSERT_TRUE(client.sendText("showGui"));
     expectAlive();
-    ASSERT_TRUE(waitForLog("effEditGetRect"));
-    EXPECT_EQ(editorCalls(), std::vector<std::string>{"effEditGetRect rect=400x300"});
-
-    // Closed by the user, the plug-in stays; showGui opens a new frame.
     auto windows = screen.windowsTitled(title);
     ASSERT_EQ(windows.size(), 1u);
     screen.requestClose(windows[0].id);
     ASSERT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("effEditClose"));
+    EXPECT_EQ(editorCalls(), (std::vector<std::string>{"effEditGetRect rect=400x300", "effEditClose window=open"}));
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
     program->clearPluginLog();
     ASSERT_TRUE(client.sendText("showGui"));
@@ -81,12 +74,23 @@ TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedAndGoesWith
     ASSERT_TRUE(client.sendText("unload"));
     EXPECT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("unloaded kind=editor"));
+    EXPECT_EQ(log({"effEditClose", "effClose"}), (std::vector<std::string>{"effEditClose window=open", "effClose"}));
 
+    // A crash with the editor open: the relaunch opens it again, and the
+    // next load closes it while it stands.
+    program->clearPluginLog();
+    load("test_abort_in_process_editor");
+    ASSERT_TRUE(client.sendBinary(std::vector<float>(2048, -999.0f)));
+    EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0"),
+              (std::vector<std::string>{"crashed\nsignal 6", "ready", "fixedCompensationDelaySamp\n0"}));
     // A plug-in without an editor rectangle gets a default frame.
     load("test_no_editor");
     EXPECT_TRUE(screen.waitFor("Corvel VST/Remote - test_no_editor", [](const std::vector<WindowInfo>& windows) {
         return windows.size() == 1 && windows[0].mapped && windows[0].width > 0;
     }));
+    EXPECT_EQ(log({"effEditOpen", "effEditClose", "fault"}),
+              (std::vector<std::string>{"effEditOpen", "fault in processReplacing", "effEditOpen",
+                                        "effEditClose window=open", "effEditOpen"}));
 }
 
 TEST_F(EditorTest, EachSessionHasItsOwnEditorSizedClosedAndShownOnItsOwn) {
@@ -111,4 +115,9 @@ TEST_F(EditorTest, EachSessionHasItsOwnEditorSizedClosedAndShownOnItsOwn) {
     ASSERT_TRUE(client.sendText("showGui"));
     EXPECT_TRUE(screen.waitFor(title, oneShownAt(400, 300)));
     EXPECT_EQ(screen.windowsTitled(resizingTitle).size(), 1u);
+
+    // Quitting closes both editors while their windows still stand (after the user's close).
+    ASSERT_TRUE(client.sendText("quit"));
+    EXPECT_EQ(program->waitExit(20000), 0);
+    EXPECT_EQ(log({"effEditClose"}), std::vector<std::string>(3, "effEditClose window=open"));
 }

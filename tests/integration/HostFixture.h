@@ -136,9 +136,12 @@ protected:
     }
 
     // What the test plug-ins wrote about the host's calls: the lines that
-    // begin with one of the prefixes, in order.
+    // begin with one of the prefixes, in order, without the editor's parent
+    // window id (it differs per run).
     std::vector<std::string> log(const std::vector<std::string>& prefixes) {
-        return linesStartingWith(program->readPluginLog(), prefixes);
+        auto lines = linesStartingWith(program->readPluginLog(), prefixes);
+        for (std::string& line : lines) line = line.substr(0, line.find(" parent="));
+        return lines;
     }
     int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
     bool waitForLog(const std::string& prefix) { return waitUntil([&] { return logCount(prefix) > 0; }, 5000); }

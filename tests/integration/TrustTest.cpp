@@ -1,5 +1,8 @@
-// Who may connect: the Host header, the origin, the allow-list and the dialog.
+// Who may connect: the user, the Host header, the origin, the allow-list and
+// the dialog.
+#include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -56,6 +59,26 @@ protected:
 
     std::string port() const { return std::to_string(program->port()); }
 
+    // A native client's whole conversation in one write, run by bash after
+    // the command prefix runAs from a socket for `address`: the handshake,
+    // then frames (printf escapes, masked with a zero key). Returns what the
+    // program sent back.
+    std::string converse(const std::string& runAs, const std::string& address, const std::string& frames) {
+        const std::string request = "GET / HTTP/1.1\\r\\nHost: 127.0.0.1:" + port() +
+                                    "\\r\\nUpgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
+                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\n"
+                                    "Sec-WebSocket-Version: 13\\r\\n\\r\\n";
+        const std::string command = runAs + " bash -c 'exec 3<>/dev/tcp/" + address + "/" + port() +
+                                    " && printf \"" + request + frames + "\" >&3 && timeout 10 cat <&3'";
+        std::string answer;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) answer.append(buffer, got);
+            pclose(pipe);
+        }
+        return answer;
+    }
+
     std::filesystem::path configHome;
     std::filesystem::path allowList;
 };
@@ -93,6 +116,30 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
         ASSERT_TRUE(connectClient(page)) << origin;
         expectAlive(page);
     }
+}
+
+TEST_F(TrustTest, OnlyClientsOfTheProgramsOwnUserAreServed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a client as another user";
+    const std::string otherUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    const std::string resumeAndClose = "\\x81\\x86\\x00\\x00\\x00\\x00resume\\x88\\x80\\x00\\x00\\x00\\x00";
+
+    // An IPv6 socket reaches the IPv4 port by the mapped address, and is
+    // listed among the IPv6 sockets.
+    for (const std::string address : {"127.0.0.1", "::ffff:127.0.0.1"}) {
+        const std::string served = converse("", address, resumeAndClose);
+        EXPECT_EQ(served.rfind("HTTP/1.1 101", 0), 0u) << address << ": " << served;
+        EXPECT_NE(served.find("bypass\nfalse"), std::string::npos) << address << ": " << served;
+    }
+
+    // The same client as another user: refused before anything it sent runs.
+    const std::string refused = converse(otherUser, "127.0.0.1", resumeAndClose);
+    EXPECT_EQ(refused.rfind("HTTP/1.1 403", 0), 0u) << refused;
+    EXPECT_NE(refused.find("from user 65534."), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("bypass"), std::string::npos) << refused;
+    EXPECT_TRUE(program->waitForOutput("WS refused user 65534\n"));
+
+    expectAlive();
+    EXPECT_EQ(outputCount("WS connected"), 3);
 }
 
 class TrustDialogTest : public TrustTest {

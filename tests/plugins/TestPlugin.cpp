@@ -130,6 +130,7 @@ struct Plugin {
     // report after a resize.
     std::atomic<int32_t> editorWidth{400};
     std::atomic<int32_t> editorHeight{300};
+    void* editorParent = nullptr;  // given at effEditOpen
 };
 
 // A record the host rejects never sees effClose; the module frees it on its
@@ -256,13 +257,14 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(), plugin->editorHeight.load());
             return 1;
         case effEditOpen:
+            plugin->editorParent = ptr;
             logLine("effEditOpen parent=%llu",
                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ptr)));
             if (variant.faultAt == FaultAt::InEditOpen) misbehave("effEditOpen");
             if (variant.editor == Editor::SizeRequest) askResize(plugin, 640, 480, "editOpen");
             return variant.editor != Editor::None ? 1 : 0;
         case effEditClose:
-            logLine("effEditClose");
+            logLine("effEditClose window=%s", parentWindowState(plugin->editorParent));
             return 0;
         case effEditIdle:
             logLine("effEditIdle");

@@ -39,4 +39,8 @@ extern const Variant variant;
 
 Vexa::DSP::VST2::AEffect* enter(Vexa::DSP::VST2::HostCallback host, const char* via);
 
+// At effEditClose, whether the window given at effEditOpen still exists:
+// "open", "gone", or "unknown" when the window system cannot be asked.
+const char* parentWindowState(void* parent);  // ParentWindow*.cpp
+
 }  // namespace TestPlugin

@@ -46,7 +46,8 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
     closed = false;
     const std::string host = hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
     const std::string origin = originHeader.empty() ? "" : "Origin: " + originHeader + "\r\n";
-    const std::string request = "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+    const std::string offer = subprotocols.empty() ? "" : "Sec-WebSocket-Protocol: " + subprotocols + "\r\n";
+    const std::string request = "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin + offer +
                                 "Upgrade: websocket\r\nConnection: Upgrade\r\n"
                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!writeAll(request)) {

@@ -36,6 +36,8 @@ public:
     // What the next handshakes send as Host (empty: 127.0.0.1:port) and
     // Origin (empty: none, as a native client).
     void useHeaders(std::string host, std::string origin);
+    // The subprotocols the next handshakes offer, as the header lists them.
+    void offerSubprotocols(std::string list) { subprotocols = std::move(list); }
     void disconnect();
 
     // One frame. firstByte is the whole header byte (FIN, RSV, opcode).
@@ -83,6 +85,7 @@ private:
     std::string response;
     std::string hostHeader;
     std::string originHeader;
+    std::string subprotocols;
 };
 
 std::vector<float> floatsOf(const std::string& bytes);

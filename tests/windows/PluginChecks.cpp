@@ -1,8 +1,10 @@
-// Plug-ins on one run of the program: their editor windows, the handles a
-// crashed plug-in process leaves, then a close request to the main window.
+// Plug-ins on one run of the program: their editor windows, idled and
+// closed, the handles a crashed plug-in process leaves, then a close
+// request to the main window.
 #include <winternl.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +45,13 @@ void checkEditor(HWND frame, int width, int height, const std::string& label) {
               IsWindowVisible(content) && fits(frame, width, height),
           label + ": the frame holds the visible content at " + std::to_string(width) + "x" +
               std::to_string(height) + ", fitted around it");
+}
+
+int linesIn(const std::wstring& log, const std::string& prefix) {  // that begin with the prefix
+    std::istringstream lines(readFileText(log));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
 }
 
 struct HandleEntry {
@@ -124,18 +133,27 @@ void pluginChecks(const Options& options) {
     const std::string parent = "effEditOpen parent=" + std::to_string(content);
     check(editor && readFileText(log).find(parent) != std::string::npos,
           "the plug-in builds its editor into the content window");
+    const int idles = linesIn(log, "effEditIdle");
+    Sleep(500);
+    check(linesIn(log, "effEditIdle") >= idles + 5, "the open editor is idled about 30 times a second");
 
-    // Closing the frame keeps the plug-in: showGui opens a new one.
+    // Closing the frame keeps the plug-in: showGui opens a new one. Each
+    // editor is closed while its window exists (the plug-in logs whether it does).
+    const std::string closed = "effEditClose window=open";
     PostMessageW(editor, WM_CLOSE, 0, 0);
-    check(waitUntil([&] { return !IsWindow(editor); }, kWindowMs), "WM_CLOSE destroys the editor frame");
+    check(waitUntil([&] { return !IsWindow(editor); }, kWindowMs) && linesIn(log, closed) == 1,
+          "WM_CLOSE closes the editor, then destroys the frame");
     client.sendText("showGui");
     HWND reopened = waitForEditor(program, editor);
     checkEditor(reopened, 400, 300, "showGui after a close");
+    client.sendText("unload");
+    check(waitUntil([&] { return linesIn(log, "effClose") > 0; }, kReplyMs) && !IsWindow(reopened) &&
+              linesIn(log, closed) == 2,
+          "unload closes the editor and destroys its frame");
 
     // A plug-in that asks for its size while opening, and later from a thread of its own.
     loads(client, options, L"size_request");
     HWND sized = waitForEditor(program, reopened);
-    check(!IsWindow(reopened), "loading another plug-in destroys the previous editor");
     checkEditor(sized, 640, 480, "size-request editor");
     client.sendText("midi 176 20 50|");
     client.sendBinary(std::vector<float>(2 * 1024, 0.0f));
@@ -146,15 +164,18 @@ void pluginChecks(const Options& options) {
     // A crashed plug-in process leaves no handle of its own behind in the
     // program. Each cycle loads afresh (a third crash within a minute is
     // given up on); counting starts after the first, once whatever the
-    // program makes on first use exists.
+    // program makes on first use exists. The editor, open at each crash,
+    // opens again with each relaunch.
     int handlesBefore = 0;
     for (int cycle = 1; cycle <= 4; ++cycle) {
-        loads(client, options, L"abort_in_process");
+        loads(client, options, L"abort_in_process_editor");
+        if (cycle == 1) check(!IsWindow(sized), "loading another plug-in destroys the previous editor");
         client.sendBinary(std::vector<float>(2 * 1024, -999.0f));
         receiveAll(client, {"", "crashed\nexit 3", "ready", "fixedCompensationDelaySamp\n0"},
                    "crash " + std::to_string(cycle) + ": reported and relaunched");
         if (cycle == 1) handlesBefore = settledHandleCount(program.id());
     }
+    HWND relaunched = waitForEditor(program);
     const int handlesAfter = settledHandleCount(program.id());
     check(handlesBefore > 0 && handlesAfter == handlesBefore,
           "crashes and relaunches leave no process, thread, job, shared memory or pipe handle behind",
@@ -163,6 +184,9 @@ void pluginChecks(const Options& options) {
     HWND mainWindow = mainWindowOf(program.id());
     PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     checkEndsCleanly(program, "a close request to the main window");
-    check(mainWindow && !IsWindow(mainWindow) && !IsWindow(sized), "no window of the program is left");
+    check(mainWindow && !IsWindow(mainWindow) && !IsWindow(relaunched), "no window of the program is left");
     check(client.waitClosed(kReplyMs), "the connection is closed");
+    // Loads and the end closed every editor but the four that went down with their process.
+    check(relaunched && linesIn(log, closed) == linesIn(log, "effEditOpen") - 4 && !linesIn(log, "effEditClose window=gone"),
+          "relaunches reopen the editor; each editor is closed before its window is destroyed");
 }

@@ -35,6 +35,7 @@ void shutDownHost(HWND window) {
     if (!state || !state->host) return;
     // Channel first (waiting workers are released), then editors and plug-ins.
     state->host->shutdown();
+    state->gui->idleEditorsOf(nullptr);
     state->host.reset();
 }
 

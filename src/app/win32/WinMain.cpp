@@ -88,6 +88,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 1;
     }
     state.host->setConsentPrompt(state.consent.get());
+    state.gui->idleEditorsOf(state.host.get());
 
     NOTIFYICONDATAW tray = trayRecord(mainWindow);
     tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     AudioLoop audio(block, *slot);
     std::thread([&audio] { audio.run(); }).detach();
     CommandLoop commands(pipe, gui, *slot);
+    gui.idleEditorsOf(&commands);
     std::thread commandThread([&commands] { commands.run(); });
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -152,10 +152,6 @@ void destroyEditorWindow(WindowHandle frame) {
     XSync(display, False);
 }
 
-bool editorNeedsExplicitClose() {
-    return true;
-}
-
 void reclaimDisplayHooks() {
     // A plug-in's toolkit may install its own X error handler and leave it
     // behind when its module is unloaded; the next error would jump into

@@ -22,7 +22,8 @@ constexpr int kObserverSlot = 0;
 
 bool editorClassesRegistered = false;
 
-
+// The observer hears of a close while the frame still stands, so the
+// plug-in closes its editor before DefWindowProcW destroys the frame.
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
         auto* observer = reinterpret_cast<WindowObserver*>(GetWindowLongPtrW(window, kObserverSlot));
@@ -101,10 +102,4 @@ bool editorWindowsAvailable() {
 
 void reclaimDisplayHooks() {
     // Nothing of a plug-in's outlives its module here.
-}
-
-bool editorNeedsExplicitClose() {
-    // The plug-in's windows are children of the content window and are
-    // destroyed with the frame.
-    return false;
 }

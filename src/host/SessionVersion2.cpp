@@ -1,0 +1,284 @@
+// Protocol 2 (the "corvel.2" subprotocol): JSON requests with ids and
+// replies in their order, events, and audio blocks with a header and typed
+// records. docs/protocol.md is its reference.
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "Version.h"
+#include "bridge/SharedBlock.h"
+#include "host/Session.h"
+
+using nlohmann::json;
+
+namespace {
+
+// Block records (docs/protocol.md).
+constexpr uint16_t midiRecord = 1;
+constexpr uint16_t statusRecord = 5;
+enum BlockStatus : uint32_t { noPlugin = 1, bypassed, loading, crashed, malformed };
+
+uint32_t readWord(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+void writeWord(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+const char* failureCode(bridge::LoadFailure failure) {
+    switch (failure) {
+        case bridge::LoadFailure::notFound: return "not-found";
+        case bridge::LoadFailure::notAPlugin: return "not-a-plugin";
+        case bridge::LoadFailure::wrongArchitecture: return "wrong-architecture";
+        case bridge::LoadFailure::crashed: return "crashed";
+        case bridge::LoadFailure::timeout: return "timeout";
+        case bridge::LoadFailure::none:
+        case bridge::LoadFailure::refused: break;
+    }
+    return "refused";
+}
+
+// A whole number within the range, or nothing.
+std::optional<int64_t> wholeNumber(const json& value, int64_t lowest, int64_t highest) {
+    if (!value.is_number_integer()) return std::nullopt;
+    const int64_t number = value.get<int64_t>();
+    if (number < lowest || number > highest) return std::nullopt;
+    return number;
+}
+
+}  // namespace
+
+void Session::greetVersion2() {
+    const json limits = {{"maxBlockFrames", maxBlockSize},
+                         {"maxChannels", 128},
+                         {"maxMidiEvents", bridge::maxMidiEvents},
+                         {"maxTextBytes", 1u << 20},
+                         {"maxBinaryBytes", 256u << 20}};
+    sink->sendText(
+        json({{"event", "hello"}, {"version", CORVEL_VERSION}, {"protocol", 2}, {"limits", limits}})
+            .dump());
+}
+
+void Session::answerRequest(uint64_t place, const json& id, json fields) {
+    json reply = {{"id", id}, {"ok", true}};
+    if (fields.is_object()) reply.update(fields);
+    replies.fill(place, reply.dump());
+}
+
+void Session::refuseRequest(uint64_t place, const json& id, const char* code,
+                            const std::string& message) {
+    replies.fill(place, json({{"id", id},
+                              {"ok", false},
+                              {"error", {{"code", code}, {"message", message}}}})
+                            .dump());
+}
+
+void Session::handleRequest(std::string_view text) {
+    const uint64_t place = replies.reserve();
+    const json request = json::parse(text.begin(), text.end(), nullptr, false);
+    if (!request.is_object()) {
+        return refuseRequest(place, nullptr, "bad-request",
+                             "A request is one JSON object with an \"id\" and an \"op\".");
+    }
+    const json id = request.contains("id") && request["id"].is_number() ? request["id"] : json();
+    const std::string op =
+        request.contains("op") && request["op"].is_string() ? request["op"].get<std::string>() : "";
+    if (id.is_null()) return refuseRequest(place, id, "bad-request", "The request has no numeric \"id\".");
+    const auto field = [&](const char* name) { return request.contains(name) ? request[name] : json(); };
+    const auto needsPlugin = [&]() {
+        if (slot->hasPlugin()) return true;
+        refuseRequest(place, id, "no-plugin", "Load a plug-in first.");
+        return false;
+    };
+
+    if (op == "scan") {
+        const json folder = field("folder");
+        if (!folder.is_null() && !folder.is_string())
+            return refuseRequest(place, id, "bad-request", "\"folder\" must be a text.");
+        pendingScan = Pending{place, id};
+        startScan(folder.is_string() ? folder.get<std::string>() : std::string());
+        if (!scanTicket) pendingScan.reset();  // shutting down: nobody is waiting for it
+    } else if (op == "load") {
+        const json path = field("path");
+        if (!path.is_string() || path.get<std::string>().empty())
+            return refuseRequest(place, id, "bad-request", "\"path\" must name the plug-in's file.");
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex);
+            pendingLoads.push_back({place, id});
+        }
+        slot->requestLoad(path.get<std::string>());
+    } else if (op == "unload") {
+        slot->unloadAndWait();  // blocks after the reply find no plug-in
+        answerRequest(place, id);
+    } else if (op == "configure") {
+        const json rate = field("sampleRate");
+        const json frames = field("blockSize");
+        const auto newRate = wholeNumber(rate, 1, maxSampleRate);
+        const auto newFrames = wholeNumber(frames, minBlockSize, maxBlockSize);
+        if ((!rate.is_null() && !newRate) || (!frames.is_null() && !newFrames)) {
+            return refuseRequest(place, id, "bad-request",
+                                 "The sample rate must be 1 to 768000 Hz and the block size 1 to "
+                                 "16384 frames.");
+        }
+        if (newRate) setSampleRate(static_cast<uint32_t>(*newRate));
+        if (newFrames) setBlockSize(static_cast<int32_t>(*newFrames));
+        answerRequest(place, id, {{"sampleRate", sampleRate}, {"blockSize", blockSize}});
+    } else if (op == "suspend" || op == "resume") {
+        const bool bypass = op == "suspend";
+        bypass ? slot->suspend() : slot->resume();
+        answerRequest(place, id, {{"bypassed", bypass}});
+    } else if (op == "midi") {
+        const json events = field("events");
+        std::vector<std::array<int32_t, 4>> valid;
+        for (const json& event : events.is_array() ? events : json::array()) {
+            if (!event.is_array() || event.size() < 3 || event.size() > 4) break;
+            std::array<int32_t, 4> words{};
+            bool whole = true;
+            for (std::size_t i = 0; i < event.size(); ++i) {
+                const auto word = wholeNumber(event[i], 0, i < 3 ? 255 : INT32_MAX);
+                whole = whole && word;
+                if (word) words[i] = static_cast<int32_t>(*word);
+            }
+            if (!whole) break;
+            valid.push_back(words);
+        }
+        if (!events.is_array() || valid.size() != events.size()) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"events\" must be a list of [status, data1, data2, frame] with "
+                                 "bytes 0 to 255 and a frame of 0 or more.");
+        }
+        for (std::size_t i = 0; i < valid.size() && i < bridge::maxMidiEvents; ++i)
+            slot->queueMidi(valid[i].data(), events[i].size());
+        answerRequest(place, id);
+    } else if (op == "getState") {
+        if (!needsPlugin()) return;
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex);
+            pendingState = Pending{place, id};
+        }
+        slot->requestState();
+        std::lock_guard<std::mutex> lock(pendingMutex);
+        if (pendingState) {  // the plug-in went before it could be asked
+            refuseRequest(place, id, "no-plugin", "Load a plug-in first.");
+            pendingState.reset();
+        }
+    } else if (op == "setState") {
+        const auto bytes = wholeNumber(field("bytes"), 0, 256 << 20);
+        if (!bytes) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"bytes\" must give the size of the state that follows.");
+        }
+        if (!needsPlugin()) return;
+        std::lock_guard<std::mutex> lock(pendingMutex);
+        pendingState = Pending{place, id};
+        pendingStateBytes = static_cast<uint32_t>(*bytes);
+        pendingSetState = true;
+    } else if (op == "showEditor") {
+        if (!needsPlugin()) return;
+        slot->requestEditor();
+        answerRequest(place, id);
+    } else if (op == "quit") {
+        answerRequest(place, id);
+        gui.quit();
+    } else {
+        refuseRequest(place, id, "bad-request", "There is no operation \"" + op + "\".");
+    }
+}
+
+void Session::restoreVersion2(const uint8_t* data, std::size_t size) {
+    std::optional<Pending> request;
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex);
+        request.swap(pendingState);
+    }
+    if (!request) return;
+    if (size != pendingStateBytes) {
+        return refuseRequest(request->place, request->id, "bad-request",
+                             "The state that followed was not of the size announced.");
+    }
+    slot->requestRestore(data, size);
+    answerRequest(request->place, request->id);
+}
+
+void Session::answerLoad(const bridge::LoadResult& result) {
+    std::lock_guard<std::mutex> lock(pendingMutex);
+    if (pendingLoads.empty()) return;
+    const Pending request = pendingLoads.front();
+    pendingLoads.pop_front();
+    if (!result.ok) return refuseRequest(request.place, request.id, failureCode(result.failure), result.reason);
+    answerRequest(request.place, request.id,
+                  {{"latency", result.latency},
+                   {"inputs", result.inputs},
+                   {"outputs", result.outputs},
+                   {"name", result.name}});
+}
+
+void Session::crashedVersion2(const std::string& reason) {
+    sink->sendText(json({{"event", "crashed"}, {"reason", reason}}).dump());
+    // A load under way when the process went down failed with it.
+    std::lock_guard<std::mutex> lock(pendingMutex);
+    if (pendingLoads.empty()) return;
+    const Pending request = pendingLoads.front();
+    pendingLoads.pop_front();
+    const bool silent = reason.rfind("no answer", 0) == 0;
+    refuseRequest(request.place, request.id, silent ? "timeout" : "crashed",
+                  "The plug-in " + std::string(silent ? "stopped answering" : "crashed") +
+                      " while opening (" + reason + ").");
+}
+
+void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
+    uint8_t status[blockHeaderBytes + 8] = {};
+    const auto answerStatus = [&](uint32_t frames, uint32_t why) {
+        writeWord(status, frames);
+        writeWord(status + 8, 8);
+        status[blockHeaderBytes] = statusRecord;
+        status[blockHeaderBytes + 2] = 4;
+        writeWord(status + blockHeaderBytes + 4, why);
+        sink->sendBinary(status, sizeof status);
+    };
+    if (size < blockHeaderBytes) return answerStatus(0, malformed);
+    const uint32_t frames = readWord(data);
+    const uint32_t channels = readWord(data + 4);
+    const uint32_t recordBytes = readWord(data + 8);
+    const std::size_t channelBytes = sizeof(float) * blockSize;
+    if (frames != blockSize || channels != 2 || recordBytes % 4 != 0 ||
+        recordBytes > size - blockHeaderBytes ||
+        size - blockHeaderBytes - recordBytes != 2 * channelBytes)
+        return answerStatus(frames, malformed);
+
+    for (std::size_t at = blockHeaderBytes; at < blockHeaderBytes + recordBytes;) {
+        const uint16_t type = static_cast<uint16_t>(data[at] | data[at + 1] << 8);
+        const uint16_t length = static_cast<uint16_t>(data[at + 2] | data[at + 3] << 8);
+        const std::size_t body = at + 4;
+        if (body + length > blockHeaderBytes + recordBytes) return answerStatus(frames, malformed);
+        if (type == midiRecord && length >= 8) {
+            const int32_t words[4] = {data[body + 4], data[body + 5], data[body + 6],
+                                      static_cast<int32_t>(readWord(data + body) & 0x7FFFFFFF)};
+            slot->queueMidi(words, 4);
+        }
+        at = body + ((length + 3u) & ~3u);
+    }
+
+    // Straight from the message into the plug-in's side, and from there
+    // straight behind the reply's header: no staging copy either way.
+    const uint8_t* audio = data + blockHeaderBytes + recordBytes;
+    const float* const inputs[2] = {reinterpret_cast<const float*>(audio),
+                                    reinterpret_cast<const float*>(audio + channelBytes)};
+    uint8_t* const reply = blockReply.data() + MessageSink::headroomBytes;
+    float* const outputs[2] = {reinterpret_cast<float*>(reply + blockHeaderBytes),
+                               reinterpret_cast<float*>(reply + blockHeaderBytes + channelBytes)};
+    switch (slot->process(inputs, outputs, blockSize)) {
+        case PluginSlot::Block::processed:
+            writeWord(reply, blockSize);
+            writeWord(reply + 4, 2);
+            sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
+            return;
+        case PluginSlot::Block::noPlugin: return answerStatus(frames, noPlugin);
+        case PluginSlot::Block::bypassed: return answerStatus(frames, bypassed);
+        case PluginSlot::Block::recovering: return answerStatus(frames, crashed);
+        case PluginSlot::Block::loading:
+        case PluginSlot::Block::notProcessed: return answerStatus(frames, loading);
+    }
+}

@@ -1,0 +1,171 @@
+// Protocol 2 through the real program: chosen in the handshake, JSON
+// requests answered in order with reasons, blocks with headers and records,
+// beside a connection of the original protocol.
+#include <algorithm>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "HostFixture.h"
+
+using namespace testing_support;
+using nlohmann::json;
+
+namespace {
+
+constexpr uint32_t frames = 64;
+
+class Protocol2Test : public PluginTest {
+protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        v2.offerSubprotocols("chat, corvel.2");
+        ASSERT_TRUE(v2.connect(program->port(), 20000));
+        hello = json::parse(v2.receiveText(20000).value_or("null"));
+    }
+
+    json ask(json request) {
+        request["id"] = ++lastId;
+        return answerTo(request.dump());
+    }
+    // The reply, past any events, which are kept.
+    json answerTo(const std::string& text) {
+        if (!v2.sendText(text)) return nullptr;
+        return nextReply();
+    }
+    json nextReply() {
+        for (;;) {
+            json message = json::parse(v2.receiveText(10000).value_or("null"), nullptr, false);
+            if (!message.is_object() || !message.contains("event")) return message;
+            events.push_back(message.value("event", ""));
+        }
+    }
+    void expectError(const json& reply, const std::string& code) {
+        EXPECT_EQ(reply.value("ok", true), false) << reply;
+        EXPECT_EQ(reply["error"].value("code", ""), code) << reply;
+        EXPECT_FALSE(reply["error"].value("message", "").empty()) << reply;
+    }
+
+    // A block: header, MIDI records at the given frames, then two channels.
+    static std::string blockWith(const std::vector<uint32_t>& midiFrames, float left, float right) {
+        std::string records;
+        for (uint32_t at : midiFrames) {
+            const uint8_t record[12] = {1, 0, 8, 0, uint8_t(at), uint8_t(at >> 8), 0, 0, 0x90, 60, 100, 0};
+            records.append(reinterpret_cast<const char*>(record), sizeof record);
+        }
+        const uint32_t header[4] = {frames, 2, uint32_t(records.size()), 0};
+        std::string block(reinterpret_cast<const char*>(header), sizeof header);
+        block += records;
+        std::vector<float> samples(2 * frames, right);
+        std::fill_n(samples.begin(), frames, left);
+        block.append(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float));
+        return block;
+    }
+    // The reply's header words, and its first and last samples when it has audio.
+    struct Reply {
+        uint32_t frames = 0, channels = 0, recordBytes = 0, status = 0;
+        float first = 0, last = 0;
+    };
+    Reply exchange(const std::string& block) {
+        Reply reply;
+        const std::string bytes = v2.sendBinary(block) ? v2.receiveBinary(10000).value_or("") : "";
+        if (bytes.size() < 16) return reply;
+        std::memcpy(&reply.frames, bytes.data(), 4);
+        std::memcpy(&reply.channels, bytes.data() + 4, 4);
+        std::memcpy(&reply.recordBytes, bytes.data() + 8, 4);
+        if (reply.recordBytes >= 8) std::memcpy(&reply.status, bytes.data() + 20, 4);
+        if (bytes.size() == 16 + 8 * frames) {
+            std::memcpy(&reply.first, bytes.data() + 16, 4);
+            std::memcpy(&reply.last, bytes.data() + bytes.size() - 4, 4);
+        }
+        return reply;
+    }
+
+    WsClient v2;
+    json hello;
+    std::vector<std::string> events;
+    int lastId = 0;
+};
+
+}  // namespace
+
+TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsReasons) {
+    // The program chose corvel.2 and greets with hello; without the offer it
+    // chooses nothing and greets with the banner (the fixture's client).
+    EXPECT_NE(v2.handshakeResponse().find("Sec-WebSocket-Protocol: corvel.2\r\n"), std::string::npos);
+    EXPECT_EQ(hello.value("event", ""), "hello") << hello;
+    EXPECT_EQ(hello["limits"].value("maxBlockFrames", 0), 16384);
+    WsClient other;
+    other.offerSubprotocols("chat");
+    ASSERT_TRUE(connectClient(other));
+    EXPECT_EQ(other.handshakeResponse().find("Sec-WebSocket-Protocol"), std::string::npos);
+
+    expectError(ask({{"op", "getState"}}), "no-plugin");
+    EXPECT_EQ(ask({{"op", "configure"}, {"blockSize", frames}}).value("blockSize", 0u), frames);
+    EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).status, 1u) << "no plug-in";
+
+    // Requests that cannot be read are answered, and the connection stays.
+    const json garbled = answerTo("load /x");
+    EXPECT_TRUE(garbled["id"].is_null());
+    expectError(garbled, "bad-request");
+    expectError(ask({{"op", "fly"}}), "bad-request");
+    expectError(ask({{"op", "configure"}, {"blockSize", 0}}), "bad-request");
+    expectError(ask({{"op", "midi"}, {"events", {{144, 60, 300}}}}), "bad-request");
+
+    // Failed loads say why.
+    expectError(ask({{"op", "load"}, {"path", testPluginPath("test_no_such_plugin")}}), "not-found");
+    expectError(ask({{"op", "load"}, {"path", testPluginPath("test_null_entry")}}), "refused");
+    const json crashed = ask({{"op", "load"}, {"path", testPluginPath("test_abort_in_open")}});
+    expectError(crashed, "crashed");
+    // A crash is an event too; the relaunches crash alike until the slot gives up.
+    while (std::find(events.begin(), events.end(), "gaveUp") == events.end()) {
+        const json message = json::parse(v2.receiveText(10000).value_or("null"), nullptr, false);
+        ASSERT_TRUE(message.is_object()) << "no gaveUp event";
+        events.push_back(message.value("event", ""));
+    }
+    EXPECT_EQ(std::count(events.begin(), events.end(), "crashed"), 3);
+
+    // Replies keep the order of the requests, the load's included.
+    ASSERT_TRUE(v2.sendText(json({{"id", 100}, {"op", "configure"}, {"sampleRate", 48000}}).dump()));
+    ASSERT_TRUE(v2.sendText(json({{"id", 101}, {"op", "load"}, {"path", testPluginPath("test_chunks")}}).dump()));
+    ASSERT_TRUE(v2.sendText(json({{"id", 102}, {"op", "suspend"}}).dump()));
+    for (int id : {100, 101, 102}) {
+        const json reply = nextReply();
+        EXPECT_EQ(reply.value("id", 0), id) << reply;
+        EXPECT_TRUE(reply.value("ok", false)) << reply;
+        if (id == 101) EXPECT_EQ(reply.value("outputs", 0), 2) << reply;
+    }
+    EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).status, 2u) << "bypassed";
+    EXPECT_TRUE(ask({{"op", "resume"}}).value("ok", false));
+
+    // A state travels as the binary message after the JSON that announces it.
+    const std::string state = "protocol 2 state";
+    ASSERT_TRUE(v2.sendText(json({{"id", 200}, {"op", "setState"}, {"bytes", state.size()}}).dump()));
+    ASSERT_TRUE(v2.sendBinary(state));
+    EXPECT_TRUE(nextReply().value("ok", false));
+    const json stateReply = ask({{"op", "getState"}});
+    EXPECT_EQ(stateReply.value("bytes", 0u), state.size()) << stateReply;
+    EXPECT_EQ(v2.receiveBinary(), state);
+    EXPECT_TRUE(ask({{"op", "resume"}}).value("ok", false));
+
+    // Blocks: halved, and MIDI records reach the plug-in on their frames.
+    EXPECT_TRUE(ask({{"op", "load"}, {"path", testPluginPath("test_gain")}}).value("ok", false));
+    const Reply halved = exchange(blockWith({0, 17, 63}, 0.5f, -0.25f));
+    EXPECT_EQ(halved.frames, frames);
+    EXPECT_EQ(halved.channels, 2u);
+    EXPECT_FLOAT_EQ(halved.first, 0.25f);
+    EXPECT_FLOAT_EQ(halved.last, -0.125f);
+    for (const char* delta : {"delta=0 ", "delta=17 ", "delta=63 "})
+        EXPECT_TRUE(waitForLog(std::string("event status=144 data1=60 data2=100 ") + delta)) << delta;
+    EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f).substr(0, 100)).status, 5u) << "malformed";
+
+    // The original protocol on the other connection is untouched meanwhile.
+    loadOn(other, "test_gain");
+    EXPECT_EQ(roundTrip(other, block(1024, 0.5f, 0.0f, 0.5f)).size(), 2048u);
+
+    const json scanned = ask({{"op", "scan"}, {"folder", "/no/such/folder"}});
+    EXPECT_TRUE(scanned["paths"].is_array()) << scanned;
+    EXPECT_TRUE(ask({{"op", "unload"}}).value("ok", false));
+    EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).status, 1u);
+    expectError(ask({{"op", "showEditor"}}), "no-plugin");
+}
