@@ -25,8 +25,10 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
         if (key == "name") {
             target.name = value;
         } else if (key == "kind" &&
-                   (value == "tcp" || value == "echo" || value == "host" || value == "handoff")) {
-            target.isHost = value == "host";
+                   (value == "tcp" || value == "echo" || value == "host" || value == "host2" ||
+                    value == "handoff")) {
+            target.isHost = value == "host" || value == "host2";
+            target.speaksVersion2 = value == "host2";
             target.isRawTcp = value == "tcp";
             target.isHandoff = value == "handoff";
         } else if (key == "port" && parseNumber(value, 1, 65535, number)) {

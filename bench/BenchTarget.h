@@ -1,5 +1,5 @@
 // One server that the client measures, as named on the command line:
-//   name=<label>,kind=tcp|echo|host,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
+//   name=<label>,kind=tcp|echo|host|host2,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
 //   name=<label>,kind=handoff,file=<file>[,blocks=<n>][,rounds=<n>]
 #pragma once
 
@@ -10,6 +10,7 @@
 struct BenchTarget {
     std::string name;
     bool isHost = false;          // host: loads the plug-in and sets the block size
+    bool speaksVersion2 = false;  // host2: the host, over protocol 2
     bool isRawTcp = false;        // tcp: plain bytes back and forth, no WebSocket at all
     bool isHandoff = false;       // handoff: no socket; the floor times hand-offs itself
     uint16_t port = 0;

@@ -7,6 +7,7 @@
 //                       --target name=echo,kind=echo,port=P
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
+//                       --target name=host2,kind=host2,port=S (protocol 2)
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include "CounterFile.h"
 #include "HandoffClient.h"
 #include "RoundTripStats.h"
+#include "Version2Client.h"
 
 namespace {
 
@@ -50,6 +52,7 @@ struct Server {
     BenchSocket socket;
     CounterFile counters;
     HandoffClient handoff;
+    int nextRequestId = 1;  // protocol 2
 };
 
 struct Measurement {
@@ -151,6 +154,16 @@ bool awaitText(Server& server, const std::string& expected) {
 }
 
 bool prepareHost(Server& server, const std::string& plugin) {
+    if (server.target.speaksVersion2) {
+        if (version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"configure\",\"sampleRate\":48000") &&
+            version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"load\",\"path\":" + jsonString(plugin)))
+            return true;
+        std::fprintf(stderr, "%s: the plug-in did not load: %s\n", server.target.name.c_str(),
+                     plugin.c_str());
+        return false;
+    }
     std::string latency;
     if (!server.socket.sendText("sampleRate 48000") || !server.socket.sendText("load " + plugin) ||
         !awaitText(server, "ready") || !receiveText(server, latency) ||
@@ -164,6 +177,13 @@ bool prepareHost(Server& server, const std::string& plugin) {
 
 bool setBlockSize(Server& server, uint32_t frames) {
     if (!server.target.isHost) return true;
+    if (server.target.speaksVersion2) {
+        if (version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"configure\",\"blockSize\":" + std::to_string(frames)))
+            return true;
+        std::fprintf(stderr, "%s: configure refused %u frames\n", server.target.name.c_str(), frames);
+        return false;
+    }
     if (server.socket.sendText("bufsize " + std::to_string(frames)) && awaitText(server, "ready"))
         return true;
     std::fprintf(stderr, "%s: no \"ready\" after bufsize %u\n", server.target.name.c_str(), frames);
@@ -172,7 +192,8 @@ bool setBlockSize(Server& server, uint32_t frames) {
 
 struct BlockSet {
     std::vector<uint8_t> block;
-    std::vector<uint8_t> frame;
+    std::vector<uint8_t> frame;  // as the server's protocol wants it
+    uint32_t frames;
     std::vector<uint8_t> expected;
     Expectation expectation;
 };
@@ -210,8 +231,14 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
             return false;
         }
         const Clock::time_point received = Clock::now();
-        if (opcode != 2 || !replyMatches(server.socket.payload(), server.socket.payloadSize(),
-                                         blocks.block, blocks.expected, blocks.expectation)) {
+        const uint8_t* reply = server.socket.payload();
+        size_t replySize = server.socket.payloadSize();
+        if (server.target.speaksVersion2) {
+            reply = version2Channels(reply, replySize, blocks.frames);
+            replySize = reply ? replySize - version2HeaderBytes : 0;
+        }
+        if (opcode != 2 || !reply ||
+            !replyMatches(reply, replySize, blocks.block, blocks.expected, blocks.expectation)) {
             std::fprintf(stderr, "%s: wrong reply to a block of %zu bytes (%zu bytes back)\n",
                          server.target.name.c_str(), blocks.block.size(),
                          server.socket.payloadSize());
@@ -255,7 +282,8 @@ int main(int argc, char** argv) {
             servers.push_back(std::move(server));
             continue;
         }
-        if (!server->socket.connect(target.port, 20000, target.isRawTcp)) {
+        if (!server->socket.connect(target.port, 20000, target.isRawTcp,
+                                    target.speaksVersion2 ? version2Subprotocol : "")) {
             std::fprintf(stderr, "%s: cannot connect to 127.0.0.1:%u\n", target.name.c_str(),
                          target.port);
             return 1;
@@ -282,11 +310,14 @@ int main(int argc, char** argv) {
     for (const uint32_t frames : options.sizes) {
         const std::vector<uint8_t> block = makeBlock(frames);
         const std::vector<uint8_t> frame = BenchSocket::makeFrame(2, block.data(), block.size());
+        const std::vector<uint8_t> message2 = version2Block(block, frames);
+        const std::vector<uint8_t> frame2 = BenchSocket::makeFrame(2, message2.data(), message2.size());
         std::vector<BlockSet> blockSets;
         for (const auto& server : servers) {
             const Expectation expectation =
                 server->target.isHost ? options.hostExpectation : Expectation::same;
-            blockSets.push_back({block, frame, expectedReply(block, expectation), expectation});
+            blockSets.push_back({block, server->target.speaksVersion2 ? frame2 : frame, frames,
+                                 expectedReply(block, expectation), expectation});
         }
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {

@@ -84,6 +84,8 @@ echo_target="name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters"
 host_target="name=host,kind=host,port=$host_port,counters=$work/host.counters"
 inprocess_target="name=host in process,kind=host,port=$inprocess_port"
 inprocess_target+=",counters=$work/inprocess.counters"
+# A session of its own on the first host, over protocol 2.
+version2_target="name=host protocol 2,kind=host2,port=$host_port,counters=$work/host.counters"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
 default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
@@ -124,7 +126,7 @@ echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
   client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
   time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
-    "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+    "$version2_target" "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   stop_servers
   cat "$work/smoke.md"
   exit 0
@@ -140,14 +142,15 @@ for run in $(seq 1 "$repeat"); do
   [ "$repeat" -gt 1 ] && echo "Run $run of $repeat..." >&2
   # One core: client and servers take turns on it.
   time_pass "one-$run" "${cores[0]}" "${cores[0]}" "$tcp_target" "$handoff_target" \
-    "$tcphandoff_target" "$echo_target" "$host_target" "$inprocess_target" "$default_target"
+    "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target" \
+    "$default_target"
   passes=("one-$run.md")
   if [ ${#cores[@]} -ge 2 ]; then
     # Two cores: the client on one, the servers on the other, as a browser and
     # this program on a desktop with several. Each host's plug-in process, and
     # the hand-off floor's second process, share the servers' core.
     time_pass "two-$run" "${cores[0]}" "${cores[1]}" "$tcp_target" "$handoff_target" \
-      "$tcphandoff_target" "$echo_target" "$host_target" "$inprocess_target"
+      "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target"
     passes+=("two-$run.md")
   fi
   (cd "$work" && awk -v labels="$labels" -f "$root/bench/merge-table.awk" "${passes[@]}") \
