@@ -170,10 +170,13 @@ void VST2Plugin::deliverOutputs(float* const* outputs, uint32_t frames, uint32_t
 
 bool VST2Plugin::process(const float* const* inputs, float* const* outputs, uint32_t requested) {
     if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return false;
-    if (midiEvents.numEvents > 0) dispatch(effProcessEvents, 0, 0, &midiEvents);
     // Never past the buffers laid out for the configured size, whatever the
     // caller believes the block size to be.
     const uint32_t frames = std::min(requested, outputBuffers.frames);
+    if (midiEvents.numEvents > 0) {
+        keepEventsInBlock(frames);
+        dispatch(effProcessEvents, 0, 0, &midiEvents);
+    }
     float** in = inputListFor(inputs, frames);
     float** out = outputListFor(outputs);
     if (effect->flags & effFlagsCanReplacing) {
@@ -199,6 +202,17 @@ bool VST2Plugin::process(const float* const* inputs, float* const* outputs, uint
     clearEvents();
     deliverOutputs(outputs, frames, requested);
     return true;
+}
+
+void VST2Plugin::keepEventsInBlock(uint32_t frames) {
+    // Plug-ins index their block with the offset: one outside it would read
+    // or write past their buffers. The last frame rather than none, so a
+    // late note-off still ends its note.
+    const int32_t last = frames > 0 ? static_cast<int32_t>(frames - 1) : 0;
+    for (int32_t i = 0; i < midiEvents.numEvents; ++i) {
+        int32_t& offset = midiStorage[static_cast<std::size_t>(i)].deltaFrames;
+        offset = std::clamp(offset, 0, last);
+    }
 }
 
 void VST2Plugin::spreadMonoOutput(uint32_t frames) {

@@ -39,7 +39,9 @@ public:
     void setSampleRate(uint32_t rate);
     void suspend();
     void resume();
-    // status, data1, data2 and, when timed, the frame offset in the next block.
+    // status, data1, data2 and, when timed, the frame offset in the next
+    // block. An offset outside that block plays on its nearest frame: the
+    // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
     // Runs frames of the inputs into the outputs, two channels each. The
     // plug-in runs at most the block size it was configured for (it may be
@@ -79,6 +81,7 @@ private:
     float** inputListFor(const float* const* inputs, uint32_t frames);
     float** outputListFor(float* const* outputs);
     void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
+    void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};

@@ -102,17 +102,17 @@ bool Session::handleText(std::string_view message) {
     if (message.empty()) return false;
 
     if (startsWith(message, "midi")) {
-        handleMidi(commands::argumentAt(message, 5));
+        handleMidi(commands::argumentAfter(message, "midi"));
     } else if (startsWith(message, "showGui")) {
         slot->requestEditor();
     } else if (startsWith(message, "scanVSTs")) {
-        handleScan(message);
+        handleScan(commands::argumentAfter(message, "scanVSTs"));
     } else if (startsWith(message, "sampleRate")) {
-        handleSampleRate(commands::argumentAt(message, 11));
+        handleSampleRate(commands::argumentAfter(message, "sampleRate"));
     } else if (startsWith(message, "bufsize")) {
-        handleBufsize(message);
+        handleBufsize(commands::argumentAfter(message, "bufsize"));
     } else if (startsWith(message, "load")) {
-        slot->requestLoad(std::string(commands::argumentAt(message, 5)));
+        slot->requestLoad(std::string(commands::argumentAfter(message, "load")));
     } else if (startsWith(message, "unload")) {
         slot->requestUnload();
     } else if (startsWith(message, "suspend")) {
@@ -143,10 +143,8 @@ void Session::handleMidi(std::string_view list) {
         });
 }
 
-void Session::handleScan(std::string_view message) {
-    const std::string folder =
-        message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
-    startScan(folder);
+void Session::handleScan(std::string_view folder) {
+    startScan(std::string(folder));
 }
 
 void Session::startScan(const std::string& folder) {
@@ -177,9 +175,7 @@ void Session::scanFinished(const std::string& reply) {
 
 void Session::handleSampleRate(std::string_view argument) {
     // An argument that is not one plain number is treated as missing.
-    const auto words = commands::splitWords(argument);
-    const auto rate =
-        words.size() == 1 ? commands::decimalArgument(words[0], 1, maxSampleRate) : std::nullopt;
+    const auto rate = commands::soleDecimalArgument(argument, 1, maxSampleRate);
     if (!rate) return;
     setSampleRate(static_cast<uint32_t>(*rate));
 }
@@ -191,10 +187,8 @@ void Session::setSampleRate(uint32_t rate) {
     slot->setSampleRate(rate);
 }
 
-void Session::handleBufsize(std::string_view message) {
-    const auto words = commands::splitWords(message);
-    if (words.size() < 2) return;
-    const auto frames = commands::decimalArgument(words[1], minBlockSize, maxBlockSize);
+void Session::handleBufsize(std::string_view argument) {
+    const auto frames = commands::soleDecimalArgument(argument, minBlockSize, maxBlockSize);
     if (!frames) return;
     setBlockSize(*frames);
     if (slot->hasPlugin()) sink->sendText("ready");

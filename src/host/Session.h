@@ -95,8 +95,8 @@ private:
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
                        const std::string& message);
     void handleMidi(std::string_view list);
-    void handleScan(std::string_view message);
-    void handleBufsize(std::string_view message);
+    void handleScan(std::string_view folder);
+    void handleBufsize(std::string_view argument);
     void handleSampleRate(std::string_view argument);
     void setBlockSize(int32_t frames);
 

@@ -38,10 +38,38 @@ TEST_F(AudioTest, EachBlockIsAnsweredFromItsOwnSamplesAndFollowsTheBlockSizeAndR
     EXPECT_EQ(log({"processReplacing"}), std::vector<std::string>{"processReplacing frames=256"});
 }
 
-TEST_F(AudioTest, MidiReachesThePluginBeforeTheNextBlockAtItsDeltaFrameAtMost512AtATimeAndWaitsForResume) {
+// The plug-in in a process of its own (MidiTest), and in the program's
+// (InProcessMidiTest): the same checks, as each placement feeds the wrapper.
+class MidiTest : public PluginTest {
+protected:
+    void reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+};
+
+class InProcessMidiTest : public MidiTest {
+protected:
+    std::map<std::string, std::string> environment() override {
+        auto env = headlessEnvironment();
+        env["CORVEL_PLUGIN_PLACEMENT"] = "in-process";
+        return env;
+    }
+};
+
+TEST_F(MidiTest, ReachesThePluginBeforeTheNextBlockAtItsDeltaFrameInsideTheBlockAtMost512AtATimeAndWaitsForResume) {
+    reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+}
+
+TEST_F(InProcessMidiTest, ReachesThePluginBeforeTheNextBlockAtItsDeltaFrameInsideTheBlockAtMost512AtATimeAndWaitsForResume) {
+    reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+}
+
+void MidiTest::reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume() {
     load("test_synth");
     ASSERT_TRUE(client.sendText("midi 144 60 100|128 60 0 12|"));
-    ASSERT_TRUE(client.sendText("midi 999 60 100|144 60 100 -2147483648|144 128 1|127 1 1|176 7 99 5|176 8 9|"));
+    // Only whole numbers make an event; a word run into its argument has none.
+    ASSERT_TRUE(client.sendText("midi 999 60 100|144abc 60xyz 100!!|144 0x3C 100|144 60 100.0|144 60 1e2|144 128 1|"
+                                "127 1 1|176 7 99 5|176 8 9|"));
+    ASSERT_TRUE(client.sendText("midi144 60 100|"));
+    ASSERT_TRUE(client.sendText("midi|144 60 100|"));
     roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
     roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
     auto calls = log({"effProcessEvents", "event status", "processReplacing"});
@@ -82,6 +110,20 @@ TEST_F(AudioTest, MidiReachesThePluginBeforeTheNextBlockAtItsDeltaFrameAtMost512
     ASSERT_EQ(output.size(), 2048u);
     EXPECT_FLOAT_EQ(output[0], 0.5f + 0.25f);  // the note held before, and the one sent while suspended
     EXPECT_EQ(log({"effMainsChanged"}), (std::vector<std::string>{"effMainsChanged 0", "effMainsChanged 1"}));
+
+    // Offsets outside the block play on its nearest frame, never past it.
+    EXPECT_EQ(client.ask("bufsize 64"), "ready");
+    program->clearPluginLog();
+    ASSERT_TRUE(client.sendText("midi 144 1 1 -1|144 2 1 -2147483648|144 3 1 63|144 4 1 64|144 5 1 5000|"
+                                "144 6 1 2147483647|144 7 1 +9|"));
+    roundTrip(block(64, 0.0f, 0.0f, 0.0f));
+    std::vector<std::string> deltas;
+    for (const std::string& line : log({"event status"})) deltas.push_back(line.substr(0, line.find(" flags")));
+    EXPECT_EQ(deltas, (std::vector<std::string>{
+                          "event status=144 data1=1 data2=1 delta=0", "event status=144 data1=2 data2=1 delta=0",
+                          "event status=144 data1=3 data2=1 delta=63", "event status=144 data1=4 data2=1 delta=63",
+                          "event status=144 data1=5 data2=1 delta=63", "event status=144 data1=6 data2=1 delta=63",
+                          "event status=144 data1=7 data2=1 delta=9"}));
 }
 
 // In this process the plug-in reads the received block where it lies and
