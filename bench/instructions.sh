@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Instructions per audio block, counted by callgrind in the echo server and
 # in the host, with its plug-in in a plug-in process (which callgrind does
-# not follow) and in process: the whole process, the frame handler, and
-# within the handler the library's send and the plug-in, leaving the host's
-# own work. Each server
-# runs twice, with N and 2N blocks; the difference divided by N is one
-# block's cost, free of start-up, loading and shutdown. Only user-space
-# instructions count: the kernel's share of a round trip is not in here.
+# not follow) and in process: the whole process, the handler of whole
+# messages, and within it the library's send and the plug-in, leaving the
+# host's own work. Each server runs twice, with N and 2N blocks; the
+# difference divided by N is one block's cost, free of start-up, loading
+# and shutdown. Only user-space instructions count: the kernel's share of
+# a round trip is not in here.
 #
 #   bash bench/instructions.sh --build-dir DIR [--plugin PATH] [--expect half|any]
 #                              [--sizes 128,1024,4096] [--blocks N] [--rows FILE]
@@ -105,7 +105,7 @@ per_block() {
 
 echo "## Instructions per block (callgrind, user space)"
 echo
-echo "| frames | server | whole process | library receive | frame handler | library send | plug-in | own work |"
+echo "| frames | server | whole process | receive | message handler | library send | plug-in | own work |"
 echo "|---:|---|---:|---:|---:|---:|---:|---:|"
 for frames in ${sizes//,/ }; do
   for kind in echo host inprocess; do
@@ -116,7 +116,9 @@ for frames in ${sizes//,/ }; do
     profile "$kind" "$frames" $((2 * blocks))
     costs "$profile_out" >"$work/large.txt"
     handler='EchoChannel::handleData'
-    [ "$kind" != echo ] && handler='WebSocketServer::handleData'
+    # The host reads its connections' frames itself and hands each whole
+    # message on from Connection::deliver.
+    [ "$kind" != echo ] && handler='Connection::deliver'
     whole=$(per_block "$work/small.txt" "$work/large.txt" '^PROGRAM TOTALS$')
     inside=$(per_block "$work/small.txt" "$work/large.txt" "$handler")
     send=$(per_block "$work/small.txt" "$work/large.txt" '^(mg_websocket_write|mg_write)$')
@@ -124,8 +126,10 @@ for frames in ${sizes//,/ }; do
     # The plug-in's busiest entry: its process call.
     [ "$kind" = inprocess ] && plug=$(per_block "$work/small.txt" "$work/large.txt" . "$(realpath "$plugin")")
     own=$((inside - send - plug))
-    # What the library's worker does around the handler: reading, unmasking
-    # and, above 4096 bytes a frame, a buffer of its own per frame.
+    # What the connection's thread does around the handler: reading,
+    # unmasking and joining frames (the library's code in the echo, which
+    # also allocates a buffer per frame above 4096 bytes; the program's own
+    # in the host).
     receive=$((whole - inside))
     echo "| $frames | $name | $whole | $receive | $inside | $send | $plug | $own |"
     printf '%s\t%s\t%s\t%s\n' "$frames" "$name" "$whole" "$own" >>"$rows"
