@@ -60,13 +60,23 @@ profile() {
   [ "$kind" != echo ] && program=("$build/bench/corvel-vst-remote-bench")
   [ "$kind" = inprocess ] && placement=in-process
   [ "$kind" = echo ] && client_kind=echo
-  CORVEL_PLUGIN_PLACEMENT=$placement \
-    start_server "$kind" valgrind --tool=callgrind --callgrind-out-file="$out" "${program[@]}"
-  "$build/bench/corvel-bench-client" --target "name=$kind,kind=$client_kind,port=$port" \
-    --plugin "$plugin" "${expect[@]}" --sizes "$frames" --blocks "$count" --rounds 1 \
-    --warmup 0 >/dev/null
-  stop_servers
-  profile_out=$out
+  # On a busy machine a server under callgrind now and then refuses or
+  # drops its first connection: the run is tried again.
+  local attempt
+  for attempt in 1 2 3; do
+    CORVEL_PLUGIN_PLACEMENT=$placement \
+      start_server "$kind" valgrind --tool=callgrind --callgrind-out-file="$out" "${program[@]}"
+    if "$build/bench/corvel-bench-client" --target "name=$kind,kind=$client_kind,port=$port" \
+      --plugin "$plugin" "${expect[@]}" --sizes "$frames" --blocks "$count" --rounds 1 \
+      --warmup 0 --connect-ms 180000 >/dev/null; then
+      stop_servers
+      profile_out=$out
+      return 0
+    fi
+    stop_servers
+  done
+  echo "$kind: no profile after three tries" >&2
+  exit 1
 }
 
 # costs PROFILE: "<inclusive instructions>\t<function>\t<object>" per line,
