@@ -339,9 +339,17 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
     plugin->pendingCount = kept;
 }
 
+// Plug-ins' vector loads fault on channels that are not 16-byte aligned.
+void checkAlignment(float** inputs, float** outputs) {
+    const auto aligned = [](const float* channel) { return reinterpret_cast<uintptr_t>(channel) % 16 == 0; };
+    for (int c = 0; c < 2; ++c)
+        if (!aligned(inputs[c]) || !aligned(outputs[c])) logLine("misaligned channel %d", c);
+}
+
 void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
     Plugin* plugin = self(effect);
     logLine("processReplacing frames=%d", frames);
+    checkAlignment(inputs, outputs);
     if (variant.faultAt == FaultAt::InProcess && frames > 0 && inputs[0][0] == faultTrigger)
         misbehave("processReplacing");
     const int outputCount = variant.outputs;
@@ -391,6 +399,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
 
 // The accumulating entry: adds to whatever the output holds.
 void processAccumulating(AEffect*, float** inputs, float** outputs, int32_t frames) {
+    checkAlignment(inputs, outputs);
     const int channels = variant.inputs < variant.outputs ? variant.inputs : variant.outputs;
     for (int c = 0; c < channels; ++c)
         for (int32_t i = 0; i < frames; ++i) outputs[c][i] += 0.25f * inputs[c][i];
