@@ -41,6 +41,10 @@ void InProcessSlot::requestUnload() {
     gui.post([self = shared_from_this()] { self->unload(); });
 }
 
+void InProcessSlot::unloadAndWait() {
+    gui.runAndWait([this] { unload(); });
+}
+
 void InProcessSlot::requestEditor() {
     gui.post([self = shared_from_this()] { self->showEditor(); });
 }

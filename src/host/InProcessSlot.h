@@ -36,6 +36,7 @@ public:
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
+    void unloadAndWait() override;
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.

@@ -51,6 +51,10 @@ void PluginProcessSlot::requestUnload() {
     commands.post([this] { unloadNow(); });
 }
 
+void PluginProcessSlot::unloadAndWait() {
+    commands.runAndWait([this] { unloadNow(); });
+}
+
 void PluginProcessSlot::requestEditor() {
     commands.post([this] { askLoaded(bridge::ShowEditorRequest{}); });
 }

@@ -35,6 +35,7 @@ public:
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
+    void unloadAndWait() override;
     void requestRestore(const uint8_t* data, std::size_t size) override;
     void setBlockSize(uint32_t frames) override;
     void setSampleRate(uint32_t rate) override;

@@ -30,6 +30,8 @@ public:
     // replies keep the order of the messages. The state reaches the
     // listener before requestState returns (nothing without a plug-in).
     virtual void requestState() = 0;
+    // As requestUnload, once the plug-in is gone.
+    virtual void unloadAndWait() = 0;
     virtual void requestRestore(const uint8_t* data, std::size_t size) = 0;
     virtual void setBlockSize(uint32_t frames) = 0;
     virtual void setSampleRate(uint32_t rate) = 0;

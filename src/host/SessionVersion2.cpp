@@ -110,7 +110,7 @@ void Session::handleRequest(std::string_view text) {
         }
         slot->requestLoad(path.get<std::string>());
     } else if (op == "unload") {
-        slot->requestUnload();
+        slot->unloadAndWait();  // blocks after the reply find no plug-in
         answerRequest(place, id);
     } else if (op == "configure") {
         const json rate = field("sampleRate");
