@@ -29,7 +29,7 @@ namespace {
 // Read at module load and at every entry call; empty means "log nothing",
 // which keeps the per-block cost of an unlogged plug-in to one byte compare.
 char logPath[4096];
-std::mutex logMutex;
+std::timed_mutex logMutex;
 
 void logLine(const char* format, ...) {
     if (logPath[0] == '\0') return;
@@ -42,8 +42,11 @@ void logLine(const char* format, ...) {
     if (length > static_cast<int>(sizeof line) - 2) length = static_cast<int>(sizeof line) - 2;
     line[length] = '\n';
     // One write per line, opened for append each time: lines from two threads
-    // never interleave and a test can read the file at any moment.
-    std::lock_guard<std::mutex> lock(logMutex);
+    // never interleave and a test can read the file at any moment. Waited on
+    // only so long: a Windows process that exits (a plug-in's abort) stops its
+    // other threads where they are, maybe holding the lock, and then still
+    // logs the module's release; 30 idle lines a second made that a hang.
+    std::unique_lock<std::timed_mutex> lock(logMutex, std::chrono::milliseconds(200));
     if (FILE* file = std::fopen(logPath, "ab")) {
         std::fwrite(line, 1, static_cast<std::size_t>(length) + 1, file);
         std::fclose(file);
