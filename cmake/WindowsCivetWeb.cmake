@@ -13,10 +13,13 @@ if(NOT EXISTS "${CORVEL_CIVETWEB_SOURCE_DIR}/src/civetweb.c")
   endif()
 endif()
 
+# civetweb.c is compiled through LibrarySocket.c, which adds the one
+# accessor the program needs: a connection's socket, to read its frames.
 add_library(corvel_civetweb STATIC
-  "${CORVEL_CIVETWEB_SOURCE_DIR}/src/civetweb.c"
+  "${PROJECT_SOURCE_DIR}/src/websocket/win32/LibrarySocket.c"
   "${CORVEL_CIVETWEB_SOURCE_DIR}/src/CivetServer.cpp")
 target_include_directories(corvel_civetweb SYSTEM PUBLIC "${CORVEL_CIVETWEB_SOURCE_DIR}/include")
+target_include_directories(corvel_civetweb PRIVATE "${CORVEL_CIVETWEB_SOURCE_DIR}/src")
 # Only the WebSocket endpoint is served: no TLS (nothing to load at run time),
 # no CGI. File serving stays compiled in as in Debian's Linux library; with
 # no document root it serves nothing.

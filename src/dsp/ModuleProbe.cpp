@@ -77,8 +77,9 @@ std::vector<std::pair<int32_t, std::string>> shellListing(AEffect* shell) {
 }  // namespace
 
 std::string probeModule(const std::string& path, const std::function<void(const PluginFacts&)>& onPlugin) {
-    ModuleHandle module = openModule(path);
-    if (!module) return "it cannot be loaded as a module on this machine";
+    std::string failure;
+    ModuleHandle module = openModule(path, failure);
+    if (!module) return "the system could not load it: " + failure;
     void* symbol = findModuleSymbol(module, "VSTPluginMain");
     if (!symbol) symbol = findModuleSymbol(module, "main");
     if (!symbol) return "it has no VST 2 entry point";

@@ -16,6 +16,12 @@
 
 namespace Vexa::DSP {
 
+struct LoadOutcome {
+    bool ok = false;
+    LoadProblem problem = LoadProblem::none;
+    std::string reason;  // why not, for the user; empty when ok
+};
+
 struct StateBlob {
     void* data = nullptr;
     int64_t size = 0;
@@ -34,18 +40,23 @@ public:
     // given it is held from the moment the record is stored until the plug-in
     // runs, so a caller that takes the same lock never sees it half set up.
     // shellId picks one plug-in of a shell module (0: none).
-    bool load(std::string path, std::mutex* configureGuard = nullptr, int32_t shellId = 0);
+    LoadOutcome load(const std::string& path, std::mutex* configureGuard = nullptr, int32_t shellId = 0);
     bool prepareBuffers();
     void setBlockSize(uint32_t frames);
     void setSampleRate(uint32_t rate);
     void suspend();
     void resume();
-    // status, data1, data2 and, when timed, the frame offset in the next block.
+    // status, data1, data2 and, when timed, the frame offset in the next
+    // block. An offset outside that block plays on its nearest frame: the
+    // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Runs frames of the inputs, at most the block size it was configured
-    // for (the plug-in may be given fewer, never more). Null when the block
-    // was not processed; otherwise the output channels.
-    AudioBuffer* process(float* const* inputs, uint32_t frames);
+    // Runs frames of the inputs into the outputs, two channels each. The
+    // plug-in runs at most the block size it was configured for (it may be
+    // given fewer, never more); outputs past that are silence. It reads and
+    // writes the caller's channels where they are aligned as plug-ins may
+    // assume, copies of them where not. False, and the outputs untouched,
+    // when the block was not processed.
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -76,7 +87,10 @@ private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
-    float* const* inputListFor(float* const* inputs);
+    float** inputListFor(const float* const* inputs, uint32_t frames);
+    float** outputListFor(float* const* outputs);
+    void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
+    void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};
@@ -86,8 +100,8 @@ private:
     std::atomic<bool> buffersReady{false};
     AudioBuffer inputBuffers;
     AudioBuffer outputBuffers;  // after the inputs: torn down first
-    std::vector<float*> outputPointers;
-    std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    std::vector<float*> outputPointers;  // what the plug-in writes, at least two
+    std::vector<float*> inputPointers;  // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;

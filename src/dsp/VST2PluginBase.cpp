@@ -1,6 +1,7 @@
 #include "dsp/VST2PluginBase.h"
 
 #include "dsp/HostCallback.h"
+#include "dsp/ModuleInspection.h"
 
 namespace Vexa::DSP {
 
@@ -8,15 +9,36 @@ VST2PluginBase::~VST2PluginBase() {
     if (module) closeModule(module);
 }
 
-VST2::AEffect* VST2PluginBase::loadModule(std::string path, int32_t shellId) {
-    module = openModule(path);
-    if (!module) return nullptr;
-    void* symbol = findModuleSymbol(module, "VSTPluginMain");
-    if (!symbol) symbol = findModuleSymbol(module, "main");
-    if (!symbol) return nullptr;
-    entry = reinterpret_cast<VST2::EntryPoint>(symbol);
+namespace {
+
+LoadProblem problemOf(ModuleVerdict verdict) {
+    switch (verdict) {
+        case ModuleVerdict::missing:
+        case ModuleVerdict::unreadable: return LoadProblem::missing;
+        case ModuleVerdict::otherMachine: return LoadProblem::otherMachine;
+        case ModuleVerdict::notAModule:
+        case ModuleVerdict::noEntryPoint: return LoadProblem::notAPlugin;
+        case ModuleVerdict::ok: break;
+    }
+    return LoadProblem::none;
+}
+
+}  // namespace
+
+VST2PluginBase::Entry VST2PluginBase::loadModule(const std::string& path, int32_t shellId) {
+    const ModuleInspection inspection = inspectModule(path);
+    if (!inspection.ok()) return {nullptr, problemOf(inspection.verdict), inspection.reason};
+    std::string failure;
+    module = openModule(path, failure);
+    if (!module) return {nullptr, LoadProblem::wouldNotOpen, "the system could not load it: " + failure};
+    void* entry = findModuleSymbol(module, "VSTPluginMain");
+    if (!entry) entry = findModuleSymbol(module, "main");
+    // The file was swapped between its judgement and the load.
+    if (!entry)
+        return {nullptr, LoadProblem::notAPlugin, "not a VST 2 plug-in: it exports neither VSTPluginMain nor main"};
     ShellSelection selection(shellId);
-    return entry(hostCallback);
+    if (auto* effect = reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback)) return {effect, {}, {}};
+    return {nullptr, LoadProblem::wouldNotOpen, "the plug-in refused to open: its entry point returned no plug-in"};
 }
 
 }  // namespace Vexa::DSP

@@ -25,9 +25,10 @@ std::string_view takeWord(std::string_view& text) {
     return word;
 }
 
-}  // namespace
-
-std::optional<int32_t> leadingInteger(std::string_view text) {
+// An optional sign and the digits after it, from the start of text; used
+// tells how many bytes they took. Nothing without digits or outside 32
+// signed bits.
+std::optional<int32_t> leadingInteger(std::string_view text, std::size_t& used) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
@@ -39,34 +40,48 @@ std::optional<int32_t> leadingInteger(std::string_view text) {
         value = value * 10 + (text[i] - '0');
         if (value > limit) return std::nullopt;
     }
+    used = i;
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-std::optional<int32_t> decimalArgument(std::string_view text, int32_t lowest, int32_t highest) {
-    const std::optional<int32_t> value = leadingInteger(text);
-    if (!value || *value < lowest || *value > highest) return std::nullopt;
-    std::size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    while (i < text.size() && isDigit(text[i])) ++i;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && isDigit(text[i])) ++i;
-    }
-    if (i != text.size()) return std::nullopt;
+}  // namespace
+
+std::string_view argumentAfter(std::string_view message, std::string_view word) {
+    if (message.size() <= word.size() || !isSpace(message[word.size()])) return {};
+    return message.substr(word.size() + 1);
+}
+
+std::optional<int32_t> wholeInteger(std::string_view word) {
+    std::size_t used = 0;
+    const std::optional<int32_t> value = leadingInteger(word, used);
+    if (!value || used != word.size()) return std::nullopt;
     return value;
 }
 
-std::vector<std::string_view> splitWords(std::string_view text) {
-    std::vector<std::string_view> words;
-    for (std::string_view word = takeWord(text); !word.empty(); word = takeWord(text))
-        words.push_back(word);
-    return words;
+std::optional<int32_t> decimalArgument(std::string_view word, int32_t lowest, int32_t highest) {
+    std::size_t i = 0;
+    const std::optional<int32_t> value = leadingInteger(word, i);
+    if (!value || *value < lowest || *value > highest) return std::nullopt;
+    if (i < word.size() && word[i] == '.') {
+        ++i;
+        while (i < word.size() && isDigit(word[i])) ++i;
+    }
+    if (i != word.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<int32_t> soleDecimalArgument(std::string_view argument, int32_t lowest,
+                                           int32_t highest) {
+    const std::string_view word = takeWord(argument);
+    if (word.empty() || !takeWord(argument).empty()) return std::nullopt;
+    return decimalArgument(word, lowest, highest);
 }
 
 bool parseMidiEvent(std::string_view words, MidiEvent& event) {
     int32_t values[4] = {};
     std::size_t count = 0;
     for (std::string_view word = takeWord(words); !word.empty(); word = takeWord(words)) {
-        const std::optional<int32_t> value = leadingInteger(word);
+        const std::optional<int32_t> value = wholeInteger(word);
         if (!value) return false;
         if (count < 4) values[count] = *value;
         ++count;
@@ -79,15 +94,8 @@ bool parseMidiEvent(std::string_view words, MidiEvent& event) {
     event.data2 = static_cast<uint8_t>(values[2]);
     event.frameOffset.reset();
     // Only a four-word event carries an offset; longer ones play at once.
-    if (count == 4) {
-        if (values[3] < 0) return false;
-        event.frameOffset = values[3];
-    }
+    if (count == 4) event.frameOffset = values[3];
     return true;
-}
-
-std::string_view argumentAt(std::string_view message, std::size_t offset) {
-    return offset < message.size() ? message.substr(offset) : std::string_view();
 }
 
 }  // namespace commands

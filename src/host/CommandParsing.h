@@ -4,36 +4,45 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace commands {
 
-// A decimal integer at the start of text: optional sign, then digits up to
-// the first non-digit. Nothing when there are no digits or the value does
-// not fit in 32 signed bits.
-std::optional<int32_t> leadingInteger(std::string_view text);
+// The text after a command word and the one white-space byte that
+// separates them. Empty when nothing follows, and when the word runs
+// straight into more text ("sampleRate48000", "showGuiNow"): that text
+// belongs to the word, so the command has no argument.
+std::string_view argumentAfter(std::string_view message, std::string_view word);
+
+// A whole word that is an integer: an optional sign, then decimal digits
+// and nothing else. Nothing for any other text ("0x90", "60xyz", "1e3")
+// or a value outside 32 signed bits.
+std::optional<int32_t> wholeInteger(std::string_view word);
 
 // A whole-word decimal number: optional sign, digits, and optionally '.'
 // with more digits, which are dropped ("44100.0" is 44100). Nothing for an
 // exponent, any other trailing text, or a value outside lowest..highest.
-std::optional<int32_t> decimalArgument(std::string_view text, int32_t lowest, int32_t highest);
+std::optional<int32_t> decimalArgument(std::string_view word, int32_t lowest, int32_t highest);
 
-// Words separated by runs of white space.
-std::vector<std::string_view> splitWords(std::string_view text);
+// An argument that is exactly one decimalArgument word, white space around
+// it allowed. Nothing when it holds no word or more than one
+// ("300 junk", "200 1e9").
+std::optional<int32_t> soleDecimalArgument(std::string_view argument, int32_t lowest,
+                                           int32_t highest);
 
 struct MidiEvent {
     uint8_t status = 0;
     uint8_t data1 = 0;
     uint8_t data2 = 0;
-    std::optional<int32_t> frameOffset;  // none: play as soon as possible
+    // None: play as soon as possible. Any value is passed on; the plug-in
+    // wrapper moves one outside the block to its nearest frame.
+    std::optional<int32_t> frameOffset;
 };
 
 // One event's words: status, two data bytes, and a frame offset when there
 // are exactly four words. False when the event must be dropped: a word that
-// is not a number, fewer than three words, a status outside 128..255, a data
-// byte outside 0..127 or a negative offset.
+// is not a whole integer, fewer than three words, a status outside
+// 128..255 or a data byte outside 0..127.
 bool parseMidiEvent(std::string_view words, MidiEvent& event);
 
 // Hands deliver(const MidiEvent&) each well-formed event of a "midi" list,
@@ -53,8 +62,5 @@ std::size_t forEachMidiEvent(std::string_view list, std::size_t limit, Deliver&&
     }
     return delivered;
 }
-
-// The argument that starts at a fixed offset, empty when the message is shorter.
-std::string_view argumentAt(std::string_view message, std::size_t offset);
 
 }  // namespace commands

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "shell/EditorWindows.h"
 
@@ -18,6 +17,18 @@ std::string fileStem(const std::string& path) {
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
     return name;
+}
+
+bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
+    using Vexa::DSP::LoadProblem;
+    switch (problem) {
+        case LoadProblem::missing: return bridge::LoadFailure::notFound;
+        case LoadProblem::notAPlugin: return bridge::LoadFailure::notAPlugin;
+        case LoadProblem::otherMachine: return bridge::LoadFailure::wrongArchitecture;
+        case LoadProblem::none:
+        case LoadProblem::wouldNotOpen: break;
+    }
+    return bridge::LoadFailure::refused;
 }
 
 }  // namespace
@@ -72,7 +83,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(std::string newPath, std::optional<int32_t> uniqueId) {
+bridge::LoadResult InProcessSlot::load(const std::string& newPath, std::optional<int32_t> uniqueId) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -89,15 +100,10 @@ bridge::LoadResult InProcessSlot::load(std::string newPath, std::optional<int32_
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
-    std::error_code missing;
-    if (!std::filesystem::exists(newPath, missing)) {
-        result.failure = bridge::LoadFailure::notFound;
-        result.reason = "There is no file at " + newPath + ".";
-        return result;
-    }
-    if (!fresh->load(std::move(newPath), &pluginMutex, uniqueId.value_or(0))) {
-        result.failure = bridge::LoadFailure::refused;
-        result.reason = "The plug-in could not be loaded or would not open.";
+    const Vexa::DSP::LoadOutcome outcome = fresh->load(newPath, &pluginMutex, uniqueId.value_or(0));
+    if (!outcome.ok) {
+        result.failure = failureOf(outcome.problem);
+        result.reason = outcome.reason;
         return result;
     }
     openEditor();
@@ -239,16 +245,11 @@ bool InProcessSlot::hasPlugin() {
     return plugin != nullptr;
 }
 
-PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return plugin->isSuspended() ? Block::bypassed : Block::loading;
-    const uint32_t produced = std::min(frames, output->frames);
-    for (int c = 0; c < 2; ++c) {
-        std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
-        std::fill(outputs[c] + produced, outputs[c] + frames, 0.0f);
-    }
+    if (!plugin->process(inputs, outputs, frames))
+        return plugin->isSuspended() ? Block::bypassed : Block::loading;
     return Block::processed;
 }

@@ -42,7 +42,7 @@ public:
 
     // GUI thread.
     // uniqueId: which plug-in of a shell module.
-    bridge::LoadResult load(std::string path, std::optional<int32_t> uniqueId = std::nullopt);
+    bridge::LoadResult load(const std::string& path, std::optional<int32_t> uniqueId = std::nullopt);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);
@@ -63,7 +63,7 @@ public:
     bool isSuspended();
     // What every answer of the plug-in process reports.
     bridge::Condition condition();
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // Any thread.
     void onEditorSizeRequest(int32_t width, int32_t height) override;

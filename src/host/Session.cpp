@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "dsp/VST2Plugin.h"
@@ -103,17 +102,17 @@ bool Session::handleText(std::string_view message) {
     if (message.empty()) return false;
 
     if (startsWith(message, "midi")) {
-        handleMidi(commands::argumentAt(message, 5));
+        handleMidi(commands::argumentAfter(message, "midi"));
     } else if (startsWith(message, "showGui")) {
         slot->requestEditor();
     } else if (startsWith(message, "scanVSTs")) {
-        handleScan(message);
+        handleScan(commands::argumentAfter(message, "scanVSTs"));
     } else if (startsWith(message, "sampleRate")) {
-        handleSampleRate(commands::argumentAt(message, 11));
+        handleSampleRate(commands::argumentAfter(message, "sampleRate"));
     } else if (startsWith(message, "bufsize")) {
-        handleBufsize(message);
+        handleBufsize(commands::argumentAfter(message, "bufsize"));
     } else if (startsWith(message, "load")) {
-        slot->requestLoad(std::string(commands::argumentAt(message, 5)));
+        slot->requestLoad(std::string(commands::argumentAfter(message, "load")));
     } else if (startsWith(message, "unload")) {
         slot->requestUnload();
     } else if (startsWith(message, "suspend")) {
@@ -144,10 +143,8 @@ void Session::handleMidi(std::string_view list) {
         });
 }
 
-void Session::handleScan(std::string_view message) {
-    const std::string folder =
-        message.size() == 8 ? std::string() : std::string(commands::argumentAt(message, 9));
-    startScan(folder);
+void Session::handleScan(std::string_view folder) {
+    startScan(std::string(folder));
 }
 
 void Session::startScan(const std::string& folder) {
@@ -178,9 +175,7 @@ void Session::scanFinished(const std::string& reply) {
 
 void Session::handleSampleRate(std::string_view argument) {
     // An argument that is not one plain number is treated as missing.
-    const auto words = commands::splitWords(argument);
-    const auto rate =
-        words.size() == 1 ? commands::decimalArgument(words[0], 1, maxSampleRate) : std::nullopt;
+    const auto rate = commands::soleDecimalArgument(argument, 1, maxSampleRate);
     if (!rate) return;
     setSampleRate(static_cast<uint32_t>(*rate));
 }
@@ -192,10 +187,8 @@ void Session::setSampleRate(uint32_t rate) {
     slot->setSampleRate(rate);
 }
 
-void Session::handleBufsize(std::string_view message) {
-    const auto words = commands::splitWords(message);
-    if (words.size() < 2) return;
-    const auto frames = commands::decimalArgument(words[1], minBlockSize, maxBlockSize);
+void Session::handleBufsize(std::string_view argument) {
+    const auto frames = commands::soleDecimalArgument(argument, minBlockSize, maxBlockSize);
     if (!frames) return;
     setBlockSize(*frames);
     if (slot->hasPlugin()) sink->sendText("ready");
@@ -211,14 +204,15 @@ void Session::setBlockSize(int32_t frames) {
     allocateStaging();
 }
 
+// Replies are built behind the room the connection writes a frame's header
+// into, and sized with the block, so no block size allocates.
 void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
-        // Outputs are written straight behind the reply's header.
-        blockReply.assign(blockHeaderBytes + sizeof(float) * samples, 0);
+        // Outputs are written straight behind the reply's own header.
+        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples, 0);
     } else {
-        inputStorage.assign(samples, 0.0f);
-        outputStorage.assign(samples, 0.0f);
+        replyStorage.assign(replyHeadroom + samples, 0.0f);
     }
 }
 
@@ -231,19 +225,20 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     }
     if (protocol == WireProtocol::version2) return handleBlockVersion2(data, size), true;
     const std::size_t channelBytes = sizeof(float) * blockSize;
-    float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
-    float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
+    float* reply = replyStorage.data() + replyHeadroom;
+    float* outputs[2] = {reply, reply + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
     if (size >= 2 * channelBytes) {
-        std::memcpy(inputs[0], data, channelBytes);
-        std::memcpy(inputs[1], data + channelBytes, channelBytes);
+        // Read where they lie: the slot copies or aligns them as its plug-in needs.
+        const float* inputs[2] = {reinterpret_cast<const float*>(data),
+                                  reinterpret_cast<const float*>(data + channelBytes)};
         result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
     if (result == PluginSlot::Block::processed) {
-        sink->sendBinary(outputStorage.data(), 2 * channelBytes);
+        sink->sendBinaryInPlace(reinterpret_cast<uint8_t*>(reply), 2 * channelBytes);
     } else if (result != PluginSlot::Block::noPlugin) {
         sink->sendBinary(nullptr, 0);  // whatever kept it from being processed
     }
@@ -284,6 +279,10 @@ void Session::pluginState(const bridge::StateResult& state) {
 }
 
 void Session::pluginLoaded(const bridge::LoadResult& result) {
+    if (!result.ok) {
+        std::printf("plug-in not loaded: %s\n", result.reason.c_str());
+        std::fflush(stdout);
+    }
     if (protocol == WireProtocol::version2) return answerLoad(result);
     if (!result.ok) return;  // clients of this protocol learn of a failed load by silence
     sink->sendText("ready");

@@ -40,6 +40,14 @@ const char* failureCode(bridge::LoadFailure failure) {
     return "refused";
 }
 
+// A failed load's reason, a clause as the program's output prints it, as
+// the sentence an error message is.
+std::string asSentence(std::string reason) {
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    if (reason.empty() || reason.back() != '.') reason += '.';
+    return reason;
+}
+
 // A whole number within the range, or nothing.
 std::optional<int64_t> wholeNumber(const json& value, int64_t lowest, int64_t highest) {
     if (!value.is_number_integer()) return std::nullopt;
@@ -61,7 +69,7 @@ void Session::greetVersion2() {
             .dump());
 }
 
-void Session::answerRequest(uint64_t place, const json& id, json fields) {
+void Session::answerRequest(uint64_t place, const json& id, const json& fields) {
     json reply = {{"id", id}, {"ok", true}};
     if (fields.is_object()) reply.update(fields);
     replies.fill(place, reply.dump());
@@ -207,7 +215,8 @@ void Session::answerLoad(const bridge::LoadResult& result) {
     if (pendingLoads.empty()) return;
     const Pending request = pendingLoads.front();
     pendingLoads.pop_front();
-    if (!result.ok) return refuseRequest(request.place, request.id, failureCode(result.failure), result.reason);
+    if (!result.ok)
+        return refuseRequest(request.place, request.id, failureCode(result.failure), asSentence(result.reason));
     answerRequest(request.place, request.id,
                   {{"latency", result.latency},
                    {"inputs", result.inputs},
@@ -264,15 +273,16 @@ void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
     // Straight from the message into the plug-in's side, and from there
     // straight behind the reply's header: no staging copy either way.
     const uint8_t* audio = data + blockHeaderBytes + recordBytes;
-    float* const inputs[2] = {const_cast<float*>(reinterpret_cast<const float*>(audio)),
-                              const_cast<float*>(reinterpret_cast<const float*>(audio + channelBytes))};
-    float* const outputs[2] = {reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes),
-                               reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes + channelBytes)};
+    const float* const inputs[2] = {reinterpret_cast<const float*>(audio),
+                                    reinterpret_cast<const float*>(audio + channelBytes)};
+    uint8_t* const reply = blockReply.data() + MessageSink::headroomBytes;
+    float* const outputs[2] = {reinterpret_cast<float*>(reply + blockHeaderBytes),
+                               reinterpret_cast<float*>(reply + blockHeaderBytes + channelBytes)};
     switch (slot->process(inputs, outputs, blockSize)) {
         case PluginSlot::Block::processed:
-            writeWord(blockReply.data(), blockSize);
-            writeWord(blockReply.data() + 4, 2);
-            sink->sendBinary(blockReply.data(), blockReply.size());
+            writeWord(reply, blockSize);
+            writeWord(reply + 4, 2);
+            sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
             return;
         case PluginSlot::Block::noPlugin: return answerStatus(frames, noPlugin);
         case PluginSlot::Block::bypassed: return answerStatus(frames, bypassed);

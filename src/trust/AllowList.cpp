@@ -1,8 +1,9 @@
 #include "trust/AllowList.h"
 
-#include <fstream>
+#include <cstdio>
 #include <system_error>
 
+#include "trust/AllowListFile.h"
 #include "trust/OriginText.h"
 
 namespace {
@@ -16,31 +17,35 @@ std::string_view trimmed(std::string_view line) {
 
 }  // namespace
 
-bool AllowList::contains(std::string_view origin) const {
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string_view entry = line;
+bool AllowList::names(std::string_view text, std::string_view origin) {
+    // Every line that is not an origin has the empty canonical form.
+    if (origin.empty()) return false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view entry = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         entry = trimmed(entry.substr(0, entry.find('#')));
         if (!entry.empty() && canonicalOrigin(entry) == origin) return true;
     }
     return false;
 }
 
+bool AllowList::contains(std::string_view origin) const {
+    const AllowListBytes bytes = readAllowListFile(file);
+    if (!bytes.refusal.empty()) {
+        std::fprintf(stderr, "allow-list %s %s: taken as empty\n", file.u8string().c_str(),
+                     bytes.refusal.c_str());
+        return false;
+    }
+    return names(bytes.text, origin);
+}
+
 bool AllowList::add(std::string_view origin) const {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    // A last line without its newline must not swallow the new entry.
-    bool needsNewline = false;
-    {
-        std::ifstream in(file, std::ios::binary | std::ios::ate);
-        if (in && in.tellg() > 0) {
-            in.seekg(-1, std::ios::end);
-            needsNewline = in.get() != '\n';
-        }
-    }
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (needsNewline) out << '\n';
-    out << origin << '\n';
-    return static_cast<bool>(out.flush());
+    std::string why;
+    if (appendToAllowListFile(file, origin, why)) return true;
+    std::fprintf(stderr, "allow-list %s %s: %.*s not added\n", file.u8string().c_str(), why.c_str(),
+                 static_cast<int>(origin.size()), origin.data());
+    return false;
 }

@@ -35,9 +35,9 @@ std::string canonicalOrigin(std::string_view text) {
     }
     result += "://";
     const std::string_view authority = text.substr(separator + 3);
-    if (authority.empty() || authority.find('/') != std::string_view::npos ||
-        authority.find('@') != std::string_view::npos)
-        return {};
+    // No path, user, query or fragment; a '#' could not be written to the
+    // allow-list either, where it starts a comment.
+    if (authority.empty() || authority.find_first_of("/@?#") != std::string_view::npos) return {};
     // The host ends at the port's colon; a bracketed IPv6 host has colons of its own.
     std::size_t hostEnd = authority.size();
     if (authority.front() == '[') {

@@ -1,5 +1,6 @@
-// Joins one connection's WebSocket frames into whole messages and decides
-// which frames end the connection, and with which close status.
+// Reads one client's WebSocket stream: frame headers, masked payloads,
+// fragments joined into whole messages, and the rules of RFC 6455 that
+// decide which frames end the connection, and with which close status.
 #pragma once
 
 #include <cstddef>
@@ -19,10 +20,11 @@ public:
     static constexpr uint16_t tooBig = 1009;
 
     enum class Outcome {
-        More,    // the message goes on in a later frame
-        Text,    // text() holds a whole text message
-        Binary,  // binary() holds a whole binary message
-        Close,   // end the connection, with closeStatus when it is not 0
+        More,         // every byte given was read; the stream goes on
+        Text,         // text() holds a whole text message
+        Binary,       // binary() holds a whole binary message
+        Close,        // end the connection, with a close of closeStatus when it is not 0
+        ClientClose,  // the client sent a close: answer with closeStatus (0: a close without one)
     };
     struct Step {
         Outcome outcome;
@@ -31,9 +33,13 @@ public:
 
     FrameJoiner();
 
-    // One frame as the library delivers it: its first header byte, its payload.
-    // A Close step has already dropped whatever was held.
-    Step push(int headerBits, const char* data, std::size_t length);
+    // Reads the next bytes of the stream, unmasking payloads in place, up to
+    // the end of a whole message or a close, or to the end of the bytes.
+    // `taken` says how many were read; the caller pushes the rest after
+    // taking the message and calling clear(). A Close step has dropped
+    // whatever was held; the joiner then skips frames until the client's
+    // own close (a ClientClose step), so the close handshake can finish.
+    Step push(uint8_t* data, std::size_t length, std::size_t& taken);
 
     std::string_view text() const { return textMessage; }
     const std::vector<uint8_t>& binary() const { return binaryMessage; }
@@ -42,14 +48,32 @@ public:
     // worth of capacity, so the audio path does not allocate per block,
     // and gives back what a large message took.
     void clear();
-    // Forgets everything and holds no memory at all: the connection ended.
+    // Forgets every message and holds no memory at all: the connection ended.
     void release();
 
 private:
+    // What the two first bytes of a frame allow, and the header's length.
+    Step checkStart();
+    // What the whole header allows; sets up reading the payload.
+    Step checkHeader();
+    Step takePayload(uint8_t* data, std::size_t length, std::size_t& taken);
+    Step endFrame();
+    Step endControlFrame();
     Step closeWith(uint16_t status);
-    Step append(const char* data, std::size_t length, bool final);
 
     std::string textMessage;
     std::vector<uint8_t> binaryMessage;
     uint8_t messageOpcode = 0;  // of the message in progress, 0 between messages
+
+    // The frame being read.
+    uint8_t header[14] = {};
+    std::size_t headerHave = 0;
+    std::size_t headerLength = 2;
+    uint64_t payloadLeft = 0;
+    bool inPayload = false;
+    unsigned maskPhase = 0;
+    uint8_t controlPayload[125] = {};
+    std::size_t controlHave = 0;
+
+    bool closing = false;  // a Close was returned: skipping to the client's close
 };

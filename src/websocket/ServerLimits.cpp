@@ -2,8 +2,9 @@
 
 namespace {
 
-// Sockets that connect and say nothing (or too little) hold a worker each
-// until the request timeout drops them.
+// Sockets that say too little of a request (and on Windows, sockets that say
+// nothing at all: SilentSockets.h) hold a worker each until the request
+// timeout drops them.
 constexpr std::size_t silentSockets = 128;
 
 }  // namespace
@@ -14,14 +15,14 @@ std::vector<std::string> serverLimitOptions(std::size_t sessions) {
         // plus room for silent sockets, so that they never keep a real
         // client waiting for a worker.
         "num_threads", std::to_string(sessions + silentSockets),
-        // Sockets the listener holds while every worker is busy.
-        "listen_backlog", "256",
+        // Connections the kernel holds: those waiting for a worker, and on
+        // Linux also those held back until they speak. Beyond it the kernel
+        // hands connections on at once (SYN cookies), silent or not.
+        "listen_backlog", "1024",
         "connection_queue", "64",
         // A handshake (or page request) that does not arrive in full within
         // this time is dropped, which frees its worker.
         "request_timeout_ms", "3000",
-        // Only how often an idle WebSocket wakes up; idle sessions stay open.
-        "websocket_timeout_ms", "3600000",
         "enable_keep_alive", "no",
     };
 }

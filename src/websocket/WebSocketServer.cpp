@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "websocket/HttpRefusal.h"
 #include "websocket/ServerLimits.h"
 #include "websocket/ServerOptions.h"
+#include "websocket/SilentSockets.h"
 #include "trust/AllowListLocation.h"
 
 namespace {
@@ -19,6 +20,14 @@ namespace {
 void printLine(const char* text) {
     std::fputs(text, stdout);
     std::fflush(stdout);
+}
+
+// A worker has taken a connection and is about to read its request.
+int onConnectionTaken(const mg_connection* conn, void**) {
+    const auto* server = static_cast<const CivetServer*>(mg_get_user_data(mg_get_context(conn)));
+    if (server && server->getUserContext())
+        static_cast<SilentSockets*>(const_cast<void*>(server->getUserContext()))->connectionTaken();
+    return 0;
 }
 
 // The library's callbacks, registered with our list of subprotocols, which
@@ -45,7 +54,8 @@ void onClose(const mg_connection* conn, void* data) {
 
 }  // namespace
 
-WebSocketServer::WebSocketServer(uint16_t port) : gate(port, AllowList(allowListLocation())), port(port) {}
+WebSocketServer::WebSocketServer(uint16_t port)
+    : gate(port, AllowList(allowListLocation())), port(port), silentSockets(port) {}
 
 WebSocketServer::~WebSocketServer() {
     stop();
@@ -53,13 +63,17 @@ WebSocketServer::~WebSocketServer() {
 
 void WebSocketServer::listen(ConnectionAcceptor* receiver) {
     handler.store(receiver);
+    stopping.store(false);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     // Without tcp_nodelay every round trip waits on delayed acknowledgements.
     std::vector<std::string> options = {"listening_ports", address, "tcp_nodelay",
                                         serverNoDelay() ? "1" : "0"};
     // Workers for every session plus silent sockets, and timeouts (ServerLimits.cpp).
     for (std::string& option : serverLimitOptions(maxConnections)) options.push_back(std::move(option));
-    server = new CivetServer(options);
+    CivetCallbacks callbacks;
+    callbacks.init_connection = onConnectionTaken;
+    server = new CivetServer(options, &callbacks, &silentSockets);
+    silentSockets.start();
     mg_set_websocket_handler_with_subprotocols(const_cast<mg_context*>(server->getContext()), "/",
                                                &subprotocols, onConnection,
                                                onReady, onData, onClose, this);
@@ -71,13 +85,15 @@ void WebSocketServer::stop() {
     handler.store(nullptr);
     gate.shutdown();  // handshakes waiting on a dialog would hold up the server's end
     if (server) {
-        // The library's threads look for the stop only between waits of up
-        // to 2 s. A client answering our close ends its worker's wait, and a
-        // connection to our own port ends the listener's.
+        // Every client gets a close; each connection's reading looks for the
+        // stop every quarter second. The library's listener looks for it
+        // only between waits of up to 2 s: a connection to our own port
+        // ends its wait.
         {
             std::lock_guard<std::mutex> lock(tableMutex);
             for (const auto& connection : connections) connection->sendClose(1001);
         }
+        stopping.store(true);
         std::atomic<bool> stopped{false};
         std::thread waker([this, &stopped] {
             while (!stopped.load()) {
@@ -90,6 +106,7 @@ void WebSocketServer::stop() {
         delete server;  // joins the worker threads, closing every connection
         stopped.store(true);
         waker.join();
+        silentSockets.stop();
     }
     server = nullptr;
     std::lock_guard<std::mutex> lock(tableMutex);
@@ -101,6 +118,12 @@ Connection* WebSocketServer::connectionOf(const mg_connection* conn) {
 }
 
 bool WebSocketServer::handleConnection(CivetServer*, const mg_connection* conn) {
+    // The library sets the chosen subprotocol only for a handshake that
+    // offers one; otherwise it keeps the choice of the connection its
+    // worker served before, and would answer and serve a client that
+    // offered nothing in protocol 2.
+    if (!mg_get_header(conn, "Sec-WebSocket-Protocol"))
+        const_cast<mg_request_info*>(mg_get_request_info(conn))->acceptedWebSocketSubprotocol = nullptr;
     if (!admitHandshake(gate, conn)) return false;
     // The library drops a handshake whose key it cannot answer without
     // reporting a close, which would leave a place taken for good.
@@ -136,36 +159,20 @@ void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
                                       : WireProtocol::original;
     if (ConnectionAcceptor* receiver = handler.load())
         connection->handler = receiver->onConnect(connection, protocol);
+    if (std::optional<ClientSocket> socket = ClientSocket::of(conn)) {
+        connection->serve(*socket, stopping);
+    } else {
+        printLine("WS cannot read the connection\n");
+        connection->sendClose(1011);
+    }
+    // The connection has ended: the library skips its own frame loop and
+    // goes on to close it.
+    mg_disable_connection_keep_alive(conn);
 }
 
-bool WebSocketServer::handleData(CivetServer*, mg_connection* conn, int bits, char* data, size_t length) {
-    Connection* connection = connectionOf(conn);
-    if (!connection) return false;
-    try {
-        const FrameJoiner::Step step = connection->joiner.push(bits, data, length);
-        ConnectionHandler* receiver = connection->handler.get();
-        bool keepOpen = true;
-        switch (step.outcome) {
-            case FrameJoiner::Outcome::More:
-                return true;
-            case FrameJoiner::Outcome::Text:
-                if (receiver) keepOpen = receiver->onText(connection->joiner.text());
-                break;
-            case FrameJoiner::Outcome::Binary:
-                if (receiver) keepOpen = receiver->onBinary(connection->joiner.binary());
-                break;
-            case FrameJoiner::Outcome::Close:
-                if (step.closeStatus) connection->sendClose(step.closeStatus);
-                return false;
-        }
-        connection->joiner.clear();
-        return keepOpen;
-    } catch (const std::bad_alloc&) {
-        // A message that cannot be held costs its connection, not the program.
-        connection->joiner.clear();
-        connection->sendClose(1009);
-        return false;
-    }
+bool WebSocketServer::handleData(CivetServer*, mg_connection*, int, char*, size_t) {
+    // Frames are read in handleReadyState; the library's loop never runs.
+    return false;
 }
 
 void WebSocketServer::handleClose(CivetServer*, const mg_connection* conn) {

@@ -13,6 +13,7 @@
 
 #include "websocket/Connection.h"
 #include "websocket/ConnectionHandler.h"
+#include "websocket/SilentSockets.h"
 #include "websocket/TestPage.h"
 #include "trust/OriginGate.h"
 
@@ -27,6 +28,7 @@ public:
     WebSocketServer& operator=(const WebSocketServer&) = delete;
 
     bool handleConnection(CivetServer* server, const mg_connection* conn) override;
+    // Serves the connection: reads its frames until it ends.
     void handleReadyState(CivetServer* server, mg_connection* conn) override;
     bool handleData(CivetServer* server, mg_connection* conn, int bits, char* data,
                     size_t length) override;
@@ -49,12 +51,14 @@ private:
     static Connection* connectionOf(const mg_connection* conn);
 
     std::atomic<ConnectionAcceptor*> handler{nullptr};
+    std::atomic<bool> stopping{false};  // set by stop(): connections stop reading
     OriginGate gate;  // decides every handshake before anything else
     CivetServer* server = nullptr;
     std::mutex tableMutex;  // guards accepted and connections
     std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed
     std::set<std::shared_ptr<Connection>> connections;
     uint16_t port;
+    SilentSockets silentSockets;  // outlives the server, whose workers report to it
     // The only subprotocols answered; the library would echo any other.
     const char* subprotocolNames[1] = {version2Subprotocol};
     mg_websocket_subprotocols subprotocols{1, subprotocolNames};

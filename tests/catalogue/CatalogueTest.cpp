@@ -228,7 +228,7 @@ TEST_F(CatalogueTest, ListsTheDebianPluginsByName) {
 // A shell member is built by its id when a load names it.
 TEST_F(CatalogueTest, LoadsAShellMemberByItsId) {
     Vexa::DSP::VST2Plugin plugin(48000, 64);
-    ASSERT_TRUE(plugin.load(std::string(CORVEL_TEST_PLUGIN_DIR) + "/test_shell.so", nullptr, 0x53684232));
+    ASSERT_TRUE(plugin.load(std::string(CORVEL_TEST_PLUGIN_DIR) + "/test_shell.so", nullptr, 0x53684232).ok);
     std::ifstream in(pluginLog);
     std::stringstream log;
     log << in.rdbuf();

@@ -38,10 +38,38 @@ TEST_F(AudioTest, EachBlockIsAnsweredFromItsOwnSamplesAndFollowsTheBlockSizeAndR
     EXPECT_EQ(log({"processReplacing"}), std::vector<std::string>{"processReplacing frames=256"});
 }
 
-TEST_F(AudioTest, MidiReachesThePluginBeforeTheNextBlockAtItsDeltaFrameAtMost512AtATimeAndWaitsForResume) {
+// The plug-in in a process of its own (MidiTest), and in the program's
+// (InProcessMidiTest): the same checks, as each placement feeds the wrapper.
+class MidiTest : public PluginTest {
+protected:
+    void reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+};
+
+class InProcessMidiTest : public MidiTest {
+protected:
+    std::map<std::string, std::string> environment() override {
+        auto env = headlessEnvironment();
+        env["CORVEL_PLUGIN_PLACEMENT"] = "in-process";
+        return env;
+    }
+};
+
+TEST_F(MidiTest, ReachesThePluginBeforeTheNextBlockAtItsDeltaFrameInsideTheBlockAtMost512AtATimeAndWaitsForResume) {
+    reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+}
+
+TEST_F(InProcessMidiTest, ReachesThePluginBeforeTheNextBlockAtItsDeltaFrameInsideTheBlockAtMost512AtATimeAndWaitsForResume) {
+    reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume();
+}
+
+void MidiTest::reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWaitsForResume() {
     load("test_synth");
     ASSERT_TRUE(client.sendText("midi 144 60 100|128 60 0 12|"));
-    ASSERT_TRUE(client.sendText("midi 999 60 100|144 60 100 -2147483648|144 128 1|127 1 1|176 7 99 5|176 8 9|"));
+    // Only whole numbers make an event; a word run into its argument has none.
+    ASSERT_TRUE(client.sendText("midi 999 60 100|144abc 60xyz 100!!|144 0x3C 100|144 60 100.0|144 60 1e2|144 128 1|"
+                                "127 1 1|176 7 99 5|176 8 9|"));
+    ASSERT_TRUE(client.sendText("midi144 60 100|"));
+    ASSERT_TRUE(client.sendText("midi|144 60 100|"));
     roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
     roundTrip(block(1024, 0.0f, 0.0f, 0.0f));
     auto calls = log({"effProcessEvents", "event status", "processReplacing"});
@@ -82,9 +110,34 @@ TEST_F(AudioTest, MidiReachesThePluginBeforeTheNextBlockAtItsDeltaFrameAtMost512
     ASSERT_EQ(output.size(), 2048u);
     EXPECT_FLOAT_EQ(output[0], 0.5f + 0.25f);  // the note held before, and the one sent while suspended
     EXPECT_EQ(log({"effMainsChanged"}), (std::vector<std::string>{"effMainsChanged 0", "effMainsChanged 1"}));
+
+    // Offsets outside the block play on its nearest frame, never past it.
+    EXPECT_EQ(client.ask("bufsize 64"), "ready");
+    program->clearPluginLog();
+    ASSERT_TRUE(client.sendText("midi 144 1 1 -1|144 2 1 -2147483648|144 3 1 63|144 4 1 64|144 5 1 5000|"
+                                "144 6 1 2147483647|144 7 1 +9|"));
+    roundTrip(block(64, 0.0f, 0.0f, 0.0f));
+    std::vector<std::string> deltas;
+    for (const std::string& line : log({"event status"})) deltas.push_back(line.substr(0, line.find(" flags")));
+    EXPECT_EQ(deltas, (std::vector<std::string>{
+                          "event status=144 data1=1 data2=1 delta=0", "event status=144 data1=2 data2=1 delta=0",
+                          "event status=144 data1=3 data2=1 delta=63", "event status=144 data1=4 data2=1 delta=63",
+                          "event status=144 data1=5 data2=1 delta=63", "event status=144 data1=6 data2=1 delta=63",
+                          "event status=144 data1=7 data2=1 delta=9"}));
 }
 
-TEST_F(AudioTest, EveryChannelLayoutIsHeardOnBothSidesBlockAfterBlock) {
+// In this process the plug-in reads the received block where it lies and
+// writes the reply; in a plug-in process it works in the shared block.
+class ChannelLayoutTest : public PluginTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::map<std::string, std::string> environment() override {
+        auto variables = headlessEnvironment();
+        variables["CORVEL_PLUGIN_PLACEMENT"] = GetParam();
+        return variables;
+    }
+};
+
+TEST_P(ChannelLayoutTest, EveryLayoutIsHeardOnBothSidesBlockAfterBlockInAlignedChannels) {
     // What each plug-in makes of a left and a right input sample, on each side.
     struct Layout {
         const char* plugin;
@@ -99,19 +152,27 @@ TEST_F(AudioTest, EveryChannelLayoutIsHeardOnBothSidesBlockAfterBlock) {
         {"test_mono_effect", [](float l, float) { return 0.5f * l; }, [](float l, float) { return 0.5f * l; }},
         // A mono instrument, over each side's input.
         {"test_mono", [](float l, float) { return 0.125f + l; }, [](float, float r) { return 0.125f + r; }},
+        {"test_gain", [](float l, float) { return 0.5f * l; }, [](float, float r) { return 0.5f * r; }},
     };
-    const auto input = block(1024, -0.5f, 0.001f, 0.25f);
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.plugin);
         load(layout.plugin);
-        for (int round = 0; round < 3; ++round) {
-            const auto output = roundTrip(input);
-            ASSERT_EQ(output.size(), 2048u);
-            for (std::size_t i = 0; i < 1024; ++i) {
-                ASSERT_FLOAT_EQ(output[i], layout.left(input[i], input[1024 + i])) << i;
-                ASSERT_FLOAT_EQ(output[1024 + i], layout.right(input[i], input[1024 + i])) << i;
+        // 257 frames: the message's second channel is not 16-byte aligned.
+        for (const uint32_t frames : {1024u, 257u}) {
+            ASSERT_EQ(client.ask("bufsize " + std::to_string(frames)), "ready");
+            const auto input = block(frames, -0.5f, 0.001f, 0.25f);
+            for (int round = 0; round < 3; ++round) {
+                const auto output = roundTrip(input);
+                ASSERT_EQ(output.size(), 2u * frames);
+                for (std::size_t i = 0; i < frames; ++i) {
+                    ASSERT_FLOAT_EQ(output[i], layout.left(input[i], input[frames + i])) << i;
+                    ASSERT_FLOAT_EQ(output[frames + i], layout.right(input[i], input[frames + i])) << i;
+                }
             }
         }
     }
-    EXPECT_EQ(log({"extraInputs"}), std::vector<std::string>(3, "extraInputs silent=1"));
+    EXPECT_EQ(log({"extraInputs"}), std::vector<std::string>(6, "extraInputs silent=1"));
+    EXPECT_EQ(log({"misaligned"}), std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Placements, ChannelLayoutTest, ::testing::Values("in-process", "plug-in-process"));

@@ -168,4 +168,15 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
     EXPECT_TRUE(ask({{"op", "unload"}}).value("ok", false));
     EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).status, 1u);
     expectError(ask({{"op", "showEditor"}}), "no-plugin");
+
+    // A server worker that served a protocol 2 client, then serves one that
+    // offers nothing, chooses no subprotocol for it.
+    for (int i = 0; i < 100; ++i) {
+        WsClient offering, plain;
+        offering.offerSubprotocols("corvel.2");
+        ASSERT_TRUE(offering.connect(program->port(), 20000) && offering.receiveText(20000));
+        offering.disconnect();
+        ASSERT_TRUE(connectClient(plain)) << "round " << i;
+        EXPECT_EQ(plain.handshakeResponse().find("Sec-WebSocket-Protocol"), std::string::npos);
+    }
 }

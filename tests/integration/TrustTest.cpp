@@ -2,10 +2,12 @@
 // the dialog.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 
 #include "../support/X11WindowProbe.h"
@@ -109,6 +111,28 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
         ASSERT_TRUE(program->waitForOutput("WS closed\n"));
         std::ofstream(allowList) << "https://daw.example:8444\n";  // the port compares exactly
         expectRefused("", origin, "WS refused origin " + origin);
+
+        // What cannot be the list counts as empty, at once and with a reason:
+        // a FIFO would hold the handshake, /dev/zero would feed it without end.
+        const std::string entry = origin + "\n", bound(64 * 1024, '#');
+        const std::pair<std::function<void()>, std::string> unusable[] = {
+            {[&] { ASSERT_EQ(mkfifo(allowList.c_str(), 0600), 0); }, "is a FIFO, not a regular file"},
+            {[&] { std::filesystem::create_symlink("/dev/zero", allowList); }, "is a device, not a regular file"},
+            {[&] { std::filesystem::create_directory(allowList); }, "is a folder, not a regular file"},
+            {[&] { std::ofstream(allowList) << entry << bound.substr(entry.size() - 1); }, "is larger than 64 KiB"},
+        };
+        for (const auto& [make, why] : unusable) {
+            std::filesystem::remove_all(allowList);
+            make();
+            expectRefused("", origin, "WS refused origin " + origin);
+            EXPECT_NE(program->errors().find("allow-list " + allowList.string() + " " + why + ": taken as empty\n"),
+                      std::string::npos) << program->errors();
+        }
+        std::filesystem::remove_all(allowList);
+        std::ofstream(allowList) << bound.substr(entry.size() + 1) << "\n" << entry;  // 64 KiB exactly
+        WsClient atBound;
+        atBound.useHeaders("", origin);
+        ASSERT_TRUE(connectClient(atBound));
     }
     for (const std::string& origin : {"http://127.0.0.1:" + port(), "http://LOCALHOST:" + port()}) {
         WsClient page;

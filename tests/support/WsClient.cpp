@@ -110,24 +110,25 @@ bool WsClient::sendFrame(uint8_t firstByte, const std::string& payload) {
 }
 
 std::optional<WsMessage> WsClient::receive(int timeoutMs) {
-    if (fd < 0) return WsMessage{8, {}};
+    const WsMessage ended{8, {}, true};
+    if (fd < 0) return ended;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     WsMessage message;
     for (;;) {
         std::string header;
         if (!readInto(header, 2, remainingMs(deadline))) {
-            if (closed) return WsMessage{8, {}};
+            if (closed) return ended;
             return std::nullopt;
         }
         uint64_t length = header[1] & 0x7F;
         if (length >= 126) {
             std::string extended;
-            if (!readInto(extended, length == 126 ? 2 : 8, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
+            if (!readInto(extended, length == 126 ? 2 : 8, remainingMs(deadline) + 1000)) return ended;
             length = 0;
             for (char byte : extended) length = (length << 8) | static_cast<uint8_t>(byte);
         }
         std::string payload;
-        if (!readInto(payload, length, remainingMs(deadline) + 1000)) return WsMessage{8, {}};
+        if (!readInto(payload, length, remainingMs(deadline) + 1000)) return ended;
         const int opcode = header[0] & 0x0F;
         if (opcode == 8) {
             closed = true;

@@ -15,6 +15,7 @@ namespace testing_support {
 struct WsMessage {
     int opcode = 0;  // 1 text, 2 binary, 8 close
     std::string payload;
+    bool endOfStream = false;  // a close that is only the stream's end, no close frame
 
     bool isText() const { return opcode == 1; }
     bool isBinary() const { return opcode == 2; }
@@ -44,6 +45,8 @@ public:
     bool sendFrame(uint8_t firstByte, const std::string& payload);
     bool sendText(const std::string& text) { return sendFrame(0x81, text); }
     bool sendBinary(const std::string& bytes) { return sendFrame(0x82, bytes); }
+    // Bytes as they are: frames a browser never sends, unmasked ones among them.
+    bool sendRaw(std::string_view bytes) { return fd >= 0 && writeAll(bytes); }
     bool sendBinary(const std::vector<float>& samples) {
         return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
     }

@@ -1,7 +1,9 @@
 // The consent box of the Windows program: a page whose origin is not in the
 // allow-list is asked about; Yes lets it in and writes the list under
-// %APPDATA%, No refuses it.
+// %APPDATA%, No refuses it. An oversized list is not read.
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 
@@ -47,7 +49,12 @@ void consentChecks(const Options& options, const ChildProgram& program) {
     check(readFileText(allowList).find(allowed + "\n") != std::string::npos,
           "Yes adds the origin to the allow-list file");
 
+    // A list past 64 KiB counts as empty: the origin it names is asked about.
     const std::string denied = "https://denied.example";
+    {
+        std::ofstream list(std::filesystem::path(allowList), std::ios::binary);
+        list << denied << "\n" << std::string(64 * 1024, '#');
+    }
     const std::string refused = answerBox(options, program, denied, IDNO);
     check(refused.rfind("HTTP/1.1 403", 0) == 0, "No refuses the page", refused);
     DeleteFileW(allowList.c_str());

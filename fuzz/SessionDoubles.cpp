@@ -1,0 +1,111 @@
+#include "fuzz/SessionDoubles.h"
+
+#include "bridge/PluginMessages.h"
+#include "host/PluginPlacement.h"
+#include "scan/PluginScan.h"
+
+namespace {
+
+// Records every call. A load of any path but the empty one succeeds at
+// once, with the path's length as latency; the state is the loaded path.
+// Blocks are halved over every frame of the size the session passes, so
+// staging smaller than that is caught by the address sanitizer.
+class RecordingSlot final : public PluginSlot {
+public:
+    RecordingSlot(SlotListener& listener, SlotJournal& journal, uint32_t blockSize)
+        : listener(listener), journal(journal) {
+        journal.frames = blockSize;
+    }
+
+    void requestLoad(std::string path) override {
+        note("requestLoad");
+        journal.plugin = !path.empty();
+        journal.loadPath = path;
+        if (!journal.plugin) return;
+        bridge::LoadResult loaded;
+        loaded.ok = true;
+        loaded.latency = static_cast<int32_t>(path.size());
+        listener.pluginLoaded(loaded);
+    }
+    void requestUnload() override {
+        note("requestUnload");
+        journal.plugin = false;
+    }
+    void requestEditor() override { note("requestEditor"); }
+    void requestState() override {
+        note("requestState");
+        if (!journal.plugin) return;
+        bridge::StateResult state;
+        state.ok = true;
+        state.blob = journal.loadPath;
+        listener.pluginState(state);
+    }
+    void requestRestore(const uint8_t* data, std::size_t size) override {
+        note("requestRestore");
+        journal.restored.assign(data, data + size);
+    }
+    void setBlockSize(uint32_t frames) override {
+        note("setBlockSize");
+        journal.frames = frames;
+    }
+    void setSampleRate(uint32_t rate) override {
+        note("setSampleRate");
+        journal.sampleRate = rate;
+    }
+    void suspend() override {
+        note("suspend");
+        journal.suspended = true;
+    }
+    void resume() override {
+        note("resume");
+        journal.suspended = false;
+    }
+    void queueMidi(const int32_t* words, std::size_t count) override {
+        note("queueMidi");
+        std::array<int32_t, 4> event{};
+        for (std::size_t i = 0; i < count && i < 4; ++i) event[i] = words[i];
+        journal.midi.push_back(event);
+        journal.midiCounts.push_back(count);
+    }
+    bool hasPlugin() override { return journal.plugin; }
+    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override {
+        note("process");
+        journal.processedFrames = frames;
+        for (int c = 0; c < 2; ++c)
+            for (uint32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * inputs[c][i];
+        if (!journal.plugin) return Block::noPlugin;
+        return journal.suspended ? Block::bypassed : Block::processed;
+    }
+    bool hasOpenEditor() const override { return false; }
+    void idleEditor() override {}
+    void closeEditor() override {}
+    bool unloadsOnGuiThread() const override { return false; }
+    void unload() override {}
+
+private:
+    void note(const char* call) { journal.calls.emplace_back(call); }
+
+    SlotListener& listener;
+    SlotJournal& journal;
+};
+
+}  // namespace
+
+std::string fuzzScanReply(const std::string& folder) {
+    return "scanned:" + folder;
+}
+
+// ---- the real program's functions, replaced ----------------------------------
+
+PluginPlacement placementFromEnvironment() {
+    return PluginPlacement::inProcess;
+}
+
+std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, SlotListener& listener, uint32_t,
+                                           uint32_t blockSize) {
+    return std::make_shared<RecordingSlot>(listener, static_cast<FuzzGui&>(gui).journal, blockSize);
+}
+
+std::string scanReply(const std::string& extraFolder, const std::atomic<bool>&) {
+    return fuzzScanReply(extraFolder);
+}
