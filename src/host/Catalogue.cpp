@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "dsp/ModuleInspection.h"
 #include "host/CatalogueFiles.h"
 #include "host/ChildProcess.h"
 #include "scan/PluginScan.h"
@@ -213,9 +214,17 @@ std::vector<CatalogueEntry> Catalogue::catalogue(const std::string& folder) {
 
 Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& path) {
     Read read{module, {}, true};
-    // TODO(module inspection): once src/dsp/ModuleInspection lands, refuse
-    // what it finds is no plug-in for this machine here, with its reason,
-    // before any process is started.
+    // Judged from its bytes first: a file that is no module of this machine
+    // costs no process, and none of its code runs.
+    const Vexa::DSP::ModuleInspection inspection = Vexa::DSP::inspectModule(path);
+    if (!inspection.ok()) {
+        // Gone or unreadable since the walk: worth another look next time.
+        read.keep = inspection.verdict != Vexa::DSP::ModuleVerdict::missing &&
+                    inspection.verdict != Vexa::DSP::ModuleVerdict::unreadable;
+        read.entries.push_back(
+            CatalogueEntry::failed(path, CatalogueEntry::Status::notAPlugin, inspection.reason));
+        return read;
+    }
     std::unique_ptr<ChildProcess> probe = ChildProcess::startProbe(path);
     if (!probe) {
         read.keep = false;

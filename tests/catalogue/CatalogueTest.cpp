@@ -149,8 +149,8 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     EXPECT_EQ(fileName(byName["Shell Member B"]), "shell.so");
     EXPECT_EQ(byName["Shell Member B"].value("category", ""), "effect") << "the member, not the shell";
     const std::vector<std::pair<std::string, std::string>> broken = {
-        {"no_entry.so", "not-a-plugin: it has no VST 2 entry point"},
-        {"text.so", "not-a-plugin: it cannot be loaded as a module on this machine"},
+        {"no_entry.so", "not-a-plugin: not a VST 2 plug-in: it exports neither VSTPluginMain nor main"},
+        {"text.so", "not-a-plugin: not a shared library"},
         {"null_write_in_open.so", "crashed: signal 11"},
         {"exit_in_open.so", "crashed: exit 3"},
         {"hang_in_open.so", "hung: no answer within 10 s"}};
@@ -214,7 +214,8 @@ TEST_F(CatalogueTest, ListsTheDebianPluginsByName) {
         const json& entry = byPath[module].front();
         if (std::regex_match(module, library)) {
             EXPECT_EQ(entry.value("status", ""), "not-a-plugin") << entry;
-            EXPECT_EQ(entry.value("reason", ""), "it has no VST 2 entry point") << entry;
+            EXPECT_EQ(entry.value("reason", ""), "not a VST 2 plug-in: it exports neither VSTPluginMain nor main")
+                << entry;
             continue;
         }
         EXPECT_EQ(entry.value("status", ""), "ok") << entry;
