@@ -222,13 +222,13 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
         read.keep = inspection.verdict != Vexa::DSP::ModuleVerdict::missing &&
                     inspection.verdict != Vexa::DSP::ModuleVerdict::unreadable;
         read.entries.push_back(
-            CatalogueEntry::failed(path, CatalogueEntry::Status::notAPlugin, inspection.reason));
+            CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, inspection.reason));
         return read;
     }
     std::unique_ptr<ChildProcess> probe = ChildProcess::startProbe(path);
     if (!probe) {
         read.keep = false;
-        read.entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Status::crashed,
+        read.entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Outcome::crashed,
                                                       "the plug-in process could not be started"));
         return read;
     }
@@ -258,17 +258,17 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
         probe->waitEnded(-1);
         if (stopping) {
             read.keep = false;
-            read.entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Status::crashed,
+            read.entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Outcome::crashed,
                                                           "the program stopped while it was read"));
             return read;
         }
         const std::string reason =
             late ? "no answer within " + seconds(options.probeLimit) : "it wrote more than any plug-in's description";
-        entries.push_back(CatalogueEntry::failed(path, late ? CatalogueEntry::Status::hung
-                                                            : CatalogueEntry::Status::crashed,
+        entries.push_back(CatalogueEntry::failed(path, late ? CatalogueEntry::Outcome::hung
+                                                            : CatalogueEntry::Outcome::crashed,
                                                  reason));
     } else if (probe->endReason() != "exit 0" || entries.empty()) {
-        entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Status::crashed, probe->endReason()));
+        entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Outcome::crashed, probe->endReason()));
     }
     read.entries = std::move(entries);
     return read;

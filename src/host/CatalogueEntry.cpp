@@ -17,19 +17,19 @@ const char* const categoryWords[] = {"unknown",  "effect",     "instrument",  "a
                                      "mastering", "spatial",   "roomFx",      "surroundFx",
                                      "restoration", "offline", "shell",       "generator"};
 
-const char* statusWord(CatalogueEntry::Status status) {
+const char* statusWord(CatalogueEntry::Outcome status) {
     switch (status) {
-        case CatalogueEntry::Status::ok: return "ok";
-        case CatalogueEntry::Status::crashed: return "crashed";
-        case CatalogueEntry::Status::hung: return "hung";
-        case CatalogueEntry::Status::notAPlugin: return "not-a-plugin";
+        case CatalogueEntry::Outcome::ok: return "ok";
+        case CatalogueEntry::Outcome::crashed: return "crashed";
+        case CatalogueEntry::Outcome::hung: return "hung";
+        case CatalogueEntry::Outcome::notAPlugin: return "not-a-plugin";
     }
     return "crashed";
 }
 
-std::optional<CatalogueEntry::Status> statusOf(const std::string& word) {
-    for (auto status : {CatalogueEntry::Status::ok, CatalogueEntry::Status::crashed,
-                        CatalogueEntry::Status::hung, CatalogueEntry::Status::notAPlugin})
+std::optional<CatalogueEntry::Outcome> statusOf(const std::string& word) {
+    for (auto status : {CatalogueEntry::Outcome::ok, CatalogueEntry::Outcome::crashed,
+                        CatalogueEntry::Outcome::hung, CatalogueEntry::Outcome::notAPlugin})
         if (word == statusWord(status)) return status;
     return std::nullopt;
 }
@@ -70,7 +70,7 @@ bool read(const json& object, const char* key, Value& value) {
 
 }  // namespace
 
-CatalogueEntry CatalogueEntry::failed(std::string path, Status status, std::string reason) {
+CatalogueEntry CatalogueEntry::failed(std::string path, Outcome status, std::string reason) {
     CatalogueEntry entry;
     entry.path = std::move(path);
     entry.status = status;
@@ -86,7 +86,7 @@ const char* categoryWord(int32_t category, bool synth) {
 
 json toJson(const CatalogueEntry& entry) {
     json object = {{"path", entry.path}, {"status", statusWord(entry.status)}};
-    if (entry.status != CatalogueEntry::Status::ok) {
+    if (entry.status != CatalogueEntry::Outcome::ok) {
         object["reason"] = entry.reason;
         return object;
     }
@@ -116,7 +116,7 @@ std::optional<CatalogueEntry> entryFromJson(const json& object) {
     const auto known = statusOf(status);
     if (!known) return std::nullopt;
     entry.status = *known;
-    if (entry.status != CatalogueEntry::Status::ok) {
+    if (entry.status != CatalogueEntry::Outcome::ok) {
         if (!read(object, "reason", entry.reason)) return std::nullopt;
         return entry;
     }

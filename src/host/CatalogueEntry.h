@@ -10,14 +10,15 @@
 #include "dsp/ModuleProbe.h"
 
 struct CatalogueEntry {
-    enum class Status { ok, crashed, hung, notAPlugin };
+    // Not "Status": Xlib defines that word, and the program includes both.
+    enum class Outcome { ok, crashed, hung, notAPlugin };
 
     std::string path;
-    Status status = Status::ok;
+    Outcome status = Outcome::ok;
     std::string reason;            // why it is not ok, for the user; empty when ok
     Vexa::DSP::PluginFacts facts;  // when ok
 
-    static CatalogueEntry failed(std::string path, Status status, std::string reason);
+    static CatalogueEntry failed(std::string path, Outcome status, std::string reason);
 };
 
 // {"path", "status": "ok", "uniqueId", "name", "vendor", "product",

@@ -19,6 +19,6 @@ int runProbe(const std::string& path, const std::function<void(const std::string
         writeLine(lineOf(entry));
     });
     if (!refusal.empty())
-        writeLine(lineOf(CatalogueEntry::failed(path, CatalogueEntry::Status::notAPlugin, refusal)));
+        writeLine(lineOf(CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, refusal)));
     return 0;
 }
