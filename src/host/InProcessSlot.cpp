@@ -41,9 +41,9 @@ InProcessSlot::~InProcessSlot() {
     unload();
 }
 
-void InProcessSlot::requestLoad(std::string newPath) {
-    gui.post([self = shared_from_this(), newPath = std::move(newPath)] {
-        const bridge::LoadResult result = self->load(newPath);
+void InProcessSlot::requestLoad(std::string newPath, std::optional<int32_t> uniqueId) {
+    gui.post([self = shared_from_this(), newPath = std::move(newPath), uniqueId] {
+        const bridge::LoadResult result = self->load(newPath, uniqueId);
         if (self->listener) self->listener->pluginLoaded(result);
     });
 }

@@ -33,7 +33,7 @@ public:
     InProcessSlot& operator=(const InProcessSlot&) = delete;
 
     // Any thread but the GUI thread: carried to the GUI thread.
-    void requestLoad(std::string path) override;
+    void requestLoad(std::string path, std::optional<int32_t> uniqueId) override;
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;

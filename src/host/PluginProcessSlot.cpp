@@ -43,8 +43,8 @@ void PluginProcessSlot::replaceChild(std::shared_ptr<PluginChild> next) {
 
 // ---- the session's worker thread ---------------------------------------------
 
-void PluginProcessSlot::requestLoad(std::string newPath) {
-    commands.post([this, newPath = std::move(newPath)] { load(newPath); });
+void PluginProcessSlot::requestLoad(std::string newPath, std::optional<int32_t> uniqueId) {
+    commands.post([this, newPath = std::move(newPath), uniqueId] { load(newPath, uniqueId); });
 }
 
 void PluginProcessSlot::requestUnload() {
@@ -163,7 +163,7 @@ void PluginProcessSlot::relaunch() {
         return;
     }
     replaceChild(fresh);
-    const auto loaded = ask(bridge::LoadRequest{mirror.path});
+    const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
     if (!loaded) return;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.
@@ -206,10 +206,10 @@ void PluginProcessSlot::askLoaded(const Request& request) {
     if (currentChild()) ask(request);
 }
 
-void PluginProcessSlot::load(const std::string& newPath) {
+void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> uniqueId) {
     // A new plug-in starts from nothing that the last one left.
     crashes.forget();
-    mirror.startOver(newPath);
+    mirror.startOver(newPath, uniqueId);
     if (!currentChild() || relaunching.load()) {
         relaunching.store(false);
         replaceChild(PluginChild::start(mirror.sampleRate, mirror.blockSize));
@@ -222,7 +222,7 @@ void PluginProcessSlot::load(const std::string& newPath) {
             return;
         }
     }
-    if (const auto result = ask(bridge::LoadRequest{newPath})) listener.pluginLoaded(*result);
+    if (const auto result = ask(bridge::LoadRequest{newPath, uniqueId})) listener.pluginLoaded(*result);
 }
 
 void PluginProcessSlot::unloadNow() {

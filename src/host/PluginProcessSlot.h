@@ -31,7 +31,7 @@ public:
     PluginProcessSlot(const PluginProcessSlot&) = delete;
     PluginProcessSlot& operator=(const PluginProcessSlot&) = delete;
 
-    void requestLoad(std::string path) override;
+    void requestLoad(std::string path, std::optional<int32_t> uniqueId) override;
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
@@ -55,7 +55,7 @@ public:
 
 private:
     // Command thread.
-    void load(const std::string& newPath);
+    void load(const std::string& newPath, std::optional<int32_t> uniqueId);
     void unloadNow();
     std::optional<bridge::StateResult> readState();
     // Asks the current child, keeps the condition its reply reports, and on

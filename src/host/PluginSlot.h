@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class PluginSlot {
@@ -22,8 +23,9 @@ public:
     virtual ~PluginSlot() = default;
 
     // The session's worker thread. Queued: they return at once; a load's
-    // outcome reaches the listener.
-    virtual void requestLoad(std::string path) = 0;
+    // outcome reaches the listener. uniqueId picks one plug-in of a shell
+    // module, by the id its catalogue entry lists.
+    virtual void requestLoad(std::string path, std::optional<int32_t> uniqueId) = 0;
     virtual void requestUnload() = 0;
     virtual void requestEditor() = 0;
     // The session's worker thread: they return once done, so the session's
