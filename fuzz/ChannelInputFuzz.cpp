@@ -15,6 +15,7 @@
 
 #include "fuzz/DispatchCheck.h"
 #include "host/CommandParsing.h"
+#include "host/Catalogue.h"
 #include "host/ScanService.h"
 #include "text/Utf8.h"
 #include "trust/AllowList.h"
@@ -116,8 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // One scan thread for the whole run: one per input cut the rate from
     // about 2700 inputs a second to 1700.
     static ScanService scans;
+    static Catalogue catalogue(Catalogue::Options{});  // in memory: the fuzzer writes no cache
     FrameJoiner joiner;
-    DispatchCheck dispatch(scans);
+    DispatchCheck dispatch(scans, catalogue);
     OriginGate gate(port, AllowList(allowListFile()));
     // Reads of 1 to 64 bytes, or all at once: frames split anywhere.
     const std::size_t readBytes = data[0] % 65 ? data[0] % 65 : size;

@@ -93,7 +93,7 @@ std::vector<Event> midiEvents(std::string_view list) {
 
 }  // namespace
 
-DispatchCheck::DispatchCheck(ScanService& scans) : scans(scans) {
+DispatchCheck::DispatchCheck(ScanService& scans, Catalogue& catalogue) : scans(scans), catalogue(catalogue) {
     start();
 }
 
@@ -101,7 +101,7 @@ void DispatchCheck::start() {
     // A small first block, so that blocks larger than it fit in an input.
     defaults.blockSize.store(16);
     sink = std::make_shared<FuzzSink>();
-    session = std::make_shared<Session>(gui, defaults, sink, WireProtocol::original, scans, nullptr);
+    session = std::make_shared<Session>(gui, defaults, sink, WireProtocol::original, scans, catalogue, nullptr);
     require(gui.journal.frames == defaults.blockSize.load());
 }
 

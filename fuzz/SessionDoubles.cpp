@@ -17,7 +17,7 @@ public:
         journal.frames = blockSize;
     }
 
-    void requestLoad(std::string path) override {
+    void requestLoad(std::string path, std::optional<int32_t>) override {
         note("requestLoad");
         journal.plugin = !path.empty();
         journal.loadPath = path;
@@ -108,4 +108,10 @@ std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, Slot
 
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>&) {
     return fuzzScanReply(extraFolder);
+}
+
+// The original protocol never asks for a catalogue; were it asked, it
+// would find nothing to read.
+std::vector<std::string> findPluginFiles(const std::string&, const std::atomic<bool>&) {
+    return {};
 }

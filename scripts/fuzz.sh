@@ -24,6 +24,9 @@ clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp \
   src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp \
   src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp \
+  src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp \
+  src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/bridge/LaunchContract.cpp \
+  src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp \
   src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp \
   src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp \
   -o "$out/channel-input-fuzz"

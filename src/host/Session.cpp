@@ -36,9 +36,9 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 // Each default is read once: another session may change it meanwhile, and
 // the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 WireProtocol protocol, ScanService& scans,
+                 WireProtocol protocol, ScanService& scans, Catalogue& catalogue,
                  std::function<void(std::shared_ptr<Session>)> ended)
-    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans),
+    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans), catalogue(catalogue),
       ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, sampleRate, blockSize)),
@@ -112,7 +112,7 @@ bool Session::handleText(std::string_view message) {
     } else if (startsWith(message, "bufsize")) {
         handleBufsize(commands::argumentAfter(message, "bufsize"));
     } else if (startsWith(message, "load")) {
-        slot->requestLoad(std::string(commands::argumentAfter(message, "load")));
+        slot->requestLoad(std::string(commands::argumentAfter(message, "load")), std::nullopt);
     } else if (startsWith(message, "unload")) {
         slot->requestUnload();
     } else if (startsWith(message, "suspend")) {
@@ -316,6 +316,7 @@ void Session::onClose() {
         closed = true;
         pendingSetState = false;
         if (scanTicket) scans.withdraw(scanTicket);
+        withdrawCatalogues();
         deferred.clear();
         turn.notify_all();
     }

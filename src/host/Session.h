@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/Catalogue.h"
 #include "host/PluginSlot.h"
 #include "host/ReplyOrder.h"
 #include "host/ScanService.h"
@@ -47,7 +49,7 @@ public:
     // ended runs on the connection's thread once it has ended; it ends the
     // session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            WireProtocol protocol, ScanService& scans,
+            WireProtocol protocol, ScanService& scans, Catalogue& catalogue,
             std::function<void(std::shared_ptr<Session>)> ended);
 
     void greet();
@@ -94,6 +96,12 @@ private:
     void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
                        const std::string& message);
+    // Protocol 2's catalogue (SessionCatalogue.cpp): asked under the
+    // dispatch lock, answered on the catalogue thread, withdrawn at close.
+    void askCatalogue(uint64_t place, const nlohmann::json& id, const std::string& folder);
+    void catalogueProgress(uint64_t place, std::size_t done, std::size_t total, const std::string& path);
+    void answerCatalogue(uint64_t place, const std::vector<CatalogueEntry>& entries);
+    void withdrawCatalogues();
     void handleMidi(std::string_view list);
     void handleScan(std::string_view folder);
     void handleBufsize(std::string_view argument);
@@ -105,6 +113,7 @@ private:
     std::shared_ptr<MessageSink> sink;
     const WireProtocol protocol;
     ScanService& scans;
+    Catalogue& catalogue;
     std::function<void(std::shared_ptr<Session>)> ended;
     std::mutex dispatch;
     // Under dispatch. The settings the slot was made with, too.
@@ -132,6 +141,13 @@ private:
     std::optional<Pending> pendingState;  // getState or setState
     uint32_t pendingStateBytes = 0;
     std::optional<Pending> pendingScan;
+    // The catalogues asked for and not yet answered, by place in line, each
+    // with the ticket that withdraws it.
+    struct PendingCatalogue {
+        nlohmann::json id;
+        uint64_t ticket = 0;
+    };
+    std::map<uint64_t, PendingCatalogue> pendingCatalogues;  // under pendingMutex
     // The room for the frame's header, then protocol 2's block header and
     // the output channels, per block size.
     std::vector<uint8_t> blockReply;

@@ -2,6 +2,7 @@
 // replies in their order, events, and audio blocks with a header and typed
 // records. docs/protocol.md is its reference.
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -108,15 +109,28 @@ void Session::handleRequest(std::string_view text) {
         pendingScan = Pending{place, id};
         startScan(folder.is_string() ? folder.get<std::string>() : std::string());
         if (!scanTicket) pendingScan.reset();  // shutting down: nobody is waiting for it
+    } else if (op == "catalogue") {
+        const json folder = field("folder");
+        if (!folder.is_null() && !folder.is_string())
+            return refuseRequest(place, id, "bad-request", "\"folder\" must be a text.");
+        askCatalogue(place, id, folder.is_string() ? folder.get<std::string>() : std::string());
     } else if (op == "load") {
         const json path = field("path");
         if (!path.is_string() || path.get<std::string>().empty())
             return refuseRequest(place, id, "bad-request", "\"path\" must name the plug-in's file.");
+        // As the catalogue lists it: a signed 32-bit number.
+        const json memberId = field("uniqueId");
+        const auto uniqueId = wholeNumber(memberId, INT32_MIN, INT32_MAX);
+        if (!memberId.is_null() && !uniqueId) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"uniqueId\" must be a plug-in's id as the catalogue lists it.");
+        }
         {
             std::lock_guard<std::mutex> lock(pendingMutex);
             pendingLoads.push_back({place, id});
         }
-        slot->requestLoad(path.get<std::string>());
+        slot->requestLoad(path.get<std::string>(),
+                          uniqueId ? std::optional<int32_t>(static_cast<int32_t>(*uniqueId)) : std::nullopt);
     } else if (op == "unload") {
         slot->unloadAndWait();  // blocks after the reply find no plug-in
         answerRequest(place, id);

@@ -49,6 +49,7 @@ private:
     std::mutex sessionsMutex;
     std::vector<std::shared_ptr<Session>> sessions;
     ScanService scans;
+    Catalogue catalogue;  // one for every session: they share its scans
     Teardowns teardowns;
     WebSocketServer server;  // last: stopped and destroyed before the sessions it serves
 };
