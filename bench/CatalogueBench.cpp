@@ -42,10 +42,10 @@ std::vector<CatalogueEntry> catalogueOnce(const std::filesystem::path& cacheFile
     catalogue.request(
         "", [](std::size_t, std::size_t, const std::string&) {},
         [&](const std::vector<CatalogueEntry>& read) {
-            std::lock_guard<std::mutex> lock(mutex);
-            entries = read;
-            done = true;
-            arrived.notify_all();
+        std::lock_guard<std::mutex> lock(mutex);
+        entries = read;
+        done = true;
+        arrived.notify_all();
         });
     std::unique_lock<std::mutex> lock(mutex);
     arrived.wait(lock, [&] { return done; });
@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
         std::printf("rescan, nothing changed (median of %d) %8.3f s (slowest %.3f s)\n", rescans,
                     median(rescanTimes), *std::max_element(rescanTimes.begin(), rescanTimes.end()));
     if (!alone.empty())
-        std::printf("one probe alone: median %.3f s, slowest %.3f s (%s), all in turn %.2f s\n", median(alone),
-                    *std::max_element(alone.begin(), alone.end()), slowest.c_str(),
+        std::printf("one probe alone: median %.3f s, slowest %.3f s (%s), all in turn %.2f s\n",
+                    median(alone), *std::max_element(alone.begin(), alone.end()), slowest.c_str(),
                     std::accumulate(alone.begin(), alone.end(), 0.0));
     std::filesystem::remove_all(name);
     return 0;

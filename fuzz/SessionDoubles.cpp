@@ -101,8 +101,8 @@ PluginPlacement placementFromEnvironment() {
     return PluginPlacement::inProcess;
 }
 
-std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, SlotListener& listener, uint32_t,
-                                           uint32_t blockSize) {
+std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, SlotListener& listener,
+                                           uint32_t, uint32_t blockSize) {
     return std::make_shared<RecordingSlot>(listener, static_cast<FuzzGui&>(gui).journal, blockSize);
 }
 

@@ -49,7 +49,8 @@ PluginFacts readOpened(AEffect* effect) {
     facts.synth = (effect->flags & effFlagsIsSynth) != 0;
     facts.inputs = effect->numInputs;
     facts.outputs = effect->numOutputs;
-    facts.midiIn = facts.synth || can(effect, "receiveVstMidiEvent") || can(effect, "receiveVstEvents");
+    facts.midiIn =
+        facts.synth || can(effect, "receiveVstMidiEvent") || can(effect, "receiveVstEvents");
     facts.midiOut = can(effect, "sendVstMidiEvent") || can(effect, "sendVstEvents");
     facts.hasEditor = (effect->flags & effFlagsHasEditor) != 0;
     facts.parameters = effect->numParams;
@@ -76,7 +77,8 @@ std::vector<std::pair<int32_t, std::string>> shellListing(AEffect* shell) {
 
 }  // namespace
 
-std::string probeModule(const std::string& path, const std::function<void(const PluginFacts&)>& onPlugin) {
+std::string probeModule(const std::string& path,
+                        const std::function<void(const PluginFacts&)>& onPlugin) {
     std::string failure;
     ModuleHandle module = openModule(path, failure);
     if (!module) return "the system could not load it: " + failure;

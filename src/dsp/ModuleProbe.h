@@ -13,8 +13,8 @@ namespace Vexa::DSP {
 // One plug-in as it describes itself once opened.
 struct PluginFacts {
     int32_t uniqueId = 0;
-    std::string name;     // its own, else the name its shell lists it under; may be empty
-    std::string vendor;   // these texts are the plug-in's bytes, not checked as UTF-8
+    std::string name;    // its own, else the name its shell lists it under; may be empty
+    std::string vendor;  // these texts are the plug-in's bytes, not checked as UTF-8
     std::string product;
     int32_t version = 0;
     int32_t category = 0;  // VST2::PlugCategory, as the plug-in answers it
@@ -35,6 +35,7 @@ struct PluginFacts {
 // the process ends right after, and a plug-in's close is one more place
 // for it to crash or hang. Returns why the module holds no plug-in, or
 // empty when onPlugin was called at least once.
-std::string probeModule(const std::string& path, const std::function<void(const PluginFacts&)>& onPlugin);
+std::string probeModule(const std::string& path,
+                        const std::function<void(const PluginFacts&)>& onPlugin);
 
 }  // namespace Vexa::DSP

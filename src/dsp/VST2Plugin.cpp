@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-
 namespace Vexa::DSP {
 
 using namespace VST2;
@@ -43,8 +42,7 @@ VST2Plugin::~VST2Plugin() {
     // every call.
 }
 
-intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                              float opt) {
+intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
@@ -54,7 +52,8 @@ LoadOutcome VST2Plugin::load(const std::string& path, std::mutex* configureGuard
     const Entry entry = loadModule(path, shellId);
     if (!entry.effect) return {false, entry.problem, entry.reason};
     if (entry.effect->magic != kEffectMagic)
-        return {false, LoadProblem::notAPlugin, "not a VST 2 plug-in: its entry point returned something else"};
+        return {false, LoadProblem::notAPlugin,
+                "not a VST 2 plug-in: its entry point returned something else"};
     std::unique_lock<std::mutex> lock;
     if (configureGuard) lock = std::unique_lock<std::mutex>(*configureGuard);
     effect = entry.effect;
@@ -158,15 +157,17 @@ float** VST2Plugin::inputListFor(const float* const* inputs, uint32_t frames) {
 
 float** VST2Plugin::outputListFor(float* const* outputs) {
     for (std::size_t c = 0; c < 2; ++c) {
-        outputPointers[c] = isChannelAligned(outputs[c]) ? outputs[c]
-                                                         : outputBuffers.getChannel(static_cast<uint32_t>(c));
+        outputPointers[c] = isChannelAligned(outputs[c])
+                                ? outputs[c]
+                                : outputBuffers.getChannel(static_cast<uint32_t>(c));
     }
     return outputPointers.data();
 }
 
 void VST2Plugin::deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested) {
     for (std::size_t c = 0; c < 2; ++c) {
-        if (outputPointers[c] != outputs[c]) std::memcpy(outputs[c], outputPointers[c], sizeof(float) * frames);
+        if (outputPointers[c] != outputs[c])
+            std::memcpy(outputs[c], outputPointers[c], sizeof(float) * frames);
         std::fill(outputs[c] + frames, outputs[c] + requested, 0.0f);
     }
 }

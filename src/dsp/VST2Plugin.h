@@ -2,9 +2,9 @@
 // MIDI queue, block processing, on/off, state chunks, editor and teardown.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,7 +40,8 @@ public:
     // given it is held from the moment the record is stored until the plug-in
     // runs, so a caller that takes the same lock never sees it half set up.
     // shellId picks one plug-in of a shell module (0: none).
-    LoadOutcome load(const std::string& path, std::mutex* configureGuard = nullptr, int32_t shellId = 0);
+    LoadOutcome load(const std::string& path, std::mutex* configureGuard = nullptr,
+                     int32_t shellId = 0);
     bool prepareBuffers();
     void setBlockSize(uint32_t frames);
     void setSampleRate(uint32_t rate);
@@ -84,8 +85,8 @@ public:
     EditorSizeListener* editorSizeListener() const { return sizeListener.load(); }
 
 private:
-    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
-                      void* ptr = nullptr, float opt = 0.0f);
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0.0f);
     bool configure();
     float** inputListFor(const float* const* inputs, uint32_t frames);
     float** outputListFor(float* const* outputs);
@@ -99,9 +100,9 @@ private:
     std::atomic<bool> suspended{false};
     std::atomic<bool> buffersReady{false};
     AudioBuffer inputBuffers;
-    AudioBuffer outputBuffers;  // after the inputs: torn down first
+    AudioBuffer outputBuffers;           // after the inputs: torn down first
     std::vector<float*> outputPointers;  // what the plug-in writes, at least two
-    std::vector<float*> inputPointers;  // what the plug-in reads, at least two
+    std::vector<float*> inputPointers;   // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;

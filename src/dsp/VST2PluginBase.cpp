@@ -14,11 +14,15 @@ namespace {
 LoadProblem problemOf(ModuleVerdict verdict) {
     switch (verdict) {
         case ModuleVerdict::missing:
-        case ModuleVerdict::unreadable: return LoadProblem::missing;
-        case ModuleVerdict::otherMachine: return LoadProblem::otherMachine;
+        case ModuleVerdict::unreadable:
+            return LoadProblem::missing;
+        case ModuleVerdict::otherMachine:
+            return LoadProblem::otherMachine;
         case ModuleVerdict::notAModule:
-        case ModuleVerdict::noEntryPoint: return LoadProblem::notAPlugin;
-        case ModuleVerdict::ok: break;
+        case ModuleVerdict::noEntryPoint:
+            return LoadProblem::notAPlugin;
+        case ModuleVerdict::ok:
+            break;
     }
     return LoadProblem::none;
 }
@@ -30,15 +34,19 @@ VST2PluginBase::Entry VST2PluginBase::loadModule(const std::string& path, int32_
     if (!inspection.ok()) return {nullptr, problemOf(inspection.verdict), inspection.reason};
     std::string failure;
     module = openModule(path, failure);
-    if (!module) return {nullptr, LoadProblem::wouldNotOpen, "the system could not load it: " + failure};
+    if (!module)
+        return {nullptr, LoadProblem::wouldNotOpen, "the system could not load it: " + failure};
     void* entry = findModuleSymbol(module, "VSTPluginMain");
     if (!entry) entry = findModuleSymbol(module, "main");
     // The file was swapped between its judgement and the load.
     if (!entry)
-        return {nullptr, LoadProblem::notAPlugin, "not a VST 2 plug-in: it exports neither VSTPluginMain nor main"};
+        return {nullptr, LoadProblem::notAPlugin,
+                "not a VST 2 plug-in: it exports neither VSTPluginMain nor main"};
     ShellSelection selection(shellId);
-    if (auto* effect = reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback)) return {effect, {}, {}};
-    return {nullptr, LoadProblem::wouldNotOpen, "the plug-in refused to open: its entry point returned no plug-in"};
+    if (auto* effect = reinterpret_cast<VST2::EntryPoint>(entry)(hostCallback))
+        return {effect, {}, {}};
+    return {nullptr, LoadProblem::wouldNotOpen,
+            "the plug-in refused to open: its entry point returned no plug-in"};
 }
 
 }  // namespace Vexa::DSP

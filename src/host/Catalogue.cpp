@@ -36,7 +36,8 @@ std::vector<CatalogueEntry> entriesIn(const std::string& output, const std::stri
     std::size_t start = 0;
     for (std::size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
         const auto line = nlohmann::json::parse(output.begin() + static_cast<std::ptrdiff_t>(start),
-                                                output.begin() + static_cast<std::ptrdiff_t>(end), nullptr, false);
+                                                output.begin() + static_cast<std::ptrdiff_t>(end),
+                                                nullptr, false);
         std::optional<CatalogueEntry> entry = entryFromJson(line);
         if (!entry) continue;
         entry->path = path;
@@ -51,8 +52,7 @@ Catalogue::Catalogue() : Catalogue(Options{catalogueCacheLocation()}) {}
 
 Catalogue::Catalogue(Options chosen)
     : options{chosen.cacheFile, chosen.probes ? chosen.probes : coreCount(), chosen.probeLimit},
-      cache(chosen.cacheFile),
-      worker([this] { run(); }) {}
+      cache(chosen.cacheFile), worker([this] { run(); }) {}
 
 uint64_t Catalogue::request(const std::string& extraFolder, Progress progress, Reply reply) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -145,7 +145,8 @@ void Catalogue::reportProgress(std::size_t done, std::size_t total, const std::s
 std::vector<CatalogueEntry> Catalogue::catalogue(const std::string& folder) {
     std::vector<std::string> paths = findPluginFiles(folder, abandoned);
     // Paths that are not UTF-8 cannot be named to a client.
-    paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::string& path) { return !isValidUtf8(path); }),
+    paths.erase(std::remove_if(paths.begin(), paths.end(),
+                               [](const std::string& path) { return !isValidUtf8(path); }),
                 paths.end());
     std::sort(paths.begin(), paths.end());
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
@@ -234,7 +235,8 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
     }
     const auto deadline = std::chrono::steady_clock::now() + options.probeLimit;
     const auto left = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now())
             .count();
     };
     std::string output;
@@ -247,7 +249,8 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
     const bool ended = !stopping && output.size() <= mostOutput &&
                        probe->waitEnded(static_cast<int>(std::max<long long>(0, left())));
     // What it wrote just before it ended.
-    for (std::size_t before = SIZE_MAX; ended && before != output.size() && output.size() <= mostOutput;) {
+    for (std::size_t before = SIZE_MAX;
+         ended && before != output.size() && output.size() <= mostOutput;) {
         before = output.size();
         if (!probe->readOutput(output, 0)) break;
     }
@@ -262,13 +265,13 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
                                                           "the program stopped while it was read"));
             return read;
         }
-        const std::string reason =
-            late ? "no answer within " + seconds(options.probeLimit) : "it wrote more than any plug-in's description";
-        entries.push_back(CatalogueEntry::failed(path, late ? CatalogueEntry::Outcome::hung
-                                                            : CatalogueEntry::Outcome::crashed,
-                                                 reason));
+        const std::string reason = late ? "no answer within " + seconds(options.probeLimit)
+                                        : "it wrote more than any plug-in's description";
+        entries.push_back(CatalogueEntry::failed(
+            path, late ? CatalogueEntry::Outcome::hung : CatalogueEntry::Outcome::crashed, reason));
     } else if (probe->endReason() != "exit 0" || entries.empty()) {
-        entries.push_back(CatalogueEntry::failed(path, CatalogueEntry::Outcome::crashed, probe->endReason()));
+        entries.push_back(
+            CatalogueEntry::failed(path, CatalogueEntry::Outcome::crashed, probe->endReason()));
     }
     read.entries = std::move(entries);
     return read;

@@ -30,7 +30,8 @@ public:
     // done modules of total are known (from the cache or read); path is the
     // one just read, empty in the first call of a scan, which comes once
     // the folders are walked.
-    using Progress = std::function<void(std::size_t done, std::size_t total, const std::string& path)>;
+    using Progress =
+        std::function<void(std::size_t done, std::size_t total, const std::string& path)>;
     // Every entry, modules in path order, a shell's plug-ins in its order.
     using Reply = std::function<void(const std::vector<CatalogueEntry>& entries)>;
 

@@ -75,13 +75,15 @@ void CatalogueCache::load() {
     dirty = true;
 }
 
-const std::vector<CatalogueEntry>* CatalogueCache::find(const std::string& path, const Stamp& stamp) const {
+const std::vector<CatalogueEntry>* CatalogueCache::find(const std::string& path,
+                                                        const Stamp& stamp) const {
     const auto found = modules.find(path);
     if (found == modules.end() || !(found->second.stamp == stamp)) return nullptr;
     return &found->second.entries;
 }
 
-void CatalogueCache::store(const std::string& path, const Stamp& stamp, std::vector<CatalogueEntry> entries) {
+void CatalogueCache::store(const std::string& path, const Stamp& stamp,
+                           std::vector<CatalogueEntry> entries) {
     modules[path] = {stamp, std::move(entries)};
     dirty = true;
 }
@@ -89,7 +91,8 @@ void CatalogueCache::store(const std::string& path, const Stamp& stamp, std::vec
 void CatalogueCache::forgetStale(const std::vector<std::string>& keep) {
     const std::set<std::string> kept(keep.begin(), keep.end());
     for (auto module = modules.begin(); module != modules.end();) {
-        const std::optional<Stamp> now = kept.count(module->first) ? module->second.stamp : stampOf(module->first);
+        const std::optional<Stamp> now =
+            kept.count(module->first) ? module->second.stamp : stampOf(module->first);
         if (now && *now == module->second.stamp) {
             ++module;
             continue;
@@ -110,8 +113,9 @@ bool CatalogueCache::save() {
                         {"modified", module.stamp.modified},
                         {"entries", std::move(entries)}});
     }
-    const std::string text =
-        json{{"format", fileFormat}, {"modules", std::move(list)}}.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::string text = json{{"format", fileFormat}, {"modules", std::move(list)}}.dump(
+                                 1, ' ', false, json::error_handler_t::replace) +
+                             "\n";
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
     const std::filesystem::path temporary = withSuffix(file, ".tmp");

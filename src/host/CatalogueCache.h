@@ -19,7 +19,9 @@ public:
     struct Stamp {
         uint64_t size = 0;
         int64_t modified = 0;  // the file system's own clock ticks
-        bool operator==(const Stamp& other) const { return size == other.size && modified == other.modified; }
+        bool operator==(const Stamp& other) const {
+            return size == other.size && modified == other.modified;
+        }
     };
 
     // An empty file path keeps the cache in memory only.

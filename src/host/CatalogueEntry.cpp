@@ -1,7 +1,7 @@
 #include "host/CatalogueEntry.h"
 
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <iterator>
 #include <type_traits>
 
@@ -13,16 +13,20 @@ using nlohmann::json;
 namespace {
 
 // By PlugCategory's number.
-const char* const categoryWords[] = {"unknown",  "effect",     "instrument",  "analyser",
-                                     "mastering", "spatial",   "roomFx",      "surroundFx",
-                                     "restoration", "offline", "shell",       "generator"};
+const char* const categoryWords[] = {"unknown",     "effect",  "instrument", "analyser",
+                                     "mastering",   "spatial", "roomFx",     "surroundFx",
+                                     "restoration", "offline", "shell",      "generator"};
 
 const char* statusWord(CatalogueEntry::Outcome status) {
     switch (status) {
-        case CatalogueEntry::Outcome::ok: return "ok";
-        case CatalogueEntry::Outcome::crashed: return "crashed";
-        case CatalogueEntry::Outcome::hung: return "hung";
-        case CatalogueEntry::Outcome::notAPlugin: return "not-a-plugin";
+        case CatalogueEntry::Outcome::ok:
+            return "ok";
+        case CatalogueEntry::Outcome::crashed:
+            return "crashed";
+        case CatalogueEntry::Outcome::hung:
+            return "hung";
+        case CatalogueEntry::Outcome::notAPlugin:
+            return "not-a-plugin";
     }
     return "crashed";
 }
@@ -80,7 +84,8 @@ CatalogueEntry CatalogueEntry::failed(std::string path, Outcome status, std::str
 
 const char* categoryWord(int32_t category, bool synth) {
     if (synth) return "instrument";
-    if (category < 0 || category >= static_cast<int32_t>(std::size(categoryWords))) return "unknown";
+    if (category < 0 || category >= static_cast<int32_t>(std::size(categoryWords)))
+        return "unknown";
     return categoryWords[category];
 }
 
@@ -128,11 +133,13 @@ std::optional<CatalogueEntry> entryFromJson(const json& object) {
         read(object, "version", facts.version) && read(object, "category", category) &&
         read(object, "inputs", facts.inputs) && read(object, "outputs", facts.outputs) &&
         read(object, "midiIn", facts.midiIn) && read(object, "midiOut", facts.midiOut) &&
-        read(object, "hasEditor", facts.hasEditor) && read(object, "parameters", facts.parameters) &&
-        read(object, "programs", facts.programs) && read(object, "latency", facts.latency);
+        read(object, "hasEditor", facts.hasEditor) &&
+        read(object, "parameters", facts.parameters) && read(object, "programs", facts.programs) &&
+        read(object, "latency", facts.latency);
     if (!complete) return std::nullopt;
     facts.synth = category == "instrument";
-    facts.category = facts.synth ? Vexa::DSP::VST2::kPlugCategSynth : Vexa::DSP::VST2::kPlugCategUnknown;
+    facts.category =
+        facts.synth ? Vexa::DSP::VST2::kPlugCategSynth : Vexa::DSP::VST2::kPlugCategUnknown;
     for (int32_t i = 0; i < static_cast<int32_t>(std::size(categoryWords)); ++i)
         if (category == categoryWords[i]) facts.category = i;
     return entry;

@@ -39,7 +39,8 @@ public:
     bool readOutput(std::string& text, int timeoutMs);
 
 private:
-    explicit ChildProcess(long id, long job = 0, long output = -1) : id(id), job(job), output(output) {}
+    explicit ChildProcess(long id, long job = 0, long output = -1)
+        : id(id), job(job), output(output) {}
 
     long id;      // the pid; on Windows the process's handle
     long job;     // Windows: the job that ends the process when the program ends

@@ -22,11 +22,15 @@ std::string fileStem(const std::string& path) {
 bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
     using Vexa::DSP::LoadProblem;
     switch (problem) {
-        case LoadProblem::missing: return bridge::LoadFailure::notFound;
-        case LoadProblem::notAPlugin: return bridge::LoadFailure::notAPlugin;
-        case LoadProblem::otherMachine: return bridge::LoadFailure::wrongArchitecture;
+        case LoadProblem::missing:
+            return bridge::LoadFailure::notFound;
+        case LoadProblem::notAPlugin:
+            return bridge::LoadFailure::notAPlugin;
+        case LoadProblem::otherMachine:
+            return bridge::LoadFailure::wrongArchitecture;
         case LoadProblem::none:
-        case LoadProblem::wouldNotOpen: break;
+        case LoadProblem::wouldNotOpen:
+            break;
     }
     return bridge::LoadFailure::refused;
 }
@@ -83,7 +87,8 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(const std::string& newPath, std::optional<int32_t> uniqueId) {
+bridge::LoadResult InProcessSlot::load(const std::string& newPath,
+                                       std::optional<int32_t> uniqueId) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -192,7 +197,8 @@ std::optional<bridge::StateResult> InProcessSlot::readState() {
     bridge::StateResult result;
     if (blob.size > 0 && blob.data) {
         result.ok = true;
-        result.blob.assign(static_cast<const char*>(blob.data), static_cast<std::size_t>(blob.size));
+        result.blob.assign(static_cast<const char*>(blob.data),
+                           static_cast<std::size_t>(blob.size));
     }
     return result;
 }

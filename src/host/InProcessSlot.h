@@ -26,8 +26,7 @@ class InProcessSlot final : public PluginSlot,
                             public std::enable_shared_from_this<InProcessSlot> {
 public:
     // listener may be null when nothing is queued through request*.
-    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
-                  uint32_t blockSize);
+    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate, uint32_t blockSize);
     ~InProcessSlot() override;
     InProcessSlot(const InProcessSlot&) = delete;
     InProcessSlot& operator=(const InProcessSlot&) = delete;
@@ -42,7 +41,8 @@ public:
 
     // GUI thread.
     // uniqueId: which plug-in of a shell module.
-    bridge::LoadResult load(const std::string& path, std::optional<int32_t> uniqueId = std::nullopt);
+    bridge::LoadResult load(const std::string& path,
+                            std::optional<int32_t> uniqueId = std::nullopt);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);
@@ -82,7 +82,7 @@ private:
     std::unique_ptr<Vexa::DSP::VST2Plugin> plugin;
     uint32_t sampleRate;  // under pluginMutex
     uint32_t blockSize;   // under pluginMutex
-    std::string path;           // GUI thread
+    std::string path;     // GUI thread
     // Changed on the GUI thread only; read by size requests from any thread.
     std::atomic<WindowHandle> editorFrame{nullptr};
 };

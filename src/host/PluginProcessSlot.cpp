@@ -222,7 +222,8 @@ void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> 
             return;
         }
     }
-    if (const auto result = ask(bridge::LoadRequest{newPath, uniqueId})) listener.pluginLoaded(*result);
+    if (const auto result = ask(bridge::LoadRequest{newPath, uniqueId}))
+        listener.pluginLoaded(*result);
 }
 
 void PluginProcessSlot::unloadNow() {
@@ -245,7 +246,8 @@ std::optional<bridge::StateResult> PluginProcessSlot::readState() {
 // ---- the session's end ----------------------------------------------------------------
 
 void PluginProcessSlot::unload() {
-    commands.finish([this] { unloadNow(); }, unloadGraceMs, [this] {
+    commands.finish([this] { unloadNow(); }, unloadGraceMs,
+                    [this] {
         // A plug-in stuck in a command holds the thread: end its process.
         if (const auto current = currentChild()) current->kill();
     });

@@ -11,8 +11,8 @@
 #include "bridge/PluginMessages.h"
 
 struct RestoreMirror {
-    std::string path;                 // empty: nothing to bring back
-    std::optional<int32_t> uniqueId;  // the shell member path names, if any
+    std::string path;                  // empty: nothing to bring back
+    std::optional<int32_t> uniqueId;   // the shell member path names, if any
     std::optional<std::string> state;  // the last blob given or read back
     bridge::Condition condition;
     uint32_t sampleRate = 0;

@@ -1,14 +1,14 @@
 #include "host/Session.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
+#include "Version.h"
+#include "bridge/SharedBlock.h"
 #include "dsp/VST2Plugin.h"
 #include "host/CommandParsing.h"
-#include "bridge/SharedBlock.h"
 #include "host/PluginPlacement.h"
-#include "Version.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
                  WireProtocol protocol, ScanService& scans, Catalogue& catalogue,
                  std::function<void(std::shared_ptr<Session>)> ended)
-    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans), catalogue(catalogue),
-      ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
+    : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans),
+      catalogue(catalogue), ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, sampleRate, blockSize)),
       replies(std::move(sink)) {
@@ -74,7 +74,8 @@ void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
     if (closed) return;
     if (!scanTicket) {
         if (message.binary) {
-            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()), message.bytes.size());
+            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()),
+                         message.bytes.size());
         } else {
             handleText(message.bytes);
         }
@@ -86,8 +87,8 @@ void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
 
 bool Session::isCommand(std::string_view message) const {
     if (protocol == WireProtocol::version2) return true;  // a bad request is answered
-    static constexpr std::string_view words[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
-                                                 "bufsize", "load",    "unload",   "suspend",
+    static constexpr std::string_view words[] = {"midi",    "showGui",  "scanVSTs", "sampleRate",
+                                                 "bufsize", "load",     "unload",   "suspend",
                                                  "resume",  "getState", "setState", "quit"};
     return std::any_of(std::begin(words), std::end(words),
                        [&](std::string_view word) { return startsWith(message, word); });
@@ -135,12 +136,12 @@ bool Session::handleText(std::string_view message) {
 
 void Session::handleMidi(std::string_view list) {
     // No more events are parsed than the plug-in's queue can hold.
-    commands::forEachMidiEvent(
-        list, Vexa::DSP::VST2Plugin::midiSlots, [this](const commands::MidiEvent& event) {
-            const int32_t words[4] = {event.status, event.data1, event.data2,
-                                      event.frameOffset.value_or(0)};
-            slot->queueMidi(words, event.frameOffset ? 4 : 3);
-        });
+    commands::forEachMidiEvent(list, Vexa::DSP::VST2Plugin::midiSlots,
+                               [this](const commands::MidiEvent& event) {
+        const int32_t words[4] = {event.status, event.data1, event.data2,
+                                  event.frameOffset.value_or(0)};
+        slot->queueMidi(words, event.frameOffset ? 4 : 3);
+    });
 }
 
 void Session::handleScan(std::string_view folder) {
@@ -210,7 +211,8 @@ void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
         // Outputs are written straight behind the reply's own header.
-        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples, 0);
+        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples,
+                          0);
     } else {
         replyStorage.assign(replyHeadroom + samples, 0.0f);
     }
@@ -261,7 +263,8 @@ void Session::pluginState(const bridge::StateResult& state) {
         std::lock_guard<std::mutex> lock(pendingMutex);
         if (!pendingState) return;
         if (state.ok) {
-            nlohmann::json reply = {{"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            nlohmann::json reply = {
+                {"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
             replies.fill(pendingState->place, reply.dump(), state.blob);
         } else {
             refuseRequest(pendingState->place, pendingState->id, "failed",
@@ -291,7 +294,9 @@ void Session::pluginLoaded(const bridge::LoadResult& result) {
 
 void Session::pluginRelaunched(const bridge::LoadResult& result) {
     if (protocol == WireProtocol::version2) {
-        if (result.ok) sink->sendText(nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
+        if (result.ok)
+            sink->sendText(
+                nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
         return;
     }
     pluginLoaded(result);

@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
 
@@ -99,7 +99,8 @@ private:
     // Protocol 2's catalogue (SessionCatalogue.cpp): asked under the
     // dispatch lock, answered on the catalogue thread, withdrawn at close.
     void askCatalogue(uint64_t place, const nlohmann::json& id, const std::string& folder);
-    void catalogueProgress(uint64_t place, std::size_t done, std::size_t total, const std::string& path);
+    void catalogueProgress(uint64_t place, std::size_t done, std::size_t total,
+                           const std::string& path);
     void answerCatalogue(uint64_t place, const std::vector<CatalogueEntry>& entries);
     void withdrawCatalogues();
     void handleMidi(std::string_view list);

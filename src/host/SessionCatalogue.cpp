@@ -12,10 +12,14 @@ namespace {
 
 const char* statusWord(CatalogueEntry::Outcome status) {
     switch (status) {
-        case CatalogueEntry::Outcome::ok: return "ok";
-        case CatalogueEntry::Outcome::crashed: return "crashed";
-        case CatalogueEntry::Outcome::hung: return "hung";
-        case CatalogueEntry::Outcome::notAPlugin: return "not-a-plugin";
+        case CatalogueEntry::Outcome::ok:
+            return "ok";
+        case CatalogueEntry::Outcome::crashed:
+            return "crashed";
+        case CatalogueEntry::Outcome::hung:
+            return "hung";
+        case CatalogueEntry::Outcome::notAPlugin:
+            return "not-a-plugin";
     }
     return "crashed";
 }
@@ -23,7 +27,8 @@ const char* statusWord(CatalogueEntry::Outcome status) {
 // Every entry has its path, status and reason (empty when ok); one that is
 // ok has what the plug-in says about itself besides.
 json clientEntry(const CatalogueEntry& entry) {
-    json object = {{"path", entry.path}, {"status", statusWord(entry.status)}, {"reason", entry.reason}};
+    json object = {
+        {"path", entry.path}, {"status", statusWord(entry.status)}, {"reason", entry.reason}};
     if (entry.status != CatalogueEntry::Outcome::ok) return object;
     const Vexa::DSP::PluginFacts& facts = entry.facts;
     object.update({{"uniqueId", facts.uniqueId},
@@ -63,9 +68,11 @@ void Session::askCatalogue(uint64_t place, const json& id, const std::string& fo
     const uint64_t ticket = catalogue.request(
         folder,
         [self, place](std::size_t done, std::size_t total, const std::string& path) {
-            self->catalogueProgress(place, done, total, path);
+        self->catalogueProgress(place, done, total, path);
         },
-        [self, place](const std::vector<CatalogueEntry>& entries) { self->answerCatalogue(place, entries); });
+        [self, place](const std::vector<CatalogueEntry>& entries) {
+        self->answerCatalogue(place, entries);
+    });
     std::lock_guard<std::mutex> lock(pendingMutex);
     const auto pending = pendingCatalogues.find(place);
     if (pending == pendingCatalogues.end()) return;  // answered already
@@ -77,12 +84,16 @@ void Session::askCatalogue(uint64_t place, const json& id, const std::string& fo
     refuseRequest(place, id, "busy", "The program is shutting down.");
 }
 
-void Session::catalogueProgress(uint64_t place, std::size_t done, std::size_t total, const std::string& path) {
+void Session::catalogueProgress(uint64_t place, std::size_t done, std::size_t total,
+                                const std::string& path) {
     std::lock_guard<std::mutex> lock(pendingMutex);
     const auto pending = pendingCatalogues.find(place);
     if (pending == pendingCatalogues.end()) return;
-    sink->sendText(textOf(
-        {{"event", "catalogueProgress"}, {"id", pending->second.id}, {"done", done}, {"total", total}, {"path", path}}));
+    sink->sendText(textOf({{"event", "catalogueProgress"},
+                           {"id", pending->second.id},
+                           {"done", done},
+                           {"total", total},
+                           {"path", path}}));
 }
 
 void Session::answerCatalogue(uint64_t place, const std::vector<CatalogueEntry>& entries) {

@@ -30,13 +30,19 @@ void writeWord(uint8_t* at, uint32_t value) {
 
 const char* failureCode(bridge::LoadFailure failure) {
     switch (failure) {
-        case bridge::LoadFailure::notFound: return "not-found";
-        case bridge::LoadFailure::notAPlugin: return "not-a-plugin";
-        case bridge::LoadFailure::wrongArchitecture: return "wrong-architecture";
-        case bridge::LoadFailure::crashed: return "crashed";
-        case bridge::LoadFailure::timeout: return "timeout";
+        case bridge::LoadFailure::notFound:
+            return "not-found";
+        case bridge::LoadFailure::notAPlugin:
+            return "not-a-plugin";
+        case bridge::LoadFailure::wrongArchitecture:
+            return "wrong-architecture";
+        case bridge::LoadFailure::crashed:
+            return "crashed";
+        case bridge::LoadFailure::timeout:
+            return "timeout";
         case bridge::LoadFailure::none:
-        case bridge::LoadFailure::refused: break;
+        case bridge::LoadFailure::refused:
+            break;
     }
     return "refused";
 }
@@ -44,7 +50,8 @@ const char* failureCode(bridge::LoadFailure failure) {
 // A failed load's reason, a clause as the program's output prints it, as
 // the sentence an error message is.
 std::string asSentence(std::string reason) {
-    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z')
+        reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
     if (reason.empty() || reason.back() != '.') reason += '.';
     return reason;
 }
@@ -78,10 +85,9 @@ void Session::answerRequest(uint64_t place, const json& id, const json& fields) 
 
 void Session::refuseRequest(uint64_t place, const json& id, const char* code,
                             const std::string& message) {
-    replies.fill(place, json({{"id", id},
-                              {"ok", false},
-                              {"error", {{"code", code}, {"message", message}}}})
-                            .dump());
+    replies.fill(
+        place, json({{"id", id}, {"ok", false}, {"error", {{"code", code}, {"message", message}}}})
+                   .dump());
 }
 
 void Session::handleRequest(std::string_view text) {
@@ -94,8 +100,11 @@ void Session::handleRequest(std::string_view text) {
     const json id = request.contains("id") && request["id"].is_number() ? request["id"] : json();
     const std::string op =
         request.contains("op") && request["op"].is_string() ? request["op"].get<std::string>() : "";
-    if (id.is_null()) return refuseRequest(place, id, "bad-request", "The request has no numeric \"id\".");
-    const auto field = [&](const char* name) { return request.contains(name) ? request[name] : json(); };
+    if (id.is_null())
+        return refuseRequest(place, id, "bad-request", "The request has no numeric \"id\".");
+    const auto field = [&](const char* name) {
+        return request.contains(name) ? request[name] : json();
+    };
     const auto needsPlugin = [&]() {
         if (slot->hasPlugin()) return true;
         refuseRequest(place, id, "no-plugin", "Load a plug-in first.");
@@ -117,7 +126,8 @@ void Session::handleRequest(std::string_view text) {
     } else if (op == "load") {
         const json path = field("path");
         if (!path.is_string() || path.get<std::string>().empty())
-            return refuseRequest(place, id, "bad-request", "\"path\" must name the plug-in's file.");
+            return refuseRequest(place, id, "bad-request",
+                                 "\"path\" must name the plug-in's file.");
         // As the catalogue lists it: a signed 32-bit number.
         const json memberId = field("uniqueId");
         const auto uniqueId = wholeNumber(memberId, INT32_MIN, INT32_MAX);
@@ -129,8 +139,9 @@ void Session::handleRequest(std::string_view text) {
             std::lock_guard<std::mutex> lock(pendingMutex);
             pendingLoads.push_back({place, id});
         }
-        slot->requestLoad(path.get<std::string>(),
-                          uniqueId ? std::optional<int32_t>(static_cast<int32_t>(*uniqueId)) : std::nullopt);
+        slot->requestLoad(
+            path.get<std::string>(),
+            uniqueId ? std::optional<int32_t>(static_cast<int32_t>(*uniqueId)) : std::nullopt);
     } else if (op == "unload") {
         slot->unloadAndWait();  // blocks after the reply find no plug-in
         answerRequest(place, id);
@@ -230,7 +241,8 @@ void Session::answerLoad(const bridge::LoadResult& result) {
     const Pending request = pendingLoads.front();
     pendingLoads.pop_front();
     if (!result.ok)
-        return refuseRequest(request.place, request.id, failureCode(result.failure), asSentence(result.reason));
+        return refuseRequest(request.place, request.id, failureCode(result.failure),
+                             asSentence(result.reason));
     answerRequest(request.place, request.id,
                   {{"latency", result.latency},
                    {"inputs", result.inputs},
@@ -298,10 +310,14 @@ void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
             writeWord(reply + 4, 2);
             sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
             return;
-        case PluginSlot::Block::noPlugin: return answerStatus(frames, noPlugin);
-        case PluginSlot::Block::bypassed: return answerStatus(frames, bypassed);
-        case PluginSlot::Block::recovering: return answerStatus(frames, crashed);
+        case PluginSlot::Block::noPlugin:
+            return answerStatus(frames, noPlugin);
+        case PluginSlot::Block::bypassed:
+            return answerStatus(frames, bypassed);
+        case PluginSlot::Block::recovering:
+            return answerStatus(frames, crashed);
         case PluginSlot::Block::loading:
-        case PluginSlot::Block::notProcessed: return answerStatus(frames, loading);
+        case PluginSlot::Block::notProcessed:
+            return answerStatus(frames, loading);
     }
 }

@@ -14,9 +14,10 @@ VST2Host::~VST2Host() {
 }
 
 std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink,
-                                                     WireProtocol protocol) {
-    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), protocol, scans, catalogue,
-                                             [this](const std::shared_ptr<Session>& closed) { retire(closed); });
+                                                       WireProtocol protocol) {
+    auto session = std::make_shared<Session>(
+        gui, defaults, std::move(sink), protocol, scans, catalogue,
+        [this](const std::shared_ptr<Session>& closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         sessions.push_back(session);
@@ -64,9 +65,9 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
-    scans.stop();   // a walk of "/" takes seconds; nobody waits for it now
+    scans.stop();      // a walk of "/" takes seconds; nobody waits for it now
     catalogue.stop();  // kills the probes: a hung one would hold the end 10 s
-    server.stop();  // every closed connection retires its session
+    server.stop();     // every closed connection retires its session
     const auto remaining = sessionsNow();
     for (const auto& session : remaining) session->plugin().closeEditor();
     for (const auto& session : remaining) {

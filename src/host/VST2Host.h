@@ -10,10 +10,10 @@
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
 #include "host/Teardowns.h"
-#include "websocket/WebSocketServer.h"
-#include "websocket/ConnectionHandler.h"
 #include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
+#include "websocket/ConnectionHandler.h"
+#include "websocket/WebSocketServer.h"
 
 class VST2Host final : public ConnectionAcceptor, public EditorIdler {
 public:

@@ -11,14 +11,17 @@ std::string lineOf(const CatalogueEntry& entry) {
 
 }  // namespace
 
-int runProbe(const std::string& path, const std::function<void(const std::string& line)>& writeLine) {
-    const std::string refusal = Vexa::DSP::probeModule(path, [&](const Vexa::DSP::PluginFacts& facts) {
-        CatalogueEntry entry;
-        entry.path = path;
-        entry.facts = facts;
-        writeLine(lineOf(entry));
-    });
+int runProbe(const std::string& path,
+             const std::function<void(const std::string& line)>& writeLine) {
+    const std::string refusal =
+        Vexa::DSP::probeModule(path, [&](const Vexa::DSP::PluginFacts& facts) {
+            CatalogueEntry entry;
+            entry.path = path;
+            entry.facts = facts;
+            writeLine(lineOf(entry));
+        });
     if (!refusal.empty())
-        writeLine(lineOf(CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, refusal)));
+        writeLine(
+            lineOf(CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, refusal)));
     return 0;
 }

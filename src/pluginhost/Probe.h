@@ -12,4 +12,5 @@
 // writeLine gets each line, newline included, as soon as it is known; the
 // platform's main gives it the standard output that it kept from the
 // plug-in (whose own printing goes to standard error). Returns the exit code.
-int runProbe(const std::string& path, const std::function<void(const std::string& line)>& writeLine);
+int runProbe(const std::string& path,
+             const std::function<void(const std::string& line)>& writeLine);

@@ -12,4 +12,5 @@
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned);
 
 // The plug-in files of that walk, as UTF-8 paths in the order found.
-std::vector<std::string> findPluginFiles(const std::string& extraFolder, const std::atomic<bool>& abandoned);
+std::vector<std::string> findPluginFiles(const std::string& extraFolder,
+                                         const std::atomic<bool>& abandoned);

@@ -47,16 +47,16 @@ void ask(Catalogue& catalogue, const std::string& folder, Answer& answer) {
     catalogue.request(
         folder,
         [&answer](std::size_t done, std::size_t total, const std::string& path) {
-            std::lock_guard<std::mutex> lock(answer.mutex);
-            answer.progress.push_back({done, total, path});
+        std::lock_guard<std::mutex> lock(answer.mutex);
+        answer.progress.push_back({done, total, path});
         },
         [&answer](const std::vector<CatalogueEntry>& entries) {
-            std::lock_guard<std::mutex> lock(answer.mutex);
-            answer.entries = json::array();
-            for (const CatalogueEntry& entry : entries) answer.entries.push_back(toJson(entry));
-            answer.done = true;
-            answer.arrived.notify_all();
-        });
+        std::lock_guard<std::mutex> lock(answer.mutex);
+        answer.entries = json::array();
+        for (const CatalogueEntry& entry : entries) answer.entries.push_back(toJson(entry));
+        answer.done = true;
+        answer.arrived.notify_all();
+    });
 }
 
 std::string fileName(const json& entry) {
@@ -107,8 +107,8 @@ protected:
 TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     const fs::path folder = root / "plugins";
     fs::create_directories(folder);
-    for (const char* kind : {"gain", "synth", "shell", "no_entry", "null_write_in_open", "exit_in_open",
-                             "hang_in_open"})
+    for (const char* kind : {"gain", "synth", "shell", "no_entry", "null_write_in_open",
+                             "exit_in_open", "hang_in_open"})
         fs::copy_file(fs::path(CORVEL_TEST_PLUGIN_DIR) / (std::string("test_") + kind + ".so"),
                       folder / (std::string(kind) + ".so"));
     std::ofstream(folder / "text.so") << "not a module\n";
@@ -136,7 +136,8 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     EXPECT_EQ(entriesRun(), 6 + 2) << "each entry point once, and once more per shell member";
 
     std::map<std::string, json> byName;
-    for (const json& entry : entries) byName[entry.value("name", "").empty() ? fileName(entry) : entry.value("name", "")] = entry;
+    for (const json& entry : entries)
+        byName[entry.value("name", "").empty() ? fileName(entry) : entry.value("name", "")] = entry;
     ASSERT_EQ(entries.size(), 9u) << entries.dump(1);
     EXPECT_EQ(byName["gain.so"].value("status", ""), "ok");
     EXPECT_EQ(byName["gain.so"].value("uniqueId", 0), 0x43765473);
@@ -147,15 +148,19 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     EXPECT_EQ(byName["Shell Member A"].value("uniqueId", 0), 0x53684131);
     EXPECT_EQ(byName["Shell Member B"].value("uniqueId", 0), 0x53684232);
     EXPECT_EQ(fileName(byName["Shell Member B"]), "shell.so");
-    EXPECT_EQ(byName["Shell Member B"].value("category", ""), "effect") << "the member, not the shell";
+    EXPECT_EQ(byName["Shell Member B"].value("category", ""), "effect")
+        << "the member, not the shell";
     const std::vector<std::pair<std::string, std::string>> broken = {
-        {"no_entry.so", "not-a-plugin: not a VST 2 plug-in: it exports neither VSTPluginMain nor main"},
+        {"no_entry.so",
+         "not-a-plugin: not a VST 2 plug-in: it exports neither VSTPluginMain nor main"},
         {"text.so", "not-a-plugin: not a shared library"},
         {"null_write_in_open.so", "crashed: signal 11"},
         {"exit_in_open.so", "crashed: exit 3"},
         {"hang_in_open.so", "hung: no answer within 10 s"}};
     for (const auto& [name, expected] : broken)
-        EXPECT_EQ(byName[name].value("status", "") + ": " + byName[name].value("reason", ""), expected) << name;
+        EXPECT_EQ(byName[name].value("status", "") + ": " + byName[name].value("reason", ""),
+                  expected)
+            << name;
 
     // Progress: the walk's count first, then one per module read.
     ASSERT_EQ(progress.size(), 1u + 8u);
@@ -176,7 +181,8 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     EXPECT_EQ(progress.front().done, 8u);
 
     // A changed file is read again, and only that one.
-    fs::last_write_time(folder / "gain.so", fs::last_write_time(folder / "gain.so") + std::chrono::seconds(2));
+    fs::last_write_time(folder / "gain.so",
+                        fs::last_write_time(folder / "gain.so") + std::chrono::seconds(2));
     EXPECT_EQ(catalogueOf(folder.string(), &progress), entries);
     EXPECT_EQ(entriesRun(), 1);
     ASSERT_EQ(progress.size(), 2u);
@@ -187,7 +193,8 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
     EXPECT_EQ(catalogueOf(folder.string()), entries);
     EXPECT_EQ(entriesRun(), 6 + 2);
     std::ifstream aside(cacheFile.string() + ".damaged");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), "{\"format\": 1, \"modules\": [{\"path\": ");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}),
+              "{\"format\": 1, \"modules\": [{\"path\": ");
     std::ifstream rebuilt(cacheFile);
     EXPECT_FALSE(json::parse(rebuilt, nullptr, false).is_discarded());
     EXPECT_EQ(catalogueOf(folder.string()), entries);
@@ -198,10 +205,12 @@ TEST_F(CatalogueTest, ReadsEachModuleOnceAndKeepsItUntilItChanges) {
 // LSP's shared code, which is no plug-in, with the reason.
 TEST_F(CatalogueTest, ListsTheDebianPluginsByName) {
     std::vector<std::string> modules;
-    FILE* pipe = popen("dpkg -L dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth 2>/dev/null"
-                       " | grep -E '/(lx)?vst/.*\\.so$' | sort",
-                       "r");
-    for (char line[4096]; pipe && std::fgets(line, sizeof line, pipe);) modules.emplace_back(line, std::strlen(line) - 1);
+    FILE* pipe =
+        popen("dpkg -L dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth 2>/dev/null"
+              " | grep -E '/(lx)?vst/.*\\.so$' | sort",
+              "r");
+    for (char line[4096]; pipe && std::fgets(line, sizeof line, pipe);)
+        modules.emplace_back(line, std::strlen(line) - 1);
     if (pipe) pclose(pipe);
     if (modules.size() < 100) GTEST_SKIP() << "the Debian plug-in packages are not installed";
     setenv("VST_PATH", "/usr/lib/vst:/usr/lib/lxvst", 1);
@@ -214,7 +223,8 @@ TEST_F(CatalogueTest, ListsTheDebianPluginsByName) {
         const json& entry = byPath[module].front();
         if (std::regex_match(module, library)) {
             EXPECT_EQ(entry.value("status", ""), "not-a-plugin") << entry;
-            EXPECT_EQ(entry.value("reason", ""), "not a VST 2 plug-in: it exports neither VSTPluginMain nor main")
+            EXPECT_EQ(entry.value("reason", ""),
+                      "not a VST 2 plug-in: it exports neither VSTPluginMain nor main")
                 << entry;
             continue;
         }
@@ -229,7 +239,9 @@ TEST_F(CatalogueTest, ListsTheDebianPluginsByName) {
 // A shell member is built by its id when a load names it.
 TEST_F(CatalogueTest, LoadsAShellMemberByItsId) {
     Vexa::DSP::VST2Plugin plugin(48000, 64);
-    ASSERT_TRUE(plugin.load(std::string(CORVEL_TEST_PLUGIN_DIR) + "/test_shell.so", nullptr, 0x53684232).ok);
+    ASSERT_TRUE(
+        plugin.load(std::string(CORVEL_TEST_PLUGIN_DIR) + "/test_shell.so", nullptr, 0x53684232)
+            .ok);
     std::ifstream in(pluginLog);
     std::stringstream log;
     log << in.rdbuf();

@@ -56,7 +56,8 @@ protected:
     static std::string blockWith(const std::vector<uint32_t>& midiFrames, float left, float right) {
         std::string records;
         for (uint32_t at : midiFrames) {
-            const uint8_t record[12] = {1, 0, 8, 0, uint8_t(at), uint8_t(at >> 8), 0, 0, 0x90, 60, 100, 0};
+            const uint8_t record[12] = {1, 0, 8,    0,  uint8_t(at), uint8_t(at >> 8),
+                                        0, 0, 0x90, 60, 100,         0};
             records.append(reinterpret_cast<const char*>(record), sizeof record);
         }
         const uint32_t header[4] = {frames, 2, uint32_t(records.size()), 0};
@@ -98,7 +99,8 @@ protected:
 TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsReasons) {
     // The program chose corvel.2 and greets with hello; without the offer it
     // chooses nothing and greets with the banner (the fixture's client).
-    EXPECT_NE(v2.handshakeResponse().find("Sec-WebSocket-Protocol: corvel.2\r\n"), std::string::npos);
+    EXPECT_NE(v2.handshakeResponse().find("Sec-WebSocket-Protocol: corvel.2\r\n"),
+              std::string::npos);
     EXPECT_EQ(hello.value("event", ""), "hello") << hello;
     EXPECT_EQ(hello["limits"].value("maxBlockFrames", 0), 16384);
     WsClient other;
@@ -119,7 +121,8 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
     expectError(ask({{"op", "midi"}, {"events", {{144, 60, 300}}}}), "bad-request");
 
     // Failed loads say why.
-    expectError(ask({{"op", "load"}, {"path", testPluginPath("test_no_such_plugin")}}), "not-found");
+    expectError(ask({{"op", "load"}, {"path", testPluginPath("test_no_such_plugin")}}),
+                "not-found");
     expectError(ask({{"op", "load"}, {"path", testPluginPath("test_null_entry")}}), "refused");
     const json crashed = ask({{"op", "load"}, {"path", testPluginPath("test_abort_in_open")}});
     expectError(crashed, "crashed");
@@ -132,8 +135,10 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
     EXPECT_EQ(std::count(events.begin(), events.end(), "crashed"), 3);
 
     // Replies keep the order of the requests, the load's included.
-    ASSERT_TRUE(v2.sendText(json({{"id", 100}, {"op", "configure"}, {"sampleRate", 48000}}).dump()));
-    ASSERT_TRUE(v2.sendText(json({{"id", 101}, {"op", "load"}, {"path", testPluginPath("test_chunks")}}).dump()));
+    ASSERT_TRUE(
+        v2.sendText(json({{"id", 100}, {"op", "configure"}, {"sampleRate", 48000}}).dump()));
+    ASSERT_TRUE(v2.sendText(
+        json({{"id", 101}, {"op", "load"}, {"path", testPluginPath("test_chunks")}}).dump()));
     ASSERT_TRUE(v2.sendText(json({{"id", 102}, {"op", "suspend"}}).dump()));
     for (int id : {100, 101, 102}) {
         const json reply = nextReply();
@@ -146,7 +151,8 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
 
     // A state travels as the binary message after the JSON that announces it.
     const std::string state = "protocol 2 state";
-    ASSERT_TRUE(v2.sendText(json({{"id", 200}, {"op", "setState"}, {"bytes", state.size()}}).dump()));
+    ASSERT_TRUE(
+        v2.sendText(json({{"id", 200}, {"op", "setState"}, {"bytes", state.size()}}).dump()));
     ASSERT_TRUE(v2.sendBinary(state));
     EXPECT_TRUE(nextReply().value("ok", false));
     const json stateReply = ask({{"op", "getState"}});
@@ -162,7 +168,8 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
     EXPECT_FLOAT_EQ(halved.first, 0.25f);
     EXPECT_FLOAT_EQ(halved.last, -0.125f);
     for (const char* delta : {"delta=0 ", "delta=17 ", "delta=63 "})
-        EXPECT_TRUE(waitForLog(std::string("event status=144 data1=60 data2=100 ") + delta)) << delta;
+        EXPECT_TRUE(waitForLog(std::string("event status=144 data1=60 data2=100 ") + delta))
+            << delta;
     EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f).substr(0, 100)).status, 5u) << "malformed";
 
     // The original protocol on the other connection is untouched meanwhile.
@@ -242,7 +249,8 @@ protected:
 // member loads by the id its entry lists.
 TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCostNothing) {
     SKIP_UNLESS_NATIVE();
-    const std::string folder = folderOf("plugins", {"gain", "shell", "null_write_in_open", "hang_in_open"});
+    const std::string folder =
+        folderOf("plugins", {"gain", "shell", "null_write_in_open", "hang_in_open"});
     std::ofstream(std::filesystem::path(folder) / "text.so") << "not a module\n";
     const std::string later = folderOf("later", {"synth"});  // asked for by a client that leaves
     WsClient second, leaving;
@@ -263,7 +271,8 @@ TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCo
     ASSERT_TRUE(v2.sendText(json({{"id", 2}, {"op", "configure"}, {"blockSize", frames}}).dump()));
     EXPECT_TRUE(v2.sendBinary(blockWith({}, 0.5f, 0.5f)));
     std::optional<WsMessage> message;
-    while ((message = v2.receive(10000)) && message->isText()) kept.push_back(json::parse(message->payload));
+    while ((message = v2.receive(10000)) && message->isText())
+        kept.push_back(json::parse(message->payload));
     ASSERT_TRUE(message && message->isBinary()) << "a block waited for the catalogue";
     expectAlive();
 
@@ -275,7 +284,9 @@ TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCo
     ASSERT_TRUE(reply.value("ok", false)) << reply;
     EXPECT_EQ(secondReply["plugins"], reply["plugins"]);
     ASSERT_EQ(progress.size(), 1u + 5u) << json(progress).dump();
-    EXPECT_EQ(progress.front(), json({{"event", "catalogueProgress"}, {"id", 1}, {"done", 0}, {"total", 5}, {"path", ""}}));
+    EXPECT_EQ(
+        progress.front(),
+        json({{"event", "catalogueProgress"}, {"id", 1}, {"done", 0}, {"total", 5}, {"path", ""}}));
     for (std::size_t i = 1; i < progress.size(); ++i) {
         EXPECT_EQ(progress[i].value("done", 0u), i);
         EXPECT_EQ(std::filesystem::path(progress[i].value("path", "")).parent_path(), folder);
@@ -301,7 +312,9 @@ TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCo
         {"hang_in_open.so", "hung: no answer within 10 s"},
         {"text.so", "not-a-plugin: not a shared library"}};
     for (const auto& [name, expected] : broken)
-        EXPECT_EQ(byName[name].value("status", "") + ": " + byName[name].value("reason", ""), expected) << name;
+        EXPECT_EQ(byName[name].value("status", "") + ": " + byName[name].value("reason", ""),
+                  expected)
+            << name;
 
     // Asked again, from the cache. Scans run one after the other, so had
     // the leaving client's scan stayed queued, it would have run by now.
@@ -315,7 +328,8 @@ TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCo
     // The member B of the shell, by its id; the shell itself without one.
     const std::string shell = byName["Shell Member B"].value("path", "");
     const int memberBuilt = logCount("currentId 1399341618");
-    EXPECT_TRUE(ask({{"op", "load"}, {"path", shell}, {"uniqueId", 0x53684232}}).value("ok", false));
+    EXPECT_TRUE(
+        ask({{"op", "load"}, {"path", shell}, {"uniqueId", 0x53684232}}).value("ok", false));
     EXPECT_EQ(logCount("currentId 1399341618"), memberBuilt + 1);
     EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).channels, 2u);
     const int shellBuilt = logCount("currentId 0");

@@ -106,7 +106,8 @@ uint32_t fnv1a(const unsigned char* bytes, std::size_t size) {
 // The state a chunks variant starts with: bytes no other state shares.
 std::vector<unsigned char> initialBlob() {
     std::vector<unsigned char> blob(1000);
-    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
     return blob;
 }
 
@@ -135,8 +136,8 @@ struct Plugin {
     std::atomic<int32_t> editorWidth{400};
     std::atomic<int32_t> editorHeight{300};
     void* editorParent = nullptr;  // given at effEditOpen
-    int32_t shellId = 0;  // a shell's member: its id; 0 for the shell itself
-    int listed = 0;       // the shell's members listed so far
+    int32_t shellId = 0;           // a shell's member: its id; 0 for the shell itself
+    int listed = 0;                // the shell's members listed so far
 };
 
 // A record the host rejects never sees effClose; the module frees it on its
@@ -158,7 +159,8 @@ intptr_t askHost(Plugin* plugin, int32_t opcode, int32_t index = 0, intptr_t val
 }
 
 void logHostAnswers(Plugin* plugin) {
-    logLine("hostSampleRate %lld", static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
+    logLine("hostSampleRate %lld",
+            static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
     logLine("hostBlockSize %lld", static_cast<long long>(askHost(plugin, audioMasterGetBlockSize)));
     char sizeWindow[] = "sizeWindow", wrongCase[] = "SizeWindow", longer[] = "sizeWindowX";
     logLine("canDo sizeWindow=%d SizeWindow=%d sizeWindowX=%d null=%d time=%d",
@@ -193,8 +195,8 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
                             midi->noteOffVelocity == 0 && midi->reserved1 == 0 &&
                             midi->reserved2 == 0;
         logLine("event status=%u data1=%u data2=%u delta=%d flags=%d type=%d size=%d zeroed=%d",
-                status, data1, data2, midi->deltaFrames, midi->flags, midi->type,
-                midi->byteSize, zeroed ? 1 : 0);
+                status, data1, data2, midi->deltaFrames, midi->flags, midi->type, midi->byteSize,
+                zeroed ? 1 : 0);
         if (plugin->pendingCount < kMaxPendingEvents)
             plugin->pending[plugin->pendingCount++] = {midi->deltaFrames, status, data1, data2};
         // Controller 20 asks for a resize from a thread of the plug-in's own,
@@ -202,9 +204,8 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
         if (variant.editor == Editor::SizeRequest && (status & 0xF0) == 0xB0 && data1 == 20) {
             joinResizer(plugin);
             const int32_t amount = data2;
-            plugin->resizer = std::thread([plugin, amount] {
-                askResize(plugin, amount * 10, amount * 5, "thread");
-            });
+            plugin->resizer = std::thread(
+                [plugin, amount] { askResize(plugin, amount * 10, amount * 5, "thread"); });
         }
     }
 }
@@ -254,7 +255,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             const auto* out = static_cast<const VstSpeakerArrangement*>(ptr);
             const auto* speakers = reinterpret_cast<const unsigned char*>(out->speakers);
             bool zeroed = true;
-            for (std::size_t i = 0; i < sizeof out->speakers; ++i) zeroed = zeroed && speakers[i] == 0;
+            for (std::size_t i = 0; i < sizeof out->speakers; ++i)
+                zeroed = zeroed && speakers[i] == 0;
             logLine("effSetSpeakerArrangement type=%d channels=%d same=%d zeroed=%d", out->type,
                     out->numChannels, in == out ? 1 : 0, zeroed ? 1 : 0);
             return 0;
@@ -270,7 +272,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             plugin->rect = ERect{0, 0, static_cast<int16_t>(plugin->editorHeight.load()),
                                  static_cast<int16_t>(plugin->editorWidth.load())};
             if (ptr) *static_cast<ERect**>(ptr) = &plugin->rect;
-            logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(), plugin->editorHeight.load());
+            logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(),
+                    plugin->editorHeight.load());
             return 1;
         case effEditOpen:
             plugin->editorParent = ptr;
@@ -300,8 +303,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         case effSetChunk: {
             const auto* bytes = static_cast<const unsigned char*>(ptr);
             const std::size_t size = bytes && value > 0 ? static_cast<std::size_t>(value) : 0;
-            logLine("effSetChunk index=%d size=%lld hash=%08x", index, static_cast<long long>(value),
-                    static_cast<unsigned>(fnv1a(bytes, size)));
+            logLine("effSetChunk index=%d size=%lld hash=%08x", index,
+                    static_cast<long long>(value), static_cast<unsigned>(fnv1a(bytes, size)));
             // Kept verbatim, so a host round trip can be checked byte for byte.
             if (variant.chunks) plugin->chunk.assign(bytes, bytes + size);
             return 1;
@@ -356,7 +359,9 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
 
 // Plug-ins' vector loads fault on channels that are not 16-byte aligned.
 void checkAlignment(float** inputs, float** outputs) {
-    const auto aligned = [](const float* channel) { return reinterpret_cast<uintptr_t>(channel) % 16 == 0; };
+    const auto aligned = [](const float* channel) {
+        return reinterpret_cast<uintptr_t>(channel) % 16 == 0;
+    };
     for (int c = 0; c < 2; ++c)
         if (!aligned(inputs[c]) || !aligned(outputs[c])) logLine("misaligned channel %d", c);
 }
@@ -389,7 +394,8 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
             }
             logLine("extraInputs silent=%d", silent ? 1 : 0);
             for (int c = 0; c < outputCount; ++c)
-                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
+                for (int32_t i = 0; i < frames; ++i)
+                    outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
             // Scribble on the extra inputs: the host has to silence them again.
             for (int c = 2; c < variant.inputs; ++c)
                 if (inputs[c])
@@ -438,7 +444,8 @@ AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     auto* plugin = new Plugin;
     plugin->host = host;
     if (variant.shell) {
-        plugin->shellId = static_cast<int32_t>(host(nullptr, audioMasterCurrentId, 0, 0, nullptr, 0.0f));
+        plugin->shellId =
+            static_cast<int32_t>(host(nullptr, audioMasterCurrentId, 0, 0, nullptr, 0.0f));
         logLine("currentId %d", plugin->shellId);
     }
     if (variant.chunks) plugin->chunk = initialBlob();

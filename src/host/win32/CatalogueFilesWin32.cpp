@@ -18,5 +18,6 @@ std::filesystem::path catalogueCacheLocation() {
 }
 
 bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -18,7 +18,8 @@ namespace {
 std::wstring pluginHostPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return L"corvel-plugin-host.exe";
         if (length < path.size()) {
             path.resize(length);
@@ -38,11 +39,13 @@ bool openCommandPipe(HANDLE& ours, HANDLE& theirs) {
     wchar_t name[96];
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    std::swprintf(name, sizeof name / sizeof name[0], L"\\\\.\\pipe\\corvel-plugin-host-%lu-%lu-%lld",
-                  GetCurrentProcessId(), GetCurrentThreadId(), static_cast<long long>(now.QuadPart));
-    ours = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                            1, 64 * 1024, 64 * 1024, 0, nullptr);
+    std::swprintf(name, sizeof name / sizeof name[0],
+                  L"\\\\.\\pipe\\corvel-plugin-host-%lu-%lu-%lld", GetCurrentProcessId(),
+                  GetCurrentThreadId(), static_cast<long long>(now.QuadPart));
+    ours = CreateNamedPipeW(
+        name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 64 * 1024,
+        64 * 1024, 0, nullptr);
     if (ours == INVALID_HANDLE_VALUE) return false;
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     theirs = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inherited, OPEN_EXISTING,
@@ -80,16 +83,18 @@ HANDLE inheritableCopy(DWORD standard) {
 }
 
 // Starts the process suspended, with exactly these handles inherited.
-bool createSuspended(const std::wstring& program, std::wstring commandLine, std::vector<HANDLE> inherited,
-                     HANDLE output, HANDLE errors, PROCESS_INFORMATION& started) {
+bool createSuspended(const std::wstring& program, std::wstring commandLine,
+                     std::vector<HANDLE> inherited, HANDLE output, HANDLE errors,
+                     PROCESS_INFORMATION& started) {
     SIZE_T listSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
     std::vector<char> listMemory(listSize);
     auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
     if (!InitializeProcThreadAttributeList(attributes, 1, 0, &listSize)) return false;
     bool created = false;
-    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
-                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    if (UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                  inherited.data(), inherited.size() * sizeof(HANDLE), nullptr,
+                                  nullptr)) {
         STARTUPINFOEXW startup = {};
         startup.StartupInfo.cb = sizeof startup;
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -114,7 +119,8 @@ constexpr UINT killedExitCode = 1;
 // instruction, so none of it escapes. The job, with process set to the
 // process's handle; null when it could not be started.
 HANDLE startInJob(const std::wstring& program, const std::wstring& commandLine,
-                  const std::vector<HANDLE>& inherited, HANDLE output, HANDLE errors, HANDLE& process) {
+                  const std::vector<HANDLE>& inherited, HANDLE output, HANDLE errors,
+                  HANDLE& process) {
     HANDLE job = killingJob();
     if (!job) return nullptr;
     PROCESS_INFORMATION started = {};
@@ -183,7 +189,8 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
         return nullptr;
     }
     commandHandle = HandleToLong(ours);
-    return std::unique_ptr<ChildProcess>(new ChildProcess(HandleToLong(process), HandleToLong(job)));
+    return std::unique_ptr<ChildProcess>(
+        new ChildProcess(HandleToLong(process), HandleToLong(job)));
 }
 
 std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& modulePath) {
@@ -268,7 +275,8 @@ bool ChildProcess::readOutput(std::string& text, int timeoutMs) {
         if (available > 0) {
             char buffer[16384];
             DWORD count = 0;
-            if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &count, nullptr))
+            if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer,
+                          &count, nullptr))
                 return false;
             text.append(buffer, count);
             return true;

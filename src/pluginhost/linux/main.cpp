@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     XInitThreads();
     GuiLoop loop;
     bridge::CommandPipe pipe(launch->commandHandle);
-    auto slot = std::make_shared<InProcessSlot>(loop, nullptr, launch->sampleRate, launch->blockSize);
+    auto slot =
+        std::make_shared<InProcessSlot>(loop, nullptr, launch->sampleRate, launch->blockSize);
 
     AudioLoop audio(region->block(), *slot);
     std::thread([&audio] { audio.run(); }).detach();

@@ -8,9 +8,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "bridge/CommandPipe.h"
@@ -65,15 +65,16 @@ HWND createTaskWindow() {
     windowClass.hInstance = appInstance;
     windowClass.lpszClassName = kTaskWindowClass;
     if (!RegisterClassExW(&windowClass)) return nullptr;
-    return CreateWindowExW(0, kTaskWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, appInstance,
-                           nullptr);
+    return CreateWindowExW(0, kTaskWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           appInstance, nullptr);
 }
 
 // What we inherited goes no further: a process that a plug-in starts must
 // not hold the pipe open after we are gone, or the program would not see
 // our end.
 void keepToOurselves(std::initializer_list<unsigned long> handles) {
-    for (unsigned long handle : handles) SetHandleInformation(ULongToHandle(handle), HANDLE_FLAG_INHERIT, 0);
+    for (unsigned long handle : handles)
+        SetHandleInformation(ULongToHandle(handle), HANDLE_FLAG_INHERIT, 0);
 }
 
 // The probe's path as given: argv holds it in the ANSI code page, which
@@ -83,7 +84,8 @@ std::string probePath() {
     LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
     std::string path;
     if (words && count == 3) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, words[2], -1, nullptr, 0, nullptr, nullptr);
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, words[2], -1, nullptr, 0, nullptr, nullptr);
         if (length > 1) {
             path.resize(static_cast<std::size_t>(length));
             WideCharToMultiByte(CP_UTF8, 0, words[2], -1, path.data(), length, nullptr, nullptr);
@@ -133,7 +135,8 @@ int main(int argc, char** argv) {
     if (!taskWindow) return 1;
     Win32GuiThread gui(taskWindow);
     bridge::CommandPipe pipe(launch->commandHandle);
-    auto slot = std::make_shared<InProcessSlot>(gui, nullptr, launch->sampleRate, launch->blockSize);
+    auto slot =
+        std::make_shared<InProcessSlot>(gui, nullptr, launch->sampleRate, launch->blockSize);
 
     AudioLoop audio(block, *slot);
     std::thread([&audio] { audio.run(); }).detach();

@@ -33,8 +33,12 @@ std::optional<std::wstring> utf8ToUtf16(const std::string& text) {
     while (i < text.size()) {
         const auto lead = static_cast<uint8_t>(text[i]);
         size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+        uint32_t code = length == 1   ? lead
+                        : length == 2 ? lead & 0x1F
+                        : length == 3 ? lead & 0x0F
+                                      : lead & 0x07;
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
         i += length;
         if (code >= 0x10000) {
             code -= 0x10000;
