@@ -24,7 +24,7 @@ class PluginProcessSlot final : public PluginSlot {
 public:
     // What a plug-in has to end when its session closes or the program
     // quits; all sessions' plug-ins get it at once.
-    static constexpr int unloadGraceMs = 1000;
+    static constexpr int unloadGraceMs = 5000;  // under Wine a plug-in process takes seconds to leave
 
     PluginProcessSlot(SlotListener& listener, uint32_t sampleRate, uint32_t blockSize);
     ~PluginProcessSlot() override;

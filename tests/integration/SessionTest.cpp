@@ -133,6 +133,6 @@ TEST_F(SessionTest, SessionsWhosePluginsHangInEffCloseCloseTogetherAndHoldNothin
     }
     for (auto& session : sessions) session->disconnect();
     ASSERT_TRUE(client.sendText("quit"));
-    EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 5000 : 30000), 0);
+    EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 8000 : 40000), 0);
     EXPECT_EQ(logCount("fault in effClose"), 8);
 }
