@@ -17,6 +17,12 @@ public:
     // Null when it cannot be started.
     static std::unique_ptr<ChildProcess> start(bridge::SharedRegion& region, uint32_t sampleRate,
                                                uint32_t blockSize, int& commandHandle);
+    // How long a plug-in process may take to leave once the program is
+    // ending: 1 s, so that quit and SIGTERM end the program within 2 s,
+    // except under Wine, where leaving alone takes a plug-in process seconds
+    // on a loaded machine.
+    static int shutdownGraceMs();
+
     ~ChildProcess();  // ends it by force if it is still there
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

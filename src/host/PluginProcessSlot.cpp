@@ -244,6 +244,10 @@ std::optional<bridge::StateResult> PluginProcessSlot::readState() {
 
 // ---- the session's end ----------------------------------------------------------------
 
+void PluginProcessSlot::hurry() {
+    commands.hurry(ChildProcess::shutdownGraceMs());
+}
+
 void PluginProcessSlot::unload() {
     commands.finish([this] { unloadNow(); }, unloadGraceMs, [this] {
         // A plug-in stuck in a command holds the thread: end its process.

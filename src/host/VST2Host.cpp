@@ -36,7 +36,7 @@ void VST2Host::retire(const std::shared_ptr<Session>& session) {
         return;
     }
     forget(*session);
-    teardowns.start([session] { session->plugin().unload(); });
+    teardowns.start([session] { session->plugin().unload(); }, [session] { session->plugin().hurry(); });
 }
 
 void VST2Host::forget(Session& session) {
@@ -64,6 +64,7 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
+    teardowns.hurryAll();
     scans.stop();   // a walk of "/" takes seconds; nobody waits for it now
     server.stop();  // every closed connection retires its session
     const auto remaining = sessionsNow();

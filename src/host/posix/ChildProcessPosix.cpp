@@ -75,6 +75,10 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRe
     return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
 }
 
+int ChildProcess::shutdownGraceMs() {
+    return 1000;
+}
+
 ChildProcess::~ChildProcess() {
     if (hasEnded()) return;
     kill();

@@ -163,6 +163,12 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& region, 
         new ChildProcess(HandleToLong(started.hProcess), HandleToLong(job)));
 }
 
+int ChildProcess::shutdownGraceMs() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    return wine ? 5000 : 1000;
+}
+
 ChildProcess::~ChildProcess() {
     if (!hasEnded()) {
         kill();
