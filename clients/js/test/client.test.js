@@ -179,7 +179,7 @@ for (const protocol of [2, 1]) test(`protocol ${protocol}: load resolves to the 
   }
 });
 
-for (const protocol of [2, 1]) test(`protocol ${protocol}: a crash fires crashed, then ready and loaded once relaunched; once given up on, no block is answered`, async () => {
+for (const protocol of [2, 1]) test(`protocol ${protocol}: a crash fires crashed, then ready and loaded once relaunched; once given up on, blocks come back null`, async () => {
   await session(async (client) => {
     const events = [];
     for (const type of ['crashed', 'ready', 'loaded']) {
