@@ -75,7 +75,7 @@ async function loadsFromTheList(pluginPath) {
 }
 
 describe('the test page', () => {
-  it('shows that the companion runs, its version, is cross-origin isolated, and lists the plug-ins with their paths as on disk', async () => {
+  it('shows that the companion runs, its version, is cross-origin isolated, lists the plug-ins with their paths as on disk, and finds them by words of their names', async () => {
     await showsTheCompanion();
     // The first scan runs on connecting: the program's own folder only.
     await page.locator('#plugins option').first().waitFor();
@@ -84,6 +84,15 @@ describe('the test page', () => {
     await page.click('#scan');
     // The next tests pick their plug-ins from this list, the program's own among them.
     await page.waitForFunction(() => document.querySelectorAll('#plugins option').length > 1);
+    assert.equal(await page.isHidden('#scanning'), true, 'the progress bar goes once the scan is done');
+    // The search keeps the plug-ins whose name, vendor or file has every word.
+    const listed = () => page.$$eval('#plugins option', (options) => options.map((option) => option.value));
+    const all = await listed();
+    await page.fill('#search', 'SYNTH inputs');
+    assert.deepEqual(await listed(), all.filter((file) => /synth[^/]*inputs[^/]*$/.test(file)));
+    assert.match(await page.textContent('#shown'), /^1 of \d+$/);
+    await page.fill('#search', '');
+    assert.deepEqual(await listed(), all);
   });
 
   it('plays the test tone through an audio node, with its counters, plot, stall button and bypass', async () => {
