@@ -86,11 +86,15 @@ test('connect tells apart nothing listening, a foreign server, a refused page an
   });
   await once(older, 'listening');
   const client = await CorvelClient.connect(`ws://127.0.0.1:${older.address().port}/`, { WebSocket });
-  assert.deepEqual([client.version, client.protocol, await client.scan()], ['0.0.9', 1, ['/older/gain.so']]);
-  await assert.rejects(client.catalogue(), refusedWith('unsupported'));
-  assert.deepEqual(received, ['bufsize 1024', 'sampleRate 44100', 'scanVSTs']);
-  await client.close();
-  older.close();
+  try {
+    assert.deepEqual([client.version, client.protocol], ['0.0.9', 1]);
+    assert.deepEqual(await client.scan(), ['/older/gain.so']);
+    await assert.rejects(client.catalogue(), refusedWith('unsupported'));
+    assert.deepEqual(received, ['bufsize 1024', 'sampleRate 44100', 'scanVSTs']);
+  } finally {
+    await client.close();
+    older.close();
+  }
 
   const page = 'https://daw.example';
   class PageSocket extends WebSocket {
