@@ -1,5 +1,6 @@
 // One server that the client measures, as named on the command line:
-//   name=<label>,kind=tcp|echo|host,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
+//   name=<label>,kind=tcp|echo|host|host2,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
+//   name=<label>,kind=handoff,file=<file>[,blocks=<n>][,rounds=<n>]
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,11 @@
 struct BenchTarget {
     std::string name;
     bool isHost = false;          // host: loads the plug-in and sets the block size
+    bool speaksVersion2 = false;  // host2: the host, over protocol 2
     bool isRawTcp = false;        // tcp: plain bytes back and forth, no WebSocket at all
+    bool isHandoff = false;       // handoff: no socket; the floor times hand-offs itself
     uint16_t port = 0;
+    std::string handoffPath;      // the hand-off floor's memory file
     std::string countersPath;     // allocation counters of a benchmark build
     int blocksPerRound = 0;       // 0: the run's default; fewer for slow servers
     int rounds = 0;               // 0: every round; else only the first ones

@@ -31,6 +31,10 @@ public:
         note("requestUnload");
         journal.plugin = false;
     }
+    void unloadAndWait() override {
+        note("unloadAndWait");
+        journal.plugin = false;
+    }
     void requestEditor() override { note("requestEditor"); }
     void requestState() override {
         note("requestState");

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth
   clang libclang-rt-14-dev  # the fuzz target (scripts/fuzz.sh)
+  clang-format clang-tidy  # scripts/check-format.sh and scripts/lint.sh
   chromium
   # Real plug-ins for the compatibility suite (tests/compat).
   dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth

@@ -25,8 +25,10 @@ struct SharedBlock {
     uint32_t frames;                // this block's length, at most maxFrames
     uint32_t midiCount;
     SharedMidiEvent midi[maxMidiEvents];
-    float input[2][maxFrames];
-    float output[2][maxFrames];
+    // The plug-in reads and writes these in place; its vector loads may
+    // assume aligned channels (the mapping itself starts on a page).
+    alignas(64) float input[2][maxFrames];
+    alignas(64) float output[2][maxFrames];
 };
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the wake word must live in shared memory");

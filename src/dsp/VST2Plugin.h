@@ -49,10 +49,13 @@ public:
     // block. An offset outside that block plays on its nearest frame: the
     // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Runs frames of the inputs, at most the block size it was configured
-    // for (the plug-in may be given fewer, never more). Null when the block
-    // was not processed; otherwise the output channels.
-    AudioBuffer* process(float* const* inputs, uint32_t frames);
+    // Runs frames of the inputs into the outputs, two channels each. The
+    // plug-in runs at most the block size it was configured for (it may be
+    // given fewer, never more); outputs past that are silence. It reads and
+    // writes the caller's channels where they are aligned as plug-ins may
+    // assume, copies of them where not. False, and the outputs untouched,
+    // when the block was not processed.
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -81,7 +84,9 @@ private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
                       void* ptr = nullptr, float opt = 0.0f);
     bool configure();
-    float* const* inputListFor(float* const* inputs);
+    float** inputListFor(const float* const* inputs, uint32_t frames);
+    float** outputListFor(float* const* outputs);
+    void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
     void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
@@ -92,8 +97,8 @@ private:
     std::atomic<bool> buffersReady{false};
     AudioBuffer inputBuffers;
     AudioBuffer outputBuffers;  // after the inputs: torn down first
-    std::vector<float*> outputPointers;
-    std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    std::vector<float*> outputPointers;  // what the plug-in writes, at least two
+    std::vector<float*> inputPointers;  // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;

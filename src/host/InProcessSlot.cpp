@@ -1,8 +1,5 @@
 #include "host/InProcessSlot.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;
@@ -83,7 +80,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(std::string newPath) {
+bridge::LoadResult InProcessSlot::load(const std::string& newPath) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -245,16 +242,11 @@ bool InProcessSlot::hasPlugin() {
     return plugin != nullptr;
 }
 
-PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return plugin->isSuspended() ? Block::bypassed : Block::loading;
-    const uint32_t produced = std::min(frames, output->frames);
-    for (int c = 0; c < 2; ++c) {
-        std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
-        std::fill(outputs[c] + produced, outputs[c] + frames, 0.0f);
-    }
+    if (!plugin->process(inputs, outputs, frames))
+        return plugin->isSuspended() ? Block::bypassed : Block::loading;
     return Block::processed;
 }

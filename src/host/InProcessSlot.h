@@ -40,7 +40,7 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
-    bridge::LoadResult load(std::string path);
+    bridge::LoadResult load(const std::string& path);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);
@@ -61,7 +61,7 @@ public:
     bool isSuspended();
     // What every answer of the plug-in process reports.
     bridge::Condition condition();
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // Any thread.
     void onEditorSizeRequest(int32_t width, int32_t height) override;

@@ -49,7 +49,7 @@ bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     return false;
 }
 
-bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
+bool PluginChild::process(const float* const* inputs, float* const* outputs, uint32_t frames,
                           const bridge::SharedMidiEvent* midi, uint32_t midiCount,
                           PluginSlot::Block& result) {
     bridge::SharedBlock& block = region->block();
@@ -61,8 +61,7 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
-    block.request.store(ticket, std::memory_order_release);
-    bridge::wakeWaiters(block.request);
+    bridge::publish(block.request, ticket);
 
     int waitedMs = 0;
     for (uint32_t seen; (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {

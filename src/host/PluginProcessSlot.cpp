@@ -108,7 +108,7 @@ bool PluginProcessSlot::hasPlugin() {
     return relaunching.load() || currentChild() != nullptr;
 }
 
-PluginSlot::Block PluginProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* const* outputs,
                                              uint32_t frames) {
     const uint32_t events = midiCount;
     midiCount = 0;

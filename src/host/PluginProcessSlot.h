@@ -43,7 +43,7 @@ public:
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
     bool hasPlugin() override;
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // The editor lives, and is idled, in the plug-in process.
     bool hasOpenEditor() const override { return false; }

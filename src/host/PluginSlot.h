@@ -42,8 +42,9 @@ public:
     // Runs one block of frames frames (at most bridge::maxFrames) into
     // outputs. The plug-in runs at most the block size it was configured
     // with; whatever it did not produce is silence, so a size that the two
-    // sides disagree on can never reach past a buffer.
-    virtual Block process(float* const* inputs, float* const* outputs, uint32_t frames) = 0;
+    // sides disagree on can never reach past a buffer. The inputs are only
+    // read, wherever they lie: the caller need not align them.
+    virtual Block process(const float* const* inputs, float* const* outputs, uint32_t frames) = 0;
 
     // GUI thread: the program's editor idle calls.
     virtual bool hasOpenEditor() const = 0;

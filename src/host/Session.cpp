@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "dsp/VST2Plugin.h"
@@ -205,14 +204,15 @@ void Session::setBlockSize(int32_t frames) {
     allocateStaging();
 }
 
+// Replies are built behind the room the connection writes a frame's header
+// into, and sized with the block, so no block size allocates.
 void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
-        // Outputs are written straight behind the reply's header.
-        blockReply.assign(blockHeaderBytes + sizeof(float) * samples, 0);
+        // Outputs are written straight behind the reply's own header.
+        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples, 0);
     } else {
-        inputStorage.assign(samples, 0.0f);
-        outputStorage.assign(samples, 0.0f);
+        replyStorage.assign(replyHeadroom + samples, 0.0f);
     }
 }
 
@@ -225,19 +225,20 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     }
     if (protocol == WireProtocol::version2) return handleBlockVersion2(data, size), true;
     const std::size_t channelBytes = sizeof(float) * blockSize;
-    float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
-    float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
+    float* reply = replyStorage.data() + replyHeadroom;
+    float* outputs[2] = {reply, reply + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
     if (size >= 2 * channelBytes) {
-        std::memcpy(inputs[0], data, channelBytes);
-        std::memcpy(inputs[1], data + channelBytes, channelBytes);
+        // Read where they lie: the slot copies or aligns them as its plug-in needs.
+        const float* inputs[2] = {reinterpret_cast<const float*>(data),
+                                  reinterpret_cast<const float*>(data + channelBytes)};
         result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
     if (result == PluginSlot::Block::processed) {
-        sink->sendBinary(outputStorage.data(), 2 * channelBytes);
+        sink->sendBinaryInPlace(reinterpret_cast<uint8_t*>(reply), 2 * channelBytes);
     } else if (result != PluginSlot::Block::noPlugin) {
         sink->sendBinary(nullptr, 0);  // whatever kept it from being processed
     }

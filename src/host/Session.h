@@ -71,6 +71,8 @@ private:
         std::string bytes;
     };
 
+    static constexpr std::size_t replyHeadroom = MessageSink::headroomBytes / sizeof(float);
+
     bool isCommand(std::string_view message) const;
     // Under the dispatch lock.
     bool handleText(std::string_view message);
@@ -89,7 +91,7 @@ private:
     void handleRequest(std::string_view text);
     void handleBlockVersion2(const uint8_t* data, std::size_t size);
     void restoreVersion2(const uint8_t* data, std::size_t size);
-    void answerRequest(uint64_t place, const nlohmann::json& id, nlohmann::json fields = {});
+    void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
                        const std::string& message);
     void handleMidi(std::string_view list);
@@ -109,8 +111,9 @@ private:
     uint32_t sampleRate;
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
-    std::vector<float> inputStorage;
-    std::vector<float> outputStorage;  // both channels, one after the other
+    // The reply as it leaves: the room for its header, then both channels
+    // one after the other. Sized with the block, so no block allocates.
+    std::vector<float> replyStorage;
     bool pendingSetState = false;
     uint64_t scanTicket = 0;  // a walk is pending
     std::deque<Deferred> deferred;
@@ -129,5 +132,7 @@ private:
     std::optional<Pending> pendingState;  // getState or setState
     uint32_t pendingStateBytes = 0;
     std::optional<Pending> pendingScan;
-    std::vector<uint8_t> blockReply;  // header and output channels, per block size
+    // The room for the frame's header, then protocol 2's block header and
+    // the output channels, per block size.
+    std::vector<uint8_t> blockReply;
 };

@@ -69,7 +69,7 @@ void Session::greetVersion2() {
             .dump());
 }
 
-void Session::answerRequest(uint64_t place, const json& id, json fields) {
+void Session::answerRequest(uint64_t place, const json& id, const json& fields) {
     json reply = {{"id", id}, {"ok", true}};
     if (fields.is_object()) reply.update(fields);
     replies.fill(place, reply.dump());
@@ -273,15 +273,16 @@ void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
     // Straight from the message into the plug-in's side, and from there
     // straight behind the reply's header: no staging copy either way.
     const uint8_t* audio = data + blockHeaderBytes + recordBytes;
-    float* const inputs[2] = {const_cast<float*>(reinterpret_cast<const float*>(audio)),
-                              const_cast<float*>(reinterpret_cast<const float*>(audio + channelBytes))};
-    float* const outputs[2] = {reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes),
-                               reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes + channelBytes)};
+    const float* const inputs[2] = {reinterpret_cast<const float*>(audio),
+                                    reinterpret_cast<const float*>(audio + channelBytes)};
+    uint8_t* const reply = blockReply.data() + MessageSink::headroomBytes;
+    float* const outputs[2] = {reinterpret_cast<float*>(reply + blockHeaderBytes),
+                               reinterpret_cast<float*>(reply + blockHeaderBytes + channelBytes)};
     switch (slot->process(inputs, outputs, blockSize)) {
         case PluginSlot::Block::processed:
-            writeWord(blockReply.data(), blockSize);
-            writeWord(blockReply.data() + 4, 2);
-            sink->sendBinary(blockReply.data(), blockReply.size());
+            writeWord(reply, blockSize);
+            writeWord(reply + 4, 2);
+            sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
             return;
         case PluginSlot::Block::noPlugin: return answerStatus(frames, noPlugin);
         case PluginSlot::Block::bypassed: return answerStatus(frames, bypassed);

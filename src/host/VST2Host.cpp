@@ -16,7 +16,7 @@ VST2Host::~VST2Host() {
 std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink,
                                                      WireProtocol protocol) {
     auto session = std::make_shared<Session>(gui, defaults, std::move(sink), protocol, scans,
-                                             [this](std::shared_ptr<Session> closed) { retire(closed); });
+                                             [this](const std::shared_ptr<Session>& closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         sessions.push_back(session);

@@ -126,7 +126,18 @@ void MidiTest::reachesThePluginBeforeTheNextBlockInsideItAtMost512AtATimeAndWait
                           "event status=144 data1=7 data2=1 delta=9"}));
 }
 
-TEST_F(AudioTest, EveryChannelLayoutIsHeardOnBothSidesBlockAfterBlock) {
+// In this process the plug-in reads the received block where it lies and
+// writes the reply; in a plug-in process it works in the shared block.
+class ChannelLayoutTest : public PluginTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::map<std::string, std::string> environment() override {
+        auto variables = headlessEnvironment();
+        variables["CORVEL_PLUGIN_PLACEMENT"] = GetParam();
+        return variables;
+    }
+};
+
+TEST_P(ChannelLayoutTest, EveryLayoutIsHeardOnBothSidesBlockAfterBlockInAlignedChannels) {
     // What each plug-in makes of a left and a right input sample, on each side.
     struct Layout {
         const char* plugin;
@@ -141,19 +152,27 @@ TEST_F(AudioTest, EveryChannelLayoutIsHeardOnBothSidesBlockAfterBlock) {
         {"test_mono_effect", [](float l, float) { return 0.5f * l; }, [](float l, float) { return 0.5f * l; }},
         // A mono instrument, over each side's input.
         {"test_mono", [](float l, float) { return 0.125f + l; }, [](float, float r) { return 0.125f + r; }},
+        {"test_gain", [](float l, float) { return 0.5f * l; }, [](float, float r) { return 0.5f * r; }},
     };
-    const auto input = block(1024, -0.5f, 0.001f, 0.25f);
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.plugin);
         load(layout.plugin);
-        for (int round = 0; round < 3; ++round) {
-            const auto output = roundTrip(input);
-            ASSERT_EQ(output.size(), 2048u);
-            for (std::size_t i = 0; i < 1024; ++i) {
-                ASSERT_FLOAT_EQ(output[i], layout.left(input[i], input[1024 + i])) << i;
-                ASSERT_FLOAT_EQ(output[1024 + i], layout.right(input[i], input[1024 + i])) << i;
+        // 257 frames: the message's second channel is not 16-byte aligned.
+        for (const uint32_t frames : {1024u, 257u}) {
+            ASSERT_EQ(client.ask("bufsize " + std::to_string(frames)), "ready");
+            const auto input = block(frames, -0.5f, 0.001f, 0.25f);
+            for (int round = 0; round < 3; ++round) {
+                const auto output = roundTrip(input);
+                ASSERT_EQ(output.size(), 2u * frames);
+                for (std::size_t i = 0; i < frames; ++i) {
+                    ASSERT_FLOAT_EQ(output[i], layout.left(input[i], input[frames + i])) << i;
+                    ASSERT_FLOAT_EQ(output[frames + i], layout.right(input[i], input[frames + i])) << i;
+                }
             }
         }
     }
-    EXPECT_EQ(log({"extraInputs"}), std::vector<std::string>(3, "extraInputs silent=1"));
+    EXPECT_EQ(log({"extraInputs"}), std::vector<std::string>(6, "extraInputs silent=1"));
+    EXPECT_EQ(log({"misaligned"}), std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Placements, ChannelLayoutTest, ::testing::Values("in-process", "plug-in-process"));

@@ -54,6 +54,7 @@ std::unique_ptr<ChildProcess> ChildProcess::start(bridge::SharedRegion& sharedRe
     std::vector<std::string> words = bridge::launchWords(launch);
     words.insert(words.begin(), program);
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
