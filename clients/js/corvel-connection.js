@@ -217,7 +217,8 @@ export class CorvelClient extends EventTarget {
    * new and changed files. Needs protocol 2 and a companion that keeps a
    * catalogue: otherwise rejects with `unsupported`.
    * @param {{onProgress?: (progress: {done: number, total: number, path: string}) => void,
-   *   rescan?: boolean}} [options] `rescan` reads every module again
+   *   rescan?: boolean, folder?: string}} [options] `rescan` reads every
+   *   module again; `folder` is read besides the plug-in folders
    * @returns {Promise<CatalogueEntry[]>}
    */
   catalogue(options = {}) {
@@ -227,7 +228,7 @@ export class CorvelClient extends EventTarget {
     const onEvent = (event) => {
       if (event.event === 'catalogueProgress') options.onProgress?.({ done: event.done, total: event.total, path: event.path });
     };
-    return this.#request({ type: 'catalogue', rescan: Boolean(options.rescan) }, onEvent).then(
+    return this.#request({ type: 'catalogue', rescan: Boolean(options.rescan), folder: options.folder }, onEvent).then(
       (reply) => reply.plugins,
       (error) => {
         // A companion that speaks protocol 2 but predates the catalogue.
@@ -248,12 +249,16 @@ export class CorvelClient extends EventTarget {
    * `loaded` event; over the original protocol a load started in the meantime
    * cannot tell that answer from its own, so give slow plug-ins a longer
    * timeout instead.
-   * @param {string} path a path as {@link scan} lists it
+   * @param {string|{path: string, uniqueId?: number}} plugin a path as
+   *   {@link scan} lists it, or a {@link catalogue} entry: over protocol 2 its
+   *   `uniqueId` picks the plug-in of a module that holds several
    * @param {{timeoutMs?: number}} [options] default 10000
    * @returns {Promise<number>}
    */
-  load(path, options = {}) {
+  load(plugin, options = {}) {
     if (!this.#open) return Promise.reject(closedError());
+    const path = typeof plugin === 'string' ? plugin : plugin?.path;
+    const uniqueId = typeof plugin === 'string' ? undefined : plugin?.uniqueId;
     let messages;
     try {
       messages = encodeRequest({ type: 'load', path });
@@ -264,7 +269,7 @@ export class CorvelClient extends EventTarget {
       return Promise.reject(new CorvelError('busy', 'another load is still under way'));
     }
     const timeoutMs = options.timeoutMs ?? 10000;
-    if (this.#protocol === 2) return this.#load2(path, timeoutMs);
+    if (this.#protocol === 2) return this.#load2(path, uniqueId, timeoutMs);
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         this.#pendingLoad = null;
@@ -512,10 +517,10 @@ export class CorvelClient extends EventTarget {
     return reply;
   }
 
-  #load2(path, timeoutMs) {
+  #load2(path, uniqueId, timeoutMs) {
     this.#loadSent = true;
     this.#latency = null;
-    const reply = this.#request({ type: 'load', path });
+    const reply = this.#request({ type: 'load', path, uniqueId });
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         this.#pendingLoad = null;

@@ -181,9 +181,9 @@ export function encodeRequest(request) {
 /**
  * The messages that carry `request` over protocol 2: one JSON object with
  * `id`, and for `setState` the state right after it. Also takes
- * `{type: 'catalogue', rescan}`.
+ * `{type: 'catalogue', rescan, folder}`, and a load's `uniqueId`.
  * @param {number} id
- * @param {Request|{type: 'catalogue', rescan?: boolean}} request
+ * @param {Request|{type: 'catalogue', rescan?: boolean, folder?: string}} request
  * @returns {Array<string|Uint8Array>}
  * @throws {CorvelError} `argument` when a value cannot be sent
  */
@@ -203,14 +203,22 @@ export function encodeRequest2(id, request) {
       checkSampleRate(request.hz);
       return [json({ op: 'configure', sampleRate: request.hz })];
     case 'catalogue':
-      return [json({ op: 'catalogue', ...(request.rescan ? { rescan: true } : {}) })];
+      if (request.folder !== undefined && (typeof request.folder !== 'string' || request.folder.includes('\0'))) {
+        throw new CorvelError('argument', 'the folder must be a string without 0 characters');
+      }
+      return [json({ op: 'catalogue', ...(request.rescan ? { rescan: true } : {}), ...(request.folder ? { folder: request.folder } : {}) })];
     case 'showGui':
       return [json({ op: 'showEditor' })];
     default: {
       // The same checks as the original protocol's, and the same values.
       const original = encodeRequest(request);
       if (request.type === 'scan') return [json({ op: 'scan', ...(request.folder ? { folder: request.folder } : {}) })];
-      if (request.type === 'load') return [json({ op: 'load', path: request.path })];
+      if (request.type === 'load') {
+        if (request.uniqueId !== undefined && !Number.isInteger(request.uniqueId)) {
+          throw new CorvelError('argument', 'a uniqueId is a whole number, as the catalogue lists it');
+        }
+        return [json({ op: 'load', path: request.path, ...(request.uniqueId !== undefined ? { uniqueId: request.uniqueId } : {}) })];
+      }
       if (request.type === 'setState') return [json({ op: 'setState', bytes: original[1].byteLength }), original[1]];
       return [json({ op: request.type })];
     }

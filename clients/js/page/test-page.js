@@ -116,20 +116,17 @@ async function scan() {
     (broken ? ` and ${broken} module${broken === 1 ? '' : 's'} that could not be read` : ''));
 }
 
-/** The catalogue for the companion's own folders, when it keeps one; the paths a scan finds otherwise. */
+/** The companion's catalogue, where it keeps one; else the paths a scan finds. */
 async function listPlugins(folder) {
-  if (!folder) {
-    try {
-      return await page.client.catalogue({
-        onProgress: ({ done, total, path }) => {
-          $('scan-progress').max = Math.max(total, 1);
-          $('scan-progress').value = done;
-          $('scan-file').textContent = `${done} of ${total}: ${path}`;
-        },
-      });
-    } catch (error) {
-      if (error.code !== 'unsupported') throw error;
-    }
+  const progress = ({ done, total, path }) => {
+    $('scan-progress').max = Math.max(total, 1);
+    $('scan-progress').value = done;
+    $('scan-file').textContent = `${done} of ${total}: ${path}`;
+  };
+  try {
+    return await page.client.catalogue({ folder, onProgress: progress });
+  } catch (error) {
+    if (error.code !== 'unsupported') throw error;
   }
   const paths = await page.client.scan(folder);
   return paths.map((path) => ({ path, name: path.slice(path.lastIndexOf('/') + 1).replace(/\.(so|dll)$/i, '') }));
@@ -155,11 +152,11 @@ function showPlugins() {
   const list = $('plugins');
   const previous = list.value;
   list.replaceChildren(...shown.map((entry) => {
-    const option = new Option(describe(entry), entry.path);
+    const option = new Option(describe(entry), choiceOf(entry));
     option.title = entry.path;
     return option;
   }));
-  if (shown.some((entry) => entry.path === previous)) list.value = previous;
+  if (shown.some((entry) => choiceOf(entry) === previous)) list.value = previous;
   $('shown').textContent = shown.length === working.length ? '' : `${shown.length} of ${working.length}`;
 
   const broken = page.entries.filter(isBroken);
@@ -173,6 +170,12 @@ function showPlugins() {
   updateButtons();
 }
 
+/** An entry's value in the list: its path, and for one of a module's several plug-ins its id too. */
+function choiceOf(entry) {
+  const shared = page.entries.some((other) => other !== entry && other.path === entry.path && !isBroken(other));
+  return shared ? `${entry.path}#${entry.uniqueId}` : entry.path;
+}
+
 /** A list line: name, vendor, category and channels where the catalogue knows them, the path otherwise. */
 function describe(entry) {
   if (entry.status === undefined) return entry.path;
@@ -184,13 +187,15 @@ function describe(entry) {
 
 async function load() {
   const path = $('plugins').value;
+  const entry = page.entries.find((candidate) => choiceOf(candidate) === path);
   await unload();
   setStatus($('plugin'), `Loading ${path}…`, 'dim');
   page.context ??= new AudioContext({ latencyHint: 'interactive' });
   try {
     page.node = await CorvelAudioNode.create(page.context, {
       url: `ws://${location.host}/`,
-      plugin: path,
+      // A shell module's plug-ins share its path: its id picks one.
+      plugin: entry && choiceOf(entry) !== entry.path ? { path: entry.path, uniqueId: entry.uniqueId } : path,
       latencyBlocks: Number($('latency-blocks').value),
     });
   } catch (error) {
