@@ -3,10 +3,10 @@
 // It speaks protocol 2 where the companion does, and the original protocol
 // to companions built before it. Runs in browsers and in Node (with a
 // WebSocket class passed in).
-import { blockedByBrowser, loopbackPermission, pageIsGated, whyNotOpened } from './corvel-access.js';
+import { openConnection } from './corvel-handshake.js';
 import {
   BlockWriter, checkBlockSize, checkSampleRate, CorvelError, decodeBlock, decodeBlock2, DEFAULT_URL, encodeBlock,
-  encodeRequest, encodeRequest2, readGreeting, readHello, readMessage2, ReplyReader, SUBPROTOCOL_2,
+  encodeRequest, encodeRequest2, readMessage2, ReplyReader,
 } from './corvel-wire.js';
 
 /** @typedef {import('./corvel-wire.js').MidiEvent} MidiEvent */
@@ -141,8 +141,11 @@ export class CorvelClient extends EventTarget {
    * @param {ConnectOptions} [options]
    * @returns {Promise<CorvelClient>}
    */
-  static connect(url = DEFAULT_URL, options = {}) {
-    return connectWith(url, options, false);
+  static async connect(url = DEFAULT_URL, options = {}) {
+    checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
+    checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+    const { socket, greeting } = await openConnection(url, options, false);
+    return new CorvelClient(socket, greeting, options);
   }
 
   /**
@@ -156,8 +159,11 @@ export class CorvelClient extends EventTarget {
    * @param {ConnectOptions} [options] attempts default to 1
    * @returns {Promise<CorvelClient>}
    */
-  static requestAccess(url = DEFAULT_URL, options = {}) {
-    return connectWith(url, { attempts: 1, ...options }, true);
+  static async requestAccess(url = DEFAULT_URL, options = {}) {
+    checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
+    checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+    const { socket, greeting } = await openConnection(url, { attempts: 1, ...options }, true);
+    return new CorvelClient(socket, greeting, options);
   }
 
   /**
@@ -683,92 +689,6 @@ export class CorvelClient extends EventTarget {
 
 // --- helpers ------------------------------------------------------------------
 
-/** Connects with attempts; `fromClick` opens the first socket before anything is awaited. */
-async function connectWith(url, options, fromClick) {
-  checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
-  checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
-  const attempts = Math.max(1, options.attempts ?? 3);
-  let opening = fromClick ? openSocket(url, options) : null;
-  // A page the browser already keeps out would only fail attempt after attempt.
-  if (!opening && pageIsGated() && await loopbackPermission() === 'denied') throw blockedByBrowser(url);
-  let lastError = null;
-  for (let attempt = 1; attempt <= attempts; attempt++) {
-    try {
-      const { socket, greeting } = await (opening ?? openSocket(url, options));
-      return new CorvelClient(socket, greeting, options);
-    } catch (error) {
-      lastError = error;
-      // A companion that is starting, or still closing a page's previous
-      // sessions, may take the next attempt.
-      if (!(error instanceof CorvelError) || !['unreachable', 'refused', 'busy'].includes(error.code)) throw error;
-      if (attempt < attempts) await delay(options.retryDelayMs ?? 300);
-    }
-    opening = null;
-  }
-  throw lastError;
-}
-
-/**
- * Opens a socket, offering protocol 2 unless told not to, and reads the
- * greeting: the banner or the `hello` event tells which protocol it speaks,
- * as companions built before protocol 2 accept any subprotocol offered.
- * @param {string} url
- * @param {ConnectOptions} options
- * @returns {Promise<{socket: WebSocket, greeting: {version: string, protocol: 1|2, limits: object}}>}
- */
-function openSocket(url, options) {
-  const Socket = options.WebSocket ?? globalThis.WebSocket;
-  if (!Socket) {
-    return Promise.reject(new CorvelError('argument',
-      'no WebSocket class here: pass one as options.WebSocket (in Node, the ws package)'));
-  }
-  let socket;
-  try {
-    socket = options.protocol === 1 ? new Socket(url) : new Socket(url, [SUBPROTOCOL_2]);
-  } catch (error) {
-    return Promise.reject(new CorvelError('argument', `cannot open ${url}: ${error.message}`));
-  }
-  return new Promise((resolve, reject) => {
-    socket.binaryType = 'arraybuffer';
-    let settled = false;
-    const fail = (error) => {
-      if (settled) return;
-      settled = true;
-      clearTimeout(timer);
-      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
-      if (socket.readyState <= 1) socket.close();
-      reject(error);
-    };
-    const timer = setTimeout(() => fail(new CorvelError('timeout',
-      `${url} did not greet within ${options.timeoutMs ?? 10000} ms`)), options.timeoutMs ?? 10000);
-    let opened = false;
-    let failure = '';
-    socket.onopen = () => { opened = true; };
-    socket.onmessage = (event) => {
-      const hello = readHello(event.data);
-      const version = hello ? hello.version : readGreeting(event.data);
-      if (version === null) {
-        fail(new CorvelError('protocol', `${url} is not the Corvel VST/Remote companion`));
-        return;
-      }
-      settled = true;
-      clearTimeout(timer);
-      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
-      resolve({ socket, greeting: hello ? { ...hello, protocol: 2 } : { version, protocol: 1, limits: {} } });
-    };
-    socket.onclose = () => {
-      if (settled) return;
-      if (opened) fail(new CorvelError('closed', `${url} closed the connection before greeting`));
-      else whyNotOpened(url, failure).then(fail);
-    };
-    socket.onerror = (event) => { failure = String(event?.message ?? ''); };
-  });
-}
-
 function closedError() {
   return new CorvelError('closed', 'the connection to the companion has ended');
-}
-
-function delay(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
 }
