@@ -4,7 +4,7 @@
 // connects afresh, as successive pages would.
 import assert from 'node:assert/strict';
 import { once } from 'node:events';
-import { mkdtempSync, rmSync, symlinkSync } from 'node:fs';
+import { mkdtempSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
@@ -14,10 +14,12 @@ import { CorvelClient, CorvelError } from '../corvel-client.js';
 import { buildDir, freePort, ProgramUnderTest, testPlugin, until } from './support/program.js';
 
 const program = new ProgramUnderTest();
-// No allowed-origins file of the user's lets a page in.
-before(() => program.start({ XDG_CONFIG_HOME: '/nonexistent' }));
+// No allowed-origins file of the user's lets a page in, and the catalogue's cache is the test's own.
+const cache = mkdtempSync(path.join(tmpdir(), 'corvel-cache-'));
+before(() => program.start({ XDG_CONFIG_HOME: '/nonexistent', XDG_CACHE_HOME: cache }));
 after(async () => {
   const exit = await program.stop();
+  rmSync(cache, { recursive: true, force: true });
   assert.deepEqual(exit, { code: 0, signal: null }, `the program did not end cleanly:\n${program.errors}`);
 });
 
@@ -57,7 +59,6 @@ test('connect sends the chosen settings; bad arguments are refused unsent; MIDI 
     assert.match(program.pluginLog(), /event status=144 data1=61 data2=1 delta=255 .*\nevent status=128 data1=62 data2=2 delta=0 /);
     await assert.rejects(client.process(constant(256, 0), constant(256, 0), [[0x90, 61]]), refusedWith('argument'));
     // The program's own code and message.
-    await assert.rejects(client.catalogue(), refusedWith('unsupported'));
     await client.unload();
     await assert.rejects(client.showGui(), (error) => refusedWith('no-plugin')(error) && /Load a plug-in first/.test(error.message));
   }, { blockSize: 256, sampleRate: 48000 });
@@ -202,6 +203,33 @@ for (const protocol of [2, 1]) test(`protocol ${protocol}: a crash fires crashed
     assert.deepEqual(events, [['ready', null], ['loaded', 0], ['crashed', 'exit 3'], ['ready', null], ['loaded', 0],
       ['crashed', 'exit 3'], ['crashed', 'exit 3'], ['crashed', 'exit 3'], ['crashed', 'gave up after 3 crashes']]);
   }, { protocol });
+});
+
+test('the catalogue names the plug-ins with their channels, lists a broken module apart with its reason, reports its progress, and its entries load', async (t) => {
+  const folder = mkdtempSync(path.join(tmpdir(), 'corvel-catalogue-'));
+  symlinkSync(testPlugin('test_gain'), path.join(folder, 'gain.so'));
+  symlinkSync(testPlugin('test_synth'), path.join(folder, 'synth.so'));
+  writeFileSync(path.join(folder, 'broken.so'), 'not a library');
+  try {
+    await session(async (client) => {
+      const progress = [];
+      const entries = await client.catalogue({ folder, onProgress: (step) => progress.push(step) }).catch((error) => {
+        if (error.code !== 'unsupported') throw error;
+        return null;
+      });
+      if (!entries) return t.skip('this program keeps no catalogue');
+      const byFile = new Map(entries.filter((entry) => entry.path.startsWith(folder)).map((entry) => [path.basename(entry.path), entry]));
+      const { gain, synth, broken } = Object.fromEntries([...byFile].map(([file, entry]) => [file.replace('.so', ''), entry]));
+      assert.deepEqual([gain?.status, gain?.inputs, gain?.outputs, typeof gain?.name], ['ok', 2, 2, 'string'], JSON.stringify(entries));
+      assert.deepEqual([synth?.status, synth?.category, synth?.midiIn], ['ok', 'instrument', true], JSON.stringify(synth));
+      assert.ok(broken && broken.status !== 'ok' && broken.reason, JSON.stringify(broken));
+      const last = progress.at(-1);
+      assert.ok(last && last.done === last.total && last.total >= 3, JSON.stringify(progress));
+      assert.equal(await client.load(gain), 0);
+    });
+  } finally {
+    rmSync(folder, { recursive: true, force: true });
+  }
 });
 
 test('quit ends the program; a reply sent before it still arrives', async () => {
