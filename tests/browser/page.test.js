@@ -93,6 +93,19 @@ describe('the test page', () => {
     assert.match(await page.textContent('#shown'), /^1 of \d+$/);
     await page.fill('#search', '');
     assert.deepEqual(await listed(), all);
+    // A program that keeps a catalogue names them, and lists the modules it could not read apart.
+    const broken = await page.$$eval('#broken li', (items) => items.map((item) => item.textContent));
+    if (await page.evaluate(() => window.corvelTestPage.entries.some((entry) => entry.status))) {
+      assert.ok(broken.some((line) => /test_hang_in_open\.so: hung, \S/.test(line)), broken.join('\n'));
+      assert.ok(!all.includes(testPlugin('test_hang_in_open')), 'a broken module is not offered for loading');
+      assert.match(await page.$eval(`#plugins option[value="${testPlugin('test_gain')}"]`, (option) => option.textContent), /· 2 in, 2 out$/);
+      await page.selectOption('#category', 'instrument');
+      const instruments = await page.$$eval('#plugins option', (options) => options.map((option) => option.textContent));
+      assert.ok(instruments.length > 0 && instruments.every((text) => text.includes(' · instrument · ')), instruments.join('\n'));
+      await page.selectOption('#category', '');
+    } else {
+      assert.deepEqual([broken, await page.isHidden('#broken-modules')], [[], true]);
+    }
   });
 
   it('plays the test tone through an audio node, with its counters, plot, stall button and bypass', async () => {
