@@ -93,7 +93,8 @@ export class CorvelUnexpectedEvent extends Event {
  * load() at a time.
  *
  * Events: `close` ({@link CorvelCloseEvent}), `loaded` ({@link CorvelLoadedEvent}),
- * `ready` (a plain Event for each "ready" the companion sends),
+ * `ready` (a plain Event before each `loaded`, and over the original
+ * protocol for each "ready" the companion sends),
  * `crashed` ({@link CorvelCrashedEvent}),
  * `unexpected` ({@link CorvelUnexpectedEvent}).
  */
