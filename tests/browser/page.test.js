@@ -283,16 +283,16 @@ describe('a public https page', () => {
   let publicPage;
   let grant;
   /** Connects from the public page; resolves to what it got, or the error's code and message. */
-  const connectFrom = (url, how = 'connect') => publicPage.evaluate(async ([address, method]) => {
+  const connectFrom = (url) => publicPage.evaluate(async (address) => {
     const { CorvelClient } = await import('/corvel-client.js');
     try {
-      const client = await CorvelClient[method](address, { attempts: 1 });
+      const client = await CorvelClient.connect(address, { attempts: 1 });
       await client.close();
       return { protocol: client.protocol, version: client.version };
     } catch (error) {
       return { code: error.code, message: error.message };
     }
-  }, [url, how]);
+  }, url);
 
   before(async () => {
     // A program whose allow-list is empty, and which has no display to ask on.
@@ -307,12 +307,23 @@ describe('a public https page', () => {
   });
   after(() => refusing.stop());
 
-  it('without the loopback permission, reports blocked-by-browser, from a click too', async () => {
-    for (const how of ['connect', 'requestAccess']) {
-      const outcome = await connectFrom(program.url, how);
-      assert.equal(outcome.code, 'blocked-by-browser', JSON.stringify(outcome));
-      assert.match(outcome.message, /Site settings.*Loopback network/);
-    }
+  it('without the loopback permission, reports blocked-by-browser; requestAccess opens its socket before awaiting anything', async () => {
+    const outcome = await connectFrom(program.url);
+    assert.equal(outcome.code, 'blocked-by-browser', JSON.stringify(outcome));
+    assert.match(outcome.message, /Site settings.*Loopback network/);
+    // Within a click's activation the browser may ask the user; connect() first asks the Permissions API.
+    const opened = await publicPage.evaluate(async (url) => {
+      const { CorvelClient } = await import('/corvel-client.js');
+      let sockets = 0;
+      const WebSocket = class extends window.WebSocket {
+        constructor(...args) { super(...args); sockets++; }
+      };
+      const access = CorvelClient.requestAccess(url, { WebSocket }).catch((error) => error.code);
+      const byRequestAccess = sockets;
+      const connecting = CorvelClient.connect(url, { WebSocket, attempts: 1 }).catch((error) => error.code);
+      return [byRequestAccess, sockets - byRequestAccess, await access, await connecting];
+    }, program.url);
+    assert.deepEqual(opened, [1, 0, 'blocked-by-browser', 'blocked-by-browser']);
   });
 
   it('with it, speaks protocol 2 to the program, tells a refusing program from none, and the audio node plays', async () => {
