@@ -31,6 +31,10 @@ public:
         note("requestUnload");
         journal.plugin = false;
     }
+    void unloadAndWait() override {
+        note("unloadAndWait");
+        journal.plugin = false;
+    }
     void requestEditor() override { note("requestEditor"); }
     void requestState() override {
         note("requestState");
@@ -68,7 +72,7 @@ public:
         journal.midiCounts.push_back(count);
     }
     bool hasPlugin() override { return journal.plugin; }
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override {
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override {
         note("process");
         journal.processedFrames = frames;
         for (int c = 0; c < 2; ++c)

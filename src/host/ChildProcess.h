@@ -21,6 +21,12 @@ public:
     // Starts corvel-plugin-host --probe modulePath (UTF-8) with its standard
     // output on a pipe that readOutput reads. Null when it cannot be started.
     static std::unique_ptr<ChildProcess> startProbe(const std::string& modulePath);
+    // How long a plug-in process may take to leave once the program is
+    // ending: 1 s, so that quit and SIGTERM end the program within 2 s,
+    // except under Wine, where leaving alone takes a plug-in process seconds
+    // on a loaded machine.
+    static int shutdownGraceMs();
+
     ~ChildProcess();  // ends it by force if it is still there
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

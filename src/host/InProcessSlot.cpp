@@ -1,8 +1,5 @@
 #include "host/InProcessSlot.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;

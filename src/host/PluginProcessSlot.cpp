@@ -245,6 +245,10 @@ std::optional<bridge::StateResult> PluginProcessSlot::readState() {
 
 // ---- the session's end ----------------------------------------------------------------
 
+void PluginProcessSlot::hurry() {
+    commands.hurry(ChildProcess::shutdownGraceMs());
+}
+
 void PluginProcessSlot::unload() {
     commands.finish([this] { unloadNow(); }, unloadGraceMs,
                     [this] {

@@ -53,6 +53,8 @@ public:
     // Asks the plug-in process to end, and kills it after unloadGraceMs.
     bool unloadsOnGuiThread() const override { return false; }
     void unload() override;
+    // ChildProcess::shutdownGraceMs from now at most.
+    void hurry() override;
 
 private:
     // Command thread.

@@ -56,4 +56,7 @@ public:
     // so, on any one thread otherwise.
     virtual bool unloadsOnGuiThread() const = 0;
     virtual void unload() = 0;
+    // Any thread: the program is ending, so an unload running or to come
+    // gives the plug-in less time before it is cut short.
+    virtual void hurry() {}
 };

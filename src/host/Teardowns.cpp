@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-void Teardowns::start(std::function<void()> teardown) {
+void Teardowns::start(std::function<void()> teardown, std::function<void()> hurry) {
     auto finished = std::make_shared<std::atomic<bool>>(false);
     std::thread thread([teardown = std::move(teardown), finished] {
         teardown();
@@ -15,9 +15,16 @@ void Teardowns::start(std::function<void()> teardown) {
                                                      [](const Running& r) { return !r.finished->load(); });
         std::move(firstDone, running.end(), std::back_inserter(done));
         running.erase(firstDone, running.end());
-        running.push_back({std::move(thread), std::move(finished)});
+        if (hurried) hurry();
+        running.push_back({std::move(thread), std::move(finished), std::move(hurry)});
     }
     for (Running& each : done) each.thread.join();
+}
+
+void Teardowns::hurryAll() {
+    std::lock_guard<std::mutex> lock(mutex);
+    hurried = true;
+    for (Running& each : running) each.hurry();
 }
 
 void Teardowns::waitAll() {

@@ -37,7 +37,7 @@ void VST2Host::retire(const std::shared_ptr<Session>& session) {
         return;
     }
     forget(*session);
-    teardowns.start([session] { session->plugin().unload(); });
+    teardowns.start([session] { session->plugin().unload(); }, [session] { session->plugin().hurry(); });
 }
 
 void VST2Host::forget(Session& session) {
@@ -65,6 +65,7 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
+    teardowns.hurryAll();
     scans.stop();      // a walk of "/" takes seconds; nobody waits for it now
     catalogue.stop();  // kills the probes: a hung one would hold the end 10 s
     server.stop();     // every closed connection retires its session

@@ -166,7 +166,9 @@ void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
         connection->sendClose(1011);
     }
     // The connection has ended: the library skips its own frame loop and
-    // goes on to close it.
+    // goes on to close it. Frames a client sent along with its handshake,
+    // before the answer (which RFC 6455 forbids), sit in the library's
+    // request buffer, out of reach, and go with it.
     mg_disable_connection_keep_alive(conn);
 }
 

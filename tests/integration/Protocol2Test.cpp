@@ -144,7 +144,9 @@ TEST_F(Protocol2Test, OfferedItIsChosenAndEveryOperationAnswersInOrderWithItsRea
         const json reply = nextReply();
         EXPECT_EQ(reply.value("id", 0), id) << reply;
         EXPECT_TRUE(reply.value("ok", false)) << reply;
-        if (id == 101) EXPECT_EQ(reply.value("outputs", 0), 2) << reply;
+        if (id == 101) {
+            EXPECT_EQ(reply.value("outputs", 0), 2) << reply;
+        }
     }
     EXPECT_EQ(exchange(blockWith({}, 0.5f, 0.5f)).status, 2u) << "bypassed";
     EXPECT_TRUE(ask({{"op", "resume"}}).value("ok", false));

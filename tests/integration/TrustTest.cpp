@@ -61,17 +61,24 @@ protected:
 
     std::string port() const { return std::to_string(program->port()); }
 
-    // A native client's whole conversation in one write, run by bash after
-    // the command prefix runAs from a socket for `address`: the handshake,
-    // then frames (printf escapes, masked with a zero key). Returns what the
-    // program sent back.
-    std::string converse(const std::string& runAs, const std::string& address, const std::string& frames) {
+    // A native client's whole conversation, run by bash after the command
+    // prefix runAs from a socket for `address`: the handshake, then frames
+    // (printf escapes, masked with a zero key), sent once the handshake is
+    // answered as RFC 6455 has it, or with `atOnce` in the handshake's own
+    // write. Returns what the program sent back.
+    std::string converse(const std::string& runAs, const std::string& address, const std::string& frames,
+                         bool atOnce = false) {
         const std::string request = "GET / HTTP/1.1\\r\\nHost: 127.0.0.1:" + port() +
                                     "\\r\\nUpgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
                                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\n"
                                     "Sec-WebSocket-Version: 13\\r\\n\\r\\n";
-        const std::string command = runAs + " bash -c 'exec 3<>/dev/tcp/" + address + "/" + port() +
-                                    " && printf \"" + request + frames + "\" >&3 && timeout 10 cat <&3'";
+        const std::string awaitAnswer =
+            "while IFS= read -r -t 10 line <&3; do printf \"%s\\n\" \"$line\"; "
+            "[ \"$line\" = \"$(printf \"\\r\")\" ] && break; done && ";
+        const std::string talk = atOnce ? "printf \"" + request + frames + "\" >&3 && "
+                                        : "printf \"" + request + "\" >&3 && " + awaitAnswer + "printf \"" + frames + "\" >&3 && ";
+        const std::string command = runAs + " bash -c 'exec 3<>/dev/tcp/" + address + "/" + port() + " && " +
+                                    talk + "timeout 10 cat <&3'";
         std::string answer;
         if (FILE* pipe = popen(command.c_str(), "r")) {
             char buffer[4096];
@@ -155,8 +162,9 @@ TEST_F(TrustTest, OnlyClientsOfTheProgramsOwnUserAreServed) {
         EXPECT_NE(served.find("bypass\nfalse"), std::string::npos) << address << ": " << served;
     }
 
-    // The same client as another user: refused before anything it sent runs.
-    const std::string refused = converse(otherUser, "127.0.0.1", resumeAndClose);
+    // The same client as another user, its frames sent with the handshake:
+    // refused before anything it sent runs.
+    const std::string refused = converse(otherUser, "127.0.0.1", resumeAndClose, true);
     EXPECT_EQ(refused.rfind("HTTP/1.1 403", 0), 0u) << refused;
     EXPECT_NE(refused.find("from user 65534."), std::string::npos) << refused;
     EXPECT_EQ(refused.find("bypass"), std::string::npos) << refused;

@@ -29,7 +29,7 @@ namespace {
 // Read at module load and at every entry call; empty means "log nothing",
 // which keeps the per-block cost of an unlogged plug-in to one byte compare.
 char logPath[4096];
-std::timed_mutex logMutex;
+std::mutex logMutex;
 
 void logLine(const char* format, ...) {
     if (logPath[0] == '\0') return;
@@ -46,7 +46,13 @@ void logLine(const char* format, ...) {
     // only so long: a Windows process that exits (a plug-in's abort) stops its
     // other threads where they are, maybe holding the lock, and then still
     // logs the module's release; 30 idle lines a second made that a hang.
-    std::unique_lock<std::timed_mutex> lock(logMutex, std::chrono::milliseconds(200));
+    // (try_lock rather than a timed lock, which the thread sanitizer cannot
+    // follow and reports as an unlock of an unlocked mutex.)
+    std::unique_lock<std::mutex> lock(logMutex, std::try_to_lock);
+    for (int waited = 0; !lock.owns_lock() && waited < 200; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.try_lock();
+    }
     if (FILE* file = std::fopen(logPath, "ab")) {
         std::fwrite(line, 1, static_cast<std::size_t>(length) + 1, file);
         std::fclose(file);

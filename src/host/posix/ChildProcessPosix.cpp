@@ -104,6 +104,10 @@ std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& module
     return std::unique_ptr<ChildProcess>(new ChildProcess(pid, 0, ends[0]));
 }
 
+int ChildProcess::shutdownGraceMs() {
+    return 1000;
+}
+
 ChildProcess::~ChildProcess() {
     if (output >= 0) close(static_cast<int>(output));
     if (hasEnded()) return;

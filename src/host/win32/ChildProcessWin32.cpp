@@ -222,6 +222,12 @@ std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& module
         new ChildProcess(HandleToLong(process), HandleToLong(job), HandleToLong(readEnd)));
 }
 
+int ChildProcess::shutdownGraceMs() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    return wine ? 5000 : 1000;
+}
+
 ChildProcess::~ChildProcess() {
     if (output != -1) CloseHandle(LongToHandle(output));
     if (!hasEnded()) {
