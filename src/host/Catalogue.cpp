@@ -54,23 +54,25 @@ Catalogue::Catalogue(Options chosen)
     : options{chosen.cacheFile, chosen.probes ? chosen.probes : coreCount(), chosen.probeLimit},
       cache(chosen.cacheFile), worker([this] { run(); }) {}
 
-uint64_t Catalogue::request(const std::string& extraFolder, Progress progress, Reply reply) {
+uint64_t Catalogue::request(const std::string& extraFolder, Progress progress, Reply reply,
+                            bool rescan) {
     std::lock_guard<std::mutex> lock(mutex);
     if (stopping) return 0;
     const uint64_t ticket = nextTicket++;
     Asker asker{ticket, std::move(progress), std::move(reply)};
     // Joining the running scan is safe: its entries do not depend on when
     // an asker came.
-    if (scanning && current.folder == extraFolder && !abandoned) {
+    if (scanning && current.folder == extraFolder && (current.rescan || !rescan) && !abandoned) {
         current.askers.push_back(std::move(asker));
         return ticket;
     }
     const auto same = std::find_if(waiting.begin(), waiting.end(),
                                    [&](const Scan& scan) { return scan.folder == extraFolder; });
     if (same != waiting.end()) {
+        same->rescan = same->rescan || rescan;
         same->askers.push_back(std::move(asker));
     } else {
-        waiting.push_back({extraFolder, {}});
+        waiting.push_back({extraFolder, rescan, {}});
         waiting.back().askers.push_back(std::move(asker));
     }
     changed.notify_all();
@@ -120,8 +122,9 @@ void Catalogue::run() {
         scanning = true;
         abandoned = false;
         const std::string folder = current.folder;
+        const bool rescan = current.rescan;
         lock.unlock();
-        const std::vector<CatalogueEntry> entries = catalogue(folder);
+        const std::vector<CatalogueEntry> entries = catalogue(folder, rescan);
         lock.lock();
         scanning = false;
         std::vector<Asker> askers = std::move(current.askers);
@@ -142,7 +145,7 @@ void Catalogue::reportProgress(std::size_t done, std::size_t total, const std::s
     for (const Progress& call : calls) call(done, total, path);
 }
 
-std::vector<CatalogueEntry> Catalogue::catalogue(const std::string& folder) {
+std::vector<CatalogueEntry> Catalogue::catalogue(const std::string& folder, bool rescan) {
     std::vector<std::string> paths = findPluginFiles(folder, abandoned);
     // Paths that are not UTF-8 cannot be named to a client.
     paths.erase(std::remove_if(paths.begin(), paths.end(),
@@ -160,7 +163,7 @@ std::vector<CatalogueEntry> Catalogue::catalogue(const std::string& folder) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         stamps[i] = CatalogueCache::stampOf(paths[i]);
         if (!stamps[i]) continue;  // gone since the walk
-        if (const auto* known = cache.find(paths[i], *stamps[i])) {
+        if (const auto* known = rescan ? nullptr : cache.find(paths[i], *stamps[i])) {
             modules[i] = *known;
         } else {
             unread.push_back(i);

@@ -50,9 +50,12 @@ public:
 
     // Any thread. Queues a catalogue of the default folders and extraFolder
     // (empty for none), or joins one of the same folders that waits or
-    // runs, from its next progress on; the ticket withdraws it. Nothing is
-    // called once the service has stopped (the ticket is then 0).
-    uint64_t request(const std::string& extraFolder, Progress progress, Reply reply);
+    // runs, from its next progress on; the ticket withdraws it. A rescan
+    // reads every module again, whatever the cache holds: it joins only a
+    // running rescan, and makes a waiting scan one. Nothing is called once
+    // the service has stopped (the ticket is then 0).
+    uint64_t request(const std::string& extraFolder, Progress progress, Reply reply,
+                     bool rescan = false);
     // Any thread: the asker has gone. Nothing more is called for it, apart
     // from a call that had already begun. A scan left without askers starts
     // no more probes; those running finish and are cached.
@@ -69,6 +72,7 @@ private:
     };
     struct Scan {
         std::string folder;
+        bool rescan = false;
         std::vector<Asker> askers;
     };
     // A module read by a probe, on its way to the catalogue thread.
@@ -79,7 +83,7 @@ private:
     };
 
     void run();
-    std::vector<CatalogueEntry> catalogue(const std::string& folder);
+    std::vector<CatalogueEntry> catalogue(const std::string& folder, bool rescan);
     // Probe thread: one module in a plug-in process.
     Read readModule(std::size_t module, const std::string& path);
     void reportProgress(std::size_t done, std::size_t total, const std::string& path);

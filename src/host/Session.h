@@ -98,7 +98,8 @@ private:
                        const std::string& message);
     // Protocol 2's catalogue (SessionCatalogue.cpp): asked under the
     // dispatch lock, answered on the catalogue thread, withdrawn at close.
-    void askCatalogue(uint64_t place, const nlohmann::json& id, const std::string& folder);
+    void askCatalogue(uint64_t place, const nlohmann::json& id, const std::string& folder,
+                      bool rescan);
     void catalogueProgress(uint64_t place, std::size_t done, std::size_t total,
                            const std::string& path);
     void answerCatalogue(uint64_t place, const std::vector<CatalogueEntry>& entries);

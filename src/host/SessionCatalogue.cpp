@@ -57,7 +57,7 @@ std::string textOf(const json& message) {
 
 }  // namespace
 
-void Session::askCatalogue(uint64_t place, const json& id, const std::string& folder) {
+void Session::askCatalogue(uint64_t place, const json& id, const std::string& folder, bool rescan) {
     {
         std::lock_guard<std::mutex> lock(pendingMutex);
         pendingCatalogues[place] = {id, 0};
@@ -72,7 +72,8 @@ void Session::askCatalogue(uint64_t place, const json& id, const std::string& fo
         },
         [self, place](const std::vector<CatalogueEntry>& entries) {
         self->answerCatalogue(place, entries);
-    });
+    },
+                   rescan);
     std::lock_guard<std::mutex> lock(pendingMutex);
     const auto pending = pendingCatalogues.find(place);
     if (pending == pendingCatalogues.end()) return;  // answered already

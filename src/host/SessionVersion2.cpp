@@ -120,9 +120,14 @@ void Session::handleRequest(std::string_view text) {
         if (!scanTicket) pendingScan.reset();  // shutting down: nobody is waiting for it
     } else if (op == "catalogue") {
         const json folder = field("folder");
-        if (!folder.is_null() && !folder.is_string())
-            return refuseRequest(place, id, "bad-request", "\"folder\" must be a text.");
-        askCatalogue(place, id, folder.is_string() ? folder.get<std::string>() : std::string());
+        const json rescan = field("rescan");
+        if ((!folder.is_null() && !folder.is_string()) ||
+            (!rescan.is_null() && !rescan.is_boolean())) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"folder\" must be a text and \"rescan\" true or false.");
+        }
+        askCatalogue(place, id, folder.is_string() ? folder.get<std::string>() : std::string(),
+                     rescan.is_boolean() && rescan.get<bool>());
     } else if (op == "load") {
         const json path = field("path");
         if (!path.is_string() || path.get<std::string>().empty())

@@ -326,6 +326,13 @@ TEST_F(Protocol2CatalogueTest, ClientsShareOneScanWithProgressAndBrokenModulesCo
     ASSERT_EQ(progress.size(), 1u);
     EXPECT_EQ(progress.front().value("done", 0), 5);
     EXPECT_EQ(logCount("entry kind=synth"), 0) << "a client that left was scanned for";
+    // A rescan reads every module again.
+    ASSERT_TRUE(v2.sendText(
+        json({{"id", 4}, {"op", "catalogue"}, {"folder", folder}, {"rescan", true}}).dump()));
+    progress.clear();
+    EXPECT_EQ(catalogueReply(v2, 4, progress)["plugins"], reply["plugins"]);
+    EXPECT_EQ(progress.size(), 1u + 5u);
+    expectError(ask({{"op", "catalogue"}, {"rescan", "yes"}}), "bad-request");
 
     // The member B of the shell, by its id; the shell itself without one.
     const std::string shell = byName["Shell Member B"].value("path", "");
