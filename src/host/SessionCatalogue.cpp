@@ -65,15 +65,14 @@ void Session::askCatalogue(uint64_t place, const json& id, const std::string& fo
     // The catalogue calls back on its own thread, possibly after the
     // connection closed: the session stays until it is withdrawn.
     const auto self = shared_from_this();
-    const uint64_t ticket = catalogue.request(
-        folder,
-        [self, place](std::size_t done, std::size_t total, const std::string& path) {
+    auto progress = [self, place](std::size_t done, std::size_t total, const std::string& path) {
         self->catalogueProgress(place, done, total, path);
-        },
-        [self, place](const std::vector<CatalogueEntry>& entries) {
+    };
+    auto reply = [self, place](const std::vector<CatalogueEntry>& entries) {
         self->answerCatalogue(place, entries);
-    },
-                   rescan);
+    };
+    const uint64_t ticket =
+        catalogue.request(folder, std::move(progress), std::move(reply), rescan);
     std::lock_guard<std::mutex> lock(pendingMutex);
     const auto pending = pendingCatalogues.find(place);
     if (pending == pendingCatalogues.end()) return;  // answered already
