@@ -37,7 +37,8 @@ void VST2Host::retire(const std::shared_ptr<Session>& session) {
         return;
     }
     forget(*session);
-    teardowns.start([session] { session->plugin().unload(); }, [session] { session->plugin().hurry(); });
+    teardowns.start([session] { session->plugin().unload(); },
+                    [session] { session->plugin().hurry(); });
 }
 
 void VST2Host::forget(Session& session) {
