@@ -47,7 +47,8 @@ bool BenchSocket::connect(uint16_t port, int timeoutMs, bool raw, const std::str
                 "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
-                (subprotocol.empty() ? "" : "Sec-WebSocket-Protocol: " + subprotocol + "\r\n") + "\r\n";
+                (subprotocol.empty() ? "" : "Sec-WebSocket-Protocol: " + subprotocol + "\r\n") +
+                "\r\n";
             std::string response;
             if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
                 static_cast<ssize_t>(request.size())) {
@@ -57,7 +58,8 @@ bool BenchSocket::connect(uint16_t port, int timeoutMs, bool raw, const std::str
             }
             if (response.rfind("HTTP/1.1 101", 0) == 0)
                 return subprotocol.empty() ||
-                       response.find("Sec-WebSocket-Protocol: " + subprotocol + "\r\n") != std::string::npos;
+                       response.find("Sec-WebSocket-Protocol: " + subprotocol + "\r\n") !=
+                           std::string::npos;
             // 404 while the server is still putting its handler in place;
             // a server slowed down by callgrind then sends the library's
             // bare "Error 404: Not Found" page, without a status line.
@@ -107,7 +109,8 @@ bool BenchSocket::readExactly(uint8_t* target, size_t length) {
         length -= static_cast<size_t>(got);
     }
     while (incomingEnd < length) {
-        const ssize_t got = recv(fd, incoming.data() + incomingEnd, incoming.size() - incomingEnd, 0);
+        const ssize_t got =
+            recv(fd, incoming.data() + incomingEnd, incoming.size() - incomingEnd, 0);
         if (got <= 0) return false;
         incomingEnd += static_cast<size_t>(got);
     }
@@ -148,7 +151,8 @@ std::string BenchSocket::payloadText() const {
 }
 
 bool BenchSocket::sendRaw(const std::vector<uint8_t>& bytes) {
-    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
 }
 
 bool BenchSocket::receiveRaw(size_t length) {

@@ -24,9 +24,8 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
         long number = 0;
         if (key == "name") {
             target.name = value;
-        } else if (key == "kind" &&
-                   (value == "tcp" || value == "echo" || value == "host" || value == "host2" ||
-                    value == "handoff")) {
+        } else if (key == "kind" && (value == "tcp" || value == "echo" || value == "host" ||
+                                     value == "host2" || value == "handoff")) {
             target.isHost = value == "host" || value == "host2";
             target.speaksVersion2 = value == "host2";
             target.isRawTcp = value == "tcp";

@@ -14,10 +14,10 @@ struct BenchTarget {
     bool isRawTcp = false;        // tcp: plain bytes back and forth, no WebSocket at all
     bool isHandoff = false;       // handoff: no socket; the floor times hand-offs itself
     uint16_t port = 0;
-    std::string handoffPath;      // the hand-off floor's memory file
-    std::string countersPath;     // allocation counters of a benchmark build
-    int blocksPerRound = 0;       // 0: the run's default; fewer for slow servers
-    int rounds = 0;               // 0: every round; else only the first ones
+    std::string handoffPath;   // the hand-off floor's memory file
+    std::string countersPath;  // allocation counters of a benchmark build
+    int blocksPerRound = 0;    // 0: the run's default; fewer for slow servers
+    int rounds = 0;            // 0: every round; else only the first ones
 };
 
 std::optional<BenchTarget> parseTarget(const std::string& text);

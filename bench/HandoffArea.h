@@ -40,7 +40,8 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "the words live in sha
 
 // Wakes every waiter on word, in any process that maps it.
 inline void handoffWake(std::atomic<uint32_t>& word) {
-    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE, INT32_MAX, nullptr, nullptr,
+            0);
 }
 
 // Sleeps while word holds seen, at most timeoutMs (may return early).
@@ -89,5 +90,6 @@ inline pid_t startHandoffPartner(HandoffArea& area) {
 // plug-in process are.
 inline void keepPartnerBeside(pid_t partner) {
     cpu_set_t cores;
-    if (sched_getaffinity(0, sizeof cores, &cores) == 0) sched_setaffinity(partner, sizeof cores, &cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0)
+        sched_setaffinity(partner, sizeof cores, &cores);
 }

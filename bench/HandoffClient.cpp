@@ -16,7 +16,8 @@ bool HandoffClient::open(const std::string& path) {
     if (fd < 0) return false;
     struct stat status {};
     if (fstat(fd, &status) == 0 && status.st_size >= static_cast<off_t>(sizeof(HandoffArea))) {
-        void* mapped = mmap(nullptr, sizeof(HandoffArea), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        void* mapped =
+            mmap(nullptr, sizeof(HandoffArea), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (mapped != MAP_FAILED) area = static_cast<HandoffArea*>(mapped);
     }
     close(fd);

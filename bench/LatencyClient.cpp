@@ -67,12 +67,13 @@ struct Measurement {
 };
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
-                 "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
-                 "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
-                 "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
-                 "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
+    std::fprintf(
+        stderr,
+        "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
+        "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
+        "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
+        "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
+        "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
 }
 
 bool parseCount(const char* text, int& into) {
@@ -186,7 +187,8 @@ bool setBlockSize(Server& server, uint32_t frames) {
         if (version2Request(server.socket, server.nextRequestId++,
                             "\"op\":\"configure\",\"blockSize\":" + std::to_string(frames)))
             return true;
-        std::fprintf(stderr, "%s: configure refused %u frames\n", server.target.name.c_str(), frames);
+        std::fprintf(stderr, "%s: configure refused %u frames\n", server.target.name.c_str(),
+                     frames);
         return false;
     }
     if (server.socket.sendText("bufsize " + std::to_string(frames)) && awaitText(server, "ready"))
@@ -208,11 +210,13 @@ struct BlockSet {
 bool runHandoffs(Server& server, int count, Measurement* into) {
     const size_t before = into ? into->samplesNs.size() : 0;
     if (!server.handoff.run(count, into ? &into->samplesNs : nullptr)) {
-        std::fprintf(stderr, "%s: the hand-off floor does not answer\n", server.target.name.c_str());
+        std::fprintf(stderr, "%s: the hand-off floor does not answer\n",
+                     server.target.name.c_str());
         return false;
     }
     if (into) {
-        for (size_t i = before; i < into->samplesNs.size(); ++i) into->elapsedNs += into->samplesNs[i];
+        for (size_t i = before; i < into->samplesNs.size(); ++i)
+            into->elapsedNs += into->samplesNs[i];
     }
     return true;
 }
@@ -229,7 +233,8 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
         int opcode = 2;
         const bool answered =
             server.target.isRawTcp
-                ? server.socket.sendRaw(blocks.block) && server.socket.receiveRaw(blocks.block.size())
+                ? server.socket.sendRaw(blocks.block) &&
+                      server.socket.receiveRaw(blocks.block.size())
                 : server.socket.send(blocks.frame) && server.socket.receive(opcode);
         if (!answered) {
             std::fprintf(stderr, "%s: connection lost\n", server.target.name.c_str());
@@ -262,7 +267,8 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
 std::string perBlock(const Server& server, uint64_t calls, size_t blocks) {
     if (!server.counters.isOpen() || blocks == 0) return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(calls) / static_cast<double>(blocks));
+    std::snprintf(text, sizeof text, "%.2f",
+                  static_cast<double>(calls) / static_cast<double>(blocks));
     return text;
 }
 
@@ -316,7 +322,8 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> block = makeBlock(frames);
         const std::vector<uint8_t> frame = BenchSocket::makeFrame(2, block.data(), block.size());
         const std::vector<uint8_t> message2 = version2Block(block, frames);
-        const std::vector<uint8_t> frame2 = BenchSocket::makeFrame(2, message2.data(), message2.size());
+        const std::vector<uint8_t> frame2 =
+            BenchSocket::makeFrame(2, message2.data(), message2.size());
         std::vector<BlockSet> blockSets;
         for (const auto& server : servers) {
             const Expectation expectation =
@@ -327,8 +334,8 @@ int main(int argc, char** argv) {
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {
             Server& server = *servers[s];
-            const int perRound = server.target.blocksPerRound ? server.target.blocksPerRound
-                                                              : options.blocks;
+            const int perRound =
+                server.target.blocksPerRound ? server.target.blocksPerRound : options.blocks;
             const int rounds = server.target.rounds ? std::min(server.target.rounds, options.rounds)
                                                     : options.rounds;
             results[s].samplesNs.reserve(static_cast<size_t>(perRound) * rounds);
@@ -342,8 +349,8 @@ int main(int argc, char** argv) {
                 const size_t s = (turn + static_cast<size_t>(round)) % servers.size();
                 Server& server = *servers[s];
                 if (server.target.rounds && round >= server.target.rounds) continue;
-                const int perRound = server.target.blocksPerRound ? server.target.blocksPerRound
-                                                                  : options.blocks;
+                const int perRound =
+                    server.target.blocksPerRound ? server.target.blocksPerRound : options.blocks;
                 if (!runBlocks(server, blockSets[s], perRound, &results[s])) return 1;
             }
         }
@@ -363,13 +370,16 @@ int main(int argc, char** argv) {
             const Server& server = *servers[s];
             const Measurement& result = results[s];
             const size_t count = result.samplesNs.size();
-            const double perSecond =
-                result.elapsedNs ? static_cast<double>(count) * 1e9 / static_cast<double>(result.elapsedNs) : 0;
+            const double perSecond = result.elapsedNs ? static_cast<double>(count) * 1e9 /
+                                                            static_cast<double>(result.elapsedNs)
+                                                      : 0;
             char ratio[32] = "-";
-            if (echoMedian > 0) std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
+            if (echoMedian > 0)
+                std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
             char floorRatio[32] = "-";
             if (floorMedian > 0)
-                std::snprintf(floorRatio, sizeof floorRatio, "%.2f", stats[s].medianUs / floorMedian);
+                std::snprintf(floorRatio, sizeof floorRatio, "%.2f",
+                              stats[s].medianUs / floorMedian);
             // Against both floors at once: what a plug-in process cannot undercut.
             char floorsRatio[32] = "-";
             if (floorMedian > 0 && handoffMedian > 0)
@@ -378,8 +388,7 @@ int main(int argc, char** argv) {
             std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s |\n",
                         frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
                         stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
-                        floorsRatio, ratio,
-                        perBlock(server, result.newCalls, count).c_str(),
+                        floorsRatio, ratio, perBlock(server, result.newCalls, count).c_str(),
                         perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)
                 allocationFree = false;

@@ -27,7 +27,7 @@ namespace {
 struct Partner {
     HandoffArea* area = nullptr;  // null: no hand-off
     pid_t pid = -1;
-    std::mutex* turn = nullptr;   // one hand-off at a time, whatever the clients
+    std::mutex* turn = nullptr;  // one hand-off at a time, whatever the clients
 };
 
 void echo(int fd, Partner partner) {

@@ -24,7 +24,8 @@ bool version2Request(BenchSocket& socket, int id, const std::string& fields) {
         if (opcode != 1) continue;
         const std::string text = socket.payloadText();
         // The program writes its JSON compact, so the fields read as sent.
-        if (text.find(idField + ",") == std::string::npos && text.find(idField + "}") == std::string::npos)
+        if (text.find(idField + ",") == std::string::npos &&
+            text.find(idField + "}") == std::string::npos)
             continue;
         return text.find("\"ok\":true") != std::string::npos;
     }

@@ -36,13 +36,15 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     for (ModuleFormat format : {ModuleFormat::elf, ModuleFormat::pe}) {
-        for (ModuleMachine machine : {ModuleMachine::x86_64, ModuleMachine::x86_32, ModuleMachine::arm64}) {
+        for (ModuleMachine machine :
+             {ModuleMachine::x86_64, ModuleMachine::x86_32, ModuleMachine::arm64}) {
             InputBytes bytes(data, size);
             const ModuleInspection judged = inspectModuleBytes(bytes, {format, machine});
             require(judged.ok() == judged.reason.empty());
             // Only a file of the program's own kind can be a plug-in for it.
             if (judged.ok()) require(judged.architecture == ModuleArchitecture{format, machine});
-            require(judged.verdict != ModuleVerdict::missing && judged.verdict != ModuleVerdict::unreadable);
+            require(judged.verdict != ModuleVerdict::missing &&
+                    judged.verdict != ModuleVerdict::unreadable);
         }
     }
     return 0;

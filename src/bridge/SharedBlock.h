@@ -21,8 +21,8 @@ struct SharedMidiEvent {
 struct SharedBlock {
     WakeWord request;  // the program counts it up for every block
     WakeWord reply;    // the plug-in process copies request here when done
-    int32_t result;                 // a PluginSlot::Block
-    uint32_t frames;                // this block's length, at most maxFrames
+    int32_t result;    // a PluginSlot::Block
+    uint32_t frames;   // this block's length, at most maxFrames
     uint32_t midiCount;
     SharedMidiEvent midi[maxMidiEvents];
     // The plug-in reads and writes these in place; its vector loads may
@@ -31,6 +31,7 @@ struct SharedBlock {
     alignas(64) float output[2][maxFrames];
 };
 
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "the wake word must live in shared memory");
+static_assert(std::atomic<uint32_t>::is_always_lock_free,
+              "the wake word must live in shared memory");
 
 }  // namespace bridge

@@ -18,7 +18,8 @@ bool ModuleFile::read(uint64_t offset, void* out, std::size_t count) {
     if (count > windowBytes) return readNative(offset, out, count);
     if (offset < windowStart || offset + count > windowStart + window.size()) {
         windowStart = offset;
-        window.resize(static_cast<std::size_t>(std::min<uint64_t>(windowBytes, fileSize - windowStart)));
+        window.resize(
+            static_cast<std::size_t>(std::min<uint64_t>(windowBytes, fileSize - windowStart)));
         if (!readNative(windowStart, window.data(), window.size())) {
             window.clear();
             return false;

@@ -35,7 +35,8 @@ struct Record {
     }
 };
 
-bool readRecord(ModuleBytes& source, uint64_t offset, std::size_t size, bool bigEndian, Record& out) {
+bool readRecord(ModuleBytes& source, uint64_t offset, std::size_t size, bool bigEndian,
+                Record& out) {
     out.size = std::min(size, sizeof out.bytes);
     out.bigEndian = bigEndian;
     return source.read(offset, out.bytes, out.size);
@@ -45,7 +46,8 @@ bool readRecord(ModuleBytes& source, uint64_t offset, std::size_t size, bool big
 bool nameAt(ModuleBytes& source, uint64_t offset, uint64_t limit, const char* name) {
     const std::size_t length = std::strlen(name) + 1;
     char found[32];
-    if (offset > limit || length > limit - offset || !source.read(offset, found, length)) return false;
+    if (offset > limit || length > limit - offset || !source.read(offset, found, length))
+        return false;
     return std::memcmp(found, name, length) == 0;
 }
 
@@ -55,7 +57,8 @@ bool isEntryPointAt(ModuleBytes& source, uint64_t offset, uint64_t limit) {
 }
 
 // offset + count * size, when all of it lies within the file.
-std::optional<uint64_t> tableEnd(const ModuleBytes& source, uint64_t offset, uint64_t count, uint64_t size) {
+std::optional<uint64_t> tableEnd(const ModuleBytes& source, uint64_t offset, uint64_t count,
+                                 uint64_t size) {
     const uint64_t total = source.size();
     if (offset > total || size == 0 || count > (total - offset) / size) return std::nullopt;
     return offset + count * size;
@@ -63,11 +66,16 @@ std::optional<uint64_t> tableEnd(const ModuleBytes& source, uint64_t offset, uin
 
 std::string machineName(ModuleMachine machine) {
     switch (machine) {
-        case ModuleMachine::x86_32: return "32-bit x86";
-        case ModuleMachine::x86_64: return "64-bit x86";
-        case ModuleMachine::arm32: return "32-bit ARM";
-        case ModuleMachine::arm64: return "64-bit ARM";
-        default: return "another processor";
+        case ModuleMachine::x86_32:
+            return "32-bit x86";
+        case ModuleMachine::x86_64:
+            return "64-bit x86";
+        case ModuleMachine::arm32:
+            return "32-bit ARM";
+        case ModuleMachine::arm64:
+            return "64-bit ARM";
+        default:
+            return "another processor";
     }
 }
 
@@ -76,8 +84,12 @@ int wordBits(ModuleMachine machine) {
 }
 
 bool sameFamily(ModuleMachine a, ModuleMachine b) {
-    const auto x86 = [](ModuleMachine m) { return m == ModuleMachine::x86_32 || m == ModuleMachine::x86_64; };
-    const auto arm = [](ModuleMachine m) { return m == ModuleMachine::arm32 || m == ModuleMachine::arm64; };
+    const auto x86 = [](ModuleMachine m) {
+        return m == ModuleMachine::x86_32 || m == ModuleMachine::x86_64;
+    };
+    const auto arm = [](ModuleMachine m) {
+        return m == ModuleMachine::arm32 || m == ModuleMachine::arm64;
+    };
     return (x86(a) && x86(b)) || (arm(a) && arm(b));
 }
 
@@ -85,7 +97,8 @@ std::string moduleKind(const ModuleArchitecture& own) {
     return own.format == ModuleFormat::pe ? "a DLL" : "a shared library";
 }
 
-ModuleInspection refusal(ModuleVerdict verdict, ModuleArchitecture architecture, std::string reason) {
+ModuleInspection refusal(ModuleVerdict verdict, ModuleArchitecture architecture,
+                         std::string reason) {
     return {verdict, architecture, std::move(reason)};
 }
 
@@ -95,18 +108,20 @@ ModuleInspection refusal(ModuleVerdict verdict, ModuleArchitecture architecture,
 ModuleInspection otherMachine(const ModuleArchitecture& module, const ModuleArchitecture& own) {
     std::string what;
     if (module.format != own.format) {
-        what = module.format == ModuleFormat::pe ? "a Windows DLL; this program loads Linux plug-ins"
-                                                 : "a Linux shared library; this program loads Windows plug-ins";
+        what = module.format == ModuleFormat::pe
+                   ? "a Windows DLL; this program loads Linux plug-ins"
+                   : "a Linux shared library; this program loads Windows plug-ins";
         return refusal(ModuleVerdict::otherMachine, module, what);
     }
     const bool wordSizeOnly = sameFamily(module.machine, own.machine);
     if (module.format == ModuleFormat::pe)
         what = wordSizeOnly ? "a " + std::to_string(wordBits(module.machine)) + "-bit DLL"
                             : "a DLL built for " + machineName(module.machine);
-    else
-        what = "built for " + machineName(module.machine);
-    const std::string ours = wordSizeOnly ? std::to_string(wordBits(own.machine)) + "-bit" : machineName(own.machine);
-    return refusal(ModuleVerdict::otherMachine, module, what + "; this program loads " + ours + " plug-ins");
+    else what = "built for " + machineName(module.machine);
+    const std::string ours =
+        wordSizeOnly ? std::to_string(wordBits(own.machine)) + "-bit" : machineName(own.machine);
+    return refusal(ModuleVerdict::otherMachine, module,
+                   what + "; this program loads " + ours + " plug-ins");
 }
 
 ModuleInspection noEntryPoint(const ModuleArchitecture& module) {
@@ -146,23 +161,31 @@ struct SymbolTable {
 
 ModuleMachine elfMachine(uint64_t machine, bool wide) {
     switch (machine) {
-        case 3: return ModuleMachine::x86_32;                                     // EM_386
-        case 62: return wide ? ModuleMachine::x86_64 : ModuleMachine::other;      // EM_X86_64 (x32 when narrow)
-        case 40: return ModuleMachine::arm32;                                     // EM_ARM
-        case 183: return wide ? ModuleMachine::arm64 : ModuleMachine::other;      // EM_AARCH64
-        default: return ModuleMachine::other;
+        case 3:
+            return ModuleMachine::x86_32;  // EM_386
+        case 62:
+            return wide ? ModuleMachine::x86_64
+                        : ModuleMachine::other;  // EM_X86_64 (x32 when narrow)
+        case 40:
+            return ModuleMachine::arm32;  // EM_ARM
+        case 183:
+            return wide ? ModuleMachine::arm64 : ModuleMachine::other;  // EM_AARCH64
+        default:
+            return ModuleMachine::other;
     }
 }
 
 // From the section headers: the SHT_DYNSYM section and the string section it links to.
-std::optional<SymbolTable> symbolsFromSections(ModuleBytes& source, const Record& header, const ElfLayout& elf) {
+std::optional<SymbolTable> symbolsFromSections(ModuleBytes& source, const Record& header,
+                                               const ElfLayout& elf) {
     const uint64_t offset = header.field(elf.wide ? 40 : 32, elf.word());
     const uint64_t entrySize = header.field(elf.wide ? 58 : 46, 2);
     const uint64_t count = header.field(elf.wide ? 60 : 48, 2);
     if (offset == 0 || entrySize < elf.sectionSize() || !tableEnd(source, offset, count, entrySize))
         return std::nullopt;
     const auto section = [&](uint64_t index, Record& out) {
-        return index < count && readRecord(source, offset + index * entrySize, elf.sectionSize(), elf.bigEndian, out);
+        return index < count && readRecord(source, offset + index * entrySize, elf.sectionSize(),
+                                           elf.bigEndian, out);
     };
     const std::size_t typeAt = 4, offsetAt = elf.wide ? 24 : 16, sizeAt = elf.wide ? 32 : 20,
                       linkAt = elf.wide ? 40 : 24, entSizeAt = elf.wide ? 56 : 36;
@@ -171,10 +194,12 @@ std::optional<SymbolTable> symbolsFromSections(ModuleBytes& source, const Record
     for (uint64_t index = 0; index < count; ++index) {
         if (!section(index, symbols)) return std::nullopt;
         if (symbols.field(typeAt, 4) != shtDynsym) continue;
-        if (!section(symbols.field(linkAt, 4), names) || names.field(typeAt, 4) == shtNobits) return std::nullopt;
+        if (!section(symbols.field(linkAt, 4), names) || names.field(typeAt, 4) == shtNobits)
+            return std::nullopt;
         SymbolTable table;
         table.offset = symbols.field(offsetAt, elf.word());
-        table.entrySize = std::max<uint64_t>(symbols.field(entSizeAt, elf.word()), elf.symbolSize());
+        table.entrySize =
+            std::max<uint64_t>(symbols.field(entSizeAt, elf.word()), elf.symbolSize());
         table.count = symbols.field(sizeAt, elf.word()) / table.entrySize;
         table.namesOffset = names.field(offsetAt, elf.word());
         table.namesSize = names.field(sizeAt, elf.word());
@@ -188,7 +213,8 @@ struct Segment {
 };
 
 // The file offset of count bytes at a virtual address, through the loaded segments.
-std::optional<uint64_t> fileOffsetOf(const std::vector<Segment>& loads, uint64_t address, uint64_t count) {
+std::optional<uint64_t> fileOffsetOf(const std::vector<Segment>& loads, uint64_t address,
+                                     uint64_t count) {
     for (const Segment& load : loads) {
         if (address < load.address || address - load.address >= load.fileSize) continue;
         if (count > load.fileSize - (address - load.address)) return std::nullopt;
@@ -199,8 +225,9 @@ std::optional<uint64_t> fileOffsetOf(const std::vector<Segment>& loads, uint64_t
 
 // The number of dynamic symbols, from the hash table the loader would use:
 // DT_HASH says it outright; DT_GNU_HASH only through its last chain.
-std::optional<uint64_t> symbolCount(ModuleBytes& source, const ElfLayout& elf, const std::vector<Segment>& loads,
-                                    std::optional<uint64_t> hash, std::optional<uint64_t> gnuHash) {
+std::optional<uint64_t> symbolCount(ModuleBytes& source, const ElfLayout& elf,
+                                    const std::vector<Segment>& loads, std::optional<uint64_t> hash,
+                                    std::optional<uint64_t> gnuHash) {
     Record words;
     if (hash) {
         const auto at = fileOffsetOf(loads, *hash, 8);
@@ -210,7 +237,8 @@ std::optional<uint64_t> symbolCount(ModuleBytes& source, const ElfLayout& elf, c
     if (!gnuHash) return std::nullopt;
     const auto at = fileOffsetOf(loads, *gnuHash, 16);
     if (!at || !readRecord(source, *at, 16, elf.bigEndian, words)) return std::nullopt;
-    const uint64_t buckets = words.field(0, 4), first = words.field(4, 4), bloomWords = words.field(8, 4);
+    const uint64_t buckets = words.field(0, 4), first = words.field(4, 4),
+                   bloomWords = words.field(8, 4);
     if (buckets > maxEntries || bloomWords > maxEntries) return std::nullopt;
     const uint64_t bucketsAt = *gnuHash + 16 + bloomWords * elf.word();
     const auto bucketTable = fileOffsetOf(loads, bucketsAt, buckets * 4);
@@ -232,19 +260,23 @@ std::optional<uint64_t> symbolCount(ModuleBytes& source, const ElfLayout& elf, c
 
 // From the program headers, as the loader finds them: the dynamic segment's
 // symbol and string tables. For modules whose section headers are gone.
-std::optional<SymbolTable> symbolsFromSegments(ModuleBytes& source, const Record& header, const ElfLayout& elf) {
+std::optional<SymbolTable> symbolsFromSegments(ModuleBytes& source, const Record& header,
+                                               const ElfLayout& elf) {
     const uint64_t offset = header.field(elf.wide ? 32 : 28, elf.word());
     const uint64_t entrySize = header.field(elf.wide ? 54 : 42, 2);
     const uint64_t count = header.field(elf.wide ? 56 : 44, 2);
-    if (entrySize < elf.segmentSize() || !tableEnd(source, offset, count, entrySize)) return std::nullopt;
+    if (entrySize < elf.segmentSize() || !tableEnd(source, offset, count, entrySize))
+        return std::nullopt;
     std::vector<Segment> loads;
     std::optional<Segment> dynamic;
     Record segment;
     for (uint64_t index = 0; index < count; ++index) {
-        if (!readRecord(source, offset + index * entrySize, elf.segmentSize(), elf.bigEndian, segment))
+        if (!readRecord(source, offset + index * entrySize, elf.segmentSize(), elf.bigEndian,
+                        segment))
             return std::nullopt;
-        const Segment found = elf.wide ? Segment{segment.field(8, 8), segment.field(16, 8), segment.field(32, 8)}
-                                       : Segment{segment.field(4, 4), segment.field(8, 4), segment.field(16, 4)};
+        const Segment found =
+            elf.wide ? Segment{segment.field(8, 8), segment.field(16, 8), segment.field(32, 8)}
+                     : Segment{segment.field(4, 4), segment.field(8, 4), segment.field(16, 4)};
         const uint64_t type = segment.field(0, 4);
         if (type == ptLoad) loads.push_back(found);
         if (type == ptDynamic) dynamic = found;
@@ -255,10 +287,11 @@ std::optional<SymbolTable> symbolsFromSegments(ModuleBytes& source, const Record
     const uint64_t entries = std::min(dynamic->fileSize / elf.dynamicSize(), maxEntries);
     Record entry;
     for (uint64_t index = 0; index < entries; ++index) {
-        if (!readRecord(source, dynamic->offset + index * elf.dynamicSize(), elf.dynamicSize(), elf.bigEndian,
-                        entry))
+        if (!readRecord(source, dynamic->offset + index * elf.dynamicSize(), elf.dynamicSize(),
+                        elf.bigEndian, entry))
             return std::nullopt;
-        const uint64_t tag = entry.field(0, elf.word()), value = entry.field(elf.word(), elf.word());
+        const uint64_t tag = entry.field(0, elf.word()),
+                       value = entry.field(elf.word(), elf.word());
         if (tag == dtNull) break;
         if (tag == dtSymtab) symbols = value;
         if (tag == dtStrtab) names = value;
@@ -280,21 +313,25 @@ std::optional<SymbolTable> symbolsFromSegments(ModuleBytes& source, const Record
 // entry point's name: what dlsym would find.
 bool exportsEntryPoint(ModuleBytes& source, const SymbolTable& table, const ElfLayout& elf) {
     const uint64_t count = std::min(table.count, maxEntries);
-    if (!tableEnd(source, table.offset, count, table.entrySize) || table.namesOffset > source.size()) return false;
+    if (!tableEnd(source, table.offset, count, table.entrySize) ||
+        table.namesOffset > source.size())
+        return false;
     // Clamped to the file, so no name's offset runs past the end of numbers.
     const uint64_t namesSize = std::min(table.namesSize, source.size() - table.namesOffset);
     const uint64_t namesEnd = table.namesOffset + namesSize;
     Record symbol;
     for (uint64_t index = 0; index < count; ++index) {
-        if (!readRecord(source, table.offset + index * table.entrySize, elf.symbolSize(), elf.bigEndian, symbol))
+        if (!readRecord(source, table.offset + index * table.entrySize, elf.symbolSize(),
+                        elf.bigEndian, symbol))
             return false;
         const uint64_t name = symbol.field(0, 4);
         const uint64_t info = symbol.field(elf.wide ? 4 : 12, 1);
         const uint64_t other = symbol.field(elf.wide ? 5 : 13, 1);
         const uint64_t sectionIndex = symbol.field(elf.wide ? 6 : 14, 2);
         const uint64_t binding = info >> 4;
-        const bool exported = binding == 1 || binding == 2 || binding == 10;  // GLOBAL, WEAK, GNU_UNIQUE
-        const bool visible = (other & 3) == 0 || (other & 3) == 3;             // DEFAULT, PROTECTED
+        const bool exported =
+            binding == 1 || binding == 2 || binding == 10;          // GLOBAL, WEAK, GNU_UNIQUE
+        const bool visible = (other & 3) == 0 || (other & 3) == 3;  // DEFAULT, PROTECTED
         if (sectionIndex == 0 || !exported || !visible || name >= namesSize) continue;
         if (isEntryPointAt(source, table.namesOffset + name, namesEnd)) return true;
     }
@@ -306,21 +343,29 @@ ModuleInspection inspectElf(ModuleBytes& source, const ModuleArchitecture& own) 
     const std::string damaged = "not " + moduleKind(own) + ": its ELF header is damaged";
     if (!readRecord(source, 0, 16, false, ident) || (ident.bytes[4] != 1 && ident.bytes[4] != 2) ||
         (ident.bytes[5] != 1 && ident.bytes[5] != 2))
-        return refusal(ModuleVerdict::notAModule, {ModuleFormat::elf, ModuleMachine::unknown}, damaged);
+        return refusal(ModuleVerdict::notAModule, {ModuleFormat::elf, ModuleMachine::unknown},
+                       damaged);
     ElfLayout elf;
     elf.wide = ident.bytes[4] == 2;
     elf.bigEndian = ident.bytes[5] == 2;
     Record header;
     if (!readRecord(source, 0, elf.headerSize(), elf.bigEndian, header))
-        return refusal(ModuleVerdict::notAModule, {ModuleFormat::elf, ModuleMachine::unknown}, damaged);
+        return refusal(ModuleVerdict::notAModule, {ModuleFormat::elf, ModuleMachine::unknown},
+                       damaged);
     const ModuleArchitecture module{ModuleFormat::elf, elfMachine(header.field(18, 2), elf.wide)};
     if (module != own) return otherMachine(module, own);
     switch (header.field(16, 2)) {
-        case 3: break;  // ET_DYN
-        case 1: return refusal(ModuleVerdict::notAModule, module, "an object file, not a shared library");
-        case 2: return refusal(ModuleVerdict::notAModule, module, "a program, not a shared library");
-        case 4: return refusal(ModuleVerdict::notAModule, module, "a core dump, not a shared library");
-        default: return refusal(ModuleVerdict::notAModule, module, damaged);
+        case 3:
+            break;  // ET_DYN
+        case 1:
+            return refusal(ModuleVerdict::notAModule, module,
+                           "an object file, not a shared library");
+        case 2:
+            return refusal(ModuleVerdict::notAModule, module, "a program, not a shared library");
+        case 4:
+            return refusal(ModuleVerdict::notAModule, module, "a core dump, not a shared library");
+        default:
+            return refusal(ModuleVerdict::notAModule, module, damaged);
     }
     std::optional<SymbolTable> table = symbolsFromSections(source, header, elf);
     if (!table) table = symbolsFromSegments(source, header, elf);
@@ -334,11 +379,16 @@ constexpr uint64_t imageFileDll = 0x2000;
 
 ModuleMachine peMachine(uint64_t machine) {
     switch (machine) {
-        case 0x014C: return ModuleMachine::x86_32;  // IMAGE_FILE_MACHINE_I386
-        case 0x8664: return ModuleMachine::x86_64;  // IMAGE_FILE_MACHINE_AMD64
-        case 0x01C4: return ModuleMachine::arm32;   // IMAGE_FILE_MACHINE_ARMNT
-        case 0xAA64: return ModuleMachine::arm64;   // IMAGE_FILE_MACHINE_ARM64
-        default: return ModuleMachine::other;
+        case 0x014C:
+            return ModuleMachine::x86_32;  // IMAGE_FILE_MACHINE_I386
+        case 0x8664:
+            return ModuleMachine::x86_64;  // IMAGE_FILE_MACHINE_AMD64
+        case 0x01C4:
+            return ModuleMachine::arm32;  // IMAGE_FILE_MACHINE_ARMNT
+        case 0xAA64:
+            return ModuleMachine::arm64;  // IMAGE_FILE_MACHINE_ARM64
+        default:
+            return ModuleMachine::other;
     }
 }
 
@@ -348,7 +398,8 @@ struct PeSection {
 
 // The file offset of count bytes at a relative virtual address, when the
 // file holds them (not in the zero-filled tail of a section).
-std::optional<uint64_t> fileOffsetOf(const std::vector<PeSection>& sections, uint64_t rva, uint64_t count) {
+std::optional<uint64_t> fileOffsetOf(const std::vector<PeSection>& sections, uint64_t rva,
+                                     uint64_t count) {
     for (const PeSection& section : sections) {
         if (rva < section.address || rva - section.address >= section.rawSize) continue;
         if (count > section.rawSize - (rva - section.address)) return std::nullopt;
@@ -359,7 +410,8 @@ std::optional<uint64_t> fileOffsetOf(const std::vector<PeSection>& sections, uin
 
 // Whether the export directory names an entry point. A name's bytes must
 // lie in the file, in the section that holds them.
-bool exportsEntryPoint(ModuleBytes& source, const std::vector<PeSection>& sections, uint64_t directory) {
+bool exportsEntryPoint(ModuleBytes& source, const std::vector<PeSection>& sections,
+                       uint64_t directory) {
     Record exports;
     const auto at = fileOffsetOf(sections, directory, 40);
     if (!at || !readRecord(source, *at, 40, false, exports)) return false;
@@ -384,7 +436,8 @@ ModuleInspection inspectPe(ModuleBytes& source, const ModuleArchitecture& own) {
     const ModuleArchitecture unknownPe{ModuleFormat::pe, ModuleMachine::unknown};
     Record dos;
     Record coff;
-    if (!readRecord(source, 0, 64, false, dos)) return refusal(ModuleVerdict::notAModule, unknownPe, damaged);
+    if (!readRecord(source, 0, 64, false, dos))
+        return refusal(ModuleVerdict::notAModule, unknownPe, damaged);
     // The DOS header's last field says where the PE header begins.
     const uint64_t peHeader = dos.field(60, 4);
     if (!readRecord(source, peHeader, 24, false, coff) || std::memcmp(coff.bytes, "PE\0\0", 4) != 0)
@@ -401,13 +454,15 @@ ModuleInspection inspectPe(ModuleBytes& source, const ModuleArchitecture& own) {
     // PE32 and PE32+ differ in where the data directories begin; the export
     // directory is the first of them.
     const uint64_t magic = optional.field(0, 2);
-    if (magic != 0x10B && magic != 0x20B) return refusal(ModuleVerdict::notAModule, module, damaged);
+    if (magic != 0x10B && magic != 0x20B)
+        return refusal(ModuleVerdict::notAModule, module, damaged);
     const std::size_t directoriesAt = magic == 0x20B ? 112 : 96;
     const uint64_t directories = optional.field(directoriesAt - 4, 4);
     const uint64_t exportDirectory = directories > 0 ? optional.field(directoriesAt, 4) : 0;
     if (exportDirectory == 0) return noEntryPoint(module);
     const uint64_t sectionTable = peHeader + 24 + optionalSize;
-    if (!tableEnd(source, sectionTable, sectionCount, 40)) return refusal(ModuleVerdict::notAModule, module, damaged);
+    if (!tableEnd(source, sectionTable, sectionCount, 40))
+        return refusal(ModuleVerdict::notAModule, module, damaged);
     std::vector<PeSection> sections;
     Record section;
     for (uint64_t index = 0; index < sectionCount; ++index) {
@@ -443,7 +498,11 @@ ModuleArchitecture ownArchitecture() {
 ModuleInspection inspectModuleBytes(ModuleBytes& bytes, const ModuleArchitecture& own) {
     char magic[4] = {};
     const bool readable = bytes.read(0, magic, sizeof magic);
-    if (readable && std::memcmp(magic, "\x7f" "ELF", 4) == 0) return inspectElf(bytes, own);
+    if (readable && std::memcmp(magic,
+                                "\x7f"
+                                "ELF",
+                                4) == 0)
+        return inspectElf(bytes, own);
     if (readable && magic[0] == 'M' && magic[1] == 'Z') return inspectPe(bytes, own);
     return refusal(ModuleVerdict::notAModule, {}, "not " + moduleKind(own));
 }
@@ -456,11 +515,13 @@ ModuleInspection inspectModule(const std::string& path, const ModuleArchitecture
         case ModuleFile::Status::missing:
             return refusal(ModuleVerdict::missing, {}, "there is no file at " + path);
         case ModuleFile::Status::unreadable:
-            return refusal(ModuleVerdict::unreadable, {}, "the file cannot be read: " + file.problem());
+            return refusal(ModuleVerdict::unreadable, {},
+                           "the file cannot be read: " + file.problem());
         case ModuleFile::Status::folder:
             return refusal(ModuleVerdict::notAModule, {}, "a folder, not " + moduleKind(own));
         case ModuleFile::Status::special:
-            return refusal(ModuleVerdict::notAModule, {}, "not a regular file, so not " + moduleKind(own));
+            return refusal(ModuleVerdict::notAModule, {},
+                           "not a regular file, so not " + moduleKind(own));
     }
     return refusal(ModuleVerdict::unreadable, {}, "the file cannot be read");
 }

@@ -58,11 +58,13 @@ public:
 // Judges the module at path for a process of the architecture own. Reads
 // only regular files, without blocking (a pipe or a device is refused).
 // Never runs the module's code.
-ModuleInspection inspectModule(const std::string& path, const ModuleArchitecture& own = ownArchitecture());
+ModuleInspection inspectModule(const std::string& path,
+                               const ModuleArchitecture& own = ownArchitecture());
 
 // The same from the bytes alone (what a file holds). Every offset and count
 // the bytes claim is checked before use, so hostile bytes cost a refusal,
 // never a read out of bounds; the work is bounded by their size.
-ModuleInspection inspectModuleBytes(ModuleBytes& bytes, const ModuleArchitecture& own = ownArchitecture());
+ModuleInspection inspectModuleBytes(ModuleBytes& bytes,
+                                    const ModuleArchitecture& own = ownArchitecture());
 
 }  // namespace Vexa::DSP

@@ -41,10 +41,16 @@ void PluginChild::noteFault(const char* reason) {
 
 bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     switch (pipe.receive(reply, commandTimeoutMs)) {
-        case CommandPipe::Read::message: return true;
-        case CommandPipe::Read::timedOut: noteFault("no answer within 30 s"); return false;
-        case CommandPipe::Read::closed: return false;
-        case CommandPipe::Read::refused: noteFault(brokeProtocol); return false;
+        case CommandPipe::Read::message:
+            return true;
+        case CommandPipe::Read::timedOut:
+            noteFault("no answer within 30 s");
+            return false;
+        case CommandPipe::Read::closed:
+            return false;
+        case CommandPipe::Read::refused:
+            noteFault(brokeProtocol);
+            return false;
     }
     return false;
 }
@@ -64,7 +70,8 @@ bool PluginChild::process(const float* const* inputs, float* const* outputs, uin
     bridge::publish(block.request, ticket);
 
     int waitedMs = 0;
-    for (uint32_t seen; (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
+    for (uint32_t seen;
+         (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
         if (seen != previous) {  // an answer to a block never asked for
             noteFault(brokeProtocol);
             return false;

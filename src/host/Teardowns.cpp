@@ -11,8 +11,8 @@ void Teardowns::start(std::function<void()> teardown, std::function<void()> hurr
     std::vector<Running> done;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const auto firstDone = std::stable_partition(running.begin(), running.end(),
-                                                     [](const Running& r) { return !r.finished->load(); });
+        const auto firstDone = std::stable_partition(
+            running.begin(), running.end(), [](const Running& r) { return !r.finished->load(); });
         std::move(firstDone, running.end(), std::back_inserter(done));
         running.erase(firstDone, running.end());
         if (hurried) hurry();

@@ -60,7 +60,8 @@ void Connection::serve(ClientSocket& socket, const std::atomic<bool>& stopping) 
     while (!stopping.load()) {
         int waitMs = stopCheckMs;
         if (awaitingClose) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(closeDeadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(closeDeadline - Clock::now());
             if (left.count() <= 0) return;
             waitMs = std::min<int>(waitMs, static_cast<int>(left.count()));
         }

@@ -26,19 +26,22 @@ using testing_support::WsClient;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load", "audio", "midi", "settings", "state", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings",
+                                          "state", "editor", "unload"};
 
 // What plugins.conf expects of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
 struct Expectation {
     std::string kind = "effect";
-    std::map<std::string, std::string> aspect;  // "fails", "none" or "ok"; unset: the kind's default
+    std::map<std::string, std::string>
+        aspect;  // "fails", "none" or "ok"; unset: the kind's default
     std::string note;
 
     std::string expected(const std::string& name) const {
         const auto found = aspect.find(name);
         if (found != aspect.end()) return found->second;
-        if ((name == "midi" && kind != "instrument") || name == "state") return "none";  // most offer no chunks
+        if ((name == "midi" && kind != "instrument") || name == "state")
+            return "none";  // most offer no chunks
         return "ok";
     }
 };
@@ -52,8 +55,10 @@ Expectation expectationFor(const std::string& path) {
         std::istringstream words(line);
         std::string pattern, kind, word;
         words >> pattern >> kind;
-        const std::string subject = pattern.find('/') != std::string::npos ? path : path.substr(path.rfind('/') + 1);
-        if (kind.empty() || pattern[0] == '#' || fnmatch(pattern.c_str(), subject.c_str(), 0) != 0) continue;
+        const std::string subject =
+            pattern.find('/') != std::string::npos ? path : path.substr(path.rfind('/') + 1);
+        if (kind.empty() || pattern[0] == '#' || fnmatch(pattern.c_str(), subject.c_str(), 0) != 0)
+            continue;
         if (kind != "-") result.kind = kind;
         while (words >> word && word != "--")
             result.aspect[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
@@ -67,7 +72,8 @@ std::vector<std::string> modulesOf(const std::string& package) {
     std::vector<std::string> lines;
     const std::string command = "dpkg -L " + package + " | grep -E '/(lx)?vst/.*\\.so$' | sort";
     if (FILE* pipe = popen(command.c_str(), "r")) {
-        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, pipe);) lines.emplace_back(buffer);
+        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, pipe);)
+            lines.emplace_back(buffer);
         pclose(pipe);
     }
     for (std::string& line : lines) line.pop_back();  // the newline
@@ -87,7 +93,8 @@ public:
         }
         connection = std::make_unique<WsClient>();
         running = std::make_unique<ProgramUnderTest>();
-        return running->start() && connection->connect(running->port(), 20000) && connection->receiveText(20000);
+        return running->start() && connection->connect(running->port(), 20000) &&
+               connection->receiveText(20000);
     }
 
 private:
@@ -100,7 +107,8 @@ std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectatio
     std::string found;
     for (const std::string& aspect : aspects) {
         const Outcome& got = outcome[aspect];
-        if (got.status != expectation.expected(aspect) && (aspect == "load" || outcome["load"].status == "ok"))
+        if (got.status != expectation.expected(aspect) &&
+            (aspect == "load" || outcome["load"].status == "ok"))
             found += " " + aspect + ": " + got.status + " (" + got.detail + "), expected " +
                      expectation.expected(aspect) + ";";
     }
@@ -121,7 +129,8 @@ int main(int argc, char** argv) {
     }
     Host host;
     std::string listed;
-    if (host.ready(true) && host.client().sendText("scanVSTs")) listed = host.client().receiveText(60000).value_or("");
+    if (host.ready(true) && host.client().sendText("scanVSTs"))
+        listed = host.client().receiveText(60000).value_or("");
     std::ofstream results(argv[1]);
     int unexpected = 0, index = 0, tried = 0;
     for (int p = 3; p < argc; ++p) {
@@ -135,15 +144,16 @@ int main(int argc, char** argv) {
                 outcome.clear();
                 if (host.ready(attempt > 0))
                     outcome = checkPlugin(host.program(), host.client(), path, expectation.kind);
-                else
-                    outcome["load"] = {"fails", "the program did not start"};
+                else outcome["load"] = {"fails", "the program did not start"};
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);
             }
-            std::cout << (mismatch.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << path << mismatch << std::endl;
+            std::cout << (mismatch.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << path
+                      << mismatch << std::endl;
             unexpected += !mismatch.empty();
-            results << argv[p] << '\t' << path.substr(path.rfind('/') + 1) << '\t' << expectation.kind;
+            results << argv[p] << '\t' << path.substr(path.rfind('/') + 1) << '\t'
+                    << expectation.kind;
             for (const std::string& aspect : aspects)
                 results << '\t' << outcome[aspect].status << '|' << outcome[aspect].detail;
             results << '\t' << expectation.note << '\n';

@@ -27,7 +27,8 @@ std::pair<double, double> levels(const std::vector<Block>& replies, std::size_t 
     for (std::size_t b = replies.size() - count; b < replies.size(); ++b) {
         double sums[2] = {0, 0};
         const std::size_t half = replies[b].size() / 2;
-        for (std::size_t i = 0; i < 2 * half; ++i) sums[i / half] += double(replies[b][i]) * replies[b][i];
+        for (std::size_t i = 0; i < 2 * half; ++i)
+            sums[i / half] += double(replies[b][i]) * replies[b][i];
         left = std::max(left, std::sqrt(sums[0] / double(half)));
         right = std::max(right, std::sqrt(sums[1] / double(half)));
     }
@@ -37,14 +38,15 @@ std::pair<double, double> levels(const std::vector<Block>& replies, std::size_t 
 // Empty when both sides are above -60 dBFS, else why not.
 std::string bothSidesHeard(std::pair<double, double> level) {
     if (level.first > 1e-3 && level.second > 1e-3) return "";
-    return "level " + std::to_string(level.first).substr(0, 6) + " / " + std::to_string(level.second).substr(0, 6) +
-           " where both sides should sound";
+    return "level " + std::to_string(level.first).substr(0, 6) + " / " +
+           std::to_string(level.second).substr(0, 6) + " where both sides should sound";
 }
 
 Block sine(uint32_t frames, uint32_t block) {
     Block samples(2 * frames);
     for (uint32_t i = 0; i < frames; ++i)
-        samples[i] = samples[frames + i] = 0.25f * float(std::sin(2 * M_PI * 440 * (block * frames + i) / 48000.0));
+        samples[i] = samples[frames + i] =
+            0.25f * float(std::sin(2 * M_PI * 440 * (block * frames + i) / 48000.0));
     return samples;
 }
 
@@ -89,12 +91,13 @@ private:
         for (const Block& block : blocks) {
             client.sendBinary(block);
             // Generous: on a loaded machine a heavy editor can hold the program up.
-            const Block& reply =
-                replies.emplace_back(testing_support::floatsOf(client.receiveBinary(60000).value_or("")));
-            const bool finite = std::all_of(reply.begin(), reply.end(), [](float s) { return std::isfinite(s); });
+            const Block& reply = replies.emplace_back(
+                testing_support::floatsOf(client.receiveBinary(60000).value_or("")));
+            const bool finite =
+                std::all_of(reply.begin(), reply.end(), [](float s) { return std::isfinite(s); });
             if (reply.size() != block.size() || !finite)
-                return "block " + std::to_string(replies.size()) + " came back with " + std::to_string(reply.size()) +
-                       " samples, or not all finite";
+                return "block " + std::to_string(replies.size()) + " came back with " +
+                       std::to_string(reply.size()) + " samples, or not all finite";
         }
         return "";
     }
@@ -105,11 +108,13 @@ private:
         // earlier unload is still under way: the load's own answer is the
         // "ready" right before the latency.
         std::string ready, latency;
-        for (int read = 0; read < 4 && latency.rfind("fixedCompensationDelaySamp\n", 0) != 0; ++read) {
+        for (int read = 0; read < 4 && latency.rfind("fixedCompensationDelaySamp\n", 0) != 0;
+             ++read) {
             ready = latency;
             if ((latency = text()) == "(nothing)") break;
         }
-        if (ready != "ready" || latency.rfind("fixedCompensationDelaySamp\n", 0) != 0) return {"fails", "refused"};
+        if (ready != "ready" || latency.rfind("fixedCompensationDelaySamp\n", 0) != 0)
+            return {"fails", "refused"};
         return {"ok", "latency " + latency.substr(latency.find('\n') + 1)};
     }
 
@@ -122,8 +127,10 @@ private:
         for (int i = 0; i < settle + 4; ++i) blocks.push_back(sine(frames, i));
         if (const std::string why = play(blocks, replies); !why.empty()) return {"fails", why};
         // An instrument without notes adds nothing to the input mixed under it.
-        if (kind == "instrument") return verdict(same(replies.back(), blocks.back()) ? "" : "sounds without a note");
-        if (kind == "passthrough") return verdict(same(replies.back(), blocks.back()) ? "" : "changes what it passes");
+        if (kind == "instrument")
+            return verdict(same(replies.back(), blocks.back()) ? "" : "sounds without a note");
+        if (kind == "passthrough")
+            return verdict(same(replies.back(), blocks.back()) ? "" : "changes what it passes");
         float tail = 0;
         for (int b = settle + 1; b <= settle + tailBlocks; ++b)
             for (float sample : replies[b]) tail = std::max(tail, std::fabs(sample));
@@ -134,12 +141,15 @@ private:
     Outcome midi() {
         client.sendText("midi 144 60 100|");
         std::vector<Block> replies;
-        if (const std::string why = play(std::vector<Block>(8, Block(2 * frames, 0.0f)), replies); !why.empty())
+        if (const std::string why = play(std::vector<Block>(8, Block(2 * frames, 0.0f)), replies);
+            !why.empty())
             return {"fails", why};
         const auto [left, right] = levels(replies, 2);
-        if (const std::string bad = bothSidesHeard({left, right}); !bad.empty()) return {"fails", "a note: " + bad};
+        if (const std::string bad = bothSidesHeard({left, right}); !bad.empty())
+            return {"fails", "a note: " + bad};
         client.sendText("midi 128 60 0|");
-        if (const std::string why = play(std::vector<Block>(100, Block(2 * frames, 0.0f)), replies); !why.empty())
+        if (const std::string why = play(std::vector<Block>(100, Block(2 * frames, 0.0f)), replies);
+            !why.empty())
             return {"fails", why};
         const auto [afterLeft, afterRight] = levels(replies, 1);
         return verdict(afterLeft + afterRight < left + right ? "" : "no decay after the note-off");
@@ -153,7 +163,8 @@ private:
                 frames = uint32_t(std::stoul(change.substr(8)));
             }
             std::vector<Block> replies;
-            const std::string why = play({sine(frames, 0), sine(frames, 1), sine(frames, 2)}, replies);
+            const std::string why =
+                play({sine(frames, 0), sine(frames, 1), sine(frames, 2)}, replies);
             if (!why.empty()) return {"fails", "after " + change + ": " + why};
         }
         return {"ok", ""};
@@ -172,8 +183,8 @@ private:
         client.sendText("getState");
         auto again = text() == "state" ? client.receiveBinary(20000) : std::nullopt;
         if (!again || *again != *saved)
-            return {"fails", "the state read back differs (" + std::to_string(saved->size()) + " then " +
-                                 std::to_string(again ? again->size() : 0) + " bytes)"};
+            return {"fails", "the state read back differs (" + std::to_string(saved->size()) +
+                                 " then " + std::to_string(again ? again->size() : 0) + " bytes)"};
         return {"ok", std::to_string(saved->size()) + " bytes"};
     }
 
@@ -184,14 +195,18 @@ private:
         if (frame.size() != 1 || !frame[0].mapped) return {"fails", "no frame is shown"};
         // A plug-in without an editor gets an empty frame.
         if (frame[0].contentChildren == 0) return {"none", "none"};
-        const std::string size = std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
+        const std::string size =
+            std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
         screen.requestClose(frame[0].id);
         // Heavy editors on a loaded machine take seconds to close and to open.
         constexpr int editorWaitMs = 20000;
-        if (!screen.waitFor(frameTitle, [](const auto& windows) { return windows.empty(); }, editorWaitMs))
+        if (!screen.waitFor(
+                frameTitle, [](const auto& windows) { return windows.empty(); }, editorWaitMs))
             return {"fails", "the frame did not close"};
         client.sendText("showGui");
-        const auto shown = [](const auto& windows) { return windows.size() == 1 && windows[0].mapped; };
+        const auto shown = [](const auto& windows) {
+            return windows.size() == 1 && windows[0].mapped;
+        };
         if (!screen.waitFor(frameTitle, shown, editorWaitMs))
             return {"fails", "showGui did not bring it back"};
         return {"ok", size};
@@ -207,7 +222,8 @@ private:
             std::getline(stat, line);
             // "PID (NAME) STATE PARENT ...": the name may hold spaces and parentheses.
             const auto close = line.rfind(')');
-            count += close != std::string::npos && std::atol(line.c_str() + close + 4) == program.processId();
+            count += close != std::string::npos &&
+                     std::atol(line.c_str() + close + 4) == program.processId();
         }
         if (proc) closedir(proc);
         return count;
@@ -220,7 +236,8 @@ private:
         // Give a loaded machine time to end the plug-in process.
         for (int wait = 0; wait < 50 && childProcesses() > 0; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return verdict(childProcesses() > 0 ? "its plug-in process is still there after unload" : "");
+        return verdict(childProcesses() > 0 ? "its plug-in process is still there after unload"
+                                            : "");
     }
 
     std::string path;
@@ -233,8 +250,8 @@ private:
 }  // namespace
 
 std::map<std::string, Outcome> checkPlugin(testing_support::ProgramUnderTest& program,
-                                           testing_support::WsClient& client, const std::string& path,
-                                           const std::string& kind) {
+                                           testing_support::WsClient& client,
+                                           const std::string& path, const std::string& kind) {
     return PluginCheck(program, client, path, kind).run();
 }
 

@@ -18,7 +18,7 @@ struct Outcome {
 // Every aspect's outcome for a plug-in of that kind (effect, reverb,
 // passthrough, instrument, ...); load failing leaves the rest "none".
 std::map<std::string, Outcome> checkPlugin(testing_support::ProgramUnderTest& program,
-                                           testing_support::WsClient& client, const std::string& path,
-                                           const std::string& kind);
+                                           testing_support::WsClient& client,
+                                           const std::string& path, const std::string& kind);
 
 }  // namespace compat

@@ -35,9 +35,11 @@ std::string thirtyTwoBitHeader(bool windows) {
         patch(bytes, 68, 0x14C, 2);   // i386
         patch(bytes, 86, 0x2002, 2);  // an executable DLL
     } else {
-        bytes.replace(0, 7, "\x7f" "ELF\x01\x01\x01");  // 32-bit, little-endian
-        patch(bytes, 16, 3, 2);  // a shared library
-        patch(bytes, 18, 3, 2);  // for i386
+        bytes.replace(0, 7,
+                      "\x7f"
+                      "ELF\x01\x01\x01");  // 32-bit, little-endian
+        patch(bytes, 16, 3, 2);            // a shared library
+        patch(bytes, 18, 3, 2);            // for i386
     }
     return bytes;
 }
@@ -65,7 +67,8 @@ protected:
     std::string folder;
 };
 
-INSTANTIATE_TEST_SUITE_P(Placements, ModuleRefusalTest, ::testing::Values("own-process", "in-process"));
+INSTANTIATE_TEST_SUITE_P(Placements, ModuleRefusalTest,
+                         ::testing::Values("own-process", "in-process"));
 
 TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAnyOfTheirCodeRuns) {
     const bool windows = !ProgramUnderTest::isNative();
@@ -76,8 +79,8 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
         std::string path, reason, code;
     };
     std::vector<Case> cases = {
-        {testPluginPath("test_constructor_only"), "not a VST 2 plug-in: it exports neither VSTPluginMain nor main",
-         "not-a-plugin"},
+        {testPluginPath("test_constructor_only"),
+         "not a VST 2 plug-in: it exports neither VSTPluginMain nor main", "not-a-plugin"},
         {folder + "/text", "not " + kind, "not-a-plugin"},
         {folder + "/narrow",
          windows ? "a 32-bit DLL; this program loads 64-bit plug-ins"
@@ -92,7 +95,9 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
     if (!windows) {
         // Opening a FIFO to read it waits for a writer; it must not hold the load.
         ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
-        cases.insert(cases.begin(), {folder + "/fifo", "not a regular file, so not a shared library", "not-a-plugin"});
+        cases.insert(
+            cases.begin(),
+            {folder + "/fifo", "not a regular file, so not a shared library", "not-a-plugin"});
     }
     WsClient v2;
     v2.offerSubprotocols("corvel.2");
@@ -103,11 +108,15 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
         // answers once it has run. Protocol 2 answers with the code.
         ASSERT_TRUE(client.sendText("load " + path));
         EXPECT_EQ(client.ask("getState", 30000), "state failed");
-        EXPECT_TRUE(program->waitForOutput("plug-in not loaded: " + reason + "\n")) << program->output();
-        const json reply = json::parse(v2.ask(json({{"id", 1}, {"op", "load"}, {"path", path}}).dump(), 30000)
-                                           .value_or("null"), nullptr, false);
+        EXPECT_TRUE(program->waitForOutput("plug-in not loaded: " + reason + "\n"))
+            << program->output();
+        const json reply =
+            json::parse(v2.ask(json({{"id", 1}, {"op", "load"}, {"path", path}}).dump(), 30000)
+                            .value_or("null"),
+                        nullptr, false);
         EXPECT_EQ(reply.value("error", json::object()).value("code", ""), code) << reply;
-        EXPECT_NE(reply.value("error", json::object()).value("message", "").find(reason.substr(1)), std::string::npos);
+        EXPECT_NE(reply.value("error", json::object()).value("message", "").find(reason.substr(1)),
+                  std::string::npos);
     }
     EXPECT_EQ(logCount("constructor of constructor_only"), 0);
     EXPECT_GE(logCount("constructor of constructor_with_entry"), 1);
@@ -116,7 +125,8 @@ TEST_P(ModuleRefusalTest, FilesThatAreNoPluginsAreRefusedWithTheirReasonBeforeAn
     // needs none, and the dynamic segment names the entry point as well.
     if (!windows) {
         std::ifstream original(testPluginPath("test_gain"), std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+        std::string bytes((std::istreambuf_iterator<char>(original)),
+                          std::istreambuf_iterator<char>());
         ASSERT_GT(bytes.size(), 64u);
         patch(bytes, 40, 0, 8);  // e_shoff
         patch(bytes, 60, 0, 4);  // e_shnum, e_shstrndx

@@ -81,7 +81,8 @@ TEST_F(SessionTest, UpTo64SessionsAndThe65thIsRefusedWith503) {
     }
     WsClient refused;
     EXPECT_FALSE(refused.connectOnce(program->port()));
-    EXPECT_EQ(refused.handshakeResponse().rfind("HTTP/1.1 503", 0), 0u) << refused.handshakeResponse();
+    EXPECT_EQ(refused.handshakeResponse().rfind("HTTP/1.1 503", 0), 0u)
+        << refused.handshakeResponse();
     EXPECT_TRUE(program->waitForOutput("WS refused\n"));
     for (auto& each : clients) expectAlive(*each);
 

@@ -35,7 +35,8 @@ void ModuleFile::openNative(const std::string& path) {
 bool ModuleFile::readNative(uint64_t offset, void* out, std::size_t count) {
     auto* bytes = static_cast<char*>(out);
     while (count > 0) {
-        const ssize_t got = ::pread(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
+        const ssize_t got =
+            ::pread(static_cast<int>(handle), bytes, count, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;
         // None at all: the file shrank since it was measured.
         if (got <= 0) return false;

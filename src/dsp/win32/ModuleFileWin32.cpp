@@ -29,8 +29,9 @@ void ModuleFile::openNative(const std::string& path) {
     }
     // Shared for writing and deleting too, as the loader opens it: a file
     // another program holds open must not be refused here alone.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         opened = Status::unreadable;
         systemProblem = systemErrorText(GetLastError());
