@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/RealCrashes.h"
 #include "dsp/VST2Plugin.h"
 #include "host/Catalogue.h"
 
@@ -72,6 +73,10 @@ protected:
         cacheFile = root / "cache" / "catalogue.json";
         pluginLog = root / "plugin-log";
         setenv("CORVEL_TEST_PLUGIN_LOG", pluginLog.c_str(), 1);
+    }
+    static void SetUpTestSuite() {
+        for (const auto& [name, value] : realCrashVariables())
+            setenv(name.c_str(), value.c_str(), 1);
     }
     void TearDown() override {
         unsetenv("CORVEL_TEST_PLUGIN_LOG");

@@ -74,20 +74,11 @@ bool pluginProcessesEnd(uint16_t port) {
     return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20);
 }
 
-// Sanitizer builds would turn a plug-in's null write, and leaks left by its
-// exit(3), into an exit of their own; the plug-in process must show the
-// real ending.
-std::string withOption(const char* variable, const std::string& option) {
-    const char* given = std::getenv(variable);
-    return (given && *given ? std::string(given) + ":" : std::string()) + option;
-}
-
 class CrashTest : public PluginTest {
 protected:
     std::map<std::string, std::string> environment() override {
         auto variables = PluginTest::environment();
-        variables["ASAN_OPTIONS"] = withOption("ASAN_OPTIONS", "handle_segv=0:detect_leaks=0");
-        variables["TSAN_OPTIONS"] = withOption("TSAN_OPTIONS", "handle_segv=0");
+        for (auto& [name, value] : realCrashVariables()) variables[name] = value;
         return variables;
     }
 

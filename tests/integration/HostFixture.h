@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/ProgramUnderTest.h"
+#include "../support/RealCrashes.h"
 #include "../support/WaitUntil.h"
 #include "../support/WsClient.h"
 

@@ -210,6 +210,7 @@ protected:
         auto changes = headlessEnvironment();
         changes["XDG_CACHE_HOME"] = (root / "cache").string();
         changes["VST_PATH"] = (root / "nothing").string();
+        for (auto& [name, value] : realCrashVariables()) changes[name] = value;
         return changes;
     }
     // A folder of copies of test plug-ins, each under its kind's name.

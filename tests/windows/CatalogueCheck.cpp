@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
     const std::multimap<std::string, std::string> expected = {
         {"gain.dll", "ok "},
         {"hang_in_open.dll", "hung no answer within 10 s"},
-        {"no_entry.dll", "not-a-plugin it has no VST 2 entry point"},
+        {"no_entry.dll",
+         "not-a-plugin not a VST 2 plug-in: it exports neither VSTPluginMain nor main"},
         {"null_write_in_open.dll", "crashed exception 0xC0000005"},
         {"shell.dll", "ok Shell Member A"},
         {"shell.dll", "ok Shell Member B"}};
