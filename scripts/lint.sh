@@ -68,9 +68,9 @@ for entry in entries:
         units.append(path)
 json.dump(entries, open(os.path.join(database, "compile_commands.json"), "w"))
 if mode == "all":
-    print("\n".join(units))
+    sys.stdout.write("".join(u + "\n" for u in units))
 elif mode == "files":
-    print("\n".join(paths))
+    sys.stdout.write("".join(p + "\n" for p in paths))
 else:
     # ninja -t deps: "object: #deps ..." then, indented, the unit and its headers.
     touched, unit, wanted = set(), None, {real(p) for p in paths}
@@ -85,7 +85,8 @@ else:
                 touched.add(unit)
         elif real(line.strip()) in wanted:
             touched.add(unit)
-    print("\n".join(u for u in units if u in touched))
+    # Nothing at all when no unit was touched, not an empty line.
+    sys.stdout.write("".join(u + "\n" for u in units if u in touched))
 PYTHON
 )
 
