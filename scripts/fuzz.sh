@@ -19,20 +19,35 @@ sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@PROJECT_VERSION_MAJOR@/$major/" \
   src/Version.h.in > "$out/generated/Version.h"
 # The session's plug-in, GUI thread and folder walk are the stand-ins of
 # fuzz/SessionDoubles.cpp; everything else is the program's own code.
-clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I. -Isrc -I"$out/generated" \
-  fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp \
-  src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp \
-  src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp \
-  src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp \
-  src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/bridge/LaunchContract.cpp \
-  src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp \
-  src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp \
-  src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp \
-  -o "$out/channel-input-fuzz"
-clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc \
-  fuzz/ModuleInspectionFuzz.cpp src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp \
-  src/dsp/posix/ModuleFilePosix.cpp -o "$out/module-inspection-fuzz"
+channel=(fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp
+  src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp
+  src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp
+  src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp
+  src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/bridge/LaunchContract.cpp
+  src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp
+  src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp
+  src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp)
+module=(fuzz/ModuleInspectionFuzz.cpp src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp
+  src/dsp/posix/ModuleFilePosix.cpp)
+flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+  -I. -Isrc -I"$out/generated")
+# One compiler per core: the JSON-heavy session units take most of a
+# minute each, and one clang++ for all of them would use a single core.
+objects="$out/objects"
+mkdir -p "$objects"
+objectOf() { echo "$objects/$(echo "$1" | tr / _).o"; }
+export -f objectOf
+export objects
+printf '%s\n' "${channel[@]}" "${module[@]}" | sort -u |
+  xargs -P"$(nproc)" -I{} bash -c 'clang++ "$@" -c {} -o "$(objectOf {})"' _ "${flags[@]}"
+link() {  # output, sources...
+  local output=$1 objectFiles=()
+  shift
+  for source in "$@"; do objectFiles+=("$(objectOf "$source")"); done
+  clang++ "${flags[@]}" "${objectFiles[@]}" -o "$output"
+}
+link "$out/channel-input-fuzz" "${channel[@]}"
+link "$out/module-inspection-fuzz" "${module[@]}"
 
 # Real modules to start from, one for each way to the symbols: with section
 # headers, and through the dynamic segment of a GNU or a SysV hash table.
