@@ -32,6 +32,7 @@ struct Progress {
 
 // One request's progress and entries (as the program sends them).
 struct Answer {
+    Answer() {}  // not noexcept: the members may throw as they are made
     std::mutex mutex;
     std::condition_variable arrived;
     std::vector<Progress> progress;
