@@ -17,24 +17,10 @@ const char* const categoryWords[] = {"unknown",     "effect",  "instrument", "an
                                      "mastering",   "spatial", "roomFx",     "surroundFx",
                                      "restoration", "offline", "shell",      "generator"};
 
-const char* statusWord(CatalogueEntry::Outcome status) {
-    switch (status) {
-        case CatalogueEntry::Outcome::ok:
-            return "ok";
-        case CatalogueEntry::Outcome::crashed:
-            return "crashed";
-        case CatalogueEntry::Outcome::hung:
-            return "hung";
-        case CatalogueEntry::Outcome::notAPlugin:
-            return "not-a-plugin";
-    }
-    return "crashed";
-}
-
 std::optional<CatalogueEntry::Outcome> statusOf(const std::string& word) {
     for (auto status : {CatalogueEntry::Outcome::ok, CatalogueEntry::Outcome::crashed,
                         CatalogueEntry::Outcome::hung, CatalogueEntry::Outcome::notAPlugin})
-        if (word == statusWord(status)) return status;
+        if (word == outcomeWord(status)) return status;
     return std::nullopt;
 }
 
@@ -82,6 +68,20 @@ CatalogueEntry CatalogueEntry::failed(std::string path, Outcome status, std::str
     return entry;
 }
 
+const char* outcomeWord(CatalogueEntry::Outcome status) {
+    switch (status) {
+        case CatalogueEntry::Outcome::ok:
+            return "ok";
+        case CatalogueEntry::Outcome::crashed:
+            return "crashed";
+        case CatalogueEntry::Outcome::hung:
+            return "hung";
+        case CatalogueEntry::Outcome::notAPlugin:
+            return "not-a-plugin";
+    }
+    return "crashed";
+}
+
 const char* categoryWord(int32_t category, bool synth) {
     if (synth) return "instrument";
     if (category < 0 || category >= static_cast<int32_t>(std::size(categoryWords)))
@@ -90,7 +90,7 @@ const char* categoryWord(int32_t category, bool synth) {
 }
 
 json toJson(const CatalogueEntry& entry) {
-    json object = {{"path", entry.path}, {"status", statusWord(entry.status)}};
+    json object = {{"path", entry.path}, {"status", outcomeWord(entry.status)}};
     if (entry.status != CatalogueEntry::Outcome::ok) {
         object["reason"] = entry.reason;
         return object;

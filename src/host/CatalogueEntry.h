@@ -30,6 +30,8 @@ nlohmann::json toJson(const CatalogueEntry& entry);
 // What toJson wrote; nothing for an object that is not one entry.
 std::optional<CatalogueEntry> entryFromJson(const nlohmann::json& object);
 
+// The outcome's word: ok, crashed, hung or not-a-plugin.
+const char* outcomeWord(CatalogueEntry::Outcome outcome);
 // The category's word: effect, instrument, analyser, mastering, spatial,
 // roomFx, surroundFx, restoration, offline, shell, generator or unknown; a
 // synth is an instrument whatever category it declares.

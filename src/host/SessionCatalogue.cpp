@@ -10,25 +10,11 @@ using nlohmann::json;
 
 namespace {
 
-const char* statusWord(CatalogueEntry::Outcome status) {
-    switch (status) {
-        case CatalogueEntry::Outcome::ok:
-            return "ok";
-        case CatalogueEntry::Outcome::crashed:
-            return "crashed";
-        case CatalogueEntry::Outcome::hung:
-            return "hung";
-        case CatalogueEntry::Outcome::notAPlugin:
-            return "not-a-plugin";
-    }
-    return "crashed";
-}
-
 // Every entry has its path, status and reason (empty when ok); one that is
 // ok has what the plug-in says about itself besides.
 json clientEntry(const CatalogueEntry& entry) {
     json object = {
-        {"path", entry.path}, {"status", statusWord(entry.status)}, {"reason", entry.reason}};
+        {"path", entry.path}, {"status", outcomeWord(entry.status)}, {"reason", entry.reason}};
     if (entry.status != CatalogueEntry::Outcome::ok) return object;
     const Vexa::DSP::PluginFacts& facts = entry.facts;
     object.update({{"uniqueId", facts.uniqueId},
