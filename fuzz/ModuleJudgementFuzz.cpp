@@ -1,5 +1,5 @@
-// libFuzzer target: the module inspector, over any bytes a file may hold.
-// Each input is judged as a module by programs of every kind the inspector
+// libFuzzer target: the module judge, over any bytes a file may hold.
+// Each input is judged as a module by programs of every kind the judge
 // knows, so the ELF and PE readers run to their tables whatever the input's
 // header names. A read past the input's end would be caught by the address
 // sanitizer; the verdicts must keep their contract.
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "dsp/ModuleInspection.h"
+#include "dsp/ModuleJudgement.h"
 
 using namespace Vexa::DSP;
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         for (ModuleMachine machine :
              {ModuleMachine::x86_64, ModuleMachine::x86_32, ModuleMachine::arm64}) {
             InputBytes bytes(data, size);
-            const ModuleInspection judged = inspectModuleBytes(bytes, {format, machine});
+            const ModuleJudgement judged = judgeModuleBytes(bytes, {format, machine});
             require(judged.ok() == judged.reason.empty());
             // Only a file of the program's own kind can be a plug-in for it.
             if (judged.ok()) require(judged.architecture == ModuleArchitecture{format, machine});

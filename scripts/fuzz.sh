@@ -2,8 +2,8 @@
 # Builds two libFuzzer targets with Debian's clang and runs each for a
 # bounded time (FUZZ_SECONDS, 30): one over the frame joiner, the command
 # parsers, the session's dispatcher, the origin gate and the allow-list
-# parser (channel-input-fuzz), one over the module inspector
-# (module-inspection-fuzz). A crash or a broken invariant fails the script
+# parser (channel-input-fuzz), one over the module judge
+# (module-judgement-fuzz). A crash or a broken invariant fails the script
 # and leaves its input in build-fuzz/ to replay: build-fuzz/<target> <file>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,10 +24,10 @@ channel=(fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cp
   src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp
   src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp
   src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/bridge/LaunchContract.cpp
-  src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp
+  src/dsp/ModuleJudgement.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp
   src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp
   src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp)
-module=(fuzz/ModuleInspectionFuzz.cpp src/dsp/ModuleInspection.cpp src/dsp/ModuleFile.cpp
+module=(fuzz/ModuleJudgementFuzz.cpp src/dsp/ModuleJudgement.cpp src/dsp/ModuleFile.cpp
   src/dsp/posix/ModuleFilePosix.cpp)
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
   -I. -Isrc -I"$out/generated")
@@ -47,7 +47,7 @@ link() {  # output, sources...
   clang++ "${flags[@]}" "${objectFiles[@]}" -o "$output"
 }
 link "$out/channel-input-fuzz" "${channel[@]}"
-link "$out/module-inspection-fuzz" "${module[@]}"
+link "$out/module-judgement-fuzz" "${module[@]}"
 
 # Real modules to start from, one for each way to the symbols: with section
 # headers, and through the dynamic segment of a GNU or a SysV hash table.
@@ -72,5 +72,5 @@ fi
 # The corpora grow in the build folder; the seeds in the repository stay as they are.
 CORVEL_FUZZ_ALLOW_LIST="$out/allow-list" "$out/channel-input-fuzz" -max_total_time="$seconds" \
   -print_final_stats=1 -artifact_prefix="$out/" "$out/corpus" fuzz/seeds
-"$out/module-inspection-fuzz" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
+"$out/module-judgement-fuzz" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
   -artifact_prefix="$out/" "$out/module-corpus" "$out/module-seeds"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dsp/ModuleInspection.h"
+#include "dsp/ModuleJudgement.h"
 
 namespace Vexa::DSP {
 

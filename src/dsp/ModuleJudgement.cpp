@@ -1,4 +1,4 @@
-#include "dsp/ModuleInspection.h"
+#include "dsp/ModuleJudgement.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,15 +97,15 @@ std::string moduleKind(const ModuleArchitecture& own) {
     return own.format == ModuleFormat::pe ? "a DLL" : "a shared library";
 }
 
-ModuleInspection refusal(ModuleVerdict verdict, ModuleArchitecture architecture,
-                         std::string reason) {
+ModuleJudgement refusal(ModuleVerdict verdict, ModuleArchitecture architecture,
+                        std::string reason) {
     return {verdict, architecture, std::move(reason)};
 }
 
 // A module of another system, processor or word size. Where only the word
 // size differs, that is the news: "built for 32-bit x86; this program loads
 // 64-bit plug-ins".
-ModuleInspection otherMachine(const ModuleArchitecture& module, const ModuleArchitecture& own) {
+ModuleJudgement otherMachine(const ModuleArchitecture& module, const ModuleArchitecture& own) {
     std::string what;
     if (module.format != own.format) {
         what = module.format == ModuleFormat::pe
@@ -124,7 +124,7 @@ ModuleInspection otherMachine(const ModuleArchitecture& module, const ModuleArch
                    what + "; this program loads " + ours + " plug-ins");
 }
 
-ModuleInspection noEntryPoint(const ModuleArchitecture& module) {
+ModuleJudgement noEntryPoint(const ModuleArchitecture& module) {
     return refusal(ModuleVerdict::noEntryPoint, module,
                    "not a VST 2 plug-in: it exports neither VSTPluginMain nor main");
 }
@@ -338,7 +338,7 @@ bool exportsEntryPoint(ModuleBytes& source, const SymbolTable& table, const ElfL
     return false;
 }
 
-ModuleInspection inspectElf(ModuleBytes& source, const ModuleArchitecture& own) {
+ModuleJudgement judgeElf(ModuleBytes& source, const ModuleArchitecture& own) {
     Record ident;
     const std::string damaged = "not " + moduleKind(own) + ": its ELF header is damaged";
     if (!readRecord(source, 0, 16, false, ident) || (ident.bytes[4] != 1 && ident.bytes[4] != 2) ||
@@ -431,7 +431,7 @@ bool exportsEntryPoint(ModuleBytes& source, const std::vector<PeSection>& sectio
     return false;
 }
 
-ModuleInspection inspectPe(ModuleBytes& source, const ModuleArchitecture& own) {
+ModuleJudgement judgePe(ModuleBytes& source, const ModuleArchitecture& own) {
     const std::string damaged = "not " + moduleKind(own) + ": its Windows header is damaged";
     const ModuleArchitecture unknownPe{ModuleFormat::pe, ModuleMachine::unknown};
     Record dos;
@@ -495,23 +495,23 @@ ModuleArchitecture ownArchitecture() {
 #endif
 }
 
-ModuleInspection inspectModuleBytes(ModuleBytes& bytes, const ModuleArchitecture& own) {
+ModuleJudgement judgeModuleBytes(ModuleBytes& bytes, const ModuleArchitecture& own) {
     char magic[4] = {};
     const bool readable = bytes.read(0, magic, sizeof magic);
     if (readable && std::memcmp(magic,
                                 "\x7f"
                                 "ELF",
                                 4) == 0)
-        return inspectElf(bytes, own);
-    if (readable && magic[0] == 'M' && magic[1] == 'Z') return inspectPe(bytes, own);
+        return judgeElf(bytes, own);
+    if (readable && magic[0] == 'M' && magic[1] == 'Z') return judgePe(bytes, own);
     return refusal(ModuleVerdict::notAModule, {}, "not " + moduleKind(own));
 }
 
-ModuleInspection inspectModule(const std::string& path, const ModuleArchitecture& own) {
+ModuleJudgement judgeModule(const std::string& path, const ModuleArchitecture& own) {
     ModuleFile file(path);
     switch (file.status()) {
         case ModuleFile::Status::open:
-            return inspectModuleBytes(file, own);
+            return judgeModuleBytes(file, own);
         case ModuleFile::Status::missing:
             return refusal(ModuleVerdict::missing, {}, "there is no file at " + path);
         case ModuleFile::Status::unreadable:

@@ -35,7 +35,7 @@ enum class ModuleVerdict {
     noEntryPoint,  // a module that exports neither VSTPluginMain nor main
 };
 
-struct ModuleInspection {
+struct ModuleJudgement {
     ModuleVerdict verdict = ModuleVerdict::notAModule;
     // What the header says; unknown when the file has no header this reader knows.
     ModuleArchitecture architecture;
@@ -58,13 +58,13 @@ public:
 // Judges the module at path for a process of the architecture own. Reads
 // only regular files, without blocking (a pipe or a device is refused).
 // Never runs the module's code.
-ModuleInspection inspectModule(const std::string& path,
-                               const ModuleArchitecture& own = ownArchitecture());
+ModuleJudgement judgeModule(const std::string& path,
+                            const ModuleArchitecture& own = ownArchitecture());
 
 // The same from the bytes alone (what a file holds). Every offset and count
 // the bytes claim is checked before use, so hostile bytes cost a refusal,
 // never a read out of bounds; the work is bounded by their size.
-ModuleInspection inspectModuleBytes(ModuleBytes& bytes,
-                                    const ModuleArchitecture& own = ownArchitecture());
+ModuleJudgement judgeModuleBytes(ModuleBytes& bytes,
+                                 const ModuleArchitecture& own = ownArchitecture());
 
 }  // namespace Vexa::DSP

@@ -1,7 +1,7 @@
 #include "dsp/VST2PluginBase.h"
 
 #include "dsp/HostCallback.h"
-#include "dsp/ModuleInspection.h"
+#include "dsp/ModuleJudgement.h"
 
 namespace Vexa::DSP {
 
@@ -30,8 +30,8 @@ LoadProblem problemOf(ModuleVerdict verdict) {
 }  // namespace
 
 VST2PluginBase::Entry VST2PluginBase::loadModule(const std::string& path, int32_t shellId) {
-    const ModuleInspection inspection = inspectModule(path);
-    if (!inspection.ok()) return {nullptr, problemOf(inspection.verdict), inspection.reason};
+    const ModuleJudgement judgement = judgeModule(path);
+    if (!judgement.ok()) return {nullptr, problemOf(judgement.verdict), judgement.reason};
     std::string failure;
     module = openModule(path, failure);
     if (!module)

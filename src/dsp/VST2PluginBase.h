@@ -31,7 +31,7 @@ public:
         std::string reason;
     };
 
-    // Judges the file first (dsp/ModuleInspection.h) and loads only a module
+    // Judges the file first (dsp/ModuleJudgement.h) and loads only a module
     // of this process's kind that exports an entry point, so nothing of
     // another module ever runs. Then calls the entry point ("VSTPluginMain",
     // else "main") with the host callback; a shell module hears shellId (0:

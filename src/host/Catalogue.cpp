@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "dsp/ModuleInspection.h"
+#include "dsp/ModuleJudgement.h"
 #include "host/CatalogueFiles.h"
 #include "host/ChildProcess.h"
 #include "scan/PluginScan.h"
@@ -220,13 +220,13 @@ Catalogue::Read Catalogue::readModule(std::size_t module, const std::string& pat
     Read read{module, {}, true};
     // Judged from its bytes first: a file that is no module of this machine
     // costs no process, and none of its code runs.
-    const Vexa::DSP::ModuleInspection inspection = Vexa::DSP::inspectModule(path);
-    if (!inspection.ok()) {
+    const Vexa::DSP::ModuleJudgement judgement = Vexa::DSP::judgeModule(path);
+    if (!judgement.ok()) {
         // Gone or unreadable since the walk: worth another look next time.
-        read.keep = inspection.verdict != Vexa::DSP::ModuleVerdict::missing &&
-                    inspection.verdict != Vexa::DSP::ModuleVerdict::unreadable;
+        read.keep = judgement.verdict != Vexa::DSP::ModuleVerdict::missing &&
+                    judgement.verdict != Vexa::DSP::ModuleVerdict::unreadable;
         read.entries.push_back(
-            CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, inspection.reason));
+            CatalogueEntry::failed(path, CatalogueEntry::Outcome::notAPlugin, judgement.reason));
         return read;
     }
     std::unique_ptr<ChildProcess> probe = ChildProcess::startProbe(path);
