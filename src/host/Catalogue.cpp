@@ -50,7 +50,7 @@ std::vector<CatalogueEntry> entriesIn(const std::string& output, const std::stri
 
 Catalogue::Catalogue() : Catalogue(Options{catalogueCacheLocation()}) {}
 
-Catalogue::Catalogue(Options chosen)
+Catalogue::Catalogue(const Options& chosen)
     : options{chosen.cacheFile, chosen.probes ? chosen.probes : coreCount(), chosen.probeLimit},
       cache(chosen.cacheFile), worker([this] { run(); }) {}
 

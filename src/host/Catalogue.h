@@ -43,7 +43,7 @@ public:
 
     // The cache in catalogueCacheLocation(), one probe per core, 10 s each.
     Catalogue();
-    explicit Catalogue(Options options);
+    explicit Catalogue(const Options& options);
     ~Catalogue() { stop(); }
     Catalogue(const Catalogue&) = delete;
     Catalogue& operator=(const Catalogue&) = delete;

@@ -145,7 +145,8 @@ private:
     std::optional<Pending> pendingScan;
     // The catalogues asked for and not yet answered, by place in line, each
     // with the ticket that withdraws it.
-    struct PendingCatalogue {
+    // (Its implicit constructor may throw only as any allocation may.)
+    struct PendingCatalogue {  // NOLINT(bugprone-exception-escape)
         nlohmann::json id;
         uint64_t ticket = 0;
     };
