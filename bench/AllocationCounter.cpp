@@ -26,8 +26,8 @@ __attribute__((constructor(101))) void mapCounterFile() {
     const int fd = open(path, O_RDWR | O_CREAT, 0600);
     if (fd < 0) return;
     if (ftruncate(fd, sizeof(BenchCounters)) == 0) {
-        void* shared = mmap(nullptr, sizeof(BenchCounters), PROT_READ | PROT_WRITE, MAP_SHARED,
-                            fd, 0);
+        void* shared =
+            mmap(nullptr, sizeof(BenchCounters), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         // Not constructed: a new file reads as zeros, and a plug-in process
         // maps the file its program made and adds to the same counts.
         if (shared != MAP_FAILED) counters = static_cast<BenchCounters*>(shared);

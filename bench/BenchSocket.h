@@ -15,8 +15,10 @@ public:
     BenchSocket& operator=(const BenchSocket&) = delete;
 
     // Connects and upgrades, retrying while the server is still starting.
-    // A raw socket stays plain TCP.
-    bool connect(uint16_t port, int timeoutMs, bool raw = false);
+    // A raw socket stays plain TCP; a subprotocol, when given, is offered
+    // and must be the one chosen.
+    bool connect(uint16_t port, int timeoutMs, bool raw = false,
+                 const std::string& subprotocol = {});
     // Raw TCP: the bytes as they are, and exactly length bytes back into payload().
     bool sendRaw(const std::vector<uint8_t>& bytes);
     bool receiveRaw(size_t length);

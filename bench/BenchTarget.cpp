@@ -24,13 +24,18 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
         long number = 0;
         if (key == "name") {
             target.name = value;
-        } else if (key == "kind" && (value == "tcp" || value == "echo" || value == "host")) {
-            target.isHost = value == "host";
+        } else if (key == "kind" && (value == "tcp" || value == "echo" || value == "host" ||
+                                     value == "host2" || value == "handoff")) {
+            target.isHost = value == "host" || value == "host2";
+            target.speaksVersion2 = value == "host2";
             target.isRawTcp = value == "tcp";
+            target.isHandoff = value == "handoff";
         } else if (key == "port" && parseNumber(value, 1, 65535, number)) {
             target.port = static_cast<uint16_t>(number);
         } else if (key == "plugin") {
             target.plugin = value;
+        } else if (key == "file") {
+            target.handoffPath = value;
         } else if (key == "counters") {
             target.countersPath = value;
         } else if (key == "blocks" && parseNumber(value, 1, 10000000, number)) {
@@ -41,6 +46,7 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             return std::nullopt;
         }
     }
-    if (target.name.empty() || target.port == 0) return std::nullopt;
+    if (target.name.empty()) return std::nullopt;
+    if (target.isHandoff ? target.handoffPath.empty() : target.port == 0) return std::nullopt;
     return target;
 }

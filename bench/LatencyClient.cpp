@@ -3,12 +3,15 @@
 // as a real-time client does. Prints one table row per block size and server.
 //
 //   corvel-bench-client --target name=tcp,kind=tcp,port=O
+//                       --target name=handoff,kind=handoff,file=F
 //                       --target name=echo,kind=echo,port=P
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
-//                       --target name=other,kind=host,port=S,plugin=PATH
+//                       --target name=host2,kind=host2,port=S (protocol 2)
+//                       --target name=other,kind=host,port=T,plugin=PATH
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
-//                       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]
+//                       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N]
+//                       [--require-no-new]
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -25,7 +28,9 @@
 #include "BenchTarget.h"
 #include "BlockPattern.h"
 #include "CounterFile.h"
+#include "HandoffClient.h"
 #include "RoundTripStats.h"
+#include "Version2Client.h"
 
 namespace {
 
@@ -41,6 +46,8 @@ struct Options {
     int blocks = 100;  // per round and server
     int rounds = 100;
     int warmup = 200;
+    // Under callgrind a server takes long to start its threads.
+    int connectMs = 20000;
     bool requireNoNew = false;
 };
 
@@ -48,6 +55,8 @@ struct Server {
     BenchTarget target;
     BenchSocket socket;
     CounterFile counters;
+    HandoffClient handoff;
+    int nextRequestId = 1;  // protocol 2
 };
 
 struct Measurement {
@@ -59,11 +68,13 @@ struct Measurement {
 };
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: corvel-bench-client --target name=N,kind=echo|host,port=P"
-                 "[,plugin=PATH][,counters=FILE][,blocks=N][,rounds=N] ...\n"
-                 "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
-                 "       [--blocks N] [--rounds N] [--warmup N] [--require-no-new]\n");
+    std::fprintf(
+        stderr,
+        "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
+        "[,plugin=PATH][,counters=FILE][,blocks=N][,rounds=N] ...\n"
+        "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
+        "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
+        "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
 }
 
 bool parseCount(const char* text, int& into) {
@@ -111,6 +122,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (!parseCount(value, options.blocks) || options.blocks < 1) return false;
         } else if (word == "--rounds") {
             if (!parseCount(value, options.rounds) || options.rounds < 1) return false;
+        } else if (word == "--connect-ms") {
+            if (!parseCount(value, options.connectMs)) return false;
         } else if (word == "--warmup") {
             if (!parseCount(value, options.warmup)) return false;
 
@@ -119,7 +132,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     bool needsPlugin = false;
-    for (const auto& target : options.targets) needsPlugin = needsPlugin || (target.isHost && target.plugin.empty());
+    for (const auto& target : options.targets)
+        needsPlugin = needsPlugin || (target.isHost && target.plugin.empty());
     return !options.targets.empty() && (!needsPlugin || !options.plugin.empty());
 }
 
@@ -148,6 +162,16 @@ bool awaitText(Server& server, const std::string& expected) {
 }
 
 bool prepareHost(Server& server, const std::string& plugin) {
+    if (server.target.speaksVersion2) {
+        if (version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"configure\",\"sampleRate\":48000") &&
+            version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"load\",\"path\":" + jsonString(plugin)))
+            return true;
+        std::fprintf(stderr, "%s: the plug-in did not load: %s\n", server.target.name.c_str(),
+                     plugin.c_str());
+        return false;
+    }
     std::string latency;
     if (!server.socket.sendText("sampleRate 48000") || !server.socket.sendText("load " + plugin) ||
         !awaitText(server, "ready") || !receiveText(server, latency) ||
@@ -161,6 +185,14 @@ bool prepareHost(Server& server, const std::string& plugin) {
 
 bool setBlockSize(Server& server, uint32_t frames) {
     if (!server.target.isHost) return true;
+    if (server.target.speaksVersion2) {
+        if (version2Request(server.socket, server.nextRequestId++,
+                            "\"op\":\"configure\",\"blockSize\":" + std::to_string(frames)))
+            return true;
+        std::fprintf(stderr, "%s: configure refused %u frames\n", server.target.name.c_str(),
+                     frames);
+        return false;
+    }
     if (server.socket.sendText("bufsize " + std::to_string(frames)) && awaitText(server, "ready"))
         return true;
     std::fprintf(stderr, "%s: no \"ready\" after bufsize %u\n", server.target.name.c_str(), frames);
@@ -169,14 +201,32 @@ bool setBlockSize(Server& server, uint32_t frames) {
 
 struct BlockSet {
     std::vector<uint8_t> block;
-    std::vector<uint8_t> frame;
+    std::vector<uint8_t> frame;  // as the server's protocol wants it
+    uint32_t frames;
     std::vector<uint8_t> expected;
     Expectation expectation;
 };
 
+// The hand-off floor times its hand-offs itself; its "blocks per second"
+// are hand-offs per second of their own time.
+bool runHandoffs(Server& server, int count, Measurement* into) {
+    const size_t before = into ? into->samplesNs.size() : 0;
+    if (!server.handoff.run(count, into ? &into->samplesNs : nullptr)) {
+        std::fprintf(stderr, "%s: the hand-off floor does not answer\n",
+                     server.target.name.c_str());
+        return false;
+    }
+    if (into) {
+        for (size_t i = before; i < into->samplesNs.size(); ++i)
+            into->elapsedNs += into->samplesNs[i];
+    }
+    return true;
+}
+
 // Sends `count` blocks one after the other; records each round trip when
 // `into` is given.
 bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* into) {
+    if (server.target.isHandoff) return runHandoffs(server, count, into);
     const uint64_t newBefore = server.counters.newCalls();
     const uint64_t mallocBefore = server.counters.mallocCalls();
     const Clock::time_point batchStart = Clock::now();
@@ -185,15 +235,22 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
         int opcode = 2;
         const bool answered =
             server.target.isRawTcp
-                ? server.socket.sendRaw(blocks.block) && server.socket.receiveRaw(blocks.block.size())
+                ? server.socket.sendRaw(blocks.block) &&
+                      server.socket.receiveRaw(blocks.block.size())
                 : server.socket.send(blocks.frame) && server.socket.receive(opcode);
         if (!answered) {
             std::fprintf(stderr, "%s: connection lost\n", server.target.name.c_str());
             return false;
         }
         const Clock::time_point received = Clock::now();
-        if (opcode != 2 || !replyMatches(server.socket.payload(), server.socket.payloadSize(),
-                                         blocks.block, blocks.expected, blocks.expectation)) {
+        const uint8_t* reply = server.socket.payload();
+        size_t replySize = server.socket.payloadSize();
+        if (server.target.speaksVersion2) {
+            reply = version2Channels(reply, replySize, blocks.frames);
+            replySize = reply ? replySize - version2HeaderBytes : 0;
+        }
+        if (opcode != 2 || !reply ||
+            !replyMatches(reply, replySize, blocks.block, blocks.expected, blocks.expectation)) {
             std::fprintf(stderr, "%s: wrong reply to a block of %zu bytes (%zu bytes back)\n",
                          server.target.name.c_str(), blocks.block.size(),
                          server.socket.payloadSize());
@@ -212,7 +269,8 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
 std::string perBlock(const Server& server, uint64_t calls, size_t blocks) {
     if (!server.counters.isOpen() || blocks == 0) return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(calls) / static_cast<double>(blocks));
+    std::snprintf(text, sizeof text, "%.2f",
+                  static_cast<double>(calls) / static_cast<double>(blocks));
     return text;
 }
 
@@ -228,7 +286,17 @@ int main(int argc, char** argv) {
     for (const auto& target : options.targets) {
         auto server = std::make_unique<Server>();
         server->target = target;
-        if (!server->socket.connect(target.port, 20000, target.isRawTcp)) {
+        if (target.isHandoff) {
+            if (!server->handoff.open(target.handoffPath)) {
+                std::fprintf(stderr, "%s: no hand-off floor in %s\n", target.name.c_str(),
+                             target.handoffPath.c_str());
+                return 1;
+            }
+            servers.push_back(std::move(server));
+            continue;
+        }
+        if (!server->socket.connect(target.port, options.connectMs, target.isRawTcp,
+                                    target.speaksVersion2 ? version2Subprotocol : "")) {
             std::fprintf(stderr, "%s: cannot connect to 127.0.0.1:%u\n", target.name.c_str(),
                          target.port);
             return 1;
@@ -238,7 +306,9 @@ int main(int argc, char** argv) {
                          target.countersPath.c_str());
             return 1;
         }
-        if (target.isHost && !prepareHost(*server, target.plugin.empty() ? options.plugin : target.plugin)) return 1;
+        if (target.isHost &&
+            !prepareHost(*server, target.plugin.empty() ? options.plugin : target.plugin))
+            return 1;
         servers.push_back(std::move(server));
     }
 
@@ -247,25 +317,29 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/floor | median/echo | new/block | malloc/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/floor | median/floors | median/echo | new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
     for (const uint32_t frames : options.sizes) {
         const std::vector<uint8_t> block = makeBlock(frames);
         const std::vector<uint8_t> frame = BenchSocket::makeFrame(2, block.data(), block.size());
+        const std::vector<uint8_t> message2 = version2Block(block, frames);
+        const std::vector<uint8_t> frame2 =
+            BenchSocket::makeFrame(2, message2.data(), message2.size());
         std::vector<BlockSet> blockSets;
         for (const auto& server : servers) {
             const Expectation expectation =
                 server->target.isHost ? options.hostExpectation : Expectation::same;
-            blockSets.push_back({block, frame, expectedReply(block, expectation), expectation});
+            blockSets.push_back({block, server->target.speaksVersion2 ? frame2 : frame, frames,
+                                 expectedReply(block, expectation), expectation});
         }
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {
             Server& server = *servers[s];
-            const int perRound = server.target.blocksPerRound ? server.target.blocksPerRound
-                                                              : options.blocks;
+            const int perRound =
+                server.target.blocksPerRound ? server.target.blocksPerRound : options.blocks;
             const int rounds = server.target.rounds ? std::min(server.target.rounds, options.rounds)
                                                     : options.rounds;
             results[s].samplesNs.reserve(static_cast<size_t>(perRound) * rounds);
@@ -279,36 +353,46 @@ int main(int argc, char** argv) {
                 const size_t s = (turn + static_cast<size_t>(round)) % servers.size();
                 Server& server = *servers[s];
                 if (server.target.rounds && round >= server.target.rounds) continue;
-                const int perRound = server.target.blocksPerRound ? server.target.blocksPerRound
-                                                                  : options.blocks;
+                const int perRound =
+                    server.target.blocksPerRound ? server.target.blocksPerRound : options.blocks;
                 if (!runBlocks(server, blockSets[s], perRound, &results[s])) return 1;
             }
         }
         double echoMedian = 0;
         double floorMedian = 0;
+        double handoffMedian = 0;
         std::vector<RoundTripStats> stats;
         for (size_t s = 0; s < servers.size(); ++s) {
             stats.push_back(summarize(results[s].samplesNs));
             const BenchTarget& target = servers[s]->target;
             if (target.isRawTcp && floorMedian == 0) floorMedian = stats.back().medianUs;
-            if (!target.isHost && !target.isRawTcp && echoMedian == 0)
+            if (target.isHandoff && handoffMedian == 0) handoffMedian = stats.back().medianUs;
+            if (!target.isHost && !target.isRawTcp && !target.isHandoff && echoMedian == 0)
                 echoMedian = stats.back().medianUs;
         }
         for (size_t s = 0; s < servers.size(); ++s) {
             const Server& server = *servers[s];
             const Measurement& result = results[s];
             const size_t count = result.samplesNs.size();
-            const double perSecond =
-                result.elapsedNs ? static_cast<double>(count) * 1e9 / static_cast<double>(result.elapsedNs) : 0;
+            const double perSecond = result.elapsedNs ? static_cast<double>(count) * 1e9 /
+                                                            static_cast<double>(result.elapsedNs)
+                                                      : 0;
             char ratio[32] = "-";
-            if (echoMedian > 0) std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
+            if (echoMedian > 0)
+                std::snprintf(ratio, sizeof ratio, "%.2f", stats[s].medianUs / echoMedian);
             char floorRatio[32] = "-";
             if (floorMedian > 0)
-                std::snprintf(floorRatio, sizeof floorRatio, "%.2f", stats[s].medianUs / floorMedian);
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s |\n", frames,
-                        server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
-                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio, ratio,
-                        perBlock(server, result.newCalls, count).c_str(),
+                std::snprintf(floorRatio, sizeof floorRatio, "%.2f",
+                              stats[s].medianUs / floorMedian);
+            // Against both floors at once: what a plug-in process cannot undercut.
+            char floorsRatio[32] = "-";
+            if (floorMedian > 0 && handoffMedian > 0)
+                std::snprintf(floorsRatio, sizeof floorsRatio, "%.2f",
+                              stats[s].medianUs / (floorMedian + handoffMedian));
+            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s |\n",
+                        frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
+                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
+                        floorsRatio, ratio, perBlock(server, result.newCalls, count).c_str(),
                         perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)
                 allocationFree = false;

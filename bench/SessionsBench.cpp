@@ -79,7 +79,8 @@ void stream(BenchSocket& socket, Clock::time_point start, Clock::time_point end,
 std::vector<int> parseList(const std::string& text) {
     std::vector<int> values;
     std::istringstream words(text);
-    for (std::string word; std::getline(words, word, ',');) values.push_back(std::atoi(word.c_str()));
+    for (std::string word; std::getline(words, word, ',');)
+        values.push_back(std::atoi(word.c_str()));
     return values;
 }
 
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
         else if (word == "--seconds") seconds = std::atoi(argv[i + 1]);
     }
     if (!port || plugin.empty() || seconds < 1) {
-        std::fprintf(stderr, "usage: %s --port P --plugin PATH [--sessions 1,4,16,32] [--seconds 30]\n",
+        std::fprintf(stderr,
+                     "usage: %s --port P --plugin PATH [--sessions 1,4,16,32] [--seconds 30]\n",
                      argv[0]);
         return 2;
     }

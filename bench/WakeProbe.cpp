@@ -28,7 +28,8 @@ void probe(int cpu, int seconds) {
     sched_param priority{};
     priority.sched_priority = 90;
     if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority) != 0)
-        std::fprintf(stderr, "cpu%d: no real-time priority; the numbers include the scheduler's\n", cpu);
+        std::fprintf(stderr, "cpu%d: no real-time priority; the numbers include the scheduler's\n",
+                     cpu);
     timespec deadline{}, now{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     const double start = milliseconds(deadline);
@@ -46,11 +47,12 @@ void probe(int cpu, int seconds) {
         ++wakes;
         if (late > 1) ++overOne;
         if (late > worst) worst = late;
-        if (late > 3) std::printf("cpu%d at %.1f ms: %.1f ms late\n", cpu, milliseconds(now) - start, late);
+        if (late > 3)
+            std::printf("cpu%d at %.1f ms: %.1f ms late\n", cpu, milliseconds(now) - start, late);
         if (milliseconds(now) - start >= seconds * 1e3) break;
     }
-    std::printf("cpu%d: %ld wake-ups, %ld more than 1 ms late, the worst %.1f ms late\n", cpu, wakes,
-                overOne, worst);
+    std::printf("cpu%d: %ld wake-ups, %ld more than 1 ms late, the worst %.1f ms late\n", cpu,
+                wakes, overOne, worst);
 }
 
 }  // namespace

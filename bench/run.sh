@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds the benchmark, starts a bare echo server, the host and the host with
-# the library's default options on free loopback ports, times audio round
-# trips through all three side by side, and counts instructions per block
-# under callgrind. Prints one table; docs/performance.md explains it.
+# Builds the benchmark, starts the floors (raw TCP, a hand-off between two
+# processes, raw TCP with such a hand-off per message, a bare echo server on
+# the same library), the host with its plug-in in a plug-in process, the host
+# with it in process, and the host on the library's default options, on free
+# loopback ports; times audio round trips through all of them side by side,
+# and counts instructions per block under callgrind. Prints one table;
+# docs/performance.md explains it.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
-#                     [--sessions-seconds N] [--plugin PATH]
+#                     [--sessions-seconds N] [--plugin PATH] [--repeat N]
 #                     [client options: --sizes, --blocks, --rounds, --warmup]
-# A raw TCP ping-pong runs beside them as the floor, and a second table
-# streams 1, 4, 16 and 32 sessions at real-time pace (--sessions-seconds 0
-# leaves it out).
+# A second table streams 1, 4, 16 and 32 sessions at real-time pace
+# (--sessions-seconds 0 leaves it out). --repeat N times the round trips N
+# times over (a new client each time) and adds a table of each row's median
+# over the runs, with the lowest and highest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -18,6 +22,7 @@ smoke=0
 instructions=1
 plugin=""
 sessions_seconds=30
+repeat=1
 client_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -27,6 +32,7 @@ while [ $# -gt 0 ]; do
     --no-instructions) instructions=0; shift ;;
     --plugin) plugin=$2; shift 2 ;;
     --sessions-seconds) sessions_seconds=$2; shift 2 ;;
+    --repeat) repeat=$2; shift 2 ;;
     --sizes|--blocks|--rounds|--warmup) client_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
@@ -47,30 +53,55 @@ fi
 
 work=$(mktemp -d /tmp/corvel-bench-XXXXXX)
 source "$root/bench/servers.sh"
-trap 'stop_servers; rm -rf "$work"' EXIT
+trap 'stop_servers; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 
 # Headless: no editor windows, nothing but the audio path on the GUI thread.
-unset DISPLAY CORVEL_TEST_PLUGIN_LOG CORVEL_BENCH_NO_NODELAY
+# Each host is started with its placement named below.
+unset DISPLAY CORVEL_TEST_PLUGIN_LOG CORVEL_BENCH_NO_NODELAY CORVEL_PLUGIN_PLACEMENT
 
 start_server tcp "$build/bench/corvel-bench-tcp-echo" @PORT@
 tcp_port=$port
+start_server tcphandoff "$build/bench/corvel-bench-tcp-echo" @PORT@ --handoff
+tcphandoff_port=$port
+start_handoff
 CORVEL_BENCH_COUNTERS="$work/echo.counters" \
   start_server echo "$build/bench/corvel-bench-echo" @PORT@
 echo_port=$port
 CORVEL_BENCH_COUNTERS="$work/host.counters" \
   start_server host "$build/bench/corvel-vst-remote-bench"
 host_port=$port
+CORVEL_BENCH_COUNTERS="$work/inprocess.counters" CORVEL_PLUGIN_PLACEMENT=in-process \
+  start_server inprocess "$build/bench/corvel-vst-remote-bench"
+inprocess_port=$port
 CORVEL_BENCH_COUNTERS="$work/default.counters" CORVEL_BENCH_NO_NODELAY=1 \
   start_server default "$build/bench/corvel-vst-remote-bench"
 default_port=$port
 
 tcp_target="name=tcp floor,kind=tcp,port=$tcp_port"
+handoff_target="name=hand-off floor,kind=handoff,file=$work/handoff.area"
+tcphandoff_target="name=tcp with hand-off,kind=tcp,port=$tcphandoff_port"
 echo_target="name=echo,kind=echo,port=$echo_port,counters=$work/echo.counters"
 host_target="name=host,kind=host,port=$host_port,counters=$work/host.counters"
+inprocess_target="name=host in process,kind=host,port=$inprocess_port"
+inprocess_target+=",counters=$work/inprocess.counters"
+# A session of its own on the first host, over protocol 2.
+version2_target="name=host protocol 2,kind=host2,port=$host_port,counters=$work/host.counters"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
 default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
 default_target+=",counters=$work/default.counters,blocks=20,rounds=5"
+
+# pin CORES PID: moves every thread of PID onto CORES. taskset fails when a
+# thread ends while it goes through them (the host's come and go with its
+# sessions); a second try then finds the list settled.
+pin() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    taskset -a -p -c "$1" "$2" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  taskset -a -p -c "$1" "$2" >/dev/null
+}
 
 # time_pass NAME CLIENT-CORE SERVER-CORE TARGET...: one run of the client,
 # its table in $work/NAME.md. Where the scheduler puts the threads moves a
@@ -84,7 +115,7 @@ time_pass() {
   local client=("$build/bench/corvel-bench-client")
   if [ "$client_core" != - ]; then
     client=(taskset -c "$client_core" "${client[@]}")
-    for pid in "${server_pids[@]}"; do taskset -a -p -c "$server_core" "$pid" >/dev/null; done
+    for pid in "${server_pids[@]}"; do pin "$server_core" "$pid"; done
   fi
   "${client[@]}" "${targets[@]}" --plugin "$plugin" "${expect[@]}" "${client_args[@]}" \
     >"$work/$name.md" || { cat "$work/$name.md"; exit 1; }
@@ -93,8 +124,9 @@ time_pass() {
 # Timing first, while nothing of ours but the servers and the client runs.
 echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
-  client_args=(--sizes 128,4096 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
-  time_pass smoke - - "$tcp_target" "$echo_target" "$host_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+  client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
+  time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
+    "$version2_target" "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   stop_servers
   cat "$work/smoke.md"
   exit 0
@@ -104,21 +136,30 @@ cores=()
 for range in $(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status | tr , ' '); do
   for core in $(seq "${range%-*}" "${range#*-}"); do cores+=("$core"); done
 done
-passes=(one.md)
 labels=1
-# One core: client and servers take turns on it.
-time_pass one "${cores[0]}" "${cores[0]}" "$tcp_target" "$echo_target" "$host_target" "$default_target"
-if [ ${#cores[@]} -ge 2 ]; then
-  # Two cores: the client on one, the servers on the other, as a browser and
-  # this program on a desktop with several.
-  time_pass two "${cores[0]}" "${cores[1]}" "$tcp_target" "$echo_target" "$host_target"
-  passes+=(two.md)
-  labels=1,2
-fi
+[ ${#cores[@]} -ge 2 ] && labels=1,2
+for run in $(seq 1 "$repeat"); do
+  [ "$repeat" -gt 1 ] && echo "Run $run of $repeat..." >&2
+  # One core: client and servers take turns on it.
+  time_pass "one-$run" "${cores[0]}" "${cores[0]}" "$tcp_target" "$handoff_target" \
+    "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target" \
+    "$default_target"
+  passes=("one-$run.md")
+  if [ ${#cores[@]} -ge 2 ]; then
+    # Two cores: the client on one, the servers on the other, as a browser and
+    # this program on a desktop with several. Each host's plug-in process, and
+    # the hand-off floor's second process, share the servers' core.
+    time_pass "two-$run" "${cores[0]}" "${cores[1]}" "$tcp_target" "$handoff_target" \
+      "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target"
+    passes+=("two-$run.md")
+  fi
+  (cd "$work" && awk -v labels="$labels" -f "$root/bench/merge-table.awk" "${passes[@]}") \
+    >"$work/run-$run.md"
+done
 sessions_table=""
 if [ "$sessions_seconds" -gt 0 ]; then
   echo "Streaming sessions side by side (about $((4 * sessions_seconds + 10)) s)..." >&2
-  for pid in "${server_pids[@]}"; do taskset -a -p -c "$(IFS=,; echo "${cores[*]}")" "$pid" >/dev/null; done
+  for pid in "${server_pids[@]}"; do pin "$(IFS=,; echo "${cores[*]}")" "$pid"; done
   sessions_table="$work/sessions.md"
   "$build/bench/corvel-bench-sessions" --port "$host_port" --plugin "$plugin" \
     --seconds "$sessions_seconds" >"$sessions_table"
@@ -129,10 +170,15 @@ counts=""
 if [ $instructions = 1 ]; then
   echo "Counting instructions under callgrind (a minute or two)..." >&2
   counts="$work/instructions.tsv"
+  # A failure here leaves the timing tables without the counts, not lost.
   bash "$root/bench/instructions.sh" --build-dir "$build" --plugin "$plugin" "${expect[@]}" \
-    --rows "$counts" >/dev/null
+    --rows "$counts" >/dev/null || { echo "instruction counts failed" >&2; counts=""; }
 fi
 (cd "$work" && awk -v labels="$labels" -v counts="$counts" -f "$root/bench/merge-table.awk" "${passes[@]}")
+if [ "$repeat" -gt 1 ]; then
+  echo
+  (cd "$work" && awk -f "$root/bench/repeat-summary.awk" $(seq -f 'run-%g.md' 1 "$repeat"))
+fi
 if [ -n "$sessions_table" ]; then
   echo
   cat "$sessions_table"

@@ -44,3 +44,23 @@ start_server() {
   cat "$work/$name.out" >&2
   exit 1
 }
+
+# start_handoff: starts the hand-off floor, which names its memory file
+# $work/handoff.area once it is ready.
+start_handoff() {
+  local pid
+  "$build/bench/corvel-bench-handoff" "$work/handoff.area" >"$work/handoff.out" 2>&1 &
+  pid=$!
+  for _ in $(seq 1 200); do
+    if [ -e "$work/handoff.area" ]; then
+      server_pids+=("$pid")
+      return 0
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill "$pid" 2>/dev/null || true
+  echo "handoff: could not start; its output:" >&2
+  cat "$work/handoff.out" >&2
+  exit 1
+}

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fuzz/DispatchCheck.h"
+#include "host/Catalogue.h"
 #include "host/CommandParsing.h"
 #include "host/ScanService.h"
 #include "text/Utf8.h"
@@ -26,7 +27,8 @@
 namespace {
 
 constexpr uint16_t port = 9001;
-const char listedOrigins[] = "# the studio\nhttps://daw.example:8443\n  HTTP://Other.Example # and one more\n";
+const char listedOrigins[] =
+    "# the studio\nhttps://daw.example:8443\n  HTTP://Other.Example # and one more\n";
 
 void parseAsCommand(std::string_view text) {
     const auto rate = commands::decimalArgument(text, 1, 768000);
@@ -36,7 +38,8 @@ void parseAsCommand(std::string_view text) {
     // A whole integer is a number word without a fraction, and prints back to one.
     const auto whole = commands::wholeInteger(text);
     require(!whole || (commands::decimalArgument(text, INT32_MIN, INT32_MAX) == whole &&
-                       commands::wholeInteger(std::to_string(*whole)) == whole && text.find('.') == text.npos));
+                       commands::wholeInteger(std::to_string(*whole)) == whole &&
+                       text.find('.') == text.npos));
     std::size_t seen = 0;
     const std::size_t limit = text.size() % 7;
     const std::size_t delivered =
@@ -58,7 +61,8 @@ void parseAsAllowList(std::string_view text) {
     require(!named || (!origin.empty() && canonicalOrigin(origin) == origin));
     if (origin.empty()) return;
     require(named == (AllowList::names(firstLine, origin) ||
-                      (firstLine.size() < text.size() && AllowList::names(text.substr(firstLine.size() + 1), origin))));
+                      (firstLine.size() < text.size() &&
+                       AllowList::names(text.substr(firstLine.size() + 1), origin))));
     require(AllowList::names(std::string(text) + "\n" + origin + "\n", origin));
 }
 
@@ -74,9 +78,10 @@ void checkAsHandshake(OriginGate& gate, std::string_view text) {
         feed == std::string_view::npos ? std::nullopt : std::optional(text.substr(feed + 1));
     const std::optional<HandshakeRefusal> refusal = gate.check(host, origin);
     const std::string canonical = origin ? canonicalOrigin(*origin) : "";
-    const bool welcome = isLoopbackHost(host, port) &&
-                         (!origin || canonical == "http://127.0.0.1:9001" || canonical == "http://localhost:9001" ||
-                          canonical == "https://daw.example:8443" || canonical == "http://other.example");
+    const bool welcome =
+        isLoopbackHost(host, port) &&
+        (!origin || canonical == "http://127.0.0.1:9001" || canonical == "http://localhost:9001" ||
+         canonical == "https://daw.example:8443" || canonical == "http://other.example");
     require(welcome == !refusal);
     if (!refusal) return;
     require(refusal->httpStatus == 403 && refusal->body.rfind("Refused: ", 0) == 0);
@@ -98,9 +103,9 @@ const std::string& allowListFile() {
 }
 
 bool isCloseAnswer(uint16_t status) {
-    return status == 0 || status == FrameJoiner::protocolError || status == FrameJoiner::invalidText ||
-           (status >= 1000 && status <= 1003) || (status >= 1007 && status <= 1014) ||
-           (status >= 3000 && status <= 4999);
+    return status == 0 || status == FrameJoiner::protocolError ||
+           status == FrameJoiner::invalidText || (status >= 1000 && status <= 1003) ||
+           (status >= 1007 && status <= 1014) || (status >= 3000 && status <= 4999);
 }
 
 }  // namespace
@@ -116,8 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // One scan thread for the whole run: one per input cut the rate from
     // about 2700 inputs a second to 1700.
     static ScanService scans;
+    static Catalogue catalogue(Catalogue::Options{});  // in memory: the fuzzer writes no cache
     FrameJoiner joiner;
-    DispatchCheck dispatch(scans);
+    DispatchCheck dispatch(scans, catalogue);
     OriginGate gate(port, AllowList(allowListFile()));
     // Reads of 1 to 64 bytes, or all at once: frames split anywhere.
     const std::size_t readBytes = data[0] % 65 ? data[0] % 65 : size;
@@ -130,13 +136,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const std::size_t length = std::min(readBytes, stream.size() - at);
         for (std::size_t offset = 0; offset < length;) {
             std::size_t taken = 0;
-            const FrameJoiner::Step step = joiner.push(stream.data() + at + offset, length - offset, taken);
+            const FrameJoiner::Step step =
+                joiner.push(stream.data() + at + offset, length - offset, taken);
             require(taken <= length - offset);
             offset += taken;
             if (step.outcome != FrameJoiner::Outcome::More && !decided) {
                 decided = true;
-                require(!firstUnmasked ||
-                        (step.outcome == FrameJoiner::Outcome::Close && step.closeStatus == FrameJoiner::protocolError));
+                require(!firstUnmasked || (step.outcome == FrameJoiner::Outcome::Close &&
+                                           step.closeStatus == FrameJoiner::protocolError));
             }
             switch (step.outcome) {
                 case FrameJoiner::Outcome::More:
@@ -144,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                     break;
                 case FrameJoiner::Outcome::Text:
                     require(!ended);
-                    require(isValidUtf8(joiner.text()) && joiner.text().size() <= FrameJoiner::maxTextBytes);
+                    require(isValidUtf8(joiner.text()) &&
+                            joiner.text().size() <= FrameJoiner::maxTextBytes);
                     parseAsCommand(joiner.text());
                     dispatch.text(joiner.text());
                     checkAsHandshake(gate, joiner.text());
@@ -157,8 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                     break;
                 case FrameJoiner::Outcome::Close:
                     require(!ended && joiner.text().empty() && joiner.binary().empty());
-                    require(step.closeStatus == 0 || step.closeStatus == FrameJoiner::protocolError ||
-                            step.closeStatus == FrameJoiner::invalidText || step.closeStatus == FrameJoiner::tooBig);
+                    require(step.closeStatus == 0 ||
+                            step.closeStatus == FrameJoiner::protocolError ||
+                            step.closeStatus == FrameJoiner::invalidText ||
+                            step.closeStatus == FrameJoiner::tooBig);
                     ended = true;
                     break;
                 case FrameJoiner::Outcome::ClientClose:

@@ -12,8 +12,8 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string_view commandWords[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
-                                         "bufsize", "load",    "unload",   "suspend",
+const std::string_view commandWords[] = {"midi",    "showGui",  "scanVSTs", "sampleRate",
+                                         "bufsize", "load",     "unload",   "suspend",
                                          "resume",  "getState", "setState", "quit"};
 
 bool isSpace(char c) {
@@ -38,7 +38,8 @@ std::vector<std::string_view> wordsOf(std::string_view text) {
 
 // A signed decimal word, with a fraction after '.' when allowed (dropped):
 // its integer part, when that is within lowest..highest.
-std::optional<int32_t> numberWord(std::string_view word, bool fraction, int64_t lowest, int64_t highest) {
+std::optional<int32_t> numberWord(std::string_view word, bool fraction, int64_t lowest,
+                                  int64_t highest) {
     std::size_t i = (!word.empty() && (word[0] == '+' || word[0] == '-')) ? 1 : 0;
     const std::size_t digits = i;
     while (i < word.size() && isDigit(word[i])) ++i;
@@ -93,7 +94,8 @@ std::vector<Event> midiEvents(std::string_view list) {
 
 }  // namespace
 
-DispatchCheck::DispatchCheck(ScanService& scans) : scans(scans) {
+DispatchCheck::DispatchCheck(ScanService& scans, Catalogue& catalogue)
+    : scans(scans), catalogue(catalogue) {
     start();
 }
 
@@ -101,7 +103,8 @@ void DispatchCheck::start() {
     // A small first block, so that blocks larger than it fit in an input.
     defaults.blockSize.store(16);
     sink = std::make_shared<FuzzSink>();
-    session = std::make_shared<Session>(gui, defaults, sink, WireProtocol::original, scans, nullptr);
+    session = std::make_shared<Session>(gui, defaults, sink, WireProtocol::original, scans,
+                                        catalogue, nullptr);
     require(gui.journal.frames == defaults.blockSize.load());
 }
 
@@ -127,8 +130,9 @@ void DispatchCheck::text(std::string_view message) {
         return;
     }
     // An argument only after white space: "sampleRate48000" has none.
-    const std::string_view argument =
-        cut.size() > word.size() && isSpace(cut[word.size()]) ? cut.substr(word.size() + 1) : std::string_view();
+    const std::string_view argument = cut.size() > word.size() && isSpace(cut[word.size()])
+                                          ? cut.substr(word.size() + 1)
+                                          : std::string_view();
     const Calls& calls = journal.calls;
     const std::vector<std::string>& texts = sink->texts;
     require(sink->binaries.size() == (word == "getState" && hadPlugin ? 1u : 0u));
@@ -138,7 +142,8 @@ void DispatchCheck::text(std::string_view message) {
         const std::vector<Event> expected = midiEvents(argument);
         require(calls == Calls(expected.size(), "queueMidi") && texts.empty());
         for (std::size_t i = 0; i < expected.size(); ++i)
-            require(journal.midi[i] == expected[i].words && journal.midiCounts[i] == expected[i].count);
+            require(journal.midi[i] == expected[i].words &&
+                    journal.midiCounts[i] == expected[i].count);
     } else if (word == "scanVSTs") {
         // Answered from the scan thread; nothing else is sent meanwhile.
         sink->awaitText();
@@ -146,13 +151,15 @@ void DispatchCheck::text(std::string_view message) {
     } else if (word == "sampleRate") {
         const auto rate = soleNumber(argument, 1, Session::maxSampleRate);
         require(calls == (rate ? Calls{"setSampleRate"} : Calls{}) && texts.empty());
-        require(!rate || (*journal.sampleRate == uint32_t(*rate) && defaults.sampleRate.load() == uint32_t(*rate)));
+        require(!rate || (*journal.sampleRate == uint32_t(*rate) &&
+                          defaults.sampleRate.load() == uint32_t(*rate)));
     } else if (word == "bufsize") {
         const auto size = soleNumber(argument, Session::minBlockSize, Session::maxBlockSize);
         const bool changed = size && uint32_t(*size) != frames;
         require(calls == (changed ? Calls{"setBlockSize"} : Calls{}));
         require(texts == (size && hadPlugin ? Calls{"ready"} : Calls{}));
-        require(!size || (journal.frames == uint32_t(*size) && defaults.blockSize.load() == uint32_t(*size)));
+        require(!size || (journal.frames == uint32_t(*size) &&
+                          defaults.blockSize.load() == uint32_t(*size)));
     } else if (word == "load") {
         // The stand-in loads any path but the empty one, its latency the path's length.
         require(calls == Calls{"requestLoad"} && journal.loadPath == argument);
@@ -184,7 +191,8 @@ void DispatchCheck::binary(const std::vector<uint8_t>& message) {
     require(sink->texts.empty());
     if (restoreArmed) {
         restoreArmed = false;
-        require(calls == Calls{"requestRestore"} && journal.restored == message && sink->binaries.empty());
+        require(calls == Calls{"requestRestore"} && journal.restored == message &&
+                sink->binaries.empty());
         return;
     }
     // Every block is answered once while a plug-in is there: the processed

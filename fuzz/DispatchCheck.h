@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz/SessionDoubles.h"
+#include "host/Catalogue.h"
 #include "host/ScanService.h"
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
@@ -16,7 +17,7 @@
 class DispatchCheck {
 public:
     // The scan service may serve many checks, one after the other.
-    explicit DispatchCheck(ScanService& scans);
+    DispatchCheck(ScanService& scans, Catalogue& catalogue);
 
     void text(std::string_view message);
     void binary(const std::vector<uint8_t>& message);
@@ -27,6 +28,7 @@ private:
     FuzzGui gui;
     SessionDefaults defaults;
     ScanService& scans;
+    Catalogue& catalogue;  // never asked: the original protocol has no catalogue
     std::shared_ptr<FuzzSink> sink;
     std::shared_ptr<Session> session;
     bool restoreArmed = false;  // "setState" was taken: the next binary message is state

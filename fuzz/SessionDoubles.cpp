@@ -17,7 +17,7 @@ public:
         journal.frames = blockSize;
     }
 
-    void requestLoad(std::string path) override {
+    void requestLoad(std::string path, std::optional<int32_t>) override {
         note("requestLoad");
         journal.plugin = !path.empty();
         journal.loadPath = path;
@@ -29,6 +29,10 @@ public:
     }
     void requestUnload() override {
         note("requestUnload");
+        journal.plugin = false;
+    }
+    void unloadAndWait() override {
+        note("unloadAndWait");
         journal.plugin = false;
     }
     void requestEditor() override { note("requestEditor"); }
@@ -68,7 +72,7 @@ public:
         journal.midiCounts.push_back(count);
     }
     bool hasPlugin() override { return journal.plugin; }
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override {
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override {
         note("process");
         journal.processedFrames = frames;
         for (int c = 0; c < 2; ++c)
@@ -101,11 +105,17 @@ PluginPlacement placementFromEnvironment() {
     return PluginPlacement::inProcess;
 }
 
-std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, SlotListener& listener, uint32_t,
-                                           uint32_t blockSize) {
+std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement, GuiThread& gui, SlotListener& listener,
+                                           uint32_t, uint32_t blockSize) {
     return std::make_shared<RecordingSlot>(listener, static_cast<FuzzGui&>(gui).journal, blockSize);
 }
 
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>&) {
     return fuzzScanReply(extraFolder);
+}
+
+// The original protocol never asks for a catalogue; were it asked, it
+// would find nothing to read.
+std::vector<std::string> findPluginFiles(const std::string&, const std::atomic<bool>&) {
+    return {};
 }

@@ -66,6 +66,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         binaries.push_back(length);
     }
+    void sendBinaryInPlace(uint8_t* payload, std::size_t length) override {
+        sendBinary(payload, length);
+    }
     // Waits until some text has arrived.
     void awaitText() {
         std::unique_lock<std::mutex> lock(mutex);

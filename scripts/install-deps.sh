@@ -9,6 +9,7 @@ packages=(
   g++-multilib  # a 32-bit test plug-in, which the program must refuse with the reason
   xvfb xauth
   clang libclang-rt-14-dev  # the fuzz target (scripts/fuzz.sh)
+  clang-format clang-tidy  # scripts/check-format.sh and scripts/lint.sh
   chromium
   # Real plug-ins for the compatibility suite (tests/compat).
   dpf-plugins-vst dragonfly-reverb-vst lsp-plugins-vst amsynth

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: the Linux build, the
-# real plug-ins, the JavaScript client and the browser, the same tests under
-# AddressSanitizer and ThreadSanitizer, and the Windows build under Wine.
-# Every stage fails when it ran no test.
+# Installs what is needed, checks the formatting, builds, lints the changes,
+# and runs every test: the Linux build, the real plug-ins, the JavaScript
+# client and the browser, the same tests under AddressSanitizer and
+# ThreadSanitizer, and the Windows build under Wine. Every test stage fails
+# when it ran no test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -59,7 +60,13 @@ mkdir -p build-win
 nice -n 19 bash scripts/windows-ci.sh --prepare "$PWD/build-win" >build-win/prepare.log 2>&1 &
 windowsPrepared=$!
 
-stage "Linux build" build_suite build
+# First, as it takes seconds: the tree as clang-format (.clang-format) leaves it.
+stage "Formatting" bash scripts/check-format.sh
+# The database is for the lint below.
+stage "Linux build" build_suite build -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+# clang-tidy costs minutes for the whole tree, so only over what this branch
+# changed since main (on main, what its last merge brought).
+stage "Lint of the changes" bash scripts/lint.sh --build build
 # Real plug-ins take minutes; they run once, below.
 stage "Linux tests" checked_ctest --test-dir build -j"$jobs" -LE compat
 

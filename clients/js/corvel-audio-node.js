@@ -13,7 +13,8 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
 
 /**
  * @typedef {object} AudioNodeOptions
- * @property {string} plugin the plug-in's path, as {@link CorvelClient#scan} lists it
+ * @property {string|{path: string, uniqueId?: number}} plugin the plug-in's path, as
+ *   {@link CorvelClient#scan} lists it, or its {@link CorvelClient#catalogue} entry
  * @property {string} [url] default `ws://127.0.0.1:9001/`
  * @property {number} [blockSize=128] frames per block sent to the companion
  * @property {number} [latencyBlocks=2] blocks of delay to start with; at least one

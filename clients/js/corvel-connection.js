@@ -1,9 +1,12 @@
 // A connection to the companion program over its WebSocket: turns calls into
 // requests and the replies back into answers to the calls that caused them.
-// Runs in browsers and in Node (with a WebSocket class passed in).
+// It speaks protocol 2 where the companion does, and the original protocol
+// to companions built before it. Runs in browsers and in Node (with a
+// WebSocket class passed in).
+import { openConnection } from './corvel-handshake.js';
 import {
-  checkBlockSize, checkSampleRate, CorvelError, decodeBlock, DEFAULT_URL, encodeBlock, encodeRequest,
-  readGreeting, ReplyReader,
+  BlockWriter, checkBlockSize, checkSampleRate, CorvelError, decodeBlock, decodeBlock2, DEFAULT_URL, encodeBlock,
+  encodeRequest, encodeRequest2, readMessage2, ReplyReader,
 } from './corvel-wire.js';
 
 /** @typedef {import('./corvel-wire.js').MidiEvent} MidiEvent */
@@ -47,6 +50,15 @@ export class CorvelCrashedEvent extends Event {
   }
 }
 
+/**
+ * One entry of the companion's catalogue: a plug-in, or a module that could
+ * not be read (`status` other than "ok", with its `reason`).
+ * @typedef {{path: string, uniqueId: number, name: string, vendor: string, product: string,
+ *   version: number, category: string, inputs: number, outputs: number, midiIn: boolean,
+ *   midiOut: boolean, hasEditor: boolean, parameters: number, programs: number, latency: number,
+ *   status: 'ok'|'crashed'|'hung'|'not-a-plugin', reason?: string}} CatalogueEntry
+ */
+
 /** Fired for a message the client cannot place; it is otherwise ignored. */
 export class CorvelUnexpectedEvent extends Event {
   /** @param {string|ArrayBuffer} data */
@@ -66,24 +78,31 @@ export class CorvelUnexpectedEvent extends Event {
  * @property {number} [retryDelayMs=300]
  * @property {number} [blockSize=1024] frames per block, sent on connect
  * @property {number} [sampleRate=44100] sent on connect
+ * @property {1|2} [protocol=2] the newest protocol to offer; 1 speaks the
+ *   original one even to a companion that knows protocol 2
  */
 
 /**
  * A connection to the companion. Create it with {@link CorvelClient.connect}.
  *
- * Every command returns a promise. Commands that the companion answers
- * resolve with the answer; the others resolve once the command is sent.
- * Answers are matched to calls by the client, so calls may overlap freely,
- * with one exception: one load() at a time.
+ * Every command returns a promise. Over protocol 2 every command resolves
+ * with the companion's answer, and a refused one rejects with the
+ * companion's code and message. Over the original protocol, commands that
+ * the companion answers resolve with the answer; the others resolve once
+ * the command is sent. Calls may overlap freely, with one exception: one
+ * load() at a time.
  *
  * Events: `close` ({@link CorvelCloseEvent}), `loaded` ({@link CorvelLoadedEvent}),
- * `ready` (a plain Event for each "ready" the companion sends),
+ * `ready` (a plain Event before each `loaded`, and over the original
+ * protocol for each "ready" the companion sends),
  * `crashed` ({@link CorvelCrashedEvent}),
  * `unexpected` ({@link CorvelUnexpectedEvent}).
  */
 export class CorvelClient extends EventTarget {
   /** @type {WebSocket} */ #socket;
   #version = '';
+  /** @type {1|2} */ #protocol = 1;
+  #limits = {};
   #blockSize = DEFAULT_BLOCK_SIZE;
   #sampleRate = DEFAULT_SAMPLE_RATE;
   #open = true;
@@ -105,6 +124,15 @@ export class CorvelClient extends EventTarget {
   /** @type {Array<{resolve: (v: Uint8Array|null) => void, reject: (e: Error) => void}>} */
   #pendingStates = [];
   #replies = new ReplyReader();
+  // Protocol 2: requests waiting for their reply by id, and the getState
+  // whose state is the next binary message.
+  #nextId = 1;
+  /** @type {Map<number, {resolve: (v: any) => void, reject: (e: Error) => void,
+   *   onEvent: ((fields: object) => void)|null, bytesFollow: boolean}>} */
+  #requests = new Map();
+  /** @type {{resolve: (v: Uint8Array) => void, reject: (e: Error) => void}|null} */
+  #stateFollows = null;
+  #blockWriter = new BlockWriter();
   /** @type {Promise<CorvelCloseEvent>} */ #closed;
   /** @type {(event: CorvelCloseEvent) => void} */ #closedResolve = () => {};
 
@@ -117,42 +145,56 @@ export class CorvelClient extends EventTarget {
   static async connect(url = DEFAULT_URL, options = {}) {
     checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
     checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
-    const attempts = Math.max(1, options.attempts ?? 3);
-    let lastError = null;
-    for (let attempt = 1; attempt <= attempts; attempt++) {
-      try {
-        const { socket, version } = await openSocket(url, options);
-        return new CorvelClient(socket, version, options);
-      } catch (error) {
-        lastError = error;
-        if (!(error instanceof CorvelError) || error.code !== 'unreachable') throw error;
-        if (attempt < attempts) await delay(options.retryDelayMs ?? 300);
-      }
-    }
-    throw lastError;
+    const { socket, greeting } = await openConnection(url, options, false);
+    return new CorvelClient(socket, greeting, options);
+  }
+
+  /**
+   * Connects from a click on a page outside the loopback address: the
+   * socket opens before anything is awaited, on the page's main thread,
+   * which lets the browser ask the user for its loopback permission. Once
+   * granted, later connections of the page and of its workers (an audio
+   * node's) go through without asking. Rejects as {@link connect} does;
+   * `blocked-by-browser` when the user or the site's settings said no.
+   * @param {string} [url]
+   * @param {ConnectOptions} [options] attempts default to 1
+   * @returns {Promise<CorvelClient>}
+   */
+  static async requestAccess(url = DEFAULT_URL, options = {}) {
+    checkBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
+    checkSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+    const { socket, greeting } = await openConnection(url, { attempts: 1, ...options }, true);
+    return new CorvelClient(socket, greeting, options);
   }
 
   /**
    * Use {@link CorvelClient.connect}.
    * @param {WebSocket} socket an open socket whose greeting was read
-   * @param {string} version the companion's, from its greeting
+   * @param {{version: string, protocol: 1|2, limits: object}} greeting
    * @param {ConnectOptions} options
    */
-  constructor(socket, version, options) {
+  constructor(socket, greeting, options) {
     super();
     this.#socket = socket;
-    this.#version = version;
+    this.#version = greeting.version;
+    this.#protocol = greeting.protocol;
+    this.#limits = greeting.limits;
     this.#closed = new Promise((resolve) => { this.#closedResolve = resolve; });
     socket.onmessage = (event) => this.#receive(event.data);
     socket.onclose = (event) => this.#ended(event.code, event.reason);
     socket.onerror = () => {};
     // Both settings outlive connections on the host: start from known ones.
-    this.#setBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE);
-    this.#setSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE);
+    // A failure shows in the calls after them, which the connection's end fails too.
+    this.#setBlockSize(options.blockSize ?? DEFAULT_BLOCK_SIZE)?.catch(() => {});
+    this.#setSampleRate(options.sampleRate ?? DEFAULT_SAMPLE_RATE)?.catch(() => {});
   }
 
   /** The companion's version, from its greeting. */
   get version() { return this.#version; }
+  /** 2 when the connection speaks protocol 2, 1 for the original protocol. */
+  get protocol() { return this.#protocol; }
+  /** Protocol 2's limits from the greeting (maxBlockFrames, maxMidiEvents, ...); empty for protocol 1. */
+  get limits() { return this.#limits; }
   /** Frames per channel in every block that {@link process} takes and gives. */
   get blockSize() { return this.#blockSize; }
   get sampleRate() { return this.#sampleRate; }
@@ -171,21 +213,59 @@ export class CorvelClient extends EventTarget {
    * @returns {Promise<string[]>}
    */
   scan(folder = '') {
+    if (this.#protocol === 2) return this.#request({ type: 'scan', folder }).then((reply) => reply.paths);
     return this.#ask(this.#pendingScans, { type: 'scan', folder });
   }
 
   /**
+   * The companion's catalogue: one entry per plug-in in its plug-in folders,
+   * with the modules it could not read among them (by `status`). Its first
+   * scan reads every module and may take minutes; later ones read only
+   * new and changed files. Needs protocol 2 and a companion that keeps a
+   * catalogue: otherwise rejects with `unsupported`.
+   * @param {{onProgress?: (progress: {done: number, total: number, path: string}) => void,
+   *   rescan?: boolean, folder?: string}} [options] `rescan` reads every
+   *   module again; `folder` is read besides the plug-in folders
+   * @returns {Promise<CatalogueEntry[]>}
+   */
+  catalogue(options = {}) {
+    if (this.#protocol !== 2) {
+      return Promise.reject(new CorvelError('unsupported', 'this companion is too old to keep a catalogue: use scan()'));
+    }
+    const onEvent = (event) => {
+      if (event.event === 'catalogueProgress') options.onProgress?.({ done: event.done, total: event.total, path: event.path });
+    };
+    return this.#request({ type: 'catalogue', rescan: Boolean(options.rescan), folder: options.folder }, onEvent).then(
+      (reply) => reply.plugins,
+      (error) => {
+        // A companion that speaks protocol 2 but predates the catalogue.
+        if (error.code === 'bad-request' && /no operation/i.test(error.message)) {
+          throw new CorvelError('unsupported', 'this companion is too old to keep a catalogue: use scan()');
+        }
+        throw error;
+      });
+  }
+
+  /**
    * Loads a plug-in, replacing the current one, and resolves to its latency in
-   * samples. A failed load sends no answer, so failure shows as a timeout.
+   * samples. Over protocol 2 a failed load rejects with the companion's
+   * reason (`not-found`, `not-a-plugin`, `wrong-architecture`, `refused`,
+   * `crashed`, `timeout`). Over the original protocol a failed load sends
+   * no answer, so failure shows as a timeout.
    * A plug-in that finishes loading after its load() gave up is reported by a
-   * `loaded` event; a load started in the meantime cannot tell that answer
-   * from its own, so give slow plug-ins a longer timeout instead.
-   * @param {string} path a path as {@link scan} lists it
+   * `loaded` event; over the original protocol a load started in the meantime
+   * cannot tell that answer from its own, so give slow plug-ins a longer
+   * timeout instead.
+   * @param {string|{path: string, uniqueId?: number}} plugin a path as
+   *   {@link scan} lists it, or a {@link catalogue} entry: over protocol 2 its
+   *   `uniqueId` picks the plug-in of a module that holds several
    * @param {{timeoutMs?: number}} [options] default 10000
    * @returns {Promise<number>}
    */
-  load(path, options = {}) {
+  load(plugin, options = {}) {
     if (!this.#open) return Promise.reject(closedError());
+    const path = typeof plugin === 'string' ? plugin : plugin?.path;
+    const uniqueId = typeof plugin === 'string' ? undefined : plugin?.uniqueId;
     let messages;
     try {
       messages = encodeRequest({ type: 'load', path });
@@ -196,6 +276,7 @@ export class CorvelClient extends EventTarget {
       return Promise.reject(new CorvelError('busy', 'another load is still under way'));
     }
     const timeoutMs = options.timeoutMs ?? 10000;
+    if (this.#protocol === 2) return this.#load2(path, uniqueId, timeoutMs);
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         this.#pendingLoad = null;
@@ -211,6 +292,10 @@ export class CorvelClient extends EventTarget {
 
   /** Unloads the plug-in and closes its editor. */
   unload() {
+    if (this.#protocol === 2) {
+      this.#latency = null;
+      return this.#request({ type: 'unload' }).then(() => {});
+    }
     return this.#tell(() => {
       this.#send({ type: 'unload' });
       this.#loadSent = false;
@@ -224,9 +309,11 @@ export class CorvelClient extends EventTarget {
    * to null when the block was not processed (no plug-in, plug-in off or still loading).
    * @param {Float32Array} left `blockSize` samples
    * @param {Float32Array} right `blockSize` samples
+   * @param {MidiEvent[]} [events] MIDI events for this block, each at its
+   *   offset in it: over protocol 2 they travel inside the block
    * @returns {Promise<StereoBlock|null>}
    */
-  process(left, right) {
+  process(left, right, events = null) {
     if (!this.#open) return Promise.reject(closedError());
     const frames = this.#blockSize;
     if (!(left instanceof Float32Array) || !(right instanceof Float32Array) ||
@@ -234,11 +321,22 @@ export class CorvelClient extends EventTarget {
       return Promise.reject(new CorvelError('argument',
         `process takes two Float32Arrays of ${frames} samples (the block size)`));
     }
-    // Where the host might have no wrapper it would drop the block unanswered.
-    if (!this.#wrapperCertain) return Promise.resolve(null);
+    let message;
+    try {
+      // Protocol 2 answers every block; the original drops one sent where
+      // the host might have no wrapper, unanswered.
+      if (this.#protocol === 2) message = this.#blockWriter.write(left, right, events);
+      else if (!this.#wrapperCertain) return Promise.resolve(null);
+      else {
+        if (events?.length) this.#send({ type: 'midi', events });
+        message = encodeBlock(left, right);
+      }
+    } catch (error) {
+      return Promise.reject(error);
+    }
     return new Promise((resolve, reject) => {
       this.#pendingBlocks.push({ resolve, reject, frames });
-      this.#socket.send(encodeBlock(left, right));
+      this.#socket.send(message);
     });
   }
 
@@ -247,6 +345,7 @@ export class CorvelClient extends EventTarget {
    * @param {MidiEvent[]} events
    */
   midi(events) {
+    if (this.#protocol === 2) return this.#request({ type: 'midi', events }).then(() => {});
     return this.#tell(() => this.#send({ type: 'midi', events }));
   }
 
@@ -254,21 +353,28 @@ export class CorvelClient extends EventTarget {
    * Switches the plug-in off: blocks come back unprocessed (null).
    * @returns {Promise<boolean>} true, the bypass state the companion confirmed
    */
-  suspend() { return this.#ask(this.#pendingBypass, { type: 'suspend' }); }
+  suspend() { return this.#bypass('suspend'); }
 
   /**
    * Switches the plug-in on again.
    * @returns {Promise<boolean>} false, the bypass state the companion confirmed
    */
-  resume() { return this.#ask(this.#pendingBypass, { type: 'resume' }); }
+  resume() { return this.#bypass('resume'); }
+
+  #bypass(type) {
+    if (this.#protocol === 2) return this.#request({ type }).then((reply) => reply.bypassed);
+    return this.#ask(this.#pendingBypass, { type });
+  }
 
   /** @param {number} hz a whole number above 0; reaches the plug-in at once and at every load */
   setSampleRate(hz) {
+    if (this.#protocol === 2) return this.#asked(() => this.#setSampleRate(hz));
     return this.#tell(() => this.#setSampleRate(hz));
   }
 
   /** @param {number} frames 1 to 16384; every later {@link process} call uses this size */
   setBlockSize(frames) {
+    if (this.#protocol === 2) return this.#asked(() => this.#setBlockSize(frames));
     return this.#tell(() => this.#setBlockSize(frames));
   }
 
@@ -278,6 +384,14 @@ export class CorvelClient extends EventTarget {
    *   when the plug-in keeps no state
    */
   getState() {
+    if (this.#protocol === 2) {
+      return this.#request({ type: 'getState' }, null, true).then(
+        (bytes) => bytes,
+        (error) => {
+          if (error.code === 'no-plugin' || error.code === 'failed') return null;
+          throw error;
+        });
+    }
     if (this.#open && !this.#loadSent) return Promise.resolve(null);
     return this.#ask(this.#pendingStates, { type: 'getState' });
   }
@@ -288,11 +402,13 @@ export class CorvelClient extends EventTarget {
    * @param {Uint8Array|ArrayBuffer} bytes
    */
   setState(bytes) {
+    if (this.#protocol === 2) return this.#request({ type: 'setState', bytes }).then(() => {});
     return this.#tell(() => this.#send({ type: 'setState', bytes }));
   }
 
   /** Shows the plug-in's editor window on the companion's screen. */
   showGui() {
+    if (this.#protocol === 2) return this.#request({ type: 'showGui' }).then(() => {});
     return this.#tell(() => this.#send({ type: 'showGui' }));
   }
 
@@ -302,7 +418,8 @@ export class CorvelClient extends EventTarget {
    */
   quit() {
     if (!this.#open) return Promise.reject(closedError());
-    this.#send({ type: 'quit' });
+    if (this.#protocol === 2) this.#request({ type: 'quit' }).catch(() => {});
+    else this.#send({ type: 'quit' });
     return this.#closed;
   }
 
@@ -354,21 +471,93 @@ export class CorvelClient extends EventTarget {
     });
   }
 
-  #setBlockSize(frames) {
-    // A "ready" comes back only while a plug-in is in place, so none is awaited.
-    this.#send({ type: 'blockSize', frames });
-    this.#blockSize = frames;
+  /**
+   * Sends a protocol 2 request.
+   * @param {object} request as encodeRequest2 takes it
+   * @param {((fields: object) => void)|null} [onEvent] for events that carry its id
+   * @param {boolean} [bytesFollow] the reply announces a binary message,
+   *   which it resolves to instead (getState's state)
+   * @returns {Promise<object>} the reply's fields; rejects with the
+   *   companion's code and message, or `argument` with nothing sent
+   */
+  #request(request, onEvent = null, bytesFollow = false) {
+    if (!this.#open) return Promise.reject(closedError());
+    const id = this.#nextId++;
+    let messages;
+    try {
+      messages = encodeRequest2(id, request);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    return new Promise((resolve, reject) => {
+      this.#requests.set(id, { resolve, reject, onEvent, bytesFollow });
+      this.#write(messages);
+    });
   }
 
+  /** Runs a protocol 2 setter that may throw before sending. */
+  #asked(action) {
+    if (!this.#open) return Promise.reject(closedError());
+    try {
+      return action().then(() => {});
+    } catch (error) {
+      return Promise.reject(error);
+    }
+  }
+
+  /** @returns {Promise<object>|undefined} the reply over protocol 2 */
+  #setBlockSize(frames) {
+    checkBlockSize(frames);
+    // Protocol 1: a "ready" comes back only while a plug-in is in place, so none is awaited.
+    const request = { type: 'blockSize', frames };
+    const reply = this.#protocol === 2 ? this.#request(request) : this.#send(request);
+    this.#blockSize = frames;
+    return reply;
+  }
+
+  /** @returns {Promise<object>|undefined} the reply over protocol 2 */
   #setSampleRate(hz) {
-    this.#send({ type: 'sampleRate', hz });
+    checkSampleRate(hz);
+    const request = { type: 'sampleRate', hz };
+    const reply = this.#protocol === 2 ? this.#request(request) : this.#send(request);
     this.#sampleRate = hz;
+    return reply;
+  }
+
+  #load2(path, uniqueId, timeoutMs) {
+    this.#loadSent = true;
+    this.#latency = null;
+    const reply = this.#request({ type: 'load', path, uniqueId });
+    return new Promise((resolve, reject) => {
+      const timer = setTimeout(() => {
+        this.#pendingLoad = null;
+        reject(new CorvelError('timeout', `no answer to loading ${path} within ${timeoutMs} ms`));
+      }, timeoutMs);
+      this.#pendingLoad = { resolve, reject, timer };
+      // Is this load still waiting, or has it timed out (maybe with another under way)?
+      const waiting = () => {
+        if (this.#pendingLoad?.timer !== timer) return false;
+        clearTimeout(timer);
+        this.#pendingLoad = null;
+        return true;
+      };
+      // A reply after the timeout still counts: it fires `loaded`.
+      reply.then((fields) => {
+        if (waiting()) resolve(fields.latency);
+        // As the original protocol tells it: "ready", then the latency.
+        this.dispatchEvent(new Event('ready'));
+        this.#loaded(fields.latency, false);
+      }, (error) => {
+        if (waiting()) reject(error);
+      });
+    });
   }
 
   // --- receiving ------------------------------------------------------------
 
   /** @param {string|ArrayBuffer} message */
   #receive(message) {
+    if (this.#protocol === 2) return this.#receive2(message);
     const reply = this.#replies.read(message);
     if (reply === null) return;  // its rest follows
     switch (reply.type) {
@@ -387,6 +576,42 @@ export class CorvelClient extends EventTarget {
     }
   }
 
+  /** @param {string|ArrayBuffer} message */
+  #receive2(message) {
+    if (typeof message !== 'string') {
+      const state = this.#stateFollows;
+      this.#stateFollows = null;
+      if (state) return state.resolve(new Uint8Array(message));
+      return this.#block(message);
+    }
+    const read = readMessage2(message);
+    if (read.type === 'reply') {
+      const request = this.#requests.get(read.id);
+      if (!request) return this.dispatchEvent(new CorvelUnexpectedEvent(message));
+      this.#requests.delete(read.id);
+      // The state comes as the very next message, before any promise callback could run.
+      if (read.ok && request.bytesFollow) this.#stateFollows = request;
+      else if (read.ok) request.resolve(read.fields);
+      else request.reject(new CorvelError(read.error.code, read.error.message));
+      return;
+    }
+    if (read.type !== 'event') return this.dispatchEvent(new CorvelUnexpectedEvent(message));
+    const event = read.fields;
+    switch (read.name) {
+      case 'crashed': return this.#crashed(String(event.reason));
+      case 'gaveUp': return this.#crashed(`gave up after ${event.crashes} crashes`);
+      case 'relaunched':
+        // As the original protocol tells it: "ready", then the latency.
+        this.dispatchEvent(new Event('ready'));
+        return this.#loaded(event.latency, false);
+      default: {
+        const request = this.#requests.get(event.id);
+        if (request?.onEvent) return request.onEvent(event);
+        return this.dispatchEvent(new CorvelUnexpectedEvent(message));
+      }
+    }
+  }
+
   /** @param {ArrayBuffer} data */
   #block(data) {
     const waiter = this.#pendingBlocks.shift();
@@ -396,7 +621,7 @@ export class CorvelClient extends EventTarget {
     }
     let block;
     try {
-      block = decodeBlock(data, waiter.frames);
+      block = this.#protocol === 2 ? decodeBlock2(data, waiter.frames).block : decodeBlock(data, waiter.frames);
     } catch (error) {
       waiter.reject(error);
       return;
@@ -418,11 +643,12 @@ export class CorvelClient extends EventTarget {
     else this.dispatchEvent(new CorvelUnexpectedEvent(message));
   }
 
-  #loaded(latency) {
+  /** @param {boolean} [answersLoad] false for a relaunch, which answers no load() */
+  #loaded(latency, answersLoad = true) {
     this.#wrapperCertain = true;
     this.#latency = latency;
-    const pending = this.#pendingLoad;
-    this.#pendingLoad = null;
+    const pending = answersLoad ? this.#pendingLoad : null;
+    if (pending) this.#pendingLoad = null;
     if (pending) {
       clearTimeout(pending.timer);
       pending.resolve(latency);
@@ -452,6 +678,10 @@ export class CorvelClient extends EventTarget {
     for (const queue of [this.#pendingBlocks, this.#pendingBypass, this.#pendingScans, this.#pendingStates]) {
       for (const waiter of queue.splice(0)) waiter.reject(error);
     }
+    for (const request of this.#requests.values()) request.reject(error);
+    this.#requests.clear();
+    this.#stateFollows?.reject(error);
+    this.#stateFollows = null;
     const event = new CorvelCloseEvent(code, reason);
     this.#closedResolve(event);
     this.dispatchEvent(event);
@@ -460,91 +690,6 @@ export class CorvelClient extends EventTarget {
 
 // --- helpers ------------------------------------------------------------------
 
-/**
- * Opens a socket and reads the greeting.
- * @param {string} url
- * @param {ConnectOptions} options
- * @returns {Promise<{socket: WebSocket, version: string}>}
- */
-function openSocket(url, options) {
-  const Socket = options.WebSocket ?? globalThis.WebSocket;
-  if (!Socket) {
-    return Promise.reject(new CorvelError('argument',
-      'no WebSocket class here: pass one as options.WebSocket (in Node, the ws package)'));
-  }
-  return new Promise((resolve, reject) => {
-    let socket;
-    try {
-      socket = new Socket(url);
-    } catch (error) {
-      reject(new CorvelError('argument', `cannot open ${url}: ${error.message}`));
-      return;
-    }
-    socket.binaryType = 'arraybuffer';
-    let settled = false;
-    const fail = (error) => {
-      if (settled) return;
-      settled = true;
-      clearTimeout(timer);
-      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
-      if (socket.readyState <= 1) socket.close();
-      reject(error);
-    };
-    const timer = setTimeout(() => fail(new CorvelError('timeout',
-      `${url} did not greet within ${options.timeoutMs ?? 10000} ms`)), options.timeoutMs ?? 10000);
-    let opened = false;
-    socket.onopen = () => { opened = true; };
-    socket.onmessage = (event) => {
-      const version = readGreeting(event.data);
-      if (version === null) {
-        fail(new CorvelError('protocol', `${url} is not the Corvel VST/Remote companion`));
-        return;
-      }
-      settled = true;
-      clearTimeout(timer);
-      socket.onopen = socket.onmessage = socket.onerror = socket.onclose = null;
-      resolve({ socket, version });
-    };
-    socket.onclose = () => fail(opened
-      ? new CorvelError('closed', `${url} closed the connection before greeting`)
-      : new CorvelError('unreachable', unreachableMessage(url)));
-    socket.onerror = () => {};
-  });
-}
-
-function unreachableMessage(url) {
-  let text = `cannot connect to ${url}: the companion is not running, or it already ` +
-    'serves as many sessions as it takes (64)';
-  // Only pages not on the loopback address need the browser's permission.
-  const page = globalThis.location;
-  if (page && !isLoopback(page.hostname)) {
-    text += ', or the browser keeps this site from reaching your computer: ' +
-      'allow "local network access" for this site in the browser\'s site settings';
-  }
-  // A browser hides the companion's 403, so a refused page is named here.
-  if (page && page.origin && !isCompanionsOwnPage(page, url)) {
-    text += `, or the companion refused this page (${page.origin}): answer "Allow" in the ` +
-      '"Corvel VST/Remote" dialog on that computer, or add the origin as a line of ' +
-      '~/.config/corvel-vst-remote/allowed-origins (Linux) or ' +
-      '%APPDATA%\\Corvel VST Remote\\allowed-origins.txt (Windows)';
-  }
-  return text;
-}
-
-function isCompanionsOwnPage(page, url) {
-  const port = new URL(url).port || '80';
-  return page.protocol === 'http:' && (page.port || '80') === port &&
-    (page.hostname === '127.0.0.1' || page.hostname === 'localhost');
-}
-
-function isLoopback(hostname) {
-  return hostname === 'localhost' || hostname === '[::1]' || hostname.startsWith('127.');
-}
-
 function closedError() {
   return new CorvelError('closed', 'the connection to the companion has ended');
-}
-
-function delay(ms) {
-  return new Promise((resolve) => setTimeout(resolve, ms));
 }

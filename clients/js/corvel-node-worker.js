@@ -1,6 +1,7 @@
 // The audio node's worker: owns the node's connection to the companion, so
 // that no block ever waits for the page's main thread. Blocks come from the
 // worklet through shared memory or a MessagePort and go back the same way.
+// Over protocol 2 each block carries its MIDI events on their frames.
 import { BlockRing, Field, HEADER_LENGTH } from './corvel-block-ring.js';
 import { CorvelClient } from './corvel-connection.js';
 
@@ -82,6 +83,9 @@ class NodeWorker {
   bypassed = false;
   midi = null;
   latest = new Float64Array(HEADER_LENGTH);
+  // The block on its way to the companion, as the client takes it.
+  left = new Float32Array(0);
+  right = new Float32Array(0);
   roundTrips = [];
   relaunching = false;
 
@@ -126,6 +130,8 @@ class NodeWorker {
       throw error;
     }
     this.midi = new MidiSchedule(blockSize);
+    this.left = new Float32Array(blockSize);
+    this.right = new Float32Array(blockSize);
     this.client.addEventListener('crashed', (event) => {
       this.relaunching = true;
       this.scope.postMessage({ type: 'crashed', reason: event.reason });
@@ -147,10 +153,10 @@ class NodeWorker {
     const received = performance.now();
     this.latest.set(record.subarray(0, HEADER_LENGTH));
     const frames = (record.length - HEADER_LENGTH) / 2;
-    const left = Float32Array.from(record.subarray(HEADER_LENGTH, HEADER_LENGTH + frames));
-    const right = Float32Array.from(record.subarray(HEADER_LENGTH + frames));
+    // The client sends them at once, so the next block may reuse them.
+    this.left.set(record.subarray(HEADER_LENGTH, HEADER_LENGTH + frames));
+    this.right.set(record.subarray(HEADER_LENGTH + frames));
     const events = this.midi.take(record[Field.SEQUENCE], record[Field.START_FRAME]);
-    if (events?.length && this.client.connected) this.client.midi(events);
     const bypassed = this.bypassed;
     const done = (block) => {
       this.roundTrips.push(performance.now() - received);
@@ -162,7 +168,7 @@ class NodeWorker {
       }
       this.blocks.reply(record);
     };
-    this.client.process(left, right).then(done, () => done(null));
+    this.client.process(this.left, this.right, events).then(done, () => done(null));
   }
 
   #reportStats() {

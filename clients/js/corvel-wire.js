@@ -1,12 +1,16 @@
-// The companion's wire format: how each request travels on the socket and
-// what each message that comes back means. The client and the audio node
-// share it; it holds no connection, and imports nothing.
+// The companion's wire format, in both of its protocols: how each request
+// travels on the socket and what each message that comes back means. The
+// client and the audio node share it; it holds no connection, and imports
+// nothing. docs/protocol.md is the reference.
 
 /** Where the companion listens; it only ever listens on the loopback address. */
 export const DEFAULT_URL = 'ws://127.0.0.1:9001/';
 
 /** The most frames per block the companion takes. */
 export const MAX_BLOCK_SIZE = 16384;
+
+/** The WebSocket subprotocol that asks for protocol 2. */
+export const SUBPROTOCOL_2 = 'corvel.2';
 
 const GREETING_PREFIX = 'corvel studio plugin loader\nversion ';
 const LATENCY_PREFIX = 'fixedCompensationDelaySamp\n';
@@ -15,14 +19,25 @@ const CRASHED_PREFIX = 'crashed\n';
 const LITTLE_ENDIAN = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
 
 /**
- * Why a call failed.
- * - `unreachable`: no connection could be opened;
+ * Why a call failed. The client's own:
+ * - `unreachable`: nothing answers at the address: the companion is not running;
+ * - `blocked-by-browser`: the browser keeps this page from reaching the
+ *   computer's loopback address (its "loopback network" permission);
+ * - `refused`: on connecting, the companion refused this page's origin (not
+ *   in its allow-list, or denied in its dialog); on loading, the plug-in
+ *   refused to open;
  * - `protocol`: the other side did not answer as the companion does;
  * - `closed`: the connection ended before the answer came;
- * - `timeout`: no answer in time (a failed load sends none);
- * - `busy`: a load is already under way;
+ * - `timeout`: no answer in time;
+ * - `busy`: a load is already under way, or the companion serves as many
+ *   sessions as it takes;
+ * - `unsupported`: the companion is too old for the call;
  * - `argument`: the call's arguments cannot be sent.
- * @typedef {'unreachable'|'protocol'|'closed'|'timeout'|'busy'|'argument'} CorvelErrorCode
+ *
+ * Over protocol 2 a refused request carries the companion's own code
+ * (`not-found`, `not-a-plugin`, `wrong-architecture`, `crashed`,
+ * `no-plugin`, `failed`, `bad-request`, ...) and its message.
+ * @typedef {string} CorvelErrorCode
  */
 
 /** An error of this client, with a machine-readable `code`. */
@@ -84,6 +99,21 @@ export class CorvelError extends Error {
 export function readGreeting(message) {
   if (typeof message !== 'string' || !message.startsWith(GREETING_PREFIX)) return null;
   return message.slice(GREETING_PREFIX.length);
+}
+
+/**
+ * @param {string|ArrayBuffer} message the first message of a connection
+ * @returns {{version: string, limits: object}|null} the protocol 2 greeting, or null
+ */
+export function readHello(message) {
+  if (typeof message !== 'string' || !message.startsWith('{')) return null;
+  try {
+    const hello = JSON.parse(message);
+    if (hello?.event !== 'hello' || hello.protocol !== 2 || typeof hello.version !== 'string') return null;
+    return { version: hello.version, limits: hello.limits ?? {} };
+  } catch {
+    return null;
+  }
 }
 
 /** @throws {CorvelError} `argument` unless the companion takes `frames` as a block size */
@@ -149,6 +179,76 @@ export function encodeRequest(request) {
 }
 
 /**
+ * The messages that carry `request` over protocol 2: one JSON object with
+ * `id`, and for `setState` the state right after it. Also takes
+ * `{type: 'catalogue', rescan, folder}`, and a load's `uniqueId`.
+ * @param {number} id
+ * @param {Request|{type: 'catalogue', rescan?: boolean, folder?: string}} request
+ * @returns {Array<string|Uint8Array>}
+ * @throws {CorvelError} `argument` when a value cannot be sent
+ */
+export function encodeRequest2(id, request) {
+  const json = (fields) => JSON.stringify({ id, ...fields });
+  switch (request.type) {
+    case 'midi':
+      if (!Array.isArray(request.events)) throw new CorvelError('argument', 'midi takes an array of events');
+      return [json({ op: 'midi', events: request.events.map((event) => {
+        const [status, data1, data2, offset = 0] = midiNumbers(event);
+        return [status, data1, data2, offset];
+      }) })];
+    case 'blockSize':
+      checkBlockSize(request.frames);
+      return [json({ op: 'configure', blockSize: request.frames })];
+    case 'sampleRate':
+      checkSampleRate(request.hz);
+      return [json({ op: 'configure', sampleRate: request.hz })];
+    case 'catalogue':
+      if (request.folder !== undefined && (typeof request.folder !== 'string' || request.folder.includes('\0'))) {
+        throw new CorvelError('argument', 'the folder must be a string without 0 characters');
+      }
+      return [json({ op: 'catalogue', ...(request.rescan ? { rescan: true } : {}), ...(request.folder ? { folder: request.folder } : {}) })];
+    case 'showGui':
+      return [json({ op: 'showEditor' })];
+    default: {
+      // The same checks as the original protocol's, and the same values.
+      const original = encodeRequest(request);
+      if (request.type === 'scan') return [json({ op: 'scan', ...(request.folder ? { folder: request.folder } : {}) })];
+      if (request.type === 'load') {
+        if (request.uniqueId !== undefined && !Number.isInteger(request.uniqueId)) {
+          throw new CorvelError('argument', 'a uniqueId is a whole number, as the catalogue lists it');
+        }
+        return [json({ op: 'load', path: request.path, ...(request.uniqueId !== undefined ? { uniqueId: request.uniqueId } : {}) })];
+      }
+      if (request.type === 'setState') return [json({ op: 'setState', bytes: original[1].byteLength }), original[1]];
+      return [json({ op: request.type })];
+    }
+  }
+}
+
+/**
+ * A protocol 2 text message, read.
+ * @param {string} message
+ * @returns {{type: 'reply', id: any, ok: boolean, fields: object, error: {code: string, message: string}|null} |
+ *   {type: 'event', name: string, fields: object} | {type: 'unexpected'}}
+ */
+export function readMessage2(message) {
+  let object;
+  try {
+    object = JSON.parse(message);
+  } catch {
+    return { type: 'unexpected' };
+  }
+  if (object === null || typeof object !== 'object' || Array.isArray(object)) return { type: 'unexpected' };
+  if (typeof object.event === 'string') return { type: 'event', name: object.event, fields: object };
+  if (!('id' in object) || typeof object.ok !== 'boolean') return { type: 'unexpected' };
+  const error = object.ok ? null : {
+    code: typeof object.error?.code === 'string' ? object.error.code : 'protocol',
+    message: typeof object.error?.message === 'string' ? object.error.message : 'the companion refused the request',
+  };
+  return { type: 'reply', id: object.id, ok: object.ok, fields: object, error };
+}
+
+/**
  * Reads a connection's messages into replies. A state comes as two
  * messages, so each connection needs a reader of its own.
  */
@@ -187,8 +287,12 @@ export class ReplyReader {
   }
 }
 
-/** @param {MidiEvent} event */
-function formatMidiEvent(event) {
+/**
+ * @param {MidiEvent} event
+ * @returns {number[]} status, data1, data2 and, when given, the offset
+ * @throws {CorvelError} `argument`
+ */
+function midiNumbers(event) {
   const numbers = Array.isArray(event)
     ? event
     : [event.status, event.data1, event.data2, ...(event.offset === undefined ? [] : [event.offset])];
@@ -201,7 +305,12 @@ function formatMidiEvent(event) {
       throw new CorvelError('argument', `MIDI event value ${value} is not a whole number from 0 to ${limit}`);
     }
   });
-  return numbers.join(' ') + '|';
+  return numbers;
+}
+
+/** @param {MidiEvent} event */
+function formatMidiEvent(event) {
+  return midiNumbers(event).join(' ') + '|';
 }
 
 /**
@@ -250,4 +359,119 @@ export function decodeBlock(data, frames) {
     right[i] = view.getFloat32(4 * (frames + i), true);
   }
   return { left, right };
+}
+
+// Protocol 2's blocks (docs/protocol.md): a header of four little-endian
+// words (frames, channels, bytes of records, flags), typed records, then
+// planar float32 channels.
+const BLOCK_HEADER_BYTES = 16;
+const MIDI_RECORD = 1;
+const MIDI_RECORD_BYTES = 12;
+const STATUS_RECORD = 5;
+/** Why a block came back unprocessed, by the status record's number. */
+export const BLOCK_STATUS = Object.freeze({ 1: 'no-plugin', 2: 'bypassed', 3: 'loading', 4: 'crashed', 5: 'malformed' });
+/** The most MIDI events the companion takes with one block. */
+export const MAX_BLOCK_EVENTS = 512;
+
+/**
+ * Writes protocol 2 blocks into one buffer it keeps, so that a block costs
+ * no allocation once the size is set: the socket copies a message as it
+ * sends it, and the next block may reuse the room.
+ */
+export class BlockWriter {
+  #frames = -1;
+  /** @type {ArrayBuffer} */ #buffer = new ArrayBuffer(0);
+  /** @type {DataView} */ #view = new DataView(this.#buffer);
+  #bytes = new Uint8Array(0);
+
+  /**
+   * @param {Float32Array} left
+   * @param {Float32Array} right as long as `left`
+   * @param {MidiEvent[]|null} [events] each with the frame in this block at
+   *   which it happens (its fourth number, 0 when left out)
+   * @returns {Uint8Array} the message, valid until the next call
+   * @throws {CorvelError} `argument` for an event that cannot be sent, or more than 512
+   */
+  write(left, right, events = null) {
+    const frames = left.length;
+    const count = events?.length ?? 0;
+    if (count > MAX_BLOCK_EVENTS) throw new CorvelError('argument', `at most ${MAX_BLOCK_EVENTS} MIDI events go with a block`);
+    if (frames !== this.#frames) {
+      this.#frames = frames;
+      this.#buffer = new ArrayBuffer(BLOCK_HEADER_BYTES + MAX_BLOCK_EVENTS * MIDI_RECORD_BYTES + 8 * frames);
+      this.#view = new DataView(this.#buffer);
+      this.#bytes = new Uint8Array(this.#buffer);
+    }
+    const view = this.#view;
+    for (let i = 0; i < count; i++) {
+      const [status, data1, data2, offset = 0] = midiNumbers(events[i]);
+      const at = BLOCK_HEADER_BYTES + i * MIDI_RECORD_BYTES;
+      view.setUint16(at, MIDI_RECORD, true);
+      view.setUint16(at + 2, 8, true);
+      view.setUint32(at + 4, offset, true);
+      view.setUint32(at + 8, status | (data1 << 8) | (data2 << 16), true);
+    }
+    const recordBytes = count * MIDI_RECORD_BYTES;
+    view.setUint32(0, frames, true);
+    view.setUint32(4, 2, true);
+    view.setUint32(8, recordBytes, true);
+    view.setUint32(12, 0, true);
+    const audio = BLOCK_HEADER_BYTES + recordBytes;
+    if (LITTLE_ENDIAN) {
+      const samples = new Float32Array(this.#buffer, audio, 2 * frames);
+      samples.set(left);
+      samples.set(right, frames);
+    } else {
+      for (let i = 0; i < frames; i++) {
+        view.setFloat32(audio + 4 * i, left[i], true);
+        view.setFloat32(audio + 4 * (frames + i), right[i], true);
+      }
+    }
+    return this.#bytes.subarray(0, audio + 8 * frames);
+  }
+}
+
+/**
+ * @param {ArrayBuffer} data a protocol 2 block from the companion
+ * @param {number} frames the size of the block it answers
+ * @returns {{block: StereoBlock|null, status: string|null}} the processed
+ *   block, or null and why not (a name from {@link BLOCK_STATUS}); on
+ *   little-endian machines the channels are views of `data`
+ * @throws {CorvelError} `protocol` when the reply cannot be read, or the
+ *   companion could not read the block it answers
+ */
+export function decodeBlock2(data, frames) {
+  const view = data.byteLength >= BLOCK_HEADER_BYTES ? new DataView(data) : null;
+  const recordBytes = view?.getUint32(8, true) ?? 0;
+  const channels = view?.getUint32(4, true) ?? 0;
+  const audio = BLOCK_HEADER_BYTES + recordBytes;
+  if (!view || recordBytes % 4 !== 0 || audio > data.byteLength) {
+    throw new CorvelError('protocol', `a block came back with an unreadable header (${data.byteLength} bytes)`);
+  }
+  let status = null;
+  for (let at = BLOCK_HEADER_BYTES; at + 4 <= audio;) {
+    const length = view.getUint16(at + 2, true);
+    if (view.getUint16(at, true) === STATUS_RECORD && length >= 4 && at + 8 <= audio) {
+      status = BLOCK_STATUS[view.getUint32(at + 4, true)] ?? 'unknown';
+    }
+    at += 4 + ((length + 3) & ~3);  // records of other types are skipped
+  }
+  if (channels === 0) {
+    if (status === 'malformed') throw new CorvelError('protocol', 'the companion could not read a block this client sent');
+    return { block: null, status: status ?? 'unknown' };
+  }
+  if (view.getUint32(0, true) !== frames || channels !== 2 || data.byteLength !== audio + 8 * frames) {
+    throw new CorvelError('protocol', `a block of ${frames} frames came back as ${view.getUint32(0, true)} frames ` +
+      `of ${channels} channels in ${data.byteLength} bytes`);
+  }
+  if (LITTLE_ENDIAN) {
+    return { block: { left: new Float32Array(data, audio, frames), right: new Float32Array(data, audio + 4 * frames, frames) }, status: null };
+  }
+  const left = new Float32Array(frames);
+  const right = new Float32Array(frames);
+  for (let i = 0; i < frames; i++) {
+    left[i] = view.getFloat32(audio + 4 * i, true);
+    right[i] = view.getFloat32(audio + 4 * (frames + i), true);
+  }
+  return { block: { left, right }, status: null };
 }

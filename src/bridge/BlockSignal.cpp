@@ -53,8 +53,17 @@ uint32_t awaitChange(WakeWord& word, uint32_t seen, int timeoutMs, SpinBudget& s
         }
     }
     spin.spinInVain();
-    sleepWhileEqual(word, seen, timeoutMs);
+    // Counted before the last look: either publish sees the count, or this
+    // look sees its value (both sequentially consistent).
+    word.sleepers.fetch_add(1, std::memory_order_seq_cst);
+    if (word.value.load(std::memory_order_seq_cst) == seen) sleepWhileEqual(word, seen, timeoutMs);
+    word.sleepers.fetch_sub(1, std::memory_order_relaxed);
     return word.load(std::memory_order_acquire);
+}
+
+void publish(WakeWord& word, uint32_t next) {
+    word.value.store(next, std::memory_order_seq_cst);
+    if (word.sleepers.load(std::memory_order_seq_cst) != 0) wakeWaiters(word);
 }
 
 }  // namespace bridge

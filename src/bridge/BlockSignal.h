@@ -12,6 +12,10 @@ namespace bridge {
 // on Linux the word itself is what the waiter sleeps on.
 struct WakeWord {
     std::atomic<uint32_t> value;
+    // Waiters that went, or are about to go, to sleep: publish wakes only
+    // when there are any. Written by both sides, so a plug-in process that
+    // corrupts it delays only its own answers.
+    std::atomic<uint32_t> sleepers;
     uint32_t event;  // Windows only: the event's handle
 
     uint32_t load(std::memory_order order) const { return value.load(order); }
@@ -38,7 +42,13 @@ private:
     unsigned waitsWithoutSpin = 0;
 };
 
-// Wakes whoever sleeps on word.
+// Stores next into word and wakes whoever sleeps on it. A waiter that is
+// still spinning, or has not yet been put to sleep, costs no system call:
+// where both sides share a core, the answering side usually finds the
+// waiter preempted rather than asleep.
+void publish(WakeWord& word, uint32_t next);
+
+// Wakes whoever sleeps on word, whether or not it counted itself a sleeper.
 void wakeWaiters(WakeWord& word);
 
 // Sleeps while word still holds seen, at most timeoutMs (may return early).

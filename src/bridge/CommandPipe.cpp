@@ -25,7 +25,8 @@ CommandPipe::Read CommandPipe::readExactly(void* target, std::size_t size, int t
     while (size > 0) {
         int wait = -1;
         if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return Read::timedOut;
             wait = static_cast<int>(left.count());
         }
@@ -46,7 +47,8 @@ CommandPipe::Read CommandPipe::receive(PipeMessage& into, int timeoutMs) {
     into.payload.resize(header[1]);
     if (header[1] == 0) return Read::message;
     // Once a message has begun, the rest of it follows at once.
-    const Read body = readExactly(into.payload.data(), header[1], timeoutMs < 0 ? -1 : timeoutMs + 1000);
+    const Read body =
+        readExactly(into.payload.data(), header[1], timeoutMs < 0 ? -1 : timeoutMs + 1000);
     return body == Read::timedOut ? Read::closed : body;
 }
 

@@ -103,7 +103,11 @@ std::string encode(const StateResult& message) {
 }
 
 std::string encode(const LoadRequest& message) {
-    return Writer().bytes(message.path).take();
+    return Writer()
+        .bytes(message.path)
+        .flag(message.uniqueId.has_value())
+        .number(message.uniqueId.value_or(0))
+        .take();
 }
 
 std::string encode(const SetStateRequest& message) {
@@ -147,7 +151,11 @@ bool decode(const std::string& payload, StateResult& message) {
 }
 
 bool decode(const std::string& payload, LoadRequest& message) {
-    return Reader(payload).bytes(message.path).complete();
+    bool shell = false;
+    int32_t uniqueId = 0;
+    if (!Reader(payload).bytes(message.path).flag(shell).number(uniqueId).complete()) return false;
+    message.uniqueId = shell ? std::optional<int32_t>(uniqueId) : std::nullopt;
+    return true;
 }
 
 bool decode(const std::string& payload, SetStateRequest& message) {

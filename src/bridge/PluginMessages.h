@@ -79,6 +79,8 @@ struct LoadRequest {
     static constexpr MessageKind kind = MessageKind::load;
     using Reply = LoadResult;
     std::string path;
+    // For a shell module, which of its plug-ins: the id it lists it under.
+    std::optional<int32_t> uniqueId = std::nullopt;
 };
 
 struct SetStateRequest {

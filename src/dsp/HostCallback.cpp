@@ -13,6 +13,9 @@ namespace {
 constexpr uint32_t defaultSampleRate = 44100;
 constexpr uint32_t defaultBlockSize = 1024;
 
+// 0: no selection, which a shell module takes as "build the shell itself".
+thread_local int32_t selectedShellId = 0;
+
 bool isExactly(const char* text, const char* word) {
     return text && std::strcmp(text, word) == 0;
 }
@@ -36,18 +39,35 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
     using namespace VST2;
     VST2Plugin* wrapper = wrapperOf(effect);
     switch (opcode) {
-        case audioMasterVersion: return 2400;
-        case audioMasterIdle: return 1;
-        case audioMasterSizeWindow: return sizeWindow(effect, index, value);
-        case audioMasterGetSampleRate: return wrapper ? wrapper->sampleRate() : defaultSampleRate;
-        case audioMasterGetBlockSize: return wrapper ? wrapper->blockSize() : defaultBlockSize;
-        case audioMasterGetCurrentProcessLevel: return kVstProcessLevelUser;
+        case audioMasterVersion:
+            return 2400;
+        case audioMasterCurrentId:
+            return wrapper ? wrapper->shellId() : selectedShellId;
+        case audioMasterIdle:
+            return 1;
+        case audioMasterSizeWindow:
+            return sizeWindow(effect, index, value);
+        case audioMasterGetSampleRate:
+            return wrapper ? wrapper->sampleRate() : defaultSampleRate;
+        case audioMasterGetBlockSize:
+            return wrapper ? wrapper->blockSize() : defaultBlockSize;
+        case audioMasterGetCurrentProcessLevel:
+            return kVstProcessLevelUser;
         case audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);
             return isExactly(text, "sizeWindow") || isExactly(text, "sendVstMidiEvent") ? 1 : 0;
         }
-        default: return 0;  // time, IO change and everything else: declined
+        default:
+            return 0;  // time, IO change and everything else: declined
     }
+}
+
+ShellSelection::ShellSelection(int32_t uniqueId) : outer(selectedShellId) {
+    selectedShellId = uniqueId;
+}
+
+ShellSelection::~ShellSelection() {
+    selectedShellId = outer;
 }
 
 }  // namespace Vexa::DSP

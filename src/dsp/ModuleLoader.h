@@ -7,7 +7,8 @@ namespace Vexa::DSP {
 
 using ModuleHandle = void*;
 
-ModuleHandle openModule(const std::string& path);
+// Null when the system refuses it; failure then holds the system's words.
+ModuleHandle openModule(const std::string& path, std::string& failure);
 void* findModuleSymbol(ModuleHandle module, const char* name);
 void closeModule(ModuleHandle module);
 

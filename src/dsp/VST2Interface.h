@@ -75,13 +75,16 @@ enum EffectOpcode : int32_t {
     effGetChunk = 23,
     effSetChunk = 24,
     effProcessEvents = 25,
+    effGetPlugCategory = 35,
+    effSetSpeakerArrangement = 42,
+    effSetBypass = 44,
     effGetEffectName = 45,
     effGetVendorString = 47,
     effGetProductString = 48,
+    effGetVendorVersion = 49,
     effCanDo = 51,
-    effSetSpeakerArrangement = 42,
-    effSetBypass = 44,
     effGetVstVersion = 58,
+    effShellGetNextPlugin = 70,  // ptr: a name buffer; answers the next id, 0 after the last
     effStartProcess = 71,
     effStopProcess = 72,
 };
@@ -90,7 +93,7 @@ enum EffectOpcode : int32_t {
 enum HostOpcode : int32_t {
     audioMasterAutomate = 0,
     audioMasterVersion = 1,
-    audioMasterCurrentId = 2,
+    audioMasterCurrentId = 2,  // a shell module asks which of its plug-ins to build
     audioMasterIdle = 3,
     audioMasterGetTime = 7,
     audioMasterProcessEvents = 8,
@@ -103,6 +106,27 @@ enum HostOpcode : int32_t {
 };
 
 constexpr intptr_t kVstProcessLevelUser = 1;
+
+// What effGetPlugCategory answers.
+enum PlugCategory : int32_t {
+    kPlugCategUnknown = 0,
+    kPlugCategEffect = 1,
+    kPlugCategSynth = 2,
+    kPlugCategAnalysis = 3,
+    kPlugCategMastering = 4,
+    kPlugCategSpacializer = 5,
+    kPlugCategRoomFx = 6,
+    kPlugSurroundFx = 7,
+    kPlugCategRestoration = 8,
+    kPlugCategOfflineProcess = 9,
+    kPlugCategShell = 10,  // holds several plug-ins: effShellGetNextPlugin lists them
+    kPlugCategGenerator = 11,
+};
+
+// The buffers the string opcodes write into. The published limits are
+// smaller (32 and 64 with the terminator); plug-ins that overrun them are
+// common enough that these are wider.
+constexpr std::size_t kNameBufferSize = 256;
 
 struct ERect {
     int16_t top;

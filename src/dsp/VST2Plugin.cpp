@@ -1,8 +1,8 @@
 #include "dsp/VST2Plugin.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-
 
 namespace Vexa::DSP {
 
@@ -12,6 +12,14 @@ namespace {
 
 bool channelCountFits(int32_t count) {
     return static_cast<uint32_t>(count) <= VST2Plugin::maxChannels;
+}
+
+// What our own channels get from new[], and what a plug-in's vector loads
+// may assume of every channel it is given.
+constexpr std::uintptr_t channelAlignment = 16;
+
+bool isChannelAligned(const float* channel) {
+    return reinterpret_cast<std::uintptr_t>(channel) % channelAlignment == 0;
 }
 
 }  // namespace
@@ -34,22 +42,25 @@ VST2Plugin::~VST2Plugin() {
     // every call.
 }
 
-intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                              float opt) {
+intptr_t VST2Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
-bool VST2Plugin::load(std::string path, std::mutex* configureGuard) {
+LoadOutcome VST2Plugin::load(const std::string& path, std::mutex* configureGuard, int32_t shellId) {
     loaded.exchange(false);
-    AEffect* record = loadModule(std::move(path));
-    if (!record || record->magic != kEffectMagic) return false;
-    if (!configureGuard) {
-        effect = record;
-        return configure();
-    }
-    std::lock_guard<std::mutex> lock(*configureGuard);
-    effect = record;
-    return configure();
+    selectedShellId = shellId;
+    const Entry entry = loadModule(path, shellId);
+    if (!entry.effect) return {false, entry.problem, entry.reason};
+    if (entry.effect->magic != kEffectMagic)
+        return {false, LoadProblem::notAPlugin,
+                "not a VST 2 plug-in: its entry point returned something else"};
+    std::unique_lock<std::mutex> lock;
+    if (configureGuard) lock = std::unique_lock<std::mutex>(*configureGuard);
+    effect = entry.effect;
+    if (!configure())
+        return {false, LoadProblem::wouldNotOpen,
+                "the plug-in has more than " + std::to_string(maxChannels) + " inputs or outputs"};
+    return {true, LoadProblem::none, {}};
 }
 
 bool VST2Plugin::configure() {
@@ -126,19 +137,43 @@ void VST2Plugin::queueMidi(const int32_t* words, std::size_t count) {
     midiEvents.events[midiEvents.numEvents++] = reinterpret_cast<VstEvent*>(&event);
 }
 
-float* const* VST2Plugin::inputListFor(float* const* inputs) {
-    if (inputPointers.size() <= 2) return inputs;
+float** VST2Plugin::inputListFor(const float* const* inputs, uint32_t frames) {
+    for (std::size_t c = 0; c < 2; ++c) {
+        if (isChannelAligned(inputs[c])) {
+            // The interface passes inputs as float**; a plug-in that writes
+            // its inputs scribbles only on a block already taken in.
+            inputPointers[c] = const_cast<float*>(inputs[c]);
+        } else {
+            inputPointers[c] = inputBuffers.getChannel(static_cast<uint32_t>(c));
+            std::memcpy(inputPointers[c], inputs[c], sizeof(float) * frames);
+        }
+    }
     // Inputs past the client's two read silence, even if the plug-in
     // scribbled on them last block.
-    inputPointers[0] = inputs[0];
-    inputPointers[1] = inputs[1];
     for (std::size_t i = 2; i < inputPointers.size(); ++i)
         std::fill_n(inputPointers[i], inputBuffers.frames, 0.0f);
     return inputPointers.data();
 }
 
-AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
-    if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return nullptr;
+float** VST2Plugin::outputListFor(float* const* outputs) {
+    for (std::size_t c = 0; c < 2; ++c) {
+        outputPointers[c] = isChannelAligned(outputs[c])
+                                ? outputs[c]
+                                : outputBuffers.getChannel(static_cast<uint32_t>(c));
+    }
+    return outputPointers.data();
+}
+
+void VST2Plugin::deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested) {
+    for (std::size_t c = 0; c < 2; ++c) {
+        if (outputPointers[c] != outputs[c])
+            std::memcpy(outputs[c], outputPointers[c], sizeof(float) * frames);
+        std::fill(outputs[c] + frames, outputs[c] + requested, 0.0f);
+    }
+}
+
+bool VST2Plugin::process(const float* const* inputs, float* const* outputs, uint32_t requested) {
+    if (!effect || !loaded.load() || !buffersReady.load() || suspended.load()) return false;
     // Never past the buffers laid out for the configured size, whatever the
     // caller believes the block size to be.
     const uint32_t frames = std::min(requested, outputBuffers.frames);
@@ -146,8 +181,8 @@ AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
         keepEventsInBlock(frames);
         dispatch(effProcessEvents, 0, 0, &midiEvents);
     }
-    float** in = const_cast<float**>(inputListFor(inputs));
-    float** out = outputPointers.data();
+    float** in = inputListFor(inputs, frames);
+    float** out = outputListFor(outputs);
     if (effect->flags & effFlagsCanReplacing) {
         // A plug-in without outputs never writes them; start from silence or
         // the input mixed in below adds up block by block.
@@ -158,7 +193,7 @@ AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
         spreadMonoOutput(frames);
         if (effect->numInputs == 0 || (effect->flags & effFlagsIsSynth)) {
             for (int c = 0; c < 2; ++c) {
-                const float* input = inputs[c];
+                const float* input = in[c];
                 for (uint32_t i = 0; i < frames; ++i) out[c][i] += input[i];
             }
         }
@@ -169,7 +204,8 @@ AudioBuffer* VST2Plugin::process(float* const* inputs, uint32_t requested) {
         spreadMonoOutput(frames);
     }
     clearEvents();
-    return &outputBuffers;
+    deliverOutputs(outputs, frames, requested);
+    return true;
 }
 
 void VST2Plugin::keepEventsInBlock(uint32_t frames) {

@@ -2,9 +2,9 @@
 // MIDI queue, block processing, on/off, state chunks, editor and teardown.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +15,12 @@
 #include "dsp/VST2PluginBase.h"
 
 namespace Vexa::DSP {
+
+struct LoadOutcome {
+    bool ok = false;
+    LoadProblem problem = LoadProblem::none;
+    std::string reason;  // why not, for the user; empty when ok
+};
 
 struct StateBlob {
     void* data = nullptr;
@@ -33,7 +39,9 @@ public:
     // Loads, opens, configures and switches the plug-in on. When a guard is
     // given it is held from the moment the record is stored until the plug-in
     // runs, so a caller that takes the same lock never sees it half set up.
-    bool load(std::string path, std::mutex* configureGuard = nullptr);
+    // shellId picks one plug-in of a shell module (0: none).
+    LoadOutcome load(const std::string& path, std::mutex* configureGuard = nullptr,
+                     int32_t shellId = 0);
     bool prepareBuffers();
     void setBlockSize(uint32_t frames);
     void setSampleRate(uint32_t rate);
@@ -43,10 +51,13 @@ public:
     // block. An offset outside that block plays on its nearest frame: the
     // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Runs frames of the inputs, at most the block size it was configured
-    // for (the plug-in may be given fewer, never more). Null when the block
-    // was not processed; otherwise the output channels.
-    AudioBuffer* process(float* const* inputs, uint32_t frames);
+    // Runs frames of the inputs into the outputs, two channels each. The
+    // plug-in runs at most the block size it was configured for (it may be
+    // given fewer, never more); outputs past that are silence. It reads and
+    // writes the caller's channels where they are aligned as plug-ins may
+    // assume, copies of them where not. False, and the outputs untouched,
+    // when the block was not processed.
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames);
     void clearEvents();
 
     int32_t getLatency() const;
@@ -65,6 +76,8 @@ public:
     bool isSuspended() const { return suspended.load(); }
     int32_t inputCount() const { return effect ? effect->numInputs : 0; }
     int32_t outputCount() const { return effect ? effect->numOutputs : 0; }
+    // What the plug-in hears when it asks audioMasterCurrentId.
+    int32_t shellId() const { return selectedShellId; }
 
     // Told of the plug-in's resize requests, from whatever thread it asks
     // on; set before the editor opens, cleared before the wrapper goes.
@@ -72,10 +85,12 @@ public:
     EditorSizeListener* editorSizeListener() const { return sizeListener.load(); }
 
 private:
-    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0,
-                      void* ptr = nullptr, float opt = 0.0f);
+    intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+                      float opt = 0.0f);
     bool configure();
-    float* const* inputListFor(float* const* inputs);
+    float** inputListFor(const float* const* inputs, uint32_t frames);
+    float** outputListFor(float* const* outputs);
+    void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
     void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(uint32_t frames);
 
@@ -85,9 +100,9 @@ private:
     std::atomic<bool> suspended{false};
     std::atomic<bool> buffersReady{false};
     AudioBuffer inputBuffers;
-    AudioBuffer outputBuffers;  // after the inputs: torn down first
-    std::vector<float*> outputPointers;
-    std::vector<float*> inputPointers;  // for plug-ins with more than two inputs
+    AudioBuffer outputBuffers;           // after the inputs: torn down first
+    std::vector<float*> outputPointers;  // what the plug-in writes, at least two
+    std::vector<float*> inputPointers;   // what the plug-in reads, at least two
     VST2::VstEventList<midiSlots> midiEvents{};
     // Read by the host callback on whatever thread the plug-in asks from.
     std::atomic<uint32_t> currentSampleRate;
@@ -96,6 +111,7 @@ private:
     // A record refused before effOpen (too many channels) is kept for
     // teardown only: nothing else is sent to a plug-in that was never opened.
     bool opened = false;
+    int32_t selectedShellId = 0;  // set before the entry call, constant after
 };
 
 }  // namespace Vexa::DSP

@@ -1,5 +1,6 @@
 #include "host/CommandQueue.h"
 
+#include <algorithm>
 #include <chrono>
 
 CommandQueue::CommandQueue() : worker([this] { run(); }) {}
@@ -49,6 +50,13 @@ void CommandQueue::run() {
     }
 }
 
+void CommandQueue::hurry(int graceMs) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto by = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    if (!hurriedBy || by < *hurriedBy) hurriedBy = by;
+    changed.notify_all();
+}
+
 void CommandQueue::finish(Task last, int graceMs, const Task& overdue) {
     {
         std::unique_lock<std::mutex> lock(mutex);
@@ -60,9 +68,16 @@ void CommandQueue::finish(Task last, int graceMs, const Task& overdue) {
         ending = true;
         changed.notify_all();
         const auto idle = [&] { return entries.empty() && !busy; };
-        if (graceMs >= 0 && !changed.wait_for(lock, std::chrono::milliseconds(graceMs), idle)) {
-            lock.unlock();
-            if (overdue) overdue();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+        // hurry() may bring the deadline forward while this waits.
+        while (graceMs >= 0 && !idle()) {
+            const auto until = hurriedBy ? std::min(deadline, *hurriedBy) : deadline;
+            if (std::chrono::steady_clock::now() >= until) {
+                lock.unlock();
+                if (overdue) overdue();
+                break;
+            }
+            changed.wait_until(lock, until);
         }
     }
     worker.join();

@@ -2,11 +2,13 @@
 // plug-in process holds up nobody but its own session.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class CommandQueue {
@@ -26,6 +28,9 @@ public:
     // Drops what is queued, runs last, and ends the thread. When that takes
     // longer than graceMs, overdue runs (on the caller's thread) to hurry it.
     void finish(Task last, int graceMs, const Task& overdue);
+    // Any thread: the program is ending. A finish running or to come waits
+    // at most graceMs from now before its overdue runs.
+    void hurry(int graceMs);
 
 private:
     struct Call {
@@ -44,5 +49,6 @@ private:
     std::deque<Entry> entries;
     bool busy = false;
     bool ending = false;
+    std::optional<std::chrono::steady_clock::time_point> hurriedBy;
     std::thread worker;
 };

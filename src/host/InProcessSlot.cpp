@@ -1,10 +1,5 @@
 #include "host/InProcessSlot.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
-#include "dsp/ModuleArchitecture.h"
 #include "shell/EditorWindows.h"
 
 using Vexa::DSP::VST2Plugin;
@@ -21,6 +16,22 @@ std::string fileStem(const std::string& path) {
     return name;
 }
 
+bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
+    using Vexa::DSP::LoadProblem;
+    switch (problem) {
+        case LoadProblem::missing:
+            return bridge::LoadFailure::notFound;
+        case LoadProblem::notAPlugin:
+            return bridge::LoadFailure::notAPlugin;
+        case LoadProblem::otherMachine:
+            return bridge::LoadFailure::wrongArchitecture;
+        case LoadProblem::none:
+        case LoadProblem::wouldNotOpen:
+            break;
+    }
+    return bridge::LoadFailure::refused;
+}
+
 }  // namespace
 
 InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
@@ -31,9 +42,9 @@ InProcessSlot::~InProcessSlot() {
     unload();
 }
 
-void InProcessSlot::requestLoad(std::string newPath) {
-    gui.post([self = shared_from_this(), newPath = std::move(newPath)] {
-        const bridge::LoadResult result = self->load(newPath);
+void InProcessSlot::requestLoad(std::string newPath, std::optional<int32_t> uniqueId) {
+    gui.post([self = shared_from_this(), newPath = std::move(newPath), uniqueId] {
+        const bridge::LoadResult result = self->load(newPath, uniqueId);
         if (self->listener) self->listener->pluginLoaded(result);
     });
 }
@@ -73,7 +84,8 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     reclaimDisplayHooks();
 }
 
-bridge::LoadResult InProcessSlot::load(std::string newPath) {
+bridge::LoadResult InProcessSlot::load(const std::string& newPath,
+                                       std::optional<int32_t> uniqueId) {
     // The new, still empty wrapper takes the old one's place in one step, so
     // every audio block of a reload finds a wrapper and gets its one reply.
     VST2Plugin* fresh = nullptr;
@@ -90,16 +102,10 @@ bridge::LoadResult InProcessSlot::load(std::string newPath) {
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
-    std::error_code missing;
-    if (!std::filesystem::exists(newPath, missing)) {
-        result.failure = bridge::LoadFailure::notFound;
-        result.reason = "There is no file at " + newPath + ".";
-        return result;
-    }
-    if (!fresh->load(std::move(newPath), &pluginMutex)) {
-        const std::string refusal = Vexa::DSP::architectureRefusal(path);
-        result.failure = refusal.empty() ? bridge::LoadFailure::refused : bridge::LoadFailure::wrongArchitecture;
-        result.reason = refusal.empty() ? "The plug-in could not be loaded or would not open." : refusal;
+    const Vexa::DSP::LoadOutcome outcome = fresh->load(newPath, &pluginMutex, uniqueId.value_or(0));
+    if (!outcome.ok) {
+        result.failure = failureOf(outcome.problem);
+        result.reason = outcome.reason;
         return result;
     }
     openEditor();
@@ -188,7 +194,8 @@ std::optional<bridge::StateResult> InProcessSlot::readState() {
     bridge::StateResult result;
     if (blob.size > 0 && blob.data) {
         result.ok = true;
-        result.blob.assign(static_cast<const char*>(blob.data), static_cast<std::size_t>(blob.size));
+        result.blob.assign(static_cast<const char*>(blob.data),
+                           static_cast<std::size_t>(blob.size));
     }
     return result;
 }
@@ -241,16 +248,11 @@ bool InProcessSlot::hasPlugin() {
     return plugin != nullptr;
 }
 
-PluginSlot::Block InProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return Block::noPlugin;
-    const Vexa::DSP::AudioBuffer* output = plugin->process(inputs, frames);
-    if (!output) return plugin->isSuspended() ? Block::bypassed : Block::loading;
-    const uint32_t produced = std::min(frames, output->frames);
-    for (int c = 0; c < 2; ++c) {
-        std::memcpy(outputs[c], output->getChannel(c), sizeof(float) * produced);
-        std::fill(outputs[c] + produced, outputs[c] + frames, 0.0f);
-    }
+    if (!plugin->process(inputs, outputs, frames))
+        return plugin->isSuspended() ? Block::bypassed : Block::loading;
     return Block::processed;
 }

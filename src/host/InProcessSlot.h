@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "dsp/EditorSizeListener.h"
@@ -25,14 +26,13 @@ class InProcessSlot final : public PluginSlot,
                             public std::enable_shared_from_this<InProcessSlot> {
 public:
     // listener may be null when nothing is queued through request*.
-    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
-                  uint32_t blockSize);
+    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate, uint32_t blockSize);
     ~InProcessSlot() override;
     InProcessSlot(const InProcessSlot&) = delete;
     InProcessSlot& operator=(const InProcessSlot&) = delete;
 
     // Any thread but the GUI thread: carried to the GUI thread.
-    void requestLoad(std::string path) override;
+    void requestLoad(std::string path, std::optional<int32_t> uniqueId) override;
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
@@ -40,7 +40,9 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
 
     // GUI thread.
-    bridge::LoadResult load(std::string path);
+    // uniqueId: which plug-in of a shell module.
+    bridge::LoadResult load(const std::string& path,
+                            std::optional<int32_t> uniqueId = std::nullopt);
     void unload() override;
     std::optional<bridge::StateResult> readState();
     void restoreState(const uint8_t* data, std::size_t size);
@@ -61,7 +63,7 @@ public:
     bool isSuspended();
     // What every answer of the plug-in process reports.
     bridge::Condition condition();
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // Any thread.
     void onEditorSizeRequest(int32_t width, int32_t height) override;
@@ -80,7 +82,7 @@ private:
     std::unique_ptr<Vexa::DSP::VST2Plugin> plugin;
     uint32_t sampleRate;  // under pluginMutex
     uint32_t blockSize;   // under pluginMutex
-    std::string path;           // GUI thread
+    std::string path;     // GUI thread
     // Changed on the GUI thread only; read by size requests from any thread.
     std::atomic<WindowHandle> editorFrame{nullptr};
 };

@@ -28,8 +28,8 @@ std::unique_ptr<PluginChild> PluginChild::start(const std::string& executable, u
 
 PluginChild::PluginChild(std::string executable, std::unique_ptr<bridge::SharedRegion> region,
                          std::unique_ptr<ChildProcess> process, int commandHandle)
-    : executable(std::move(executable)), region(std::move(region)), processHandle(std::move(process)),
-      pipe(commandHandle) {}
+    : executable(std::move(executable)), region(std::move(region)),
+      processHandle(std::move(process)), pipe(commandHandle) {}
 
 PluginChild::~PluginChild() {
     pipe.close();
@@ -43,15 +43,21 @@ void PluginChild::noteFault(const char* reason) {
 
 bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     switch (pipe.receive(reply, commandTimeoutMs)) {
-        case CommandPipe::Read::message: return true;
-        case CommandPipe::Read::timedOut: noteFault("no answer within 30 s"); return false;
-        case CommandPipe::Read::closed: return false;
-        case CommandPipe::Read::refused: noteFault(brokeProtocol); return false;
+        case CommandPipe::Read::message:
+            return true;
+        case CommandPipe::Read::timedOut:
+            noteFault("no answer within 30 s");
+            return false;
+        case CommandPipe::Read::closed:
+            return false;
+        case CommandPipe::Read::refused:
+            noteFault(brokeProtocol);
+            return false;
     }
     return false;
 }
 
-bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t frames,
+bool PluginChild::process(const float* const* inputs, float* const* outputs, uint32_t frames,
                           const bridge::SharedMidiEvent* midi, uint32_t midiCount,
                           PluginSlot::Block& result) {
     bridge::SharedBlock& block = region->block();
@@ -63,11 +69,11 @@ bool PluginChild::process(float* const* inputs, float* const* outputs, uint32_t 
     block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
-    block.request.store(ticket, std::memory_order_release);
-    bridge::wakeWaiters(block.request);
+    bridge::publish(block.request, ticket);
 
     int waitedMs = 0;
-    for (uint32_t seen; (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
+    for (uint32_t seen;
+         (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
         if (seen != previous) {  // an answer to a block never asked for
             noteFault(brokeProtocol);
             return false;

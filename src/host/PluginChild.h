@@ -43,8 +43,9 @@ public:
 
     // The session's worker thread. False when the process died or did not
     // answer within blockTimeoutMs; result is then untouched.
-    bool process(float* const* inputs, float* const* outputs, uint32_t frames,
-                 const bridge::SharedMidiEvent* midi, uint32_t midiCount, PluginSlot::Block& result);
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames,
+                 const bridge::SharedMidiEvent* midi, uint32_t midiCount,
+                 PluginSlot::Block& result);
 
     // Ends it as asked: the plug-in process unloads and leaves when its pipe
     // ends; one that takes too long is killed.

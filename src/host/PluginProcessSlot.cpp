@@ -45,8 +45,8 @@ void PluginProcessSlot::replaceChild(std::shared_ptr<PluginChild> next) {
 
 // ---- the session's worker thread ---------------------------------------------
 
-void PluginProcessSlot::requestLoad(std::string newPath) {
-    commands.post([this, newPath = std::move(newPath)] { load(newPath); });
+void PluginProcessSlot::requestLoad(std::string newPath, std::optional<int32_t> uniqueId) {
+    commands.post([this, newPath = std::move(newPath), uniqueId] { load(newPath, uniqueId); });
 }
 
 void PluginProcessSlot::requestUnload() {
@@ -110,7 +110,7 @@ bool PluginProcessSlot::hasPlugin() {
     return relaunching.load() || currentChild() != nullptr;
 }
 
-PluginSlot::Block PluginProcessSlot::process(float* const* inputs, float* const* outputs,
+PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* const* outputs,
                                              uint32_t frames) {
     const uint32_t events = midiCount;
     midiCount = 0;
@@ -159,13 +159,14 @@ void PluginProcessSlot::relaunch() {
         ~KeepWanted() { mirror.condition = condition; }
     } keep{mirror, mirror.condition};
     const bridge::Condition& wanted = keep.condition;
-    std::shared_ptr<PluginChild> fresh = PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize);
+    std::shared_ptr<PluginChild> fresh =
+        PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize);
     if (!fresh) {
         relaunching.store(false);
         return;
     }
     replaceChild(fresh);
-    const auto loaded = ask(bridge::LoadRequest{mirror.path});
+    const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
     if (!loaded) return;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.
@@ -208,11 +209,11 @@ void PluginProcessSlot::askLoaded(const Request& request) {
     if (currentChild()) ask(request);
 }
 
-void PluginProcessSlot::load(const std::string& newPath) {
+void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> uniqueId) {
     // A new plug-in starts from nothing that the last one left.
     crashes.forget();
-    mirror.startOver(newPath);
-    hostExecutable = pluginHostFor(newPath);
+    mirror.startOver(newPath, uniqueId);
+    hostExecutable = choosePluginHost(newPath).executable;
     const std::shared_ptr<PluginChild> current = currentChild();
     const bool otherProcess = current && current->executable != hostExecutable;
     // The last plug-in is switched off and closed first, as in a process
@@ -230,7 +231,8 @@ void PluginProcessSlot::load(const std::string& newPath) {
             return;
         }
     }
-    if (const auto result = ask(bridge::LoadRequest{newPath})) listener.pluginLoaded(*result);
+    if (const auto result = ask(bridge::LoadRequest{newPath, uniqueId}))
+        listener.pluginLoaded(*result);
 }
 
 void PluginProcessSlot::unloadNow() {
@@ -252,8 +254,13 @@ std::optional<bridge::StateResult> PluginProcessSlot::readState() {
 
 // ---- the session's end ----------------------------------------------------------------
 
+void PluginProcessSlot::hurry() {
+    commands.hurry(ChildProcess::shutdownGraceMs());
+}
+
 void PluginProcessSlot::unload() {
-    commands.finish([this] { unloadNow(); }, unloadGraceMs, [this] {
+    commands.finish([this] { unloadNow(); }, unloadGraceMs,
+                    [this] {
         // A plug-in stuck in a command holds the thread: end its process.
         if (const auto current = currentChild()) current->kill();
     });

@@ -24,14 +24,15 @@ class PluginProcessSlot final : public PluginSlot {
 public:
     // What a plug-in has to end when its session closes or the program
     // quits; all sessions' plug-ins get it at once.
-    static constexpr int unloadGraceMs = 1000;
+    static constexpr int unloadGraceMs =
+        5000;  // under Wine a plug-in process takes seconds to leave
 
     PluginProcessSlot(SlotListener& listener, uint32_t sampleRate, uint32_t blockSize);
     ~PluginProcessSlot() override;
     PluginProcessSlot(const PluginProcessSlot&) = delete;
     PluginProcessSlot& operator=(const PluginProcessSlot&) = delete;
 
-    void requestLoad(std::string path) override;
+    void requestLoad(std::string path, std::optional<int32_t> uniqueId) override;
     void requestUnload() override;
     void requestEditor() override;
     void requestState() override;
@@ -43,7 +44,7 @@ public:
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
     bool hasPlugin() override;
-    Block process(float* const* inputs, float* const* outputs, uint32_t frames) override;
+    Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
     // The editor lives, and is idled, in the plug-in process.
     bool hasOpenEditor() const override { return false; }
@@ -52,10 +53,12 @@ public:
     // Asks the plug-in process to end, and kills it after unloadGraceMs.
     bool unloadsOnGuiThread() const override { return false; }
     void unload() override;
+    // ChildProcess::shutdownGraceMs from now at most.
+    void hurry() override;
 
 private:
     // Command thread.
-    void load(const std::string& newPath);
+    void load(const std::string& newPath, std::optional<int32_t> uniqueId);
     void unloadNow();
     std::optional<bridge::StateResult> readState();
     // Asks the current child, keeps the condition its reply reports, and on

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class PluginSlot {
@@ -22,8 +23,9 @@ public:
     virtual ~PluginSlot() = default;
 
     // The session's worker thread. Queued: they return at once; a load's
-    // outcome reaches the listener.
-    virtual void requestLoad(std::string path) = 0;
+    // outcome reaches the listener. uniqueId picks one plug-in of a shell
+    // module, by the id its catalogue entry lists.
+    virtual void requestLoad(std::string path, std::optional<int32_t> uniqueId) = 0;
     virtual void requestUnload() = 0;
     virtual void requestEditor() = 0;
     // The session's worker thread: they return once done, so the session's
@@ -42,8 +44,9 @@ public:
     // Runs one block of frames frames (at most bridge::maxFrames) into
     // outputs. The plug-in runs at most the block size it was configured
     // with; whatever it did not produce is silence, so a size that the two
-    // sides disagree on can never reach past a buffer.
-    virtual Block process(float* const* inputs, float* const* outputs, uint32_t frames) = 0;
+    // sides disagree on can never reach past a buffer. The inputs are only
+    // read, wherever they lie: the caller need not align them.
+    virtual Block process(const float* const* inputs, float* const* outputs, uint32_t frames) = 0;
 
     // GUI thread: the program's editor idle calls.
     virtual bool hasOpenEditor() const = 0;
@@ -53,4 +56,7 @@ public:
     // so, on any one thread otherwise.
     virtual bool unloadsOnGuiThread() const = 0;
     virtual void unload() = 0;
+    // Any thread: the program is ending, so an unload running or to come
+    // gives the plug-in less time before it is cut short.
+    virtual void hurry() {}
 };

@@ -11,15 +11,17 @@
 #include "bridge/PluginMessages.h"
 
 struct RestoreMirror {
-    std::string path;                 // empty: nothing to bring back
+    std::string path;                  // empty: nothing to bring back
+    std::optional<int32_t> uniqueId;   // the shell member path names, if any
     std::optional<std::string> state;  // the last blob given or read back
     bridge::Condition condition;
     uint32_t sampleRate = 0;
     uint32_t blockSize = 0;
 
     // A new plug-in, or none: nothing of the last one is brought back.
-    void startOver(std::string newPath) {
+    void startOver(std::string newPath, std::optional<int32_t> newId = std::nullopt) {
         path = std::move(newPath);
+        uniqueId = newId;
         state.reset();
         condition = {};
     }

@@ -51,7 +51,7 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Walk> waiting;
-    Walk current;                 // its askers; empty when none is running
+    Walk current;  // its askers; empty when none is running
     bool walking = false;
     std::atomic<bool> abandoned{false};  // for the current walk
     bool stopping = false;

@@ -1,15 +1,14 @@
 #include "host/Session.h"
 
-#include <cstdio>
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
+#include "Version.h"
+#include "bridge/SharedBlock.h"
 #include "dsp/VST2Plugin.h"
 #include "host/CommandParsing.h"
-#include "bridge/SharedBlock.h"
 #include "host/PluginPlacement.h"
-#include "Version.h"
 
 namespace {
 
@@ -37,10 +36,10 @@ static_assert(Vexa::DSP::VST2Plugin::midiSlots == bridge::maxMidiEvents,
 // Each default is read once: another session may change it meanwhile, and
 // the staging and the plug-in must agree on the size they were made with.
 Session::Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-                 WireProtocol protocol, ScanService& scans,
+                 WireProtocol protocol, ScanService& scans, Catalogue& catalogue,
                  std::function<void(std::shared_ptr<Session>)> ended)
     : gui(gui), defaults(defaults), sink(sink), protocol(protocol), scans(scans),
-      ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
+      catalogue(catalogue), ended(std::move(ended)), sampleRate(defaults.sampleRate.load()),
       blockSize(defaults.blockSize.load()),
       slot(makePluginSlot(defaults.placement, gui, *this, sampleRate, blockSize)),
       replies(std::move(sink)) {
@@ -75,7 +74,8 @@ void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
     if (closed) return;
     if (!scanTicket) {
         if (message.binary) {
-            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()), message.bytes.size());
+            handleBinary(reinterpret_cast<const uint8_t*>(message.bytes.data()),
+                         message.bytes.size());
         } else {
             handleText(message.bytes);
         }
@@ -87,8 +87,8 @@ void Session::defer(std::unique_lock<std::mutex>& lock, Deferred message) {
 
 bool Session::isCommand(std::string_view message) const {
     if (protocol == WireProtocol::version2) return true;  // a bad request is answered
-    static constexpr std::string_view words[] = {"midi",    "showGui", "scanVSTs", "sampleRate",
-                                                 "bufsize", "load",    "unload",   "suspend",
+    static constexpr std::string_view words[] = {"midi",    "showGui",  "scanVSTs", "sampleRate",
+                                                 "bufsize", "load",     "unload",   "suspend",
                                                  "resume",  "getState", "setState", "quit"};
     return std::any_of(std::begin(words), std::end(words),
                        [&](std::string_view word) { return startsWith(message, word); });
@@ -113,7 +113,7 @@ bool Session::handleText(std::string_view message) {
     } else if (startsWith(message, "bufsize")) {
         handleBufsize(commands::argumentAfter(message, "bufsize"));
     } else if (startsWith(message, "load")) {
-        slot->requestLoad(std::string(commands::argumentAfter(message, "load")));
+        slot->requestLoad(std::string(commands::argumentAfter(message, "load")), std::nullopt);
     } else if (startsWith(message, "unload")) {
         slot->requestUnload();
     } else if (startsWith(message, "suspend")) {
@@ -136,12 +136,12 @@ bool Session::handleText(std::string_view message) {
 
 void Session::handleMidi(std::string_view list) {
     // No more events are parsed than the plug-in's queue can hold.
-    commands::forEachMidiEvent(
-        list, Vexa::DSP::VST2Plugin::midiSlots, [this](const commands::MidiEvent& event) {
-            const int32_t words[4] = {event.status, event.data1, event.data2,
-                                      event.frameOffset.value_or(0)};
-            slot->queueMidi(words, event.frameOffset ? 4 : 3);
-        });
+    commands::forEachMidiEvent(list, Vexa::DSP::VST2Plugin::midiSlots,
+                               [this](const commands::MidiEvent& event) {
+        const int32_t words[4] = {event.status, event.data1, event.data2,
+                                  event.frameOffset.value_or(0)};
+        slot->queueMidi(words, event.frameOffset ? 4 : 3);
+    });
 }
 
 void Session::handleScan(std::string_view folder) {
@@ -205,14 +205,16 @@ void Session::setBlockSize(int32_t frames) {
     allocateStaging();
 }
 
+// Replies are built behind the room the connection writes a frame's header
+// into, and sized with the block, so no block size allocates.
 void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
-        // Outputs are written straight behind the reply's header.
-        blockReply.assign(blockHeaderBytes + sizeof(float) * samples, 0);
+        // Outputs are written straight behind the reply's own header.
+        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples,
+                          0);
     } else {
-        inputStorage.assign(samples, 0.0f);
-        outputStorage.assign(samples, 0.0f);
+        replyStorage.assign(replyHeadroom + samples, 0.0f);
     }
 }
 
@@ -225,19 +227,20 @@ bool Session::handleBinary(const uint8_t* data, std::size_t size) {
     }
     if (protocol == WireProtocol::version2) return handleBlockVersion2(data, size), true;
     const std::size_t channelBytes = sizeof(float) * blockSize;
-    float* inputs[2] = {inputStorage.data(), inputStorage.data() + blockSize};
-    float* outputs[2] = {outputStorage.data(), outputStorage.data() + blockSize};
+    float* reply = replyStorage.data() + replyHeadroom;
+    float* outputs[2] = {reply, reply + blockSize};
     PluginSlot::Block result = PluginSlot::Block::notProcessed;
     // A short block would be read past its end: answer it, process nothing.
     if (size >= 2 * channelBytes) {
-        std::memcpy(inputs[0], data, channelBytes);
-        std::memcpy(inputs[1], data + channelBytes, channelBytes);
+        // Read where they lie: the slot copies or aligns them as its plug-in needs.
+        const float* inputs[2] = {reinterpret_cast<const float*>(data),
+                                  reinterpret_cast<const float*>(data + channelBytes)};
         result = slot->process(inputs, outputs, blockSize);
     } else if (!slot->hasPlugin()) {
         result = PluginSlot::Block::noPlugin;
     }
     if (result == PluginSlot::Block::processed) {
-        sink->sendBinary(outputStorage.data(), 2 * channelBytes);
+        sink->sendBinaryInPlace(reinterpret_cast<uint8_t*>(reply), 2 * channelBytes);
     } else if (result != PluginSlot::Block::noPlugin) {
         sink->sendBinary(nullptr, 0);  // whatever kept it from being processed
     }
@@ -260,7 +263,8 @@ void Session::pluginState(const bridge::StateResult& state) {
         std::lock_guard<std::mutex> lock(pendingMutex);
         if (!pendingState) return;
         if (state.ok) {
-            nlohmann::json reply = {{"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            nlohmann::json reply = {
+                {"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
             replies.fill(pendingState->place, reply.dump(), state.blob);
         } else {
             refuseRequest(pendingState->place, pendingState->id, "failed",
@@ -291,7 +295,9 @@ void Session::pluginLoaded(const bridge::LoadResult& result) {
 
 void Session::pluginRelaunched(const bridge::LoadResult& result) {
     if (protocol == WireProtocol::version2) {
-        if (result.ok) sink->sendText(nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
+        if (result.ok)
+            sink->sendText(
+                nlohmann::json({{"event", "relaunched"}, {"latency", result.latency}}).dump());
         return;
     }
     pluginLoaded(result);
@@ -316,6 +322,7 @@ void Session::onClose() {
         closed = true;
         pendingSetState = false;
         if (scanTicket) scans.withdraw(scanTicket);
+        withdrawCatalogues();
         deferred.clear();
         turn.notify_all();
     }

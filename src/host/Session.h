@@ -8,15 +8,17 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <vector>
 
+#include "host/Catalogue.h"
 #include "host/PluginSlot.h"
 #include "host/ReplyOrder.h"
 #include "host/ScanService.h"
@@ -47,7 +49,7 @@ public:
     // ended runs on the connection's thread once it has ended; it ends the
     // session's plug-in.
     Session(GuiThread& gui, SessionDefaults& defaults, std::shared_ptr<MessageSink> sink,
-            WireProtocol protocol, ScanService& scans,
+            WireProtocol protocol, ScanService& scans, Catalogue& catalogue,
             std::function<void(std::shared_ptr<Session>)> ended);
 
     void greet();
@@ -71,6 +73,8 @@ private:
         std::string bytes;
     };
 
+    static constexpr std::size_t replyHeadroom = MessageSink::headroomBytes / sizeof(float);
+
     bool isCommand(std::string_view message) const;
     // Under the dispatch lock.
     bool handleText(std::string_view message);
@@ -89,9 +93,17 @@ private:
     void handleRequest(std::string_view text);
     void handleBlockVersion2(const uint8_t* data, std::size_t size);
     void restoreVersion2(const uint8_t* data, std::size_t size);
-    void answerRequest(uint64_t place, const nlohmann::json& id, nlohmann::json fields = {});
+    void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
                        const std::string& message);
+    // Protocol 2's catalogue (SessionCatalogue.cpp): asked under the
+    // dispatch lock, answered on the catalogue thread, withdrawn at close.
+    void askCatalogue(uint64_t place, const nlohmann::json& id, const std::string& folder,
+                      bool rescan);
+    void catalogueProgress(uint64_t place, std::size_t done, std::size_t total,
+                           const std::string& path);
+    void answerCatalogue(uint64_t place, const std::vector<CatalogueEntry>& entries);
+    void withdrawCatalogues();
     void handleMidi(std::string_view list);
     void handleScan(std::string_view folder);
     void handleBufsize(std::string_view argument);
@@ -103,14 +115,16 @@ private:
     std::shared_ptr<MessageSink> sink;
     const WireProtocol protocol;
     ScanService& scans;
+    Catalogue& catalogue;
     std::function<void(std::shared_ptr<Session>)> ended;
     std::mutex dispatch;
     // Under dispatch. The settings the slot was made with, too.
     uint32_t sampleRate;
     uint32_t blockSize;
     std::shared_ptr<PluginSlot> slot;
-    std::vector<float> inputStorage;
-    std::vector<float> outputStorage;  // both channels, one after the other
+    // The reply as it leaves: the room for its header, then both channels
+    // one after the other. Sized with the block, so no block allocates.
+    std::vector<float> replyStorage;
     bool pendingSetState = false;
     uint64_t scanTicket = 0;  // a walk is pending
     std::deque<Deferred> deferred;
@@ -129,5 +143,15 @@ private:
     std::optional<Pending> pendingState;  // getState or setState
     uint32_t pendingStateBytes = 0;
     std::optional<Pending> pendingScan;
-    std::vector<uint8_t> blockReply;  // header and output channels, per block size
+    // The catalogues asked for and not yet answered, by place in line, each
+    // with the ticket that withdraws it.
+    // (Its implicit constructor may throw only as any allocation may.)
+    struct PendingCatalogue {  // NOLINT(bugprone-exception-escape)
+        nlohmann::json id;
+        uint64_t ticket = 0;
+    };
+    std::map<uint64_t, PendingCatalogue> pendingCatalogues;  // under pendingMutex
+    // The room for the frame's header, then protocol 2's block header and
+    // the output channels, per block size.
+    std::vector<uint8_t> blockReply;
 };

@@ -2,6 +2,7 @@
 // replies in their order, events, and audio blocks with a header and typed
 // records. docs/protocol.md is its reference.
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -29,15 +30,30 @@ void writeWord(uint8_t* at, uint32_t value) {
 
 const char* failureCode(bridge::LoadFailure failure) {
     switch (failure) {
-        case bridge::LoadFailure::notFound: return "not-found";
-        case bridge::LoadFailure::notAPlugin: return "not-a-plugin";
-        case bridge::LoadFailure::wrongArchitecture: return "wrong-architecture";
-        case bridge::LoadFailure::crashed: return "crashed";
-        case bridge::LoadFailure::timeout: return "timeout";
+        case bridge::LoadFailure::notFound:
+            return "not-found";
+        case bridge::LoadFailure::notAPlugin:
+            return "not-a-plugin";
+        case bridge::LoadFailure::wrongArchitecture:
+            return "wrong-architecture";
+        case bridge::LoadFailure::crashed:
+            return "crashed";
+        case bridge::LoadFailure::timeout:
+            return "timeout";
         case bridge::LoadFailure::none:
-        case bridge::LoadFailure::refused: break;
+        case bridge::LoadFailure::refused:
+            break;
     }
     return "refused";
+}
+
+// A failed load's reason, a clause as the program's output prints it, as
+// the sentence an error message is.
+std::string asSentence(std::string reason) {
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z')
+        reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    if (reason.empty() || reason.back() != '.') reason += '.';
+    return reason;
 }
 
 // A whole number within the range, or nothing.
@@ -61,7 +77,7 @@ void Session::greetVersion2() {
             .dump());
 }
 
-void Session::answerRequest(uint64_t place, const json& id, json fields) {
+void Session::answerRequest(uint64_t place, const json& id, const json& fields) {
     json reply = {{"id", id}, {"ok", true}};
     if (fields.is_object()) reply.update(fields);
     replies.fill(place, reply.dump());
@@ -69,10 +85,9 @@ void Session::answerRequest(uint64_t place, const json& id, json fields) {
 
 void Session::refuseRequest(uint64_t place, const json& id, const char* code,
                             const std::string& message) {
-    replies.fill(place, json({{"id", id},
-                              {"ok", false},
-                              {"error", {{"code", code}, {"message", message}}}})
-                            .dump());
+    replies.fill(
+        place, json({{"id", id}, {"ok", false}, {"error", {{"code", code}, {"message", message}}}})
+                   .dump());
 }
 
 void Session::handleRequest(std::string_view text) {
@@ -85,8 +100,11 @@ void Session::handleRequest(std::string_view text) {
     const json id = request.contains("id") && request["id"].is_number() ? request["id"] : json();
     const std::string op =
         request.contains("op") && request["op"].is_string() ? request["op"].get<std::string>() : "";
-    if (id.is_null()) return refuseRequest(place, id, "bad-request", "The request has no numeric \"id\".");
-    const auto field = [&](const char* name) { return request.contains(name) ? request[name] : json(); };
+    if (id.is_null())
+        return refuseRequest(place, id, "bad-request", "The request has no numeric \"id\".");
+    const auto field = [&](const char* name) {
+        return request.contains(name) ? request[name] : json();
+    };
     const auto needsPlugin = [&]() {
         if (slot->hasPlugin()) return true;
         refuseRequest(place, id, "no-plugin", "Load a plug-in first.");
@@ -100,15 +118,35 @@ void Session::handleRequest(std::string_view text) {
         pendingScan = Pending{place, id};
         startScan(folder.is_string() ? folder.get<std::string>() : std::string());
         if (!scanTicket) pendingScan.reset();  // shutting down: nobody is waiting for it
+    } else if (op == "catalogue") {
+        const json folder = field("folder");
+        const json rescan = field("rescan");
+        if ((!folder.is_null() && !folder.is_string()) ||
+            (!rescan.is_null() && !rescan.is_boolean())) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"folder\" must be a text and \"rescan\" true or false.");
+        }
+        askCatalogue(place, id, folder.is_string() ? folder.get<std::string>() : std::string(),
+                     rescan.is_boolean() && rescan.get<bool>());
     } else if (op == "load") {
         const json path = field("path");
         if (!path.is_string() || path.get<std::string>().empty())
-            return refuseRequest(place, id, "bad-request", "\"path\" must name the plug-in's file.");
+            return refuseRequest(place, id, "bad-request",
+                                 "\"path\" must name the plug-in's file.");
+        // As the catalogue lists it: a signed 32-bit number.
+        const json memberId = field("uniqueId");
+        const auto uniqueId = wholeNumber(memberId, INT32_MIN, INT32_MAX);
+        if (!memberId.is_null() && !uniqueId) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"uniqueId\" must be a plug-in's id as the catalogue lists it.");
+        }
         {
             std::lock_guard<std::mutex> lock(pendingMutex);
             pendingLoads.push_back({place, id});
         }
-        slot->requestLoad(path.get<std::string>());
+        slot->requestLoad(
+            path.get<std::string>(),
+            uniqueId ? std::optional<int32_t>(static_cast<int32_t>(*uniqueId)) : std::nullopt);
     } else if (op == "unload") {
         slot->unloadAndWait();  // blocks after the reply find no plug-in
         answerRequest(place, id);
@@ -207,7 +245,9 @@ void Session::answerLoad(const bridge::LoadResult& result) {
     if (pendingLoads.empty()) return;
     const Pending request = pendingLoads.front();
     pendingLoads.pop_front();
-    if (!result.ok) return refuseRequest(request.place, request.id, failureCode(result.failure), result.reason);
+    if (!result.ok)
+        return refuseRequest(request.place, request.id, failureCode(result.failure),
+                             asSentence(result.reason));
     answerRequest(request.place, request.id,
                   {{"latency", result.latency},
                    {"inputs", result.inputs},
@@ -264,20 +304,25 @@ void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
     // Straight from the message into the plug-in's side, and from there
     // straight behind the reply's header: no staging copy either way.
     const uint8_t* audio = data + blockHeaderBytes + recordBytes;
-    float* const inputs[2] = {const_cast<float*>(reinterpret_cast<const float*>(audio)),
-                              const_cast<float*>(reinterpret_cast<const float*>(audio + channelBytes))};
-    float* const outputs[2] = {reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes),
-                               reinterpret_cast<float*>(blockReply.data() + blockHeaderBytes + channelBytes)};
+    const float* const inputs[2] = {reinterpret_cast<const float*>(audio),
+                                    reinterpret_cast<const float*>(audio + channelBytes)};
+    uint8_t* const reply = blockReply.data() + MessageSink::headroomBytes;
+    float* const outputs[2] = {reinterpret_cast<float*>(reply + blockHeaderBytes),
+                               reinterpret_cast<float*>(reply + blockHeaderBytes + channelBytes)};
     switch (slot->process(inputs, outputs, blockSize)) {
         case PluginSlot::Block::processed:
-            writeWord(blockReply.data(), blockSize);
-            writeWord(blockReply.data() + 4, 2);
-            sink->sendBinary(blockReply.data(), blockReply.size());
+            writeWord(reply, blockSize);
+            writeWord(reply + 4, 2);
+            sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
             return;
-        case PluginSlot::Block::noPlugin: return answerStatus(frames, noPlugin);
-        case PluginSlot::Block::bypassed: return answerStatus(frames, bypassed);
-        case PluginSlot::Block::recovering: return answerStatus(frames, crashed);
+        case PluginSlot::Block::noPlugin:
+            return answerStatus(frames, noPlugin);
+        case PluginSlot::Block::bypassed:
+            return answerStatus(frames, bypassed);
+        case PluginSlot::Block::recovering:
+            return answerStatus(frames, crashed);
         case PluginSlot::Block::loading:
-        case PluginSlot::Block::notProcessed: return answerStatus(frames, loading);
+        case PluginSlot::Block::notProcessed:
+            return answerStatus(frames, loading);
     }
 }

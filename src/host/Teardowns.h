@@ -18,8 +18,12 @@ public:
     Teardowns& operator=(const Teardowns&) = delete;
 
     // Any thread. Starts teardown at once; threads that have finished are
-    // joined on the way.
-    void start(std::function<void()> teardown);
+    // joined on the way. hurry shortens it, and is called at once once
+    // hurryAll has been.
+    void start(std::function<void()> teardown, std::function<void()> hurry);
+    // Any thread: the program is ending; every teardown running or to come
+    // is hurried.
+    void hurryAll();
     // Returns once every teardown started so far, and any started meanwhile,
     // has finished.
     void waitAll();
@@ -28,8 +32,10 @@ private:
     struct Running {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> finished;
+        std::function<void()> hurry;
     };
 
     std::mutex mutex;
     std::vector<Running> running;
+    bool hurried = false;
 };

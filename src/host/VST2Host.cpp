@@ -14,9 +14,10 @@ VST2Host::~VST2Host() {
 }
 
 std::shared_ptr<ConnectionHandler> VST2Host::onConnect(std::shared_ptr<MessageSink> sink,
-                                                     WireProtocol protocol) {
-    auto session = std::make_shared<Session>(gui, defaults, std::move(sink), protocol, scans,
-                                             [this](std::shared_ptr<Session> closed) { retire(closed); });
+                                                       WireProtocol protocol) {
+    auto session = std::make_shared<Session>(
+        gui, defaults, std::move(sink), protocol, scans, catalogue,
+        [this](const std::shared_ptr<Session>& closed) { retire(closed); });
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         sessions.push_back(session);
@@ -36,7 +37,8 @@ void VST2Host::retire(const std::shared_ptr<Session>& session) {
         return;
     }
     forget(*session);
-    teardowns.start([session] { session->plugin().unload(); });
+    teardowns.start([session] { session->plugin().unload(); },
+                    [session] { session->plugin().hurry(); });
 }
 
 void VST2Host::forget(Session& session) {
@@ -64,8 +66,10 @@ void VST2Host::idleEditors() {
 void VST2Host::shutdown() {
     // A worker waiting on this thread would keep the server from stopping.
     gui.releaseWaiters();
-    scans.stop();   // a walk of "/" takes seconds; nobody waits for it now
-    server.stop();  // every closed connection retires its session
+    teardowns.hurryAll();
+    scans.stop();      // a walk of "/" takes seconds; nobody waits for it now
+    catalogue.stop();  // kills the probes: a hung one would hold the end 10 s
+    server.stop();     // every closed connection retires its session
     const auto remaining = sessionsNow();
     for (const auto& session : remaining) session->plugin().closeEditor();
     for (const auto& session : remaining) {

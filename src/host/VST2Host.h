@@ -10,10 +10,10 @@
 #include "host/Session.h"
 #include "host/SessionDefaults.h"
 #include "host/Teardowns.h"
-#include "websocket/WebSocketServer.h"
-#include "websocket/ConnectionHandler.h"
 #include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
+#include "websocket/ConnectionHandler.h"
+#include "websocket/WebSocketServer.h"
 
 class VST2Host final : public ConnectionAcceptor, public EditorIdler {
 public:
@@ -49,6 +49,7 @@ private:
     std::mutex sessionsMutex;
     std::vector<std::shared_ptr<Session>> sessions;
     ScanService scans;
+    Catalogue catalogue;  // one for every session: they share its scans
     Teardowns teardowns;
     WebSocketServer server;  // last: stopped and destroyed before the sessions it serves
 };

@@ -19,7 +19,6 @@ void AudioLoop::run() {
         float* outputs[2] = {block.output[0], block.output[1]};
         const uint32_t frames = std::min(block.frames, bridge::maxFrames);
         block.result = static_cast<int32_t>(slot.process(inputs, outputs, frames));
-        block.reply.store(ticket, std::memory_order_release);
-        bridge::wakeWaiters(block.reply);
+        bridge::publish(block.reply, ticket);
     }
 }

@@ -45,12 +45,12 @@ bool CommandLoop::handle(const PipeMessage& message) {
         case MessageKind::load:
             return answer<LoadRequest>(message, [this](const LoadRequest& request) {
                 LoadResult result;
-                onGuiThread([&] { result = slot.load(request.path); });
+                onGuiThread([&] { result = slot.load(request.path, request.uniqueId); });
                 return result;
             });
         case MessageKind::unload:
-            return answer<UnloadRequest>(message,
-                                         doneAfter([this] { onGuiThread([this] { slot.unload(); }); }));
+            return answer<UnloadRequest>(
+                message, doneAfter([this] { onGuiThread([this] { slot.unload(); }); }));
         case MessageKind::getState:
             return answer<GetStateRequest>(message, [this](const GetStateRequest&) {
                 std::optional<StateResult> result;
@@ -81,7 +81,8 @@ bool CommandLoop::handle(const PipeMessage& message) {
                 return Done{};
             });
         case MessageKind::setSampleRate:
-            return answer<SetSampleRateRequest>(message, [this](const SetSampleRateRequest& request) {
+            return answer<SetSampleRateRequest>(message,
+                                                [this](const SetSampleRateRequest& request) {
                 slot.setSampleRate(request.rate);
                 return Done{};
             });

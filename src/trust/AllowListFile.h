@@ -23,4 +23,5 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file);
 // Any thread. Appends text to the file, creating it when missing. False,
 // with why, for anything but a regular file, or when the file would grow
 // past maxAllowListBytes.
-bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text, std::string& why);
+bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text,
+                           std::string& why);

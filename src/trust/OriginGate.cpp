@@ -51,16 +51,15 @@ struct OriginGate::Shared {
     std::mutex mutex;
     std::condition_variable answered;
     const AllowList allowList;
-    std::set<std::string> denied;  // until the program ends
+    std::set<std::string> denied;                              // until the program ends
     std::map<std::string, std::shared_ptr<Question>> pending;  // one dialog per origin
-    std::size_t waiting = 0;  // handshakes waiting for an answer
+    std::size_t waiting = 0;                                   // handshakes waiting for an answer
     ConsentPrompt* prompt = nullptr;
     bool stopping = false;
 };
 
 OriginGate::OriginGate(uint16_t port, AllowList allowList, std::chrono::milliseconds answerTimeout)
-    : port(port),
-      answerTimeout(answerTimeout),
+    : port(port), answerTimeout(answerTimeout),
       shared(std::make_shared<Shared>(std::move(allowList))) {}
 
 OriginGate::~OriginGate() {
@@ -109,10 +108,12 @@ bool OriginGate::isOwnPage(std::string_view origin) const {
 std::optional<HandshakeRefusal> OriginGate::askUser(const std::string& origin) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     if (shared->denied.count(origin))
-        return refuseOrigin(origin, " was denied in the dialog; restart the program to be asked again");
+        return refuseOrigin(origin,
+                            " was denied in the dialog; restart the program to be asked again");
     if (shared->waiting >= maxWaitingHandshakes ||
         (!shared->pending.count(origin) && shared->pending.size() >= maxOpenQuestions))
-        return refuseOrigin(origin, " is not allowed, and too many pages wait for an answer already");
+        return refuseOrigin(origin,
+                            " is not allowed, and too many pages wait for an answer already");
     auto& slot = shared->pending[origin];
     std::shared_ptr<Question> question = slot;
     if (!question) {
@@ -133,23 +134,27 @@ std::optional<HandshakeRefusal> OriginGate::askUser(const std::string& origin) {
     const bool settled = shared->answered.wait_for(
         lock, answerTimeout, [&] { return question->answered || shared->stopping; });
     --shared->waiting;
-    if (!settled) return refuseOrigin(origin, " is not allowed yet: the dialog was not answered in time");
+    if (!settled)
+        return refuseOrigin(origin, " is not allowed yet: the dialog was not answered in time");
     if (!question->answered) return refuseOrigin(origin, " is not allowed: the program is ending");
     switch (question->answer) {
-        case Answer::Allow: return std::nullopt;
+        case Answer::Allow:
+            return std::nullopt;
         case Answer::Deny:
-            return refuseOrigin(origin, " was denied in the dialog; restart the program to be asked again");
-        case Answer::Unavailable: break;
+            return refuseOrigin(origin,
+                                " was denied in the dialog; restart the program to be asked again");
+        case Answer::Unavailable:
+            break;
     }
     return refuseOrigin(origin, " is not allowed and no dialog can be shown");
 }
 
 HandshakeRefusal OriginGate::refuseOrigin(std::string_view origin, std::string_view why) const {
     const std::string shown = printable(origin);
-    return HandshakeRefusal{
-        403,
-        "Refused: " + shown + std::string(why) + ". To allow it, answer \"Allow\" in the " +
-            "Corvel VST/Remote dialog or add the origin as a line of " +
-            shared->allowList.path().u8string() + ".",
-        "WS refused origin " + shown + "\n"};
+    return HandshakeRefusal{403,
+                            "Refused: " + shown + std::string(why) +
+                                ". To allow it, answer \"Allow\" in the " +
+                                "Corvel VST/Remote dialog or add the origin as a line of " +
+                                shared->allowList.path().u8string() + ".",
+                            "WS refused origin " + shown + "\n"};
 }

@@ -71,7 +71,8 @@ bool splitFields(std::string_view line, std::string_view (&fields)[count]) {
 
 }  // namespace
 
-std::optional<uint32_t> socketOwnerIn(std::string_view table, const TcpEnd& own, const TcpEnd& peer) {
+std::optional<uint32_t> socketOwnerIn(std::string_view table, const TcpEnd& own,
+                                      const TcpEnd& peer) {
     // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode
     constexpr std::size_t localField = 1, remoteField = 2, uidField = 7, inodeField = 9;
     while (!table.empty()) {
@@ -96,7 +97,8 @@ std::optional<uint32_t> socketOwner(std::initializer_list<const char*> tables, c
     for (const char* path : tables) {
         std::ifstream file(path, std::ios::binary);
         if (!file) continue;
-        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(file)),
+                               std::istreambuf_iterator<char>());
         if (auto uid = socketOwnerIn(text, own, peer)) return uid;
     }
     return std::nullopt;

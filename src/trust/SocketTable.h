@@ -15,7 +15,8 @@
 // the kernel's (under Wine too). A row whose inode is 0 has no open socket
 // behind it (closed, or in TIME_WAIT, where the uid column reads 0), so no
 // one owns it: such a row does not count.
-std::optional<uint32_t> socketOwnerIn(std::string_view table, const TcpEnd& own, const TcpEnd& peer);
+std::optional<uint32_t> socketOwnerIn(std::string_view table, const TcpEnd& own,
+                                      const TcpEnd& peer);
 
 // The same over the files of the tables, given by their paths as this
 // platform names them; a table that cannot be read counts as empty.

@@ -13,7 +13,9 @@ struct TcpEnd {
     std::array<uint8_t, 16> address{};
     uint16_t port = 0;
 
-    bool operator==(const TcpEnd& other) const { return address == other.address && port == other.port; }
+    bool operator==(const TcpEnd& other) const {
+        return address == other.address && port == other.port;
+    }
 };
 
 // From dotted IPv4 text ("127.0.0.1", as the server library reports a

@@ -35,10 +35,12 @@ std::optional<HandshakeRefusal> refuseOtherUser(std::string_view clientAddress, 
         if (owner.relation != PeerOwner::Relation::Unknown) break;
     }
     switch (owner.relation) {
-        case PeerOwner::Relation::SameUser: return std::nullopt;
+        case PeerOwner::Relation::SameUser:
+            return std::nullopt;
         case PeerOwner::Relation::OtherUser:
             return refusal(owner.user, "this connection comes from user " + owner.user);
-        case PeerOwner::Relation::Unknown: break;
+        case PeerOwner::Relation::Unknown:
+            break;
     }
     return refusal("unknown", "the owner of this connection cannot be found");
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-// An audio block of 4096 frames and its header fit without growing; a larger
-// reply (a state blob) is let go again once sent.
+// Texts and state blobs; audio blocks are sent in place. A reply larger than
+// this (a state blob) is let go again once sent.
 constexpr std::size_t keptFrameBytes = 32768 + 16;
 // What one read takes from the socket: a block of 4096 frames and its header.
 constexpr std::size_t receiveBytes = 64 * 1024;
@@ -17,6 +17,8 @@ constexpr std::size_t receiveBytes = 64 * 1024;
 constexpr int stopCheckMs = 250;
 // How long a close of ours waits for the client's (a browser answers at once).
 constexpr auto closeAnswerWait = std::chrono::seconds(2);
+
+static_assert(websocket::maxHeaderBytes <= MessageSink::headroomBytes);
 
 }  // namespace
 
@@ -30,6 +32,13 @@ void Connection::sendText(std::string_view text) {
 
 void Connection::sendBinary(const void* data, std::size_t length) {
     write(websocket::binaryOpcode, data, length);
+}
+
+void Connection::sendBinaryInPlace(uint8_t* payload, std::size_t length) {
+    std::lock_guard<std::mutex> lock(sendMutex);
+    if (!conn || closeSent) return;
+    const uint8_t* frameStart = websocket::headerBefore(payload, websocket::binaryOpcode, length);
+    writeWhole(frameStart, static_cast<std::size_t>(payload + length - frameStart));
 }
 
 void Connection::sendClose(uint16_t status) {
@@ -51,7 +60,8 @@ void Connection::serve(ClientSocket& socket, const std::atomic<bool>& stopping) 
     while (!stopping.load()) {
         int waitMs = stopCheckMs;
         if (awaitingClose) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(closeDeadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(closeDeadline - Clock::now());
             if (left.count() <= 0) return;
             waitMs = std::min<int>(waitMs, static_cast<int>(left.count()));
         }
@@ -106,12 +116,16 @@ void Connection::write(uint8_t opcode, const void* data, std::size_t length) {
     if (!conn || closeSent) return;
     closeSent = opcode == websocket::closeOpcode;
     websocket::buildFrame(frame, opcode, data, length);
-    // One write: header and payload leave together, in one segment.
-    mg_lock_connection(conn);
-    mg_write(conn, frame.data(), frame.size());
-    mg_unlock_connection(conn);
+    writeWhole(frame.data(), frame.size());
     if (frame.capacity() > keptFrameBytes) {
         frame = std::vector<uint8_t>();
         frame.reserve(keptFrameBytes);
     }
+}
+
+void Connection::writeWhole(const uint8_t* bytes, std::size_t size) {
+    // One write: header and payload leave together, in one segment.
+    mg_lock_connection(conn);
+    mg_write(conn, bytes, size);
+    mg_unlock_connection(conn);
 }

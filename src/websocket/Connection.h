@@ -21,6 +21,7 @@ public:
 
     void sendText(std::string_view text) override;
     void sendBinary(const void* data, std::size_t length) override;
+    void sendBinaryInPlace(uint8_t* payload, std::size_t length) override;
     // A close frame carrying status (none when 0). Only the first close is
     // sent, and nothing at all after it.
     void sendClose(uint16_t status);
@@ -41,6 +42,8 @@ private:
     // Hands the joiner's whole message to the handler; false ends the connection.
     bool deliver(FrameJoiner::Outcome message);
     void write(uint8_t opcode, const void* data, std::size_t length);
+    // Under sendMutex.
+    void writeWhole(const uint8_t* bytes, std::size_t size);
 
     std::mutex sendMutex;  // the worker and the GUI thread both reply; guards what follows
     mg_connection* conn;

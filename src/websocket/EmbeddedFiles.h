@@ -5,7 +5,7 @@
 #include <cstddef>
 
 struct EmbeddedFile {
-    const char* path;         // the URL path it is served under
+    const char* path;  // the URL path it is served under
     const char* contentType;
     const unsigned char* data;
     std::size_t size;

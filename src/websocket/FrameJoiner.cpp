@@ -203,8 +203,11 @@ FrameJoiner::Step FrameJoiner::endControlFrame() {
         answer = protocolError;
     } else if (controlHave >= 2) {
         const uint16_t code = static_cast<uint16_t>((controlPayload[0] << 8) | controlPayload[1]);
-        const std::string_view reason(reinterpret_cast<const char*>(controlPayload) + 2, controlHave - 2);
-        answer = !isValidCloseCode(code) ? protocolError : !isValidUtf8(reason) ? invalidText : code;
+        const std::string_view reason(reinterpret_cast<const char*>(controlPayload) + 2,
+                                      controlHave - 2);
+        answer = !isValidCloseCode(code) ? protocolError
+                 : !isValidUtf8(reason)  ? invalidText
+                                         : code;
     }
     release();
     closing = true;

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
-#include "websocket/HttpRefusal.h"
 #include "trust/OriginGate.h"
 #include "trust/UserGate.h"
+#include "websocket/HttpRefusal.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ bool admitHandshake(OriginGate& gate, const mg_connection* conn) {
     // The user first: another user's client must not even raise a dialog.
     // The server listens on 127.0.0.1 only (WebSocketServer::listen).
     const mg_request_info* request = mg_get_request_info(conn);
-    auto refusal = refuseOtherUser(request->remote_addr, request->remote_port, "127.0.0.1", request->server_port);
+    auto refusal = refuseOtherUser(request->remote_addr, request->remote_port, "127.0.0.1",
+                                   request->server_port);
     if (!refusal) refusal = gate.check(header(conn, "Host"), header(conn, "Origin"));
     if (!refusal) return true;
     writeHttpRefusal(conn, refusal->httpStatus, refusal->body);

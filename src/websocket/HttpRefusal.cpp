@@ -8,10 +8,14 @@ namespace {
 
 const char* reasonPhrase(int status) {
     switch (status) {
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 503: return "Service Unavailable";
-        default: return "Error";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Error";
     }
 }
 

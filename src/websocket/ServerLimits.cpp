@@ -14,15 +14,20 @@ std::vector<std::string> serverLimitOptions(std::size_t sessions) {
         // A worker serves one connection for its whole life: every session,
         // plus room for silent sockets, so that they never keep a real
         // client waiting for a worker.
-        "num_threads", std::to_string(sessions + silentSockets),
+        "num_threads",
+        std::to_string(sessions + silentSockets),
         // Connections the kernel holds: those waiting for a worker, and on
         // Linux also those held back until they speak. Beyond it the kernel
         // hands connections on at once (SYN cookies), silent or not.
-        "listen_backlog", "1024",
-        "connection_queue", "64",
+        "listen_backlog",
+        "1024",
+        "connection_queue",
+        "64",
         // A handshake (or page request) that does not arrive in full within
         // this time is dropped, which frees its worker.
-        "request_timeout_ms", "3000",
-        "enable_keep_alive", "no",
+        "request_timeout_ms",
+        "3000",
+        "enable_keep_alive",
+        "no",
     };
 }

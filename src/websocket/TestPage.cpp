@@ -17,7 +17,8 @@ const EmbeddedFile* findFile(const char* path) {
 
 int respond(mg_connection* conn, bool withBody) {
     const mg_request_info* request = mg_get_request_info(conn);
-    const EmbeddedFile* file = request && request->local_uri ? findFile(request->local_uri) : nullptr;
+    const EmbeddedFile* file =
+        request && request->local_uri ? findFile(request->local_uri) : nullptr;
     if (!file) {
         mg_send_http_error(conn, 404, "%s", "Not found");
         return 404;

@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "trust/AllowListLocation.h"
 #include "websocket/HandshakeCheck.h"
 #include "websocket/HttpRefusal.h"
 #include "websocket/ServerLimits.h"
 #include "websocket/ServerOptions.h"
 #include "websocket/SilentSockets.h"
-#include "trust/AllowListLocation.h"
 
 namespace {
 
@@ -69,14 +69,15 @@ void WebSocketServer::listen(ConnectionAcceptor* receiver) {
     std::vector<std::string> options = {"listening_ports", address, "tcp_nodelay",
                                         serverNoDelay() ? "1" : "0"};
     // Workers for every session plus silent sockets, and timeouts (ServerLimits.cpp).
-    for (std::string& option : serverLimitOptions(maxConnections)) options.push_back(std::move(option));
+    for (std::string& option : serverLimitOptions(maxConnections))
+        options.push_back(std::move(option));
     CivetCallbacks callbacks;
     callbacks.init_connection = onConnectionTaken;
     server = new CivetServer(options, &callbacks, &silentSockets);
     silentSockets.start();
     mg_set_websocket_handler_with_subprotocols(const_cast<mg_context*>(server->getContext()), "/",
-                                               &subprotocols, onConnection,
-                                               onReady, onData, onClose, this);
+                                               &subprotocols, onConnection, onReady, onData,
+                                               onClose, this);
     // Plain HTTP requests get the built-in test page; upgrades stay with this channel.
     server->addHandler("/", page);
 }
@@ -98,7 +99,8 @@ void WebSocketServer::stop() {
         std::thread waker([this, &stopped] {
             while (!stopped.load()) {
                 char error[128];
-                if (mg_connection* knock = mg_connect_client("127.0.0.1", port, 0, error, sizeof error))
+                if (mg_connection* knock =
+                        mg_connect_client("127.0.0.1", port, 0, error, sizeof error))
                     mg_close_connection(knock);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
@@ -118,6 +120,13 @@ Connection* WebSocketServer::connectionOf(const mg_connection* conn) {
 }
 
 bool WebSocketServer::handleConnection(CivetServer*, const mg_connection* conn) {
+    // The library sets the chosen subprotocol only for a handshake that
+    // offers one; otherwise it keeps the choice of the connection its
+    // worker served before, and would answer and serve a client that
+    // offered nothing in protocol 2.
+    if (!mg_get_header(conn, "Sec-WebSocket-Protocol"))
+        const_cast<mg_request_info*>(mg_get_request_info(conn))->acceptedWebSocketSubprotocol =
+            nullptr;
     if (!admitHandshake(gate, conn)) return false;
     // The library drops a handshake whose key it cannot answer without
     // reporting a close, which would leave a place taken for good.
@@ -160,7 +169,9 @@ void WebSocketServer::handleReadyState(CivetServer*, mg_connection* conn) {
         connection->sendClose(1011);
     }
     // The connection has ended: the library skips its own frame loop and
-    // goes on to close it.
+    // goes on to close it. Frames a client sent along with its handshake,
+    // before the answer (which RFC 6455 forbids), sit in the library's
+    // request buffer, out of reach, and go with it.
     mg_disable_connection_keep_alive(conn);
 }
 

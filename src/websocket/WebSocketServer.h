@@ -11,11 +11,11 @@
 #include <mutex>
 #include <set>
 
+#include "trust/OriginGate.h"
 #include "websocket/Connection.h"
 #include "websocket/ConnectionHandler.h"
 #include "websocket/SilentSockets.h"
 #include "websocket/TestPage.h"
-#include "trust/OriginGate.h"
 
 class WebSocketServer : public CivetWebSocketHandler {
 public:
@@ -52,9 +52,9 @@ private:
 
     std::atomic<ConnectionAcceptor*> handler{nullptr};
     std::atomic<bool> stopping{false};  // set by stop(): connections stop reading
-    OriginGate gate;  // decides every handshake before anything else
+    OriginGate gate;                    // decides every handshake before anything else
     CivetServer* server = nullptr;
-    std::mutex tableMutex;  // guards accepted and connections
+    std::mutex tableMutex;                    // guards accepted and connections
     std::set<const mg_connection*> accepted;  // handshakes let through, not yet closed
     std::set<std::shared_ptr<Connection>> connections;
     uint16_t port;

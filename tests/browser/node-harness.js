@@ -32,12 +32,12 @@ registerProcessor('test-recorder', class extends AudioWorkletProcessor {
 `;
 
 class NodeHarness {
-  /** One node per plug-in, in a chain, each from the program that served the page. */
-  async start({ plugins, ...nodeOptions }) {
+  /** One node per plug-in, in a chain, each from the program at `url` (default: the one that served the page). */
+  async start({ plugins, url = `ws://${location.host}/`, ...nodeOptions }) {
     this.context = new AudioContext({ sampleRate: 48000 });
     await this.context.audioWorklet.addModule(URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' })));
     this.nodes = [];
-    for (const plugin of plugins) this.nodes.push(await CorvelAudioNode.create(this.context, { url: `ws://${location.host}/`, plugin, ...nodeOptions }));
+    for (const plugin of plugins) this.nodes.push(await CorvelAudioNode.create(this.context, { url, plugin, ...nodeOptions }));
     this.recorder = new AudioWorkletNode(this.context, 'test-recorder', { channelCount: 2, channelCountMode: 'explicit' });
     let last = new AudioWorkletNode(this.context, 'test-signal', { outputChannelCount: [2] });
     for (const node of this.nodes) last = last.connect(node);

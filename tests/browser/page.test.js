@@ -1,15 +1,18 @@
 // The built-in test page in Debian's Chromium, against the real program:
 // through the page's buttons, and the audio node it uses on an AudioContext
-// of the test's own (see node-harness.js).
+// of the test's own (see node-harness.js). Then the client on a public https
+// page, behind the browser's loopback permission.
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { createServer } from 'node:https';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, afterEach, before, describe, it } from 'node:test';
 import { chromium } from 'playwright-core';
 
-import { buildDir, ProgramUnderTest, testPlugin } from '../../clients/js/test/support/program.js';
+import { buildDir, freePort, ProgramUnderTest, testPlugin } from '../../clients/js/test/support/program.js';
 
 // The program's own plug-in folder holds one plug-in under a name that is
 // not ASCII, so the first scan shows whether such paths survive the trip.
@@ -20,14 +23,22 @@ const program = new ProgramUnderTest();
 let browser;
 let page;
 const consoleErrors = [];
+/** A site on the public internet, as far as the browser knows: https, under a name of its own, on 127.0.0.2. */
+const site = { server: null, origin: '' };
 
 before(async () => {
   symlinkSync(testPlugin('test_gain'), unicodeGain);
-  // Under an X server the program opens real editor windows.
-  await program.start({ LXVST_PATH: scratch, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
+  await startPublicSite();
+  // The program lets the public site in; under an X server it opens real editor windows.
+  const config = path.join(scratch, 'config');
+  mkdirSync(path.join(config, 'corvel-vst-remote'), { recursive: true });
+  writeFileSync(path.join(config, 'corvel-vst-remote', 'allowed-origins'), `${site.origin}\n`);
+  await program.start({ LXVST_PATH: scratch, XDG_CONFIG_HOME: config, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
   browser = await chromium.launch({
     executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required'],
+    args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required',
+      '--ignore-certificate-errors', '--host-resolver-rules=MAP daw.test 127.0.0.2',
+      `--ip-address-space-overrides=127.0.0.2:${site.server.address().port}=public`],
   });
   page = await browser.newPage();
   page.on('console', (message) => {
@@ -41,6 +52,7 @@ before(async () => {
 
 after(async () => {
   await browser?.close();
+  site.server?.close();
   const exit = await program.stop();
   rmSync(scratch, { recursive: true, force: true });
   assert.deepEqual(exit, { code: 0, signal: null }, `the program did not end cleanly:\n${program.errors}`);
@@ -63,7 +75,7 @@ async function loadsFromTheList(pluginPath) {
 }
 
 describe('the test page', () => {
-  it('shows that the companion runs, its version, is cross-origin isolated, and lists the plug-ins with their paths as on disk', async () => {
+  it('shows that the companion runs, its version, is cross-origin isolated, lists the plug-ins with their paths as on disk, and finds them by words of their names', async () => {
     await showsTheCompanion();
     // The first scan runs on connecting: the program's own folder only.
     await page.locator('#plugins option').first().waitFor();
@@ -72,6 +84,28 @@ describe('the test page', () => {
     await page.click('#scan');
     // The next tests pick their plug-ins from this list, the program's own among them.
     await page.waitForFunction(() => document.querySelectorAll('#plugins option').length > 1);
+    assert.equal(await page.isHidden('#scanning'), true, 'the progress bar goes once the scan is done');
+    // The search keeps the plug-ins whose name, vendor or file has every word.
+    const listed = () => page.$$eval('#plugins option', (options) => options.map((option) => option.value));
+    const all = await listed();
+    await page.fill('#search', 'SYNTH inputs');
+    assert.deepEqual(await listed(), all.filter((file) => /synth[^/]*inputs[^/]*$/.test(file)));
+    assert.match(await page.textContent('#shown'), /^1 of \d+$/);
+    await page.fill('#search', '');
+    assert.deepEqual(await listed(), all);
+    // A program that keeps a catalogue names them, and lists the modules it could not read apart.
+    const broken = await page.$$eval('#broken li', (items) => items.map((item) => item.textContent));
+    if (await page.evaluate(() => window.corvelTestPage.entries.some((entry) => entry.status))) {
+      assert.ok(broken.some((line) => /test_hang_in_open\.so: hung, \S/.test(line)), broken.join('\n'));
+      assert.ok(!all.includes(testPlugin('test_hang_in_open')), 'a broken module is not offered for loading');
+      assert.match(await page.$eval(`#plugins option[value="${testPlugin('test_gain')}"]`, (option) => option.textContent), /· 2 in, 2 out$/);
+      await page.selectOption('#category', 'instrument');
+      const instruments = await page.$$eval('#plugins option', (options) => options.map((option) => option.textContent));
+      assert.ok(instruments.length > 0 && instruments.every((text) => text.includes(' · instrument · ')), instruments.join('\n'));
+      await page.selectOption('#category', '');
+    } else {
+      assert.deepEqual([broken, await page.isHidden('#broken-modules')], [[], true]);
+    }
   });
 
   it('plays the test tone through an audio node, with its counters, plot, stall button and bypass', async () => {
@@ -218,4 +252,99 @@ describe('CorvelAudioNode', () => {
     await program.waitForLog(/effClose[^]*effClose/);
   });
   it('logs no errors in the page', () => assert.deepEqual(consoleErrors, []));
+});
+
+/**
+ * Serves the client's modules and the node harness over https with a
+ * certificate made for the occasion, from 127.0.0.2 (which the browser maps
+ * daw.test to, and counts as public).
+ */
+async function startPublicSite() {
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '1', '-subj', '/CN=daw.test',
+    '-addext', 'subjectAltName=DNS:daw.test', '-keyout', path.join(scratch, 'key.pem'), '-out', path.join(scratch, 'cert.pem')],
+  { stdio: 'ignore' });
+  const client = new URL('../../clients/js/', import.meta.url);
+  const files = new Map(JSON.parse(readFileSync(new URL('package.json', client), 'utf8')).files
+    .map((name) => [`/${name}`, new URL(name, client)]));
+  files.set('/node-harness.js', new URL('node-harness.js', import.meta.url));
+  site.server = createServer({ key: readFileSync(path.join(scratch, 'key.pem')), cert: readFileSync(path.join(scratch, 'cert.pem')) },
+    (request, response) => {
+      const file = files.get(request.url);
+      if (request.url === '/') response.writeHead(200, { 'Content-Type': 'text/html' }).end('<!doctype html><title>A workstation</title>');
+      else if (file) response.writeHead(200, { 'Content-Type': 'text/javascript' }).end(readFileSync(file));
+      else response.writeHead(404).end();
+    });
+  await new Promise((resolve) => site.server.listen(0, '127.0.0.2', resolve));
+  site.origin = `https://daw.test:${site.server.address().port}`;
+}
+
+describe('a public https page', () => {
+  const refusing = new ProgramUnderTest();
+  let publicPage;
+  let grant;
+  /** Connects from the public page; resolves to what it got, or the error's code and message. */
+  const connectFrom = (url) => publicPage.evaluate(async (address) => {
+    const { CorvelClient } = await import('/corvel-client.js');
+    try {
+      const client = await CorvelClient.connect(address, { attempts: 1 });
+      await client.close();
+      return { protocol: client.protocol, version: client.version };
+    } catch (error) {
+      return { code: error.code, message: error.message };
+    }
+  }, url);
+
+  before(async () => {
+    // A program whose allow-list is empty, and which has no display to ask on.
+    await refusing.start({ XDG_CONFIG_HOME: path.join(scratch, 'nothing') });
+    const context = await browser.newContext();
+    publicPage = await context.newPage();
+    await publicPage.goto(`${site.origin}/`);
+    const { targetInfo } = await (await context.newCDPSession(publicPage)).send('Target.getTargetInfo');
+    const cdp = await browser.newBrowserCDPSession();
+    grant = () => cdp.send('Browser.setPermission', { permission: { name: 'loopback-network' }, setting: 'granted',
+      origin: site.origin, browserContextId: targetInfo.browserContextId });
+  });
+  after(() => refusing.stop());
+
+  it('without the loopback permission, reports blocked-by-browser; requestAccess opens its socket before awaiting anything', async () => {
+    const outcome = await connectFrom(program.url);
+    assert.equal(outcome.code, 'blocked-by-browser', JSON.stringify(outcome));
+    assert.match(outcome.message, /Site settings.*Loopback network/);
+    // Within a click's activation the browser may ask the user; connect() first asks the Permissions API.
+    const opened = await publicPage.evaluate(async (url) => {
+      const { CorvelClient } = await import('/corvel-client.js');
+      let sockets = 0;
+      const WebSocket = class extends window.WebSocket {
+        constructor(...args) { super(...args); sockets++; }
+      };
+      const access = CorvelClient.requestAccess(url, { WebSocket }).catch((error) => error.code);
+      const byRequestAccess = sockets;
+      const connecting = CorvelClient.connect(url, { WebSocket, attempts: 1 }).catch((error) => error.code);
+      return [byRequestAccess, sockets - byRequestAccess, await access, await connecting];
+    }, program.url);
+    assert.deepEqual(opened, [1, 0, 'blocked-by-browser', 'blocked-by-browser']);
+  });
+
+  it('with it, speaks protocol 2 to the program, tells a refusing program from none, and the audio node plays', async () => {
+    await grant();
+    assert.deepEqual(await connectFrom(program.url), { protocol: 2, version: '0.1.0' });
+    const refused = await connectFrom(refusing.url);
+    assert.equal(refused.code, 'refused', JSON.stringify(refused));
+    assert.match(refused.message, /"Corvel VST\/Remote" dialog.*allowed-origins/);
+    const nobody = await connectFrom(`ws://127.0.0.1:${await freePort()}/`);
+    assert.equal(nobody.code, 'unreachable', JSON.stringify(nobody));
+
+    await publicPage.addScriptTag({ type: 'module', url: '/node-harness.js' });
+    await publicPage.waitForFunction(() => window.nodeHarness);
+    const publicHarness = (method, ...args) => publicPage.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
+    try {
+      const { latencies, sharedMemory } = await publicHarness('start', { url: program.url, plugins: [testPlugin('test_gain')], latencyBlocks: 8 });
+      assert.deepEqual(sharedMemory, [false], 'the page is not cross-origin isolated');
+      const recording = await publicHarness('record', 1);
+      assertPlayedOnTime(recording, (t) => 0.5 * signalAt(t), latencies[0], recording.latencies[0]);
+    } finally {
+      await publicHarness('stop');
+    }
+  });
 });

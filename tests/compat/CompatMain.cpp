@@ -28,19 +28,22 @@ using namespace compat;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load", "audio", "midi", "settings", "state", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings",
+                                          "state", "editor", "unload"};
 
 // What the expectations file says of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
 struct Expectation {
     std::string kind = "effect";
-    std::map<std::string, std::string> aspect;  // "fails", "none" or "ok"; unset: the kind's default
+    std::map<std::string, std::string>
+        aspect;  // "fails", "none" or "ok"; unset: the kind's default
     std::string note;
 
     std::string expected(const std::string& name) const {
         const auto found = aspect.find(name);
         if (found != aspect.end()) return found->second;
-        if ((name == "midi" && kind != "instrument") || name == "state") return "none";  // most offer no chunks
+        if ((name == "midi" && kind != "instrument") || name == "state")
+            return "none";  // most offer no chunks
         return "ok";
     }
 };
@@ -66,7 +69,8 @@ Expectation expectationFor(const std::string& path) {
         std::string pattern, kind, word;
         words >> pattern >> kind;
         const std::string subject = pattern.find('/') != std::string::npos ? path : fileName(path);
-        if (kind.empty() || pattern[0] == '#' || !matches(pattern.c_str(), subject.c_str())) continue;
+        if (kind.empty() || pattern[0] == '#' || !matches(pattern.c_str(), subject.c_str()))
+            continue;
         if (kind != "-") result.kind = kind;
         while (words >> word && word != "--")
             result.aspect[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
@@ -81,7 +85,8 @@ std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectatio
     std::string found;
     for (const std::string& aspect : aspects) {
         const Outcome& got = outcome[aspect];
-        if (got.status != expectation.expected(aspect) && (aspect == "load" || outcome["load"].status == "ok"))
+        if (got.status != expectation.expected(aspect) &&
+            (aspect == "load" || outcome["load"].status == "ok"))
             found += " " + aspect + ": " + got.status + " (" + got.detail + "), expected " +
                      expectation.expected(aspect) + ";";
     }
@@ -95,11 +100,13 @@ int main(int argc, char** argv) {
     int first = 1;
     for (; first + 1 < argc && std::strncmp(argv[first], "--", 2) == 0; first += 2) {
         if (std::strcmp(argv[first], "--host") == 0) options.pluginHost = argv[first + 1];
-        if (std::strcmp(argv[first], "--reloads") == 0) options.reloads = std::atoi(argv[first + 1]);
+        if (std::strcmp(argv[first], "--reloads") == 0)
+            options.reloads = std::atoi(argv[first + 1]);
     }
     int shard = 0, shards = 0;
     if (argc - first < 3 || std::sscanf(argv[first + 1], "%d/%d", &shard, &shards) != 2) {
-        std::cerr << "usage: compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N SOURCE...\n";
+        std::cerr << "usage: compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N "
+                     "SOURCE...\n";
         return 2;
     }
     std::unique_ptr<CompatProgram> host = makeCompatProgram();
@@ -123,15 +130,14 @@ int main(int argc, char** argv) {
             std::string mismatch;
             for (int attempt = 0; attempt < 2 && (attempt == 0 || !mismatch.empty()); ++attempt) {
                 outcome.clear();
-                if (host->ready(attempt > 0))
-                    outcome = checkPlugin(*host, path, options);
-                else
-                    outcome["load"] = {"fails", "the program did not start"};
+                if (host->ready(attempt > 0)) outcome = checkPlugin(*host, path, options);
+                else outcome["load"] = {"fails", "the program did not start"};
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);
             }
-            std::cout << (mismatch.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << path << mismatch << std::endl;
+            std::cout << (mismatch.empty() ? "[ as expected ] " : "[ UNEXPECTED  ] ") << path
+                      << mismatch << std::endl;
             unexpected += !mismatch.empty();
             results << source.label << '\t' << fileName(path) << '\t' << expectation.kind;
             for (const std::string& aspect : aspects)

@@ -18,7 +18,8 @@ std::pair<double, double> levels(const std::vector<Block>& replies, std::size_t 
     for (std::size_t b = replies.size() - count; b < replies.size(); ++b) {
         double sums[2] = {0, 0};
         const std::size_t half = replies[b].size() / 2;
-        for (std::size_t i = 0; i < 2 * half; ++i) sums[i / half] += double(replies[b][i]) * replies[b][i];
+        for (std::size_t i = 0; i < 2 * half; ++i)
+            sums[i / half] += double(replies[b][i]) * replies[b][i];
         left = std::max(left, std::sqrt(sums[0] / double(half)));
         right = std::max(right, std::sqrt(sums[1] / double(half)));
     }
@@ -28,14 +29,15 @@ std::pair<double, double> levels(const std::vector<Block>& replies, std::size_t 
 // Empty when both sides are above -60 dBFS, else why not.
 std::string bothSidesHeard(std::pair<double, double> level) {
     if (level.first > 1e-3 && level.second > 1e-3) return "";
-    return "level " + std::to_string(level.first).substr(0, 6) + " / " + std::to_string(level.second).substr(0, 6) +
-           " where both sides should sound";
+    return "level " + std::to_string(level.first).substr(0, 6) + " / " +
+           std::to_string(level.second).substr(0, 6) + " where both sides should sound";
 }
 
 Block sine(uint32_t frames, uint32_t block) {
     Block samples(2 * frames);
     for (uint32_t i = 0; i < frames; ++i)
-        samples[i] = samples[frames + i] = 0.25f * float(std::sin(2 * M_PI * 440 * (block * frames + i) / 48000.0));
+        samples[i] = samples[frames + i] =
+            0.25f * float(std::sin(2 * M_PI * 440 * (block * frames + i) / 48000.0));
     return samples;
 }
 
@@ -52,7 +54,8 @@ Outcome verdict(const std::string& why, const std::string& detail = "") {
 class PluginCheck {
 public:
     PluginCheck(CompatProgram& program, const std::string& path, const CheckOptions& options)
-        : path(path), kind(options.kind), options(options), program(program), client(program.client()) {}
+        : path(path), kind(options.kind), options(options), program(program),
+          client(program.client()) {}
 
     std::map<std::string, Outcome> run() {
         std::map<std::string, Outcome> results;
@@ -79,12 +82,13 @@ private:
         for (const Block& block : blocks) {
             client.sendBinary(block);
             // Generous: on a loaded machine a heavy editor can hold the program up.
-            const Block& reply =
-                replies.emplace_back(testing_support::floatsOf(client.receiveBinary(60000).value_or("")));
-            const bool finite = std::all_of(reply.begin(), reply.end(), [](float s) { return std::isfinite(s); });
+            const Block& reply = replies.emplace_back(
+                testing_support::floatsOf(client.receiveBinary(60000).value_or("")));
+            const bool finite =
+                std::all_of(reply.begin(), reply.end(), [](float s) { return std::isfinite(s); });
             if (reply.size() != block.size() || !finite)
-                return "block " + std::to_string(replies.size()) + " came back with " + std::to_string(reply.size()) +
-                       " samples, or not all finite";
+                return "block " + std::to_string(replies.size()) + " came back with " +
+                       std::to_string(reply.size()) + " samples, or not all finite";
         }
         return "";
     }
@@ -95,15 +99,18 @@ private:
         // earlier unload is still under way: the load's own answer is the
         // "ready" right before the latency.
         std::string ready, latency;
-        for (int read = 0; read < 4 && latency.rfind("fixedCompensationDelaySamp\n", 0) != 0; ++read) {
+        for (int read = 0; read < 4 && latency.rfind("fixedCompensationDelaySamp\n", 0) != 0;
+             ++read) {
             ready = latency;
             if ((latency = text()) == "(nothing)") break;
         }
-        if (ready != "ready" || latency.rfind("fixedCompensationDelaySamp\n", 0) != 0) return {"fails", "refused"};
+        if (ready != "ready" || latency.rfind("fixedCompensationDelaySamp\n", 0) != 0)
+            return {"fails", "refused"};
         const std::vector<std::string> hosts = program.pluginProcesses();
         if (hosts.size() != 1 || hosts[0] != options.pluginHost)
-            return {"fails", "not running in one " + options.pluginHost + " (" + std::to_string(hosts.size()) +
-                                 " plug-in processes" + (hosts.empty() ? "" : ", the first " + hosts[0]) + ")"};
+            return {"fails", "not running in one " + options.pluginHost + " (" +
+                                 std::to_string(hosts.size()) + " plug-in processes" +
+                                 (hosts.empty() ? "" : ", the first " + hosts[0]) + ")"};
         return {"ok", "latency " + latency.substr(latency.find('\n') + 1)};
     }
 
@@ -116,8 +123,10 @@ private:
         for (int i = 0; i < settle + 4; ++i) blocks.push_back(sine(frames, i));
         if (const std::string why = play(blocks, replies); !why.empty()) return {"fails", why};
         // An instrument without notes adds nothing to the input mixed under it.
-        if (kind == "instrument") return verdict(same(replies.back(), blocks.back()) ? "" : "sounds without a note");
-        if (kind == "passthrough") return verdict(same(replies.back(), blocks.back()) ? "" : "changes what it passes");
+        if (kind == "instrument")
+            return verdict(same(replies.back(), blocks.back()) ? "" : "sounds without a note");
+        if (kind == "passthrough")
+            return verdict(same(replies.back(), blocks.back()) ? "" : "changes what it passes");
         float tail = 0;
         for (int b = settle + 1; b <= settle + tailBlocks; ++b)
             for (float sample : replies[b]) tail = std::max(tail, std::fabs(sample));
@@ -128,12 +137,15 @@ private:
     Outcome midi() {
         client.sendText("midi 144 60 100|");
         std::vector<Block> replies;
-        if (const std::string why = play(std::vector<Block>(8, Block(2 * frames, 0.0f)), replies); !why.empty())
+        if (const std::string why = play(std::vector<Block>(8, Block(2 * frames, 0.0f)), replies);
+            !why.empty())
             return {"fails", why};
         const auto [left, right] = levels(replies, 2);
-        if (const std::string bad = bothSidesHeard({left, right}); !bad.empty()) return {"fails", "a note: " + bad};
+        if (const std::string bad = bothSidesHeard({left, right}); !bad.empty())
+            return {"fails", "a note: " + bad};
         client.sendText("midi 128 60 0|");
-        if (const std::string why = play(std::vector<Block>(100, Block(2 * frames, 0.0f)), replies); !why.empty())
+        if (const std::string why = play(std::vector<Block>(100, Block(2 * frames, 0.0f)), replies);
+            !why.empty())
             return {"fails", why};
         const auto [afterLeft, afterRight] = levels(replies, 1);
         return verdict(afterLeft + afterRight < left + right ? "" : "no decay after the note-off");
@@ -147,7 +159,8 @@ private:
                 frames = uint32_t(std::stoul(change.substr(8)));
             }
             std::vector<Block> replies;
-            const std::string why = play({sine(frames, 0), sine(frames, 1), sine(frames, 2)}, replies);
+            const std::string why =
+                play({sine(frames, 0), sine(frames, 1), sine(frames, 2)}, replies);
             if (!why.empty()) return {"fails", "after " + change + ": " + why};
         }
         return {"ok", ""};
@@ -166,8 +179,8 @@ private:
         client.sendText("getState");
         auto again = text() == "state" ? client.receiveBinary(20000) : std::nullopt;
         if (!again || *again != *saved)
-            return {"fails", "the state read back differs (" + std::to_string(saved->size()) + " then " +
-                                 std::to_string(again ? again->size() : 0) + " bytes)"};
+            return {"fails", "the state read back differs (" + std::to_string(saved->size()) +
+                                 " then " + std::to_string(again ? again->size() : 0) + " bytes)"};
         return {"ok", std::to_string(saved->size()) + " bytes"};
     }
 
@@ -176,18 +189,21 @@ private:
         if (frame.size() != 1 || !frame[0].shown) return {"fails", "no frame is shown"};
         // A plug-in without an editor gets an empty frame.
         if (!frame[0].pluginDrew) return {"none", "none"};
-        const std::string size = std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
+        const std::string size =
+            std::to_string(frame[0].contentWidth) + "x" + std::to_string(frame[0].contentHeight);
         program.requestClose(frame[0]);
         // Heavy editors on a loaded machine take seconds to close and to open.
         constexpr int editorWaitMs = 20000;
-        if (!testing_support::waitUntil([&] { return program.editorFrames().empty(); }, editorWaitMs, 50))
+        if (!testing_support::waitUntil([&] { return program.editorFrames().empty(); },
+                                        editorWaitMs, 50))
             return {"fails", "the frame did not close"};
         client.sendText("showGui");
         const auto shown = [&] {
             const std::vector<Frame> frames = program.editorFrames();
             return frames.size() == 1 && frames[0].shown;
         };
-        if (!testing_support::waitUntil(shown, editorWaitMs, 50)) return {"fails", "showGui did not bring it back"};
+        if (!testing_support::waitUntil(shown, editorWaitMs, 50))
+            return {"fails", "showGui did not bring it back"};
         return {"ok", size};
     }
 
@@ -196,7 +212,8 @@ private:
         client.sendText("resume");  // answered once the unload is done
         text();
         // Give a loaded machine time to end the plug-in process.
-        const bool gone = testing_support::waitUntil([&] { return program.pluginProcesses().empty(); }, 5000, 100);
+        const bool gone = testing_support::waitUntil(
+            [&] { return program.pluginProcesses().empty(); }, 5000, 100);
         return verdict(gone ? "" : "its plug-in process is still there after unload");
     }
 
@@ -205,9 +222,11 @@ private:
         Outcome result = unload();
         for (int again = 1; again <= options.reloads && result.status == "ok"; ++again) {
             const Outcome loaded = load();
-            if (loaded.status != "ok") return {"fails", "load " + std::to_string(again + 1) + ": " + loaded.detail};
+            if (loaded.status != "ok")
+                return {"fails", "load " + std::to_string(again + 1) + ": " + loaded.detail};
             result = unload();
-            if (result.status == "ok") result.detail = "loaded " + std::to_string(again + 1) + " times";
+            if (result.status == "ok")
+                result.detail = "loaded " + std::to_string(again + 1) + " times";
         }
         return result;
     }

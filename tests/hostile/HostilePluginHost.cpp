@@ -50,7 +50,8 @@ bool misbehave(const std::string& misdeed, CommandPipe& pipe, int commandHandle,
     } else if (misdeed == "flood") {
         const std::string junk(1 << 20, 'x');
         for (int i = 0; i < 1500; ++i)
-            if (!pipe.send(static_cast<uint32_t>(MessageKind::loadResult), junk.data(), junk.size()))
+            if (!pipe.send(static_cast<uint32_t>(MessageKind::loadResult), junk.data(),
+                           junk.size()))
                 break;
         return true;
     } else if (misdeed == "oversized") {

@@ -27,8 +27,9 @@ protected:
         for (const auto& [header, payload] : frames) {
             // The last frame decides, and the program takes all of it even
             // when its header alone did: a reset would lose the close.
-            EXPECT_TRUE(header & unmasked ? client.sendRaw(unmaskedFrame(header & 0xFF, payload))
-                                          : client.sendFrame(static_cast<uint8_t>(header), payload));
+            EXPECT_TRUE(header & unmasked
+                            ? client.sendRaw(unmaskedFrame(header & 0xFF, payload))
+                            : client.sendFrame(static_cast<uint8_t>(header), payload));
         }
         const auto reply = client.receiveClose(20000);
         EXPECT_TRUE(reply.has_value()) << "still open";
@@ -36,14 +37,17 @@ protected:
         EXPECT_EQ(outputCount("WS closed"), closedBefore + 1);
         if (!reply || reply->endOfStream) return noCloseFrame;
         if (reply->payload.size() < 2) return 0;
-        return (static_cast<uint8_t>(reply->payload[0]) << 8) | static_cast<uint8_t>(reply->payload[1]);
+        return (static_cast<uint8_t>(reply->payload[0]) << 8) |
+               static_cast<uint8_t>(reply->payload[1]);
     }
 
     static std::string unmaskedFrame(int firstByte, const std::string& payload) {
-        return std::string{static_cast<char>(firstByte), static_cast<char>(payload.size())} + payload;
+        return std::string{static_cast<char>(firstByte), static_cast<char>(payload.size())} +
+               payload;
     }
     static std::string closePayload(int status, const std::string& reason = "") {
-        return std::string{static_cast<char>(status >> 8), static_cast<char>(status & 0xFF)} + reason;
+        return std::string{static_cast<char>(status >> 8), static_cast<char>(status & 0xFF)} +
+               reason;
     }
 };
 
@@ -62,7 +66,9 @@ TEST_F(ChannelTest, ReportsTheConnectionJoinsAFragmentedTextAndLeavesNothingOfAC
     expectAlive();
 }
 
-TEST_F(ChannelTest, EveryCloseAndRefusedFrameOrMessageEndsTheConnectionOnceWithItsStatusRunsNothingAndLeavesNoMemory) {
+TEST_F(
+    ChannelTest,
+    EveryCloseAndRefusedFrameOrMessageEndsTheConnectionOnceWithItsStatusRunsNothingAndLeavesNoMemory) {
     const long before = program->residentKiB();
     std::vector<std::pair<int, Frames>> cases = {
         // Ping, pong and messages that name no command end the connection
@@ -109,7 +115,7 @@ TEST_F(ChannelTest, EveryCloseAndRefusedFrameOrMessageEndsTheConnectionOnceWithI
     };
     for (int invalid : {0, 999, 1004, 1005, 1006, 1015, 1016, 2999, 5000, 65535})
         cases.push_back({1002, {{0x88, closePayload(invalid)}}});
-    // Hundreds of MiB take minutes under the thread sanitizer.
+        // Hundreds of MiB take minutes under the thread sanitizer.
 #ifndef CORVEL_SANITIZER_thread
     // A large state is taken whole.
     const std::string chunk(16 << 20, '\x01');
@@ -167,12 +173,15 @@ TEST_F(ChannelTest, SilentSocketsNeitherKeepAHandshakeWaitingNorStayOpen) {
     // A client that takes its time over its handshake is not taken for a
     // silent one.
     pauseMs(200);
-    const std::string handshake = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-    ASSERT_EQ(send(slow, handshake.data(), handshake.size(), MSG_NOSIGNAL), ssize_t(handshake.size()));
+    const std::string handshake =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    ASSERT_EQ(send(slow, handshake.data(), handshake.size(), MSG_NOSIGNAL),
+              ssize_t(handshake.size()));
     pollfd answer{slow, POLLIN, 0};
     char status[12] = {};
-    EXPECT_TRUE(poll(&answer, 1, 2000) == 1 && recv(slow, status, sizeof status, MSG_WAITALL) == sizeof status &&
+    EXPECT_TRUE(poll(&answer, 1, 2000) == 1 &&
+                recv(slow, status, sizeof status, MSG_WAITALL) == sizeof status &&
                 std::string(status, sizeof status) == "HTTP/1.1 101");
     close(slow);
     pollfd first{silent.front(), POLLIN, 0};
@@ -183,7 +192,8 @@ TEST_F(ChannelTest, SilentSocketsNeitherKeepAHandshakeWaitingNorStayOpen) {
     for (int fd : silent) {
         pollfd watched{fd, POLLIN, 0};
         char byte;
-        EXPECT_TRUE(poll(&watched, 1, 20000) == 1 && recv(fd, &byte, 1, 0) <= 0) << "a silent socket is still open";
+        EXPECT_TRUE(poll(&watched, 1, 20000) == 1 && recv(fd, &byte, 1, 0) <= 0)
+            << "a silent socket is still open";
         close(fd);
     }
 }

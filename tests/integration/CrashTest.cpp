@@ -35,7 +35,8 @@ std::string readFile(const std::string& path) {
     std::string text;
     if (FILE* file = std::fopen(path.c_str(), "r")) {
         char chunk[4096];
-        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            text.append(chunk, got);
         std::fclose(file);
     }
     return text;
@@ -69,22 +70,15 @@ int pluginProcessesOf(uint16_t port) {
     return found;
 }
 
-bool pluginProcessesEnd(uint16_t port) { return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20); }
-
-// Sanitizer builds would turn a plug-in's null write, and leaks left by its
-// exit(3), into an exit of their own; the plug-in process must show the
-// real ending.
-std::string withOption(const char* variable, const std::string& option) {
-    const char* given = std::getenv(variable);
-    return (given && *given ? std::string(given) + ":" : std::string()) + option;
+bool pluginProcessesEnd(uint16_t port) {
+    return waitUntil([&] { return pluginProcessesOf(port) == 0; }, 2000, 20);
 }
 
 class CrashTest : public PluginTest {
 protected:
     std::map<std::string, std::string> environment() override {
         auto variables = PluginTest::environment();
-        variables["ASAN_OPTIONS"] = withOption("ASAN_OPTIONS", "handle_segv=0:detect_leaks=0");
-        variables["TSAN_OPTIONS"] = withOption("TSAN_OPTIONS", "handle_segv=0");
+        for (auto& [name, value] : realCrashVariables()) variables[name] = value;
         return variables;
     }
 
@@ -111,7 +105,8 @@ protected:
     void expectGivenUpAfterThree(const std::string& reason) {
         const std::string crashed = "crashed\n" + reason;
         EXPECT_EQ(textsUntil("crashed\ngave up after 3 crashes"),
-                  (std::vector<std::string>{crashed, crashed, crashed, "crashed\ngave up after 3 crashes"}));
+                  (std::vector<std::string>{crashed, crashed, crashed,
+                                            "crashed\ngave up after 3 crashes"}));
     }
 
     std::vector<std::string> relaunchAfter(const std::string& reason) {
@@ -135,7 +130,8 @@ TEST_F(CrashTest, ACrashOrHangInTheProcessCallIsReportedAndThePluginComesBackWit
             const float level = 0.001f * float(sent % 500);
             other.sendBinary(std::vector<float>(2 * frames, level));
             const auto out = floatsOf(other.receiveBinary(1000).value_or(""));
-            bad += out.size() != 2 * frames || out[0] != 0.5f * level || out[2 * frames - 1] != 0.5f * level;
+            bad += out.size() != 2 * frames || out[0] != 0.5f * level ||
+                   out[2 * frames - 1] != 0.5f * level;
             ++sent;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -149,10 +145,12 @@ TEST_F(CrashTest, ACrashOrHangInTheProcessCallIsReportedAndThePluginComesBackWit
         restoreDoublingState();
         triggerFault();
         int emptyReplies = 0;
-        EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0", &emptyReplies), relaunchAfter(fault.reason));
+        EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0", &emptyReplies),
+                  relaunchAfter(fault.reason));
         EXPECT_EQ(emptyReplies, 1) << "the block in flight gets an empty reply";
         expectDoubled();  // the state came back
-        EXPECT_TRUE(program->waitForOutput("plug-in crashed: " + fault.reason + "\nplug-in relaunched\n"));
+        EXPECT_TRUE(
+            program->waitForOutput("plug-in crashed: " + fault.reason + "\nplug-in relaunched\n"));
     }
     streaming = false;
     bystander.join();
@@ -171,7 +169,8 @@ protected:
     }
 };
 
-TEST_F(EditorCrashTest, CrashesOpeningThePluginOrItsEditorAreRetriedTwiceThenGivenUpAndTakingTheStateRelaunches) {
+TEST_F(EditorCrashTest,
+       CrashesOpeningThePluginOrItsEditorAreRetriedTwiceThenGivenUpAndTakingTheStateRelaunches) {
     for (const Fault& fault : crashes()) {
         SCOPED_TRACE(fault.name);
         ASSERT_TRUE(client.sendText("load " + testPluginPath("test_" + fault.name + "_in_open")));
@@ -181,7 +180,8 @@ TEST_F(EditorCrashTest, CrashesOpeningThePluginOrItsEditorAreRetriedTwiceThenGiv
         expectAlive();
         // The editor opens with the load, and again with each relaunch.
         if (const char* display = std::getenv("DISPLAY"); display && *display) {
-            ASSERT_TRUE(client.sendText("load " + testPluginPath("test_" + fault.name + "_in_edit_open")));
+            ASSERT_TRUE(
+                client.sendText("load " + testPluginPath("test_" + fault.name + "_in_edit_open")));
             expectGivenUpAfterThree(fault.reason);
         }
         load("test_" + fault.name + "_in_get_chunk");
@@ -211,7 +211,8 @@ TEST_F(CrashTest, CrashCyclesLeaveNothingBehindAndKillingTheProgramTakesItsPlugi
     EXPECT_TRUE(pluginProcessesEnd(program->port()));
     // Under Wine the program's handles live in Wine's server, out of sight.
     if (ProgramUnderTest::isNative()) {
-        EXPECT_EQ(readFile("/proc/" + std::to_string(pid) + "/maps").find("corvel-session-block"), std::string::npos);
+        EXPECT_EQ(readFile("/proc/" + std::to_string(pid) + "/maps").find("corvel-session-block"),
+                  std::string::npos);
         EXPECT_EQ(entriesOf("/proc/" + std::to_string(pid) + "/fd").size(), descriptors);
     }
 

@@ -13,13 +13,16 @@ namespace {
 const std::string title = "Corvel VST/Remote - test_editor";
 const std::string resizingTitle = "Corvel VST/Remote - Resizing Editor";
 
-bool noWindow(const std::vector<WindowInfo>& windows) { return windows.empty(); }
+bool noWindow(const std::vector<WindowInfo>& windows) {
+    return windows.empty();
+}
 
 // One window so titled, shown, its frame and content at the editor's size.
 std::function<bool(const std::vector<WindowInfo>&)> oneShownAt(int width, int height) {
     return [=](const std::vector<WindowInfo>& windows) {
         return windows.size() == 1 && windows[0].mapped && windows[0].contentWidth == width &&
-               windows[0].contentHeight == height && windows[0].width == width && windows[0].height == height;
+               windows[0].contentHeight == height && windows[0].width == width &&
+               windows[0].height == height;
     };
 }
 
@@ -36,14 +39,17 @@ protected:
         screen.onlyProcess(program->processId());
     }
 
-    std::vector<std::string> editorCalls() { return log({"effEditGetRect", "effEditOpen", "effEditClose"}); }
+    std::vector<std::string> editorCalls() {
+        return log({"effEditGetRect", "effEditOpen", "effEditClose"});
+    }
 
     X11WindowProbe screen;
 };
 
 }  // namespace
 
-TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedGoesWithTheUnloadAndComesBackAfterACrash) {
+TEST_F(EditorTest,
+       ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedGoesWithTheUnloadAndComesBackAfterACrash) {
     load("test_editor");
     // "ready" came after the window was up, at the editor's size.
     ASSERT_TRUE(oneShownAt(400, 300)(screen.windowsTitled(title)));
@@ -64,7 +70,8 @@ TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedGoesWithThe
     screen.requestClose(windows[0].id);
     ASSERT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("effEditClose"));
-    EXPECT_EQ(editorCalls(), (std::vector<std::string>{"effEditGetRect rect=400x300", "effEditClose window=open"}));
+    EXPECT_EQ(editorCalls(), (std::vector<std::string>{"effEditGetRect rect=400x300",
+                                                       "effEditClose window=open"}));
     EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);
     program->clearPluginLog();
     ASSERT_TRUE(client.sendText("showGui"));
@@ -74,18 +81,21 @@ TEST_F(EditorTest, ALoadShowsTheFrameWhichIsIdledRaisedClosedReopenedGoesWithThe
     ASSERT_TRUE(client.sendText("unload"));
     EXPECT_TRUE(screen.waitFor(title, noWindow));
     EXPECT_TRUE(waitForLog("unloaded kind=editor"));
-    EXPECT_EQ(log({"effEditClose", "effClose"}), (std::vector<std::string>{"effEditClose window=open", "effClose"}));
+    EXPECT_EQ(log({"effEditClose", "effClose"}),
+              (std::vector<std::string>{"effEditClose window=open", "effClose"}));
 
     // A crash with the editor open: the relaunch opens it again, and the
     // next load closes it while it stands.
     program->clearPluginLog();
     load("test_abort_in_process_editor");
     ASSERT_TRUE(client.sendBinary(std::vector<float>(2048, -999.0f)));
-    EXPECT_EQ(textsUntil("fixedCompensationDelaySamp\n0"),
-              (std::vector<std::string>{"crashed\nsignal 6", "ready", "fixedCompensationDelaySamp\n0"}));
+    EXPECT_EQ(
+        textsUntil("fixedCompensationDelaySamp\n0"),
+        (std::vector<std::string>{"crashed\nsignal 6", "ready", "fixedCompensationDelaySamp\n0"}));
     // A plug-in without an editor rectangle gets a default frame.
     load("test_no_editor");
-    EXPECT_TRUE(screen.waitFor("Corvel VST/Remote - test_no_editor", [](const std::vector<WindowInfo>& windows) {
+    EXPECT_TRUE(screen.waitFor("Corvel VST/Remote - test_no_editor",
+                               [](const std::vector<WindowInfo>& windows) {
         return windows.size() == 1 && windows[0].mapped && windows[0].width > 0;
     }));
     EXPECT_EQ(log({"effEditOpen", "effEditClose", "fault"}),

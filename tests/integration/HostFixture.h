@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../support/ProgramUnderTest.h"
+#include "../support/RealCrashes.h"
 #include "../support/WaitUntil.h"
 #include "../support/WsClient.h"
 
@@ -32,11 +33,13 @@ inline bool startsWith(const std::string& line, const std::string& prefix) {
 }
 
 // The lines of a text that begin with one of the prefixes, in order.
-inline std::vector<std::string> linesStartingWith(const std::string& text, const std::vector<std::string>& prefixes) {
+inline std::vector<std::string> linesStartingWith(const std::string& text,
+                                                  const std::vector<std::string>& prefixes) {
     std::istringstream lines(text);
     std::vector<std::string> kept;
     for (std::string line; std::getline(lines, line);)
-        if (std::any_of(prefixes.begin(), prefixes.end(), [&](auto& prefix) { return startsWith(line, prefix); }))
+        if (std::any_of(prefixes.begin(), prefixes.end(),
+                        [&](auto& prefix) { return startsWith(line, prefix); }))
             kept.push_back(line);
     return kept;
 }
@@ -57,7 +60,8 @@ protected:
         if (!programCommand().empty()) program->runInstead(programCommand());
         ASSERT_TRUE(program->start()) << program->errors();
         ASSERT_TRUE(connectClient(client)) << "running: " << program->running() << "\nstdout:\n"
-                                           << program->output() << "\nstderr:\n" << program->errors();
+                                           << program->output() << "\nstderr:\n"
+                                           << program->errors();
     }
 
     // Every test ends the program as a client would, and expects it to end
@@ -72,8 +76,10 @@ protected:
         closer.disconnect();
         // Wine takes its time to end a program.
         EXPECT_EQ(program->waitExit(ProgramUnderTest::isNative() ? 20000 : 60000), 0)
-            << "the program did not end cleanly" << (connected ? "" : " (no client could send \"quit\")")
-            << "\nstdout:\n" << program->output() << "\nstderr:\n" << program->errors();
+            << "the program did not end cleanly"
+            << (connected ? "" : " (no client could send \"quit\")") << "\nstdout:\n"
+            << program->output() << "\nstderr:\n"
+            << program->errors();
     }
 
     // Connects and checks that the banner comes first. Generous: sanitizer
@@ -84,10 +90,14 @@ protected:
 
     // Proves the connection is open and every earlier message was handled:
     // "resume" is always answered, and answers keep their order.
-    void expectAlive(WsClient& other) { EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "connection not served"; }
+    void expectAlive(WsClient& other) {
+        EXPECT_EQ(other.ask("resume"), "bypass\nfalse") << "connection not served";
+    }
     void expectAlive() { expectAlive(client); }
 
-    int outputCount(const std::string& prefix) { return int(linesStartingWith(program->output(), {prefix}).size()); }
+    int outputCount(const std::string& prefix) {
+        return int(linesStartingWith(program->output(), {prefix}).size());
+    }
 
     std::unique_ptr<ProgramUnderTest> program;
     WsClient client;
@@ -118,7 +128,9 @@ protected:
         EXPECT_TRUE(reply.has_value()) << "no binary reply";
         return reply ? floatsOf(*reply) : std::vector<float>{};
     }
-    std::vector<float> roundTrip(const std::vector<float>& samples) { return roundTrip(client, samples); }
+    std::vector<float> roundTrip(const std::vector<float>& samples) {
+        return roundTrip(client, samples);
+    }
 
     // Texts up to and including last; empty binary replies on the way are counted.
     std::vector<std::string> textsUntil(const std::string& last, int* emptyReplies = nullptr) {
@@ -144,7 +156,9 @@ protected:
         return lines;
     }
     int logCount(const std::string& prefix) { return static_cast<int>(log({prefix}).size()); }
-    bool waitForLog(const std::string& prefix) { return waitUntil([&] { return logCount(prefix) > 0; }, 5000); }
+    bool waitForLog(const std::string& prefix) {
+        return waitUntil([&] { return logCount(prefix) > 0; }, 5000);
+    }
 };
 
 }  // namespace testing_support

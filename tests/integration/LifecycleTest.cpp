@@ -10,13 +10,14 @@ TEST_F(LifecycleTest, ALoadConfiguresThePluginTheNextTearsItDownFirstAndQuitClos
     ASSERT_TRUE(client.sendText("bufsize 256"));
     load("test_gain");
     // canDo matches whole words exactly; there is no transport to tell the time of.
-    EXPECT_EQ(log({"entry", "effOpen", "canDo", "effSetSampleRate", "effSetBlockSize", "effSetSpeakerArrangement",
-                   "effMainsChanged"}),
-              (std::vector<std::string>{"entry kind=gain via=VSTPluginMain version=2400", "effOpen",
-                                        "canDo sizeWindow=1 SizeWindow=0 sizeWindowX=0 null=0 time=0",
-                                        "effSetSampleRate 48000", "effSetBlockSize 256",
-                                        "effSetSpeakerArrangement type=1 channels=2 same=1 zeroed=1",
-                                        "effMainsChanged 1"}));
+    EXPECT_EQ(
+        log({"entry", "effOpen", "canDo", "effSetSampleRate", "effSetBlockSize",
+             "effSetSpeakerArrangement", "effMainsChanged"}),
+        (std::vector<std::string>{"entry kind=gain via=VSTPluginMain version=2400", "effOpen",
+                                  "canDo sizeWindow=1 SizeWindow=0 sizeWindowX=0 null=0 time=0",
+                                  "effSetSampleRate 48000", "effSetBlockSize 256",
+                                  "effSetSpeakerArrangement type=1 channels=2 same=1 zeroed=1",
+                                  "effMainsChanged 1"}));
     EXPECT_EQ(logCount("hostSampleRate 48000"), 2);  // asked at open and after the rate
     EXPECT_EQ(logCount("hostBlockSize 256"), 1);
 
@@ -27,14 +28,16 @@ TEST_F(LifecycleTest, ALoadConfiguresThePluginTheNextTearsItDownFirstAndQuitClos
     EXPECT_EQ(program->waitExit(), 0);
     EXPECT_EQ(log({"entry", "effMainsChanged", "effClose", "unloaded"}),
               (std::vector<std::string>{"effMainsChanged 0", "effClose", "unloaded kind=gain",
-                                        "entry kind=synth via=VSTPluginMain version=2400", "effMainsChanged 1",
-                                        "effMainsChanged 0", "effClose", "unloaded kind=synth"}));
+                                        "entry kind=synth via=VSTPluginMain version=2400",
+                                        "effMainsChanged 1", "effMainsChanged 0", "effClose",
+                                        "unloaded kind=synth"}));
 }
 
 TEST_F(LifecycleTest, FailedLoadsSendNothingAndLeaveAWrapperThatAnswersEmptyAndIsClosedAtUnload) {
     load("test_gain");
     std::vector<std::string> failing = {"/no/such/plugin.so", testPluginPath("test_no_entry"),
-                                        testPluginPath("test_null_entry"), testPluginPath("test_bad_magic")};
+                                        testPluginPath("test_null_entry"),
+                                        testPluginPath("test_bad_magic")};
 #ifndef CORVEL_SANITIZED_PROGRAM
     // Built for 32-bit x86 (not beside a sanitizer): the Linux plug-in
     // process cannot load it and says why.
@@ -62,11 +65,13 @@ TEST_F(LifecycleTest, FailedLoadsSendNothingAndLeaveAWrapperThatAnswersEmptyAndI
     EXPECT_EQ(client.ask("suspend"), "bypass\ntrue");
     ASSERT_TRUE(client.sendText("unload"));
     ASSERT_TRUE(waitForLog("unloaded"));
-    EXPECT_EQ(log({"eff", "process", "unloaded"}),
-              (std::vector<std::string>{"effMainsChanged 0", "effClose", "unloaded kind=outputs65"}));
+    EXPECT_EQ(
+        log({"eff", "process", "unloaded"}),
+        (std::vector<std::string>{"effMainsChanged 0", "effClose", "unloaded kind=outputs65"}));
 }
 
-TEST_F(LifecycleTest, QuickLoadsKeepTheirOrderEntryPointsArePreferredInOrderAndAnUnloadDropsBlocks) {
+TEST_F(LifecycleTest,
+       QuickLoadsKeepTheirOrderEntryPointsArePreferredInOrderAndAnUnloadDropsBlocks) {
     ASSERT_TRUE(client.sendText("load " + testPluginPath("test_latency64")));
     ASSERT_TRUE(client.sendText("load " + testPluginPath("test_latency_neg3")));
     EXPECT_EQ(client.receiveText(10000), "ready");
@@ -76,8 +81,9 @@ TEST_F(LifecycleTest, QuickLoadsKeepTheirOrderEntryPointsArePreferredInOrderAndA
     program->clearPluginLog();
     load("test_main_only");
     load("test_both_entries");
-    EXPECT_EQ(log({"entry"}), (std::vector<std::string>{"entry kind=main_only via=main version=2400",
-                                                        "entry kind=both_entries via=VSTPluginMain version=2400"}));
+    EXPECT_EQ(log({"entry"}),
+              (std::vector<std::string>{"entry kind=main_only via=main version=2400",
+                                        "entry kind=both_entries via=VSTPluginMain version=2400"}));
 
     ASSERT_TRUE(client.sendText("unload"));
     ASSERT_TRUE(waitForLog("unloaded kind=both_entries"));

@@ -27,7 +27,8 @@ TEST(ProcessTest, ASecondInstanceOnTheSamePortReportsItAndEndsWithStatusOne) {
     ProgramUnderTest second(headlessEnvironment(), first.port());
     second.start(10000);  // it may print its first line before it tries to listen
     EXPECT_EQ(second.waitExit(), 1);
-    EXPECT_NE(second.errors().find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos)
+    EXPECT_NE(second.errors().find("cannot listen on 127.0.0.1:" + std::to_string(first.port())),
+              std::string::npos)
         << second.errors();
     EXPECT_TRUE(first.running());
 }

@@ -24,12 +24,14 @@ protected:
         root = mkdtemp(pattern);
         for (const char* each : {"a", "a/Effects.so", "a/sub", "a/sub/deep", "b", "c", "x"})
             mkdir((root + "/" + each).c_str(), 0755);
-        for (const char* each : {"a/one.so", "a/Effects.so/inner.so", "a/Synthso", "a/upper.SO", "a/notes.so.txt",
-                                 "a/sub/deep/x.so", "c/c.so", "x/extra.so", "b/quote\"name.so", "b/back\\slash.so",
-                                 "b/new\nline.so", "b/bad\xff.so", "b/emoji\xF0\x9F\x98\x80.so"})
+        for (const char* each :
+             {"a/one.so", "a/Effects.so/inner.so", "a/Synthso", "a/upper.SO", "a/notes.so.txt",
+              "a/sub/deep/x.so", "c/c.so", "x/extra.so", "b/quote\"name.so", "b/back\\slash.so",
+              "b/new\nline.so", "b/bad\xff.so", "b/emoji\xF0\x9F\x98\x80.so"})
             std::ofstream(root + "/" + each) << "x";
         // A cycle, a folder reached through a link, and a link to nothing.
-        for (const auto& [target, path] : {std::pair<std::string, std::string>{"a", "a/loop"}, {"c", "a/linked"},
+        for (const auto& [target, path] : {std::pair<std::string, std::string>{"a", "a/loop"},
+                                           {"c", "a/linked"},
                                            {"nowhere", "a/dangling.so"}})
             EXPECT_EQ(symlink((root + "/" + target).c_str(), (root + "/" + path).c_str()), 0);
         return {{"DISPLAY", ""}, {"LXVST_PATH", root + "/a:" + root + "/b"}, {"VST_PATH", ""}};
@@ -40,7 +42,9 @@ protected:
         if (!root.empty()) std::filesystem::remove_all(root);
     }
 
-    std::string scan(const std::string& message) { return client.ask(message).value_or("no reply"); }
+    std::string scan(const std::string& message) {
+        return client.ask(message).value_or("no reply");
+    }
 
     // Where the path is in the reply, as a JSON string; npos when it is not.
     std::size_t position(const std::string& reply, const std::string& path) {
@@ -57,10 +61,16 @@ TEST_F(ScanTest, WalksTheFoldersLastFirstFilesBeforeSubFoldersEachOnceAndReports
     ASSERT_EQ(found.front(), '[');
     ASSERT_EQ(found.back(), ']');
     // Escaped as JSON; the cycle ended, bad UTF-8 and non-matches left out.
-    const char* expected[] = {"a/one.so", "a/Effects.so/inner.so", "a/sub/deep/x.so", "a/linked/c.so",
-                              "b/quote\\\"name.so", "b/back\\\\slash.so", "b/new\\u000aline.so",
+    const char* expected[] = {"a/one.so",
+                              "a/Effects.so/inner.so",
+                              "a/sub/deep/x.so",
+                              "a/linked/c.so",
+                              "b/quote\\\"name.so",
+                              "b/back\\\\slash.so",
+                              "b/new\\u000aline.so",
                               "b/emoji\xF0\x9F\x98\x80.so"};
-    for (const char* path : expected) EXPECT_NE(position(found, path), std::string::npos) << path << " in " << found;
+    for (const char* path : expected)
+        EXPECT_NE(position(found, path), std::string::npos) << path << " in " << found;
     EXPECT_EQ(std::count(found.begin(), found.end(), ','), 7) << found;
     EXPECT_LT(position(found, "b/quote\\\"name.so"), position(found, "a/one.so"));
     EXPECT_LT(position(found, "a/one.so"), position(found, "a/sub/deep/x.so"));

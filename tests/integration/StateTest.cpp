@@ -27,13 +27,14 @@ TEST_F(StateTest, TheStateTravelsByteForByteBothWaysAndAPluginWithoutChunksHasNo
     const auto got = log({"effGetChunk"});
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(log({"effSetChunk"}), std::vector<std::string>{"effSetChunk index=1 size=1000 " +
-                                                              got[0].substr(got[0].find("hash="))});
+                                                             got[0].substr(got[0].find("hash="))});
     EXPECT_EQ(logCount("effMainsChanged 0"), 1);
 
     load("test_gain");
     EXPECT_EQ(client.ask("getState"), "state failed");
     ASSERT_TRUE(client.sendText("setState"));
     ASSERT_TRUE(client.sendBinary(std::string(64, '\x05')));
-    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(), 2048u);  // ignored, and still running
+    EXPECT_EQ(roundTrip(block(1024, 0.0f, 0.0f, 0.0f)).size(),
+              2048u);                       // ignored, and still running
     EXPECT_EQ(logCount("effGetChunk"), 2);  // the chunks plug-in's, never the gain's
 }

@@ -42,7 +42,8 @@ TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) 
         ++blocks;
         for (;;) {
             auto message = client.receive(10000);
-            ASSERT_TRUE(message.has_value()) << "no reply to block " << blocks << " (step " << step << ")";
+            ASSERT_TRUE(message.has_value())
+                << "no reply to block " << blocks << " (step " << step << ")";
             ASSERT_NE(message->opcode, 8) << "the connection closed";
             if (message->isText()) {
                 expectStateBlob = message->payload == "state";
@@ -57,7 +58,8 @@ TEST_F(StressTest, BlocksRacingWithLoadsSizesAndRestoresAlwaysGetOneSoundReply) 
             if (!output.empty()) {
                 ASSERT_EQ(output.size(), 2u * frames) << "block " << blocks;
                 for (std::size_t i = 0; i < output.size(); i += 17)
-                    ASSERT_FLOAT_EQ(output[i], 0.5f * input[i]) << "block " << blocks << " sample " << i;
+                    ASSERT_FLOAT_EQ(output[i], 0.5f * input[i])
+                        << "block " << blocks << " sample " << i;
                 ++processed;
             }
             break;

@@ -43,7 +43,8 @@ protected:
     }
 
     // A one-line 403 that names the reason, and the program's log line.
-    std::string expectRefused(const std::string& host, const std::string& origin, const std::string& logLine) {
+    std::string expectRefused(const std::string& host, const std::string& origin,
+                              const std::string& logLine) {
         SCOPED_TRACE(host + " " + origin);
         const std::string refusal = refusalOf(host, origin).value_or("accepted");
         EXPECT_EQ(refusal.rfind("HTTP/1.1 403", 0), 0u) << refusal;
@@ -61,21 +62,30 @@ protected:
 
     std::string port() const { return std::to_string(program->port()); }
 
-    // A native client's whole conversation in one write, run by bash after
-    // the command prefix runAs from a socket for `address`: the handshake,
-    // then frames (printf escapes, masked with a zero key). Returns what the
-    // program sent back.
-    std::string converse(const std::string& runAs, const std::string& address, const std::string& frames) {
+    // A native client's whole conversation, run by bash after the command
+    // prefix runAs from a socket for `address`: the handshake, then frames
+    // (printf escapes, masked with a zero key), sent once the handshake is
+    // answered as RFC 6455 has it, or with `atOnce` in the handshake's own
+    // write. Returns what the program sent back.
+    std::string converse(const std::string& runAs, const std::string& address,
+                         const std::string& frames, bool atOnce = false) {
         const std::string request = "GET / HTTP/1.1\\r\\nHost: 127.0.0.1:" + port() +
                                     "\\r\\nUpgrade: websocket\\r\\nConnection: Upgrade\\r\\n"
                                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\n"
                                     "Sec-WebSocket-Version: 13\\r\\n\\r\\n";
+        const std::string awaitAnswer =
+            "while IFS= read -r -t 10 line <&3; do printf \"%s\\n\" \"$line\"; "
+            "[ \"$line\" = \"$(printf \"\\r\")\" ] && break; done && ";
+        const std::string talk = atOnce ? "printf \"" + request + frames + "\" >&3 && "
+                                        : "printf \"" + request + "\" >&3 && " + awaitAnswer +
+                                              "printf \"" + frames + "\" >&3 && ";
         const std::string command = runAs + " bash -c 'exec 3<>/dev/tcp/" + address + "/" + port() +
-                                    " && printf \"" + request + frames + "\" >&3 && timeout 10 cat <&3'";
+                                    " && " + talk + "timeout 10 cat <&3'";
         std::string answer;
         if (FILE* pipe = popen(command.c_str(), "r")) {
             char buffer[4096];
-            for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) answer.append(buffer, got);
+            for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                answer.append(buffer, got);
             pclose(pipe);
         }
         return answer;
@@ -116,20 +126,27 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
         // a FIFO would hold the handshake, /dev/zero would feed it without end.
         const std::string entry = origin + "\n", bound(64 * 1024, '#');
         const std::pair<std::function<void()>, std::string> unusable[] = {
-            {[&] { ASSERT_EQ(mkfifo(allowList.c_str(), 0600), 0); }, "is a FIFO, not a regular file"},
-            {[&] { std::filesystem::create_symlink("/dev/zero", allowList); }, "is a device, not a regular file"},
-            {[&] { std::filesystem::create_directory(allowList); }, "is a folder, not a regular file"},
-            {[&] { std::ofstream(allowList) << entry << bound.substr(entry.size() - 1); }, "is larger than 64 KiB"},
+            {[&] { ASSERT_EQ(mkfifo(allowList.c_str(), 0600), 0); },
+             "is a FIFO, not a regular file"},
+            {[&] { std::filesystem::create_symlink("/dev/zero", allowList); },
+             "is a device, not a regular file"},
+            {[&] { std::filesystem::create_directory(allowList); },
+             "is a folder, not a regular file"},
+            {[&] { std::ofstream(allowList) << entry << bound.substr(entry.size() - 1); },
+             "is larger than 64 KiB"},
         };
         for (const auto& [make, why] : unusable) {
             std::filesystem::remove_all(allowList);
             make();
             expectRefused("", origin, "WS refused origin " + origin);
-            EXPECT_NE(program->errors().find("allow-list " + allowList.string() + " " + why + ": taken as empty\n"),
-                      std::string::npos) << program->errors();
+            EXPECT_NE(program->errors().find("allow-list " + allowList.string() + " " + why +
+                                             ": taken as empty\n"),
+                      std::string::npos)
+                << program->errors();
         }
         std::filesystem::remove_all(allowList);
-        std::ofstream(allowList) << bound.substr(entry.size() + 1) << "\n" << entry;  // 64 KiB exactly
+        std::ofstream(allowList) << bound.substr(entry.size() + 1) << "\n"
+                                 << entry;  // 64 KiB exactly
         WsClient atBound;
         atBound.useHeaders("", origin);
         ASSERT_TRUE(connectClient(atBound));
@@ -145,7 +162,8 @@ TEST_F(TrustTest, ForeignHostsAndOriginsAreRefusedUnlessAllowedAndTheOwnPageIsSe
 TEST_F(TrustTest, OnlyClientsOfTheProgramsOwnUserAreServed) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to run a client as another user";
     const std::string otherUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-    const std::string resumeAndClose = "\\x81\\x86\\x00\\x00\\x00\\x00resume\\x88\\x80\\x00\\x00\\x00\\x00";
+    const std::string resumeAndClose =
+        "\\x81\\x86\\x00\\x00\\x00\\x00resume\\x88\\x80\\x00\\x00\\x00\\x00";
 
     // An IPv6 socket reaches the IPv4 port by the mapped address, and is
     // listed among the IPv6 sockets.
@@ -155,8 +173,9 @@ TEST_F(TrustTest, OnlyClientsOfTheProgramsOwnUserAreServed) {
         EXPECT_NE(served.find("bypass\nfalse"), std::string::npos) << address << ": " << served;
     }
 
-    // The same client as another user: refused before anything it sent runs.
-    const std::string refused = converse(otherUser, "127.0.0.1", resumeAndClose);
+    // The same client as another user, its frames sent with the handshake:
+    // refused before anything it sent runs.
+    const std::string refused = converse(otherUser, "127.0.0.1", resumeAndClose, true);
     EXPECT_EQ(refused.rfind("HTTP/1.1 403", 0), 0u) << refused;
     EXPECT_NE(refused.find("from user 65534."), std::string::npos) << refused;
     EXPECT_EQ(refused.find("bypass"), std::string::npos) << refused;
@@ -168,7 +187,9 @@ TEST_F(TrustTest, OnlyClientsOfTheProgramsOwnUserAreServed) {
 
 class TrustDialogTest : public TrustTest {
 protected:
-    std::map<std::string, std::string> environment() override { return {{"XDG_CONFIG_HOME", configHome.string()}}; }
+    std::map<std::string, std::string> environment() override {
+        return {{"XDG_CONFIG_HOME", configHome.string()}};
+    }
 };
 
 TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
@@ -186,14 +207,16 @@ TEST_F(TrustDialogTest, TheDialogAsksOncePerOriginAndItsAnswerCounts) {
     ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 20000));
     auto second = std::async(std::launch::async, [&] { return refusalOf("", trusted); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 1000)) << "a second dialog for the same origin";
+    ASSERT_TRUE(probe.waitFor(dialogTitle, oneDialog, 1000))
+        << "a second dialog for the same origin";
     ASSERT_TRUE(probe.clickChild(probe.windowsTitled(dialogTitle)[0].id, "Allow"));
     // With one client at a time, one of them may still be turned away, but
     // not for its origin.
     const bool firstUpgraded = !first.get(), secondUpgraded = !second.get();
     EXPECT_TRUE(firstUpgraded || secondUpgraded);
     EXPECT_EQ(outputCount("WS refused origin " + trusted), 0);
-    EXPECT_TRUE(probe.waitFor(dialogTitle, [](const std::vector<WindowInfo>& found) { return found.empty(); }));
+    EXPECT_TRUE(probe.waitFor(dialogTitle,
+                              [](const std::vector<WindowInfo>& found) { return found.empty(); }));
     EXPECT_NE(allowed().find(trusted + "\n"), std::string::npos);
     ASSERT_TRUE(program->waitForOutput("WS closed\n"));
 

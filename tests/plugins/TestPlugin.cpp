@@ -42,8 +42,17 @@ void logLine(const char* format, ...) {
     if (length > static_cast<int>(sizeof line) - 2) length = static_cast<int>(sizeof line) - 2;
     line[length] = '\n';
     // One write per line, opened for append each time: lines from two threads
-    // never interleave and a test can read the file at any moment.
-    std::lock_guard<std::mutex> lock(logMutex);
+    // never interleave and a test can read the file at any moment. Waited on
+    // only so long: a Windows process that exits (a plug-in's abort) stops its
+    // other threads where they are, maybe holding the lock, and then still
+    // logs the module's release; 30 idle lines a second made that a hang.
+    // (try_lock rather than a timed lock, which the thread sanitizer cannot
+    // follow and reports as an unlock of an unlocked mutex.)
+    std::unique_lock<std::mutex> lock(logMutex, std::try_to_lock);
+    for (int waited = 0; !lock.owns_lock() && waited < 200; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.try_lock();
+    }
     if (FILE* file = std::fopen(logPath, "ab")) {
         std::fwrite(line, 1, static_cast<std::size_t>(length) + 1, file);
         std::fclose(file);
@@ -67,6 +76,7 @@ __attribute__((no_sanitize_undefined)) void misbehave(const char* where) {
     logLine("fault in %s", where);
     switch (variant.fault) {
         case Fault::NullWrite:
+            // NOLINTNEXTLINE(clang-analyzer-core.NullDereference): the fault is the point
             *static_cast<volatile int*>(nullptr) = 1;
             break;
         case Fault::Abort:
@@ -102,7 +112,8 @@ uint32_t fnv1a(const unsigned char* bytes, std::size_t size) {
 // The state a chunks variant starts with: bytes no other state shares.
 std::vector<unsigned char> initialBlob() {
     std::vector<unsigned char> blob(1000);
-    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<unsigned char>((i * 7 + 3) & 0xFF);
     return blob;
 }
 
@@ -131,6 +142,8 @@ struct Plugin {
     std::atomic<int32_t> editorWidth{400};
     std::atomic<int32_t> editorHeight{300};
     void* editorParent = nullptr;  // given at effEditOpen
+    int32_t shellId = 0;           // a shell's member: its id; 0 for the shell itself
+    int listed = 0;                // the shell's members listed so far
 };
 
 // A record the host rejects never sees effClose; the module frees it on its
@@ -152,7 +165,8 @@ intptr_t askHost(Plugin* plugin, int32_t opcode, int32_t index = 0, intptr_t val
 }
 
 void logHostAnswers(Plugin* plugin) {
-    logLine("hostSampleRate %lld", static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
+    logLine("hostSampleRate %lld",
+            static_cast<long long>(askHost(plugin, audioMasterGetSampleRate)));
     logLine("hostBlockSize %lld", static_cast<long long>(askHost(plugin, audioMasterGetBlockSize)));
     char sizeWindow[] = "sizeWindow", wrongCase[] = "SizeWindow", longer[] = "sizeWindowX";
     logLine("canDo sizeWindow=%d SizeWindow=%d sizeWindowX=%d null=%d time=%d",
@@ -187,8 +201,8 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
                             midi->noteOffVelocity == 0 && midi->reserved1 == 0 &&
                             midi->reserved2 == 0;
         logLine("event status=%u data1=%u data2=%u delta=%d flags=%d type=%d size=%d zeroed=%d",
-                status, data1, data2, midi->deltaFrames, midi->flags, midi->type,
-                midi->byteSize, zeroed ? 1 : 0);
+                status, data1, data2, midi->deltaFrames, midi->flags, midi->type, midi->byteSize,
+                zeroed ? 1 : 0);
         if (plugin->pendingCount < kMaxPendingEvents)
             plugin->pending[plugin->pendingCount++] = {midi->deltaFrames, status, data1, data2};
         // Controller 20 asks for a resize from a thread of the plug-in's own,
@@ -196,9 +210,8 @@ void logEvents(Plugin* plugin, const VstEvents* events) {
         if (variant.editor == Editor::SizeRequest && (status & 0xF0) == 0xB0 && data1 == 20) {
             joinResizer(plugin);
             const int32_t amount = data2;
-            plugin->resizer = std::thread([plugin, amount] {
-                askResize(plugin, amount * 10, amount * 5, "thread");
-            });
+            plugin->resizer = std::thread(
+                [plugin, amount] { askResize(plugin, amount * 10, amount * 5, "thread"); });
         }
     }
 }
@@ -207,6 +220,16 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
                     float opt) {
     Plugin* plugin = self(effect);
     switch (opcode) {
+        case effGetPlugCategory:  // a shell's members are effects; the others leave it unknown
+            if (!variant.shell) return 0;
+            return plugin->shellId == 0 ? kPlugCategShell : kPlugCategEffect;
+        case effShellGetNextPlugin: {
+            // Named by the listing only, as the members of real shells often are.
+            static const char* const names[] = {"Shell Member A", "Shell Member B"};
+            if (!variant.shell || plugin->shellId != 0 || plugin->listed == 2) return 0;
+            std::strcpy(static_cast<char*>(ptr), names[plugin->listed]);
+            return shellMembers[plugin->listed++];
+        }
         case effGetEffectName:  // the others leave the host to name them
             if (variant.editor != Editor::SizeRequest) return 0;
             std::strcpy(static_cast<char*>(ptr), "Resizing Editor");
@@ -238,7 +261,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             const auto* out = static_cast<const VstSpeakerArrangement*>(ptr);
             const auto* speakers = reinterpret_cast<const unsigned char*>(out->speakers);
             bool zeroed = true;
-            for (std::size_t i = 0; i < sizeof out->speakers; ++i) zeroed = zeroed && speakers[i] == 0;
+            for (std::size_t i = 0; i < sizeof out->speakers; ++i)
+                zeroed = zeroed && speakers[i] == 0;
             logLine("effSetSpeakerArrangement type=%d channels=%d same=%d zeroed=%d", out->type,
                     out->numChannels, in == out ? 1 : 0, zeroed ? 1 : 0);
             return 0;
@@ -254,7 +278,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
             plugin->rect = ERect{0, 0, static_cast<int16_t>(plugin->editorHeight.load()),
                                  static_cast<int16_t>(plugin->editorWidth.load())};
             if (ptr) *static_cast<ERect**>(ptr) = &plugin->rect;
-            logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(), plugin->editorHeight.load());
+            logLine("effEditGetRect rect=%dx%d", plugin->editorWidth.load(),
+                    plugin->editorHeight.load());
             return 1;
         case effEditOpen:
             plugin->editorParent = ptr;
@@ -284,8 +309,8 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t val
         case effSetChunk: {
             const auto* bytes = static_cast<const unsigned char*>(ptr);
             const std::size_t size = bytes && value > 0 ? static_cast<std::size_t>(value) : 0;
-            logLine("effSetChunk index=%d size=%lld hash=%08x", index, static_cast<long long>(value),
-                    static_cast<unsigned>(fnv1a(bytes, size)));
+            logLine("effSetChunk index=%d size=%lld hash=%08x", index,
+                    static_cast<long long>(value), static_cast<unsigned>(fnv1a(bytes, size)));
             // Kept verbatim, so a host round trip can be checked byte for byte.
             if (variant.chunks) plugin->chunk.assign(bytes, bytes + size);
             return 1;
@@ -338,9 +363,19 @@ void renderSynth(Plugin* plugin, float** outputs, int32_t frames) {
     plugin->pendingCount = kept;
 }
 
+// Plug-ins' vector loads fault on channels that are not 16-byte aligned.
+void checkAlignment(float** inputs, float** outputs) {
+    const auto aligned = [](const float* channel) {
+        return reinterpret_cast<uintptr_t>(channel) % 16 == 0;
+    };
+    for (int c = 0; c < 2; ++c)
+        if (!aligned(inputs[c]) || !aligned(outputs[c])) logLine("misaligned channel %d", c);
+}
+
 void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t frames) {
     Plugin* plugin = self(effect);
     logLine("processReplacing frames=%d", frames);
+    checkAlignment(inputs, outputs);
     if (variant.faultAt == FaultAt::InProcess && frames > 0 && inputs[0][0] == faultTrigger)
         misbehave("processReplacing");
     const int outputCount = variant.outputs;
@@ -365,7 +400,8 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
             }
             logLine("extraInputs silent=%d", silent ? 1 : 0);
             for (int c = 0; c < outputCount; ++c)
-                for (int32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
+                for (int32_t i = 0; i < frames; ++i)
+                    outputs[c][i] = 0.5f * (inputs[0][i] + inputs[1][i]);
             // Scribble on the extra inputs: the host has to silence them again.
             for (int c = 2; c < variant.inputs; ++c)
                 if (inputs[c])
@@ -390,6 +426,7 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
 
 // The accumulating entry: adds to whatever the output holds.
 void processAccumulating(AEffect*, float** inputs, float** outputs, int32_t frames) {
+    checkAlignment(inputs, outputs);
     const int channels = variant.inputs < variant.outputs ? variant.inputs : variant.outputs;
     for (int c = 0; c < channels; ++c)
         for (int32_t i = 0; i < frames; ++i) outputs[c][i] += 0.25f * inputs[c][i];
@@ -412,6 +449,11 @@ AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     if (variant.result == Result::Null) return nullptr;
     auto* plugin = new Plugin;
     plugin->host = host;
+    if (variant.shell) {
+        plugin->shellId =
+            static_cast<int32_t>(host(nullptr, audioMasterCurrentId, 0, 0, nullptr, 0.0f));
+        logLine("currentId %d", plugin->shellId);
+    }
     if (variant.chunks) plugin->chunk = initialBlob();
     AEffect& effect = plugin->effect;
     effect.magic = variant.result == Result::BadMagic ? 0x50747356 : kEffectMagic;
@@ -422,7 +464,7 @@ AEffect* TestPlugin::enter(HostCallback host, const char* via) {
     effect.numOutputs = variant.outputs;
     effect.initialDelay = variant.latency;
     effect.object = plugin;
-    effect.uniqueID = 0x43765473;
+    effect.uniqueID = variant.shell && plugin->shellId ? plugin->shellId : 0x43765473;
     effect.version = 1;
     int32_t flags = 0;
     if (variant.render == Render::Accumulate) {

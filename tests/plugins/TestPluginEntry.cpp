@@ -10,7 +10,7 @@ using Vexa::DSP::VST2::HostCallback;
 
 // Which entry points the module exports: preprocessor choices, since they
 // decide which symbols exist.
-#define ENTRY_VST 1  // VSTPluginMain only
+#define ENTRY_VST 1   // VSTPluginMain only
 #define ENTRY_MAIN 2  // main only
 #define ENTRY_BOTH 3
 #define ENTRY_NONE 4  // neither: the entry under a name no host looks for
@@ -22,9 +22,10 @@ using Vexa::DSP::VST2::HostCallback;
 #endif
 
 const Variant TestPlugin::variant = {
-    PLUGIN_KIND,           PLUGIN_INPUTS,          PLUGIN_OUTPUTS,           PLUGIN_LATENCY,
-    Render::PLUGIN_RENDER, PLUGIN_CHUNKS != 0,     Editor::PLUGIN_EDITOR,    Result::PLUGIN_RESULT,
-    FaultAt::PLUGIN_FAULT_AT, Fault::PLUGIN_FAULT};
+    PLUGIN_KIND,           PLUGIN_INPUTS,         PLUGIN_OUTPUTS,
+    PLUGIN_LATENCY,        Render::PLUGIN_RENDER, PLUGIN_CHUNKS != 0,
+    Editor::PLUGIN_EDITOR, Result::PLUGIN_RESULT, FaultAt::PLUGIN_FAULT_AT,
+    Fault::PLUGIN_FAULT,   PLUGIN_SHELL != 0};
 
 #if PLUGIN_ENTRIES == ENTRY_VST || PLUGIN_ENTRIES == ENTRY_BOTH
 PLUGIN_EXPORT AEffect* VSTPluginMain(HostCallback host) {

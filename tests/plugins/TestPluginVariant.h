@@ -15,7 +15,7 @@ enum class Render {
     Constant,    // replacing, out[c] = 0.125 on every declared output
     StateGain,   // replacing, out[c] = in[c] * (byte 8 of the chunk) / 64
 };
-enum class Result { Ok, Null, BadMagic };  // Null: no record; BadMagic: a wrong magic
+enum class Result { Ok, Null, BadMagic };        // Null: no record; BadMagic: a wrong magic
 enum class Editor { None, Plain, SizeRequest };  // SizeRequest asks the host to resize
 // Misbehaviour: where it happens, and what happens there. In the process
 // call it happens only on a block whose first left sample is -999.
@@ -33,7 +33,13 @@ struct Variant {
     Result result;
     FaultAt faultAt;
     Fault fault;
+    // A shell module: the entry point builds the plug-in whose id the host
+    // answers audioMasterCurrentId with, or with 0 the shell, which lists
+    // two (shellMembers).
+    bool shell;
 };
+
+constexpr int32_t shellMembers[] = {0x53684131, 0x53684232};  // 'ShA1', 'ShB2'
 
 extern const Variant variant;
 

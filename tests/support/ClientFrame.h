@@ -22,7 +22,8 @@ inline std::vector<uint8_t> clientFrame(uint8_t firstByte, const void* payload, 
         frame.push_back(static_cast<uint8_t>(size & 0xFF));
     } else {
         frame.push_back(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(static_cast<uint8_t>((size >> shift) & 0xFF));
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame.push_back(static_cast<uint8_t>((size >> shift) & 0xFF));
     }
     frame.insert(frame.end(), mask, mask + 4);
     const auto* bytes = static_cast<const uint8_t*>(payload);

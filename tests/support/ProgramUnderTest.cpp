@@ -72,7 +72,8 @@ std::string testPluginPath(const std::string& name) {
            variableOr("CORVEL_PLUGIN_SUFFIX", CORVEL_TEST_PLUGIN_SUFFIX);
 }
 
-ProgramUnderTest::ProgramUnderTest(std::map<std::string, std::string> environment, std::optional<uint16_t> port)
+ProgramUnderTest::ProgramUnderTest(std::map<std::string, std::string> environment,
+                                   std::optional<uint16_t> port)
     : extraEnvironment(std::move(environment)), listenPort(port ? *port : freePort()) {
     char pattern[] = "/tmp/corvel-program-XXXXXX";
     if (mkdtemp(pattern)) folder = pattern;
@@ -92,11 +93,13 @@ ProgramUnderTest::~ProgramUnderTest() {
 bool ProgramUnderTest::start(int timeoutMs) {
     // Files rather than pipes: a child of the program (Wine's server, say)
     // may keep its output open long after the program has gone.
-    const int out = open((folder + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const int err = open((folder + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int out =
+        open((folder + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err =
+        open((folder + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     std::vector<std::string> environment = environmentWith(extraEnvironment);
-    std::istringstream commandLine(command.empty() ? variableOr("CORVEL_PROGRAM", CORVEL_PROGRAM_PATH)
-                                                   : command);
+    std::istringstream commandLine(
+        command.empty() ? variableOr("CORVEL_PROGRAM", CORVEL_PROGRAM_PATH) : command);
     std::vector<std::string> words{std::istream_iterator<std::string>(commandLine), {}};
     const std::vector<char*> envp = pointersTo(environment), argv = pointersTo(words);
     if (out >= 0 && err >= 0) pid = fork();
@@ -109,7 +112,9 @@ bool ProgramUnderTest::start(int timeoutMs) {
     close(out);
     close(err);
     // The block-size line is printed once the channel listens.
-    const auto listening = [&] { return output().find("setting Host buffer size to 1024") != std::string::npos; };
+    const auto listening = [&] {
+        return output().find("setting Host buffer size to 1024") != std::string::npos;
+    };
     waitUntil([&] { return listening() || !running(); }, timeoutMs);
     return listening();
 }

@@ -17,8 +17,12 @@ inline int poll(pollfd* watched, unsigned long, int timeoutMs) {
     watched->revents = ready > 0 ? POLLIN : 0;
     return ready;
 }
-inline int closeSocket(SOCKET fd) { return closesocket(fd); }
-inline void pauseMs(int ms) { Sleep(ms); }
+inline int closeSocket(SOCKET fd) {
+    return closesocket(fd);
+}
+inline void pauseMs(int ms) {
+    Sleep(ms);
+}
 // Winsock must be started once per process; the first socket does it.
 inline void startSockets() {
     static const bool started = [] {
@@ -34,8 +38,12 @@ inline void startSockets() {
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-inline int closeSocket(int fd) { return close(fd); }
-inline void pauseMs(int ms) { usleep(ms * 1000); }
+inline int closeSocket(int fd) {
+    return close(fd);
+}
+inline void pauseMs(int ms) {
+    usleep(ms * 1000);
+}
 inline void startSockets() {}
 #endif
 

@@ -46,10 +46,12 @@ WsClient::Attempt WsClient::tryConnect(uint16_t port, Clock::time_point deadline
     closed = false;
     const std::string host = hostHeader.empty() ? "127.0.0.1:" + std::to_string(port) : hostHeader;
     const std::string origin = originHeader.empty() ? "" : "Origin: " + originHeader + "\r\n";
-    const std::string offer = subprotocols.empty() ? "" : "Sec-WebSocket-Protocol: " + subprotocols + "\r\n";
-    const std::string request = "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin + offer +
-                                "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string offer =
+        subprotocols.empty() ? "" : "Sec-WebSocket-Protocol: " + subprotocols + "\r\n";
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: " + host + "\r\n" + origin + offer +
+        "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     if (!writeAll(request)) {
         disconnect();
         return Attempt::notYet;
@@ -123,7 +125,8 @@ std::optional<WsMessage> WsClient::receive(int timeoutMs) {
         uint64_t length = header[1] & 0x7F;
         if (length >= 126) {
             std::string extended;
-            if (!readInto(extended, length == 126 ? 2 : 8, remainingMs(deadline) + 1000)) return ended;
+            if (!readInto(extended, length == 126 ? 2 : 8, remainingMs(deadline) + 1000))
+                return ended;
             length = 0;
             for (char byte : extended) length = (length << 8) | static_cast<uint8_t>(byte);
         }
@@ -162,7 +165,8 @@ bool WsClient::streamEnds(int timeoutMs) {
     watched.fd = fd;
     watched.events = POLLIN;
     char byte;
-    return fd < 0 || (pending.empty() && poll(&watched, 1, timeoutMs) > 0 && recv(fd, &byte, 1, 0) == 0);
+    return fd < 0 ||
+           (pending.empty() && poll(&watched, 1, timeoutMs) > 0 && recv(fd, &byte, 1, 0) == 0);
 }
 
 std::vector<float> floatsOf(const std::string& bytes) {

@@ -32,7 +32,8 @@ public:
     bool connect(uint16_t port, int timeoutMs = 5000);
     // One handshake, no retry: true only when upgraded.
     bool connectOnce(uint16_t port, int timeoutMs = 5000) {
-        return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) == Attempt::upgraded;
+        return tryConnect(port, Clock::now() + std::chrono::milliseconds(timeoutMs)) ==
+               Attempt::upgraded;
     }
     // What the next handshakes send as Host (empty: 127.0.0.1:port) and
     // Origin (empty: none, as a native client).
@@ -48,14 +49,17 @@ public:
     // Bytes as they are: frames a browser never sends, unmasked ones among them.
     bool sendRaw(std::string_view bytes) { return fd >= 0 && writeAll(bytes); }
     bool sendBinary(const std::vector<float>& samples) {
-        return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float)));
+        return sendBinary(std::string(reinterpret_cast<const char*>(samples.data()),
+                                      samples.size() * sizeof(float)));
     }
 
     // The next whole message, or nothing within the timeout. A close frame
     // from the server or the end of the stream yields opcode 8.
     std::optional<WsMessage> receive(int timeoutMs = 5000);
     std::optional<std::string> receiveText(int timeoutMs = 5000) { return receiveOf(1, timeoutMs); }
-    std::optional<std::string> receiveBinary(int timeoutMs = 5000) { return receiveOf(2, timeoutMs); }
+    std::optional<std::string> receiveBinary(int timeoutMs = 5000) {
+        return receiveOf(2, timeoutMs);
+    }
     // Sends a text and returns the text that answers it.
     std::optional<std::string> ask(const std::string& text, int timeoutMs = 5000) {
         return sendText(text) ? receiveText(timeoutMs) : std::nullopt;

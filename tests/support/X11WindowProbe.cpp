@@ -85,7 +85,8 @@ std::vector<WindowInfo> X11WindowProbe::windowsTitled(const std::string& title) 
 }
 
 bool X11WindowProbe::waitFor(const std::string& title,
-                             const std::function<bool(const std::vector<WindowInfo>&)>& check, int timeoutMs) {
+                             const std::function<bool(const std::vector<WindowInfo>&)>& check,
+                             int timeoutMs) {
     return waitUntil([&] { return check(windowsTitled(title)); }, timeoutMs, 20);
 }
 
@@ -95,8 +96,8 @@ long X11WindowProbe::windowPid(unsigned long window) {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     long pid = 0;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL,
-                           &type, &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False,
+                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
         data && count == 1 && format == 32)
         pid = *reinterpret_cast<long*>(data);
     if (data) XFree(data);
@@ -124,7 +125,8 @@ bool X11WindowProbe::clickChild(unsigned long window, const std::string& name) {
             event.xbutton.window = child;
             event.xbutton.button = Button1;
             event.xbutton.same_screen = True;
-            XSendEvent(display, child, False, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &event);
+            XSendEvent(display, child, False,
+                       type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &event);
         }
         XFlush(display);
         return true;

@@ -35,7 +35,8 @@ public:
     // for every title that begins with it.
     std::vector<WindowInfo> windowsTitled(const std::string& title);
     // Waits until the windows so titled satisfy the check.
-    bool waitFor(const std::string& title, const std::function<bool(const std::vector<WindowInfo>&)>& check,
+    bool waitFor(const std::string& title,
+                 const std::function<bool(const std::vector<WindowInfo>&)>& check,
                  int timeoutMs = 5000);
     // What the window manager's close button sends.
     void requestClose(unsigned long window);

@@ -50,11 +50,13 @@ std::vector<HWND> topWindows(DWORD process, const std::wstring& className) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
         if (entry.th32ParentProcessID == process) owners.push_back(entry.th32ProcessID);
     if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
     std::vector<HWND> found;
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className.c_str(), nullptr));) {
+    for (HWND window = nullptr;
+         (window = FindWindowExW(nullptr, window, className.c_str(), nullptr));) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (std::count(owners.begin(), owners.end(), owner)) found.push_back(window);
@@ -66,9 +68,9 @@ HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutM
     HWND found = nullptr;
     waitUntil(
         [&] {
-            for (HWND window : topWindows(process, className))
-                if (window != other && IsWindowVisible(window)) found = window;
-            return found != nullptr;
+        for (HWND window : topWindows(process, className))
+            if (window != other && IsWindowVisible(window)) found = window;
+        return found != nullptr;
         },
         timeoutMs);
     return found;
@@ -81,14 +83,16 @@ HWND mainWindowOf(DWORD process) {
 
 bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client) {
     SetEnvironmentVariableW(L"CORVEL_TEST_PORT", std::to_wstring(options.port).c_str());
-    const bool connected = program.start(options.program) && client.connect(options.port, kStartMs) &&
-                           client.receiveText(kReplyMs);
-    check(connected, "the program starts and greets a client on port " + std::to_string(options.port),
+    const bool connected = program.start(options.program) &&
+                           client.connect(options.port, kStartMs) && client.receiveText(kReplyMs);
+    check(connected,
+          "the program starts and greets a client on port " + std::to_string(options.port),
           "error " + std::to_string(GetLastError()));
     return connected;
 }
 
-void receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name) {
+void receiveAll(WsClient& client, const std::vector<std::string>& expected,
+                const std::string& name) {
     std::string got;
     bool same = true;
     for (const std::string& want : expected) {

@@ -29,7 +29,8 @@ std::wstring textOf(HWND window);
 // it started (its plug-in processes, which hold the editor frames).
 std::vector<HWND> topWindows(DWORD process, const std::wstring& className);
 // A visible one, other than `other`.
-HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs, HWND other = nullptr);
+HWND waitForTopWindow(DWORD process, const std::wstring& className, int timeoutMs,
+                      HWND other = nullptr);
 // The program's one main window, or null.
 HWND mainWindowOf(DWORD process);
 
@@ -47,7 +48,8 @@ constexpr int kWindowMs = 10000;
 // Starts the program, connects and takes the banner.
 bool startAndConnect(const Options& options, ChildProgram& program, WsClient& client);
 // Receives messages in order and checks their payloads (a binary reply compares as its bytes).
-void receiveAll(WsClient& client, const std::vector<std::string>& expected, const std::string& name);
+void receiveAll(WsClient& client, const std::vector<std::string>& expected,
+                const std::string& name);
 // Waits for the program's end and checks that its status is 0.
 void checkEndsCleanly(ChildProgram& program, const std::string& name);
 

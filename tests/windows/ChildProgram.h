@@ -13,7 +13,8 @@ public:
     ChildProgram& operator=(const ChildProgram&) = delete;
     ~ChildProgram() {
         if (!info_.hProcess) return;
-        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info_.hProcess, 99);
         WaitForSingleObject(info_.hProcess, 10000);
         CloseHandle(info_.hThread);
         CloseHandle(info_.hProcess);
@@ -26,13 +27,15 @@ public:
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         std::wstring commandLine = L"\"" + executable + L"\"";
-        return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &startup, &info_);
+        return CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                              nullptr, nullptr, &startup, &info_);
     }
 
     // Waits for its end; false on timeout.
     bool waitForExit(int timeoutMs, DWORD& exitCode) {
-        return info_.hProcess && WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0 &&
+        return info_.hProcess &&
+               WaitForSingleObject(info_.hProcess, static_cast<DWORD>(timeoutMs)) ==
+                   WAIT_OBJECT_0 &&
                GetExitCodeProcess(info_.hProcess, &exitCode);
     }
 

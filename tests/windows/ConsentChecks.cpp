@@ -22,14 +22,18 @@ std::string handshakeStatus(uint16_t port, const std::string& origin) {
 
 // A page of `origin` connects; the box it brings up is checked and answered
 // with `button`. Returns the page's status line.
-std::string answerBox(const Options& options, const ChildProgram& program, const std::string& origin, int button) {
-    auto page = std::async(std::launch::async, [&] { return handshakeStatus(options.port, origin); });
+std::string answerBox(const Options& options, const ChildProgram& program,
+                      const std::string& origin, int button) {
+    auto page =
+        std::async(std::launch::async, [&] { return handshakeStatus(options.port, origin); });
     HWND box = waitForTopWindow(program.id(), L"#32770", kWindowMs);
-    const std::wstring question =
-        L"Allow " + std::wstring(origin.begin(), origin.end()) + L" to use the VST plug-ins on this computer?";
-    check(box && textOf(box) == L"Corvel VST/Remote" && FindWindowExW(box, nullptr, nullptr, question.c_str()) &&
-              GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO),
-          origin + " brings up a box titled Corvel VST/Remote that asks whether to allow it, with Yes and No",
+    const std::wstring question = L"Allow " + std::wstring(origin.begin(), origin.end()) +
+                                  L" to use the VST plug-ins on this computer?";
+    check(box && textOf(box) == L"Corvel VST/Remote" &&
+              FindWindowExW(box, nullptr, nullptr, question.c_str()) && GetDlgItem(box, IDYES) &&
+              GetDlgItem(box, IDNO),
+          origin + " brings up a box titled Corvel VST/Remote that asks whether to allow it, with "
+                   "Yes and No",
           box ? narrow(textOf(box)) : "no box");
     PostMessageW(box, WM_COMMAND, button, 0);
     check(box && waitUntil([&] { return !IsWindow(box); }, kWindowMs), "the answered box closes");
@@ -40,7 +44,8 @@ std::string answerBox(const Options& options, const ChildProgram& program, const
 
 void consentChecks(const Options& options, const ChildProgram& program) {
     const wchar_t* appData = _wgetenv(L"APPDATA");
-    const std::wstring allowList = std::wstring(appData ? appData : L"") + L"\\Corvel VST Remote\\allowed-origins.txt";
+    const std::wstring allowList =
+        std::wstring(appData ? appData : L"") + L"\\Corvel VST Remote\\allowed-origins.txt";
     DeleteFileW(allowList.c_str());
 
     const std::string allowed = "https://allowed.example";

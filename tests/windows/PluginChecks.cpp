@@ -29,7 +29,8 @@ bool fits(HWND frame, int width, int height) {
     AdjustWindowRect(&want, WS_OVERLAPPEDWINDOW, FALSE);
     GetClientRect(GetWindow(frame, GW_CHILD), &content);
     GetWindowRect(frame, &outer);
-    return content.right == width && content.bottom == height && outer.right - outer.left == want.right - want.left &&
+    return content.right == width && content.bottom == height &&
+           outer.right - outer.left == want.right - want.left &&
            outer.bottom - outer.top == want.bottom - want.top;
 }
 
@@ -37,11 +38,13 @@ void checkEditor(HWND frame, int width, int height, const std::string& label) {
     const LONG style = frame ? GetWindowLongW(frame, GWL_STYLE) : 0;
     HWND content = frame ? GetWindow(frame, GW_CHILD) : nullptr;
     // Titled after the plug-in: its own name, else its file name.
-    check(frame && textOf(frame).rfind(L"Corvel VST/Remote - ", 0) == 0 && textOf(frame).size() > 20 &&
-              !GetParent(frame) && (style & WS_SYSMENU) && !(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CHILD)),
+    check(frame && textOf(frame).rfind(L"Corvel VST/Remote - ", 0) == 0 &&
+              textOf(frame).size() > 20 && !GetParent(frame) && (style & WS_SYSMENU) &&
+              !(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CHILD)),
           label + ": a titled top-level frame with a close box that cannot be resized",
           frame ? narrow(textOf(frame)) : "no frame");
-    check(content && content == FindWindowExW(frame, nullptr, L"CorvelStudioPluginContent", nullptr) &&
+    check(content &&
+              content == FindWindowExW(frame, nullptr, L"CorvelStudioPluginContent", nullptr) &&
               IsWindowVisible(content) && fits(frame, width, height),
           label + ": the frame holds the visible content at " + std::to_string(width) + "x" +
               std::to_string(height) + ", fitted around it");
@@ -74,7 +77,8 @@ std::vector<HandleEntry> systemHandles() {
     std::vector<char> table(1 << 20);
     NTSTATUS status;
     while ((status = NtQuerySystemInformation(extendedHandleInformation, table.data(),
-                                              static_cast<ULONG>(table.size()), nullptr)) == tooSmall)
+                                              static_cast<ULONG>(table.size()), nullptr)) ==
+           tooSmall)
         table.resize(table.size() * 2);
     const auto* handles = reinterpret_cast<const HandleTable*>(table.data());
     if (status != 0) return {};
@@ -89,9 +93,12 @@ int launchHandleCount(DWORD process) {
     HANDLE pipeEnds[2] = {};
     CreatePipe(&pipeEnds[0], &pipeEnds[1], nullptr, 0);
     const std::vector<HANDLE> samples = {
-        OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()), OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()),
+        OpenProcess(SYNCHRONIZE, FALSE, GetCurrentProcessId()),
+        OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()),
         CreateJobObjectW(nullptr, nullptr),
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, nullptr), pipeEnds[0], pipeEnds[1]};
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1, nullptr),
+        pipeEnds[0],
+        pipeEnds[1]};
     const std::vector<HandleEntry> handles = systemHandles();
     std::vector<USHORT> types;
     for (const HandleEntry& entry : handles)
@@ -107,11 +114,13 @@ int launchHandleCount(DWORD process) {
 // Read once the count holds still: the last relaunch's threads may still be ending.
 int settledHandleCount(DWORD process) {
     int now = launchHandleCount(process);
-    waitUntil([&] {
+    waitUntil(
+        [&] {
         Sleep(300);
         const int last = std::exchange(now, launchHandleCount(process));
         return now == last;
-    }, 3000);
+        },
+        3000);
     return now;
 }
 
@@ -135,7 +144,8 @@ void pluginChecks(const Options& options) {
           "the plug-in builds its editor into the content window");
     const int idles = linesIn(log, "effEditIdle");
     Sleep(500);
-    check(linesIn(log, "effEditIdle") >= idles + 5, "the open editor is idled about 30 times a second");
+    check(linesIn(log, "effEditIdle") >= idles + 5,
+          "the open editor is idled about 30 times a second");
 
     // Closing the frame keeps the plug-in: showGui opens a new one. Each
     // editor is closed while its window exists (the plug-in logs whether it does).
@@ -147,8 +157,8 @@ void pluginChecks(const Options& options) {
     HWND reopened = waitForEditor(program, editor);
     checkEditor(reopened, 400, 300, "showGui after a close");
     client.sendText("unload");
-    check(waitUntil([&] { return linesIn(log, "effClose") > 0; }, kReplyMs) && !IsWindow(reopened) &&
-              linesIn(log, closed) == 2,
+    check(waitUntil([&] { return linesIn(log, "effClose") > 0; }, kReplyMs) &&
+              !IsWindow(reopened) && linesIn(log, closed) == 2,
           "unload closes the editor and destroys its frame");
 
     // A plug-in that asks for its size while opening, and later from a thread of its own.
@@ -169,7 +179,8 @@ void pluginChecks(const Options& options) {
     int handlesBefore = 0;
     for (int cycle = 1; cycle <= 4; ++cycle) {
         loads(client, options, L"abort_in_process_editor");
-        if (cycle == 1) check(!IsWindow(sized), "loading another plug-in destroys the previous editor");
+        if (cycle == 1)
+            check(!IsWindow(sized), "loading another plug-in destroys the previous editor");
         client.sendBinary(std::vector<float>(2 * 1024, -999.0f));
         receiveAll(client, {"", "crashed\nexit 3", "ready", "fixedCompensationDelaySamp\n0"},
                    "crash " + std::to_string(cycle) + ": reported and relaunched");
@@ -177,16 +188,20 @@ void pluginChecks(const Options& options) {
     }
     HWND relaunched = waitForEditor(program);
     const int handlesAfter = settledHandleCount(program.id());
-    check(handlesBefore > 0 && handlesAfter == handlesBefore,
-          "crashes and relaunches leave no process, thread, job, shared memory or pipe handle behind",
-          std::to_string(handlesBefore) + " handles before, " + std::to_string(handlesAfter) + " after");
+    check(
+        handlesBefore > 0 && handlesAfter == handlesBefore,
+        "crashes and relaunches leave no process, thread, job, shared memory or pipe handle behind",
+        std::to_string(handlesBefore) + " handles before, " + std::to_string(handlesAfter) +
+            " after");
 
     HWND mainWindow = mainWindowOf(program.id());
     PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     checkEndsCleanly(program, "a close request to the main window");
-    check(mainWindow && !IsWindow(mainWindow) && !IsWindow(relaunched), "no window of the program is left");
+    check(mainWindow && !IsWindow(mainWindow) && !IsWindow(relaunched),
+          "no window of the program is left");
     check(client.waitClosed(kReplyMs), "the connection is closed");
     // Loads and the end closed every editor but the four that went down with their process.
-    check(relaunched && linesIn(log, closed) == linesIn(log, "effEditOpen") - 4 && !linesIn(log, "effEditClose window=gone"),
+    check(relaunched && linesIn(log, closed) == linesIn(log, "effEditOpen") - 4 &&
+              !linesIn(log, "effEditClose window=gone"),
           "relaunches reopen the editor; each editor is closed before its window is destroyed");
 }

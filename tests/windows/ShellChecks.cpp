@@ -11,8 +11,10 @@ namespace {
 // Wine draws each notification icon as a window of its own.
 std::vector<HWND> wineTrayIcons() {
     std::vector<HWND> icons;
-    for (HWND tray = nullptr; (tray = FindWindowExW(nullptr, tray, L"__winex11_standalone_tray", nullptr));)
-        for (HWND icon = nullptr; (icon = FindWindowExW(tray, icon, L"__winex11_tray_icon", nullptr));)
+    for (HWND tray = nullptr;
+         (tray = FindWindowExW(nullptr, tray, L"__winex11_standalone_tray", nullptr));)
+        for (HWND icon = nullptr;
+             (icon = FindWindowExW(tray, icon, L"__winex11_tray_icon", nullptr));)
             icons.push_back(icon);
     return icons;
 }
@@ -51,11 +53,14 @@ void shellChecks(const Options& options) {
 
     // The checks that start the program take turns, so a new icon is ours.
     HWND icon = nullptr;
-    waitUntil([&] {
+    waitUntil(
+        [&] {
         for (HWND candidate : wineTrayIcons())
-            if (std::find(iconsBefore.begin(), iconsBefore.end(), candidate) == iconsBefore.end()) icon = candidate;
+            if (std::find(iconsBefore.begin(), iconsBefore.end(), candidate) == iconsBefore.end())
+                icon = candidate;
         return icon != nullptr;
-    }, kWindowMs);
+        },
+        kWindowMs);
     check(icon && IsWindowVisible(icon), "an icon appears in the notification area");
 
     consentChecks(options, program);
@@ -63,10 +68,12 @@ void shellChecks(const Options& options) {
 
     // A real right click on the icon opens the menu; its only item is "Exit".
     rightClick(icon);
-    check(waitForTopWindow(program.id(), L"#32768", kWindowMs), "a right click on the tray icon opens the tray menu");
+    check(waitForTopWindow(program.id(), L"#32768", kWindowMs),
+          "a right click on the tray icon opens the tray menu");
     pressKey(VK_DOWN);
     pressKey(VK_RETURN);
     checkEndsCleanly(program, "choosing \"Exit\" in the tray menu");
-    check(icon && waitUntil([&] { return !IsWindow(icon); }, kWindowMs), "the icon leaves the notification area");
+    check(icon && waitUntil([&] { return !IsWindow(icon); }, kWindowMs),
+          "the icon leaves the notification area");
     check(client.waitClosed(kReplyMs), "the connection is closed");
 }

@@ -16,7 +16,9 @@
 int wmain(int argc, wchar_t** argv) {
     const bool shell = argc == 6 && std::wcscmp(argv[1], L"shell") == 0;
     if (argc != 6 || (!shell && std::wcscmp(argv[1], L"plugins") != 0)) {
-        std::fprintf(stderr, "usage: corvel-windows-check shell|plugins PORT PROGRAM PLUGIN-DIR SCAN-ROOT\n");
+        std::fprintf(
+            stderr,
+            "usage: corvel-windows-check shell|plugins PORT PROGRAM PLUGIN-DIR SCAN-ROOT\n");
         return 2;
     }
     const Options options{windowsPath(argv[3]), windowsPath(argv[4]), windowsPath(argv[5]),

@@ -1,6 +1,7 @@
 // The built-in test page: every button is one call of the client module.
-// The page's own connection scans; each loaded plug-in plays in an audio
-// node, which has a connection of its own.
+// The page's own connection lists the plug-ins (the companion's catalogue
+// where it keeps one, else the paths a scan finds); each loaded plug-in
+// plays in an audio node, which has a connection of its own.
 import { CorvelAudioNode, CorvelClient } from './corvel-client.js';
 import { RoundTripPlot } from './round-trip-plot.js';
 
@@ -15,6 +16,13 @@ const page = {
   source: null,
   stream: null,
   /** @type {Uint8Array|null} */ savedState: null,
+  /**
+   * What the last scan found: catalogue entries, or entries made from paths
+   * (a name and nothing else known).
+   * @type {Array<{path: string, name: string, vendor?: string, category?: string,
+   *   inputs?: number, outputs?: number, status?: string, reason?: string}>}
+   */
+  entries: [],
   /** Resolves once the first connection attempt has settled. */
   ready: null,
 };
@@ -62,21 +70,25 @@ function updateButtons() {
   $('connect').hidden = connected;
 }
 
-async function connect() {
+/** @param {boolean} fromClick a click may let the browser ask for its permission (pages elsewhere than here need it) */
+async function connect(fromClick = false) {
   setStatus($('connection'), 'Connecting…', 'status');
   try {
     // The companion serves the page, so its socket is on the same address.
     // After a reload the previous page's connection may still be closing.
-    page.client = await CorvelClient.connect(`ws://${location.host}/`, { attempts: 10, retryDelayMs: 300 });
+    const url = `ws://${location.host}/`;
+    page.client = fromClick
+      ? await CorvelClient.requestAccess(url)
+      : await CorvelClient.connect(url, { attempts: 10, retryDelayMs: 300 });
   } catch (error) {
-    setStatus($('connection'), `Not connected: ${error.message}`, 'status bad');
+    setStatus($('connection'), `Not connected (${error.code}): ${error.message}`, 'status bad');
     log(error.message);
     updateButtons();
     return;
   }
   const client = page.client;
   setStatus($('connection'), `Companion running, version ${client.version}`, 'status ok');
-  log(`connected to version ${client.version}`);
+  log(`connected to version ${client.version}, protocol ${client.protocol}`);
   client.addEventListener('close', () => {
     setStatus($('connection'), 'The companion closed the connection', 'status bad');
     setStatus($('plugin'), 'No plug-in loaded', 'dim');
@@ -89,24 +101,101 @@ async function connect() {
 }
 
 async function scan() {
-  const paths = await page.client.scan($('folder').value.trim());
+  const folder = $('folder').value.trim();
+  $('scanning').hidden = false;
+  $('scan-progress').removeAttribute('value');
+  $('scan-file').textContent = '';
+  try {
+    page.entries = await listPlugins(folder);
+  } finally {
+    $('scanning').hidden = true;
+  }
+  showPlugins();
+  const broken = page.entries.filter(isBroken).length;
+  log(`found ${page.entries.length - broken} plug-in${page.entries.length - broken === 1 ? '' : 's'}` +
+    (broken ? ` and ${broken} module${broken === 1 ? '' : 's'} that could not be read` : ''));
+}
+
+/** The companion's catalogue, where it keeps one; else the paths a scan finds. */
+async function listPlugins(folder) {
+  const progress = ({ done, total, path }) => {
+    $('scan-progress').max = Math.max(total, 1);
+    $('scan-progress').value = done;
+    $('scan-file').textContent = `${done} of ${total}: ${path}`;
+  };
+  try {
+    return await page.client.catalogue({ folder, onProgress: progress });
+  } catch (error) {
+    if (error.code !== 'unsupported') throw error;
+  }
+  const paths = await page.client.scan(folder);
+  return paths.map((path) => ({ path, name: path.slice(path.lastIndexOf('/') + 1).replace(/\.(so|dll)$/i, '') }));
+}
+
+const isBroken = (entry) => entry.status !== undefined && entry.status !== 'ok';
+
+/** Fills the list with the entries that match the search and the category, and lists the broken ones apart. */
+function showPlugins() {
+  const working = page.entries.filter((entry) => !isBroken(entry));
+  const categories = [...new Set(working.map((entry) => entry.category).filter(Boolean))].sort();
+  const chosen = $('category').value;
+  $('category').replaceChildren(new Option('All categories', ''), ...categories.map((name) => new Option(name, name)));
+  $('category').value = categories.includes(chosen) ? chosen : '';
+  $('category').disabled = categories.length === 0;
+
+  const words = $('search').value.toLowerCase().split(/\s+/).filter(Boolean);
+  const category = $('category').value;
+  const shown = working.filter((entry) => {
+    const text = `${entry.name} ${entry.vendor ?? ''} ${entry.path}`.toLowerCase();
+    return (!category || entry.category === category) && words.every((word) => text.includes(word));
+  });
   const list = $('plugins');
   const previous = list.value;
-  list.replaceChildren(...paths.map((path) => new Option(path, path)));
-  if (paths.includes(previous)) list.value = previous;
-  log(`found ${paths.length} plug-in${paths.length === 1 ? '' : 's'}`);
+  list.replaceChildren(...shown.map((entry) => {
+    const option = new Option(describe(entry), choiceOf(entry));
+    option.title = entry.path;
+    return option;
+  }));
+  if (shown.some((entry) => choiceOf(entry) === previous)) list.value = previous;
+  $('shown').textContent = shown.length === working.length ? '' : `${shown.length} of ${working.length}`;
+
+  const broken = page.entries.filter(isBroken);
+  $('broken-modules').hidden = broken.length === 0;
+  $('broken-count').textContent = broken.length;
+  $('broken').replaceChildren(...broken.map((entry) => {
+    const item = document.createElement('li');
+    item.textContent = `${entry.path}: ${entry.status}${entry.reason ? `, ${entry.reason}` : ''}`;
+    return item;
+  }));
   updateButtons();
+}
+
+/** An entry's value in the list: its path, and for one of a module's several plug-ins its id too. */
+function choiceOf(entry) {
+  const shared = page.entries.some((other) => other !== entry && other.path === entry.path && !isBroken(other));
+  return shared ? `${entry.path}#${entry.uniqueId}` : entry.path;
+}
+
+/** A list line: name, vendor, category and channels where the catalogue knows them, the path otherwise. */
+function describe(entry) {
+  if (entry.status === undefined) return entry.path;
+  const parts = [entry.vendor ? `${entry.name} (${entry.vendor})` : entry.name];
+  if (entry.category) parts.push(entry.category);
+  parts.push(`${entry.inputs} in, ${entry.outputs} out${entry.midiIn ? ', MIDI' : ''}`);
+  return parts.join(' · ');
 }
 
 async function load() {
   const path = $('plugins').value;
+  const entry = page.entries.find((candidate) => choiceOf(candidate) === path);
   await unload();
   setStatus($('plugin'), `Loading ${path}…`, 'dim');
   page.context ??= new AudioContext({ latencyHint: 'interactive' });
   try {
     page.node = await CorvelAudioNode.create(page.context, {
       url: `ws://${location.host}/`,
-      plugin: path,
+      // A shell module's plug-ins share its path: its id picks one.
+      plugin: entry && choiceOf(entry) !== entry.path ? { path: entry.path, uniqueId: entry.uniqueId } : path,
       latencyBlocks: Number($('latency-blocks').value),
     });
   } catch (error) {
@@ -195,7 +284,7 @@ function stall() {
   log('held the page for 50 ms');
 }
 
-action('connect', connect);
+action('connect', () => connect(true));
 action('scan', scan);
 action('load', load);
 action('unload', unload);
@@ -207,6 +296,8 @@ action('restore', restore);
 $('stall').addEventListener('click', stall);
 $('bypass').addEventListener('change', () => bypass().catch((error) => log(error.message)));
 $('plugins').addEventListener('change', updateButtons);
+$('search').addEventListener('input', showPlugins);
+$('category').addEventListener('change', showPlugins);
 $('plugins').addEventListener('dblclick', () => !$('load').disabled && $('load').click());
 // Leaving the page ends its sessions at once.
 window.addEventListener('pagehide', () => {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "host/VST2Host.h"
 #include "app/Startup.h"
+#include "host/VST2Host.h"
 #include "shell/linux/GuiLoop.h"
 #include "shell/linux/X11ConsentDialog.h"
 #include "shell/linux/X11EditorWindows.h"

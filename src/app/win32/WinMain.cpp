@@ -11,9 +11,9 @@
 #include <cwchar>
 #include <string>
 
-#include "host/VST2Host.h"
 #include "app/Startup.h"
 #include "app/win32/MainWindow.h"
+#include "host/VST2Host.h"
 #include "shell/win32/resource.h"
 
 namespace {
@@ -23,7 +23,6 @@ constexpr int kTextBufferLength = 100;
 constexpr wchar_t kTrayTip[] = L"Corvel VST/Remote";
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the tray record must be the current layout");
-
 
 void reportStartFailure(const std::string& error, const wchar_t* title) {
     std::fprintf(stderr, "%s\n", error.c_str());
@@ -93,8 +92,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     NOTIFYICONDATAW tray = trayRecord(mainWindow);
     tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray.uCallbackMessage = WM_TRAY_ICON;
-    tray.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVEL_TRAY), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON),
+    tray.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVEL_TRAY),
+                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     const size_t tipSlots = sizeof(tray.szTip) / sizeof(tray.szTip[0]);
     std::wcsncpy(tray.szTip, kTrayTip, tipSlots);

@@ -26,7 +26,8 @@ void sleepWhileEqual(WakeWord& word, uint32_t seen, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (word.load(std::memory_order_acquire) == seen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return;
         if (WaitForSingleObject(eventOf(word), static_cast<DWORD>(left)) != WAIT_OBJECT_0) return;
     }

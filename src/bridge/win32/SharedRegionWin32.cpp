@@ -29,8 +29,9 @@ void closeEvent(uint32_t event) {
 
 std::unique_ptr<SharedRegion> SharedRegion::create() {
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE | SEC_COMMIT,
-                                        0, sizeof(SharedBlock), nullptr);
+    HANDLE section =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE | SEC_COMMIT, 0,
+                           sizeof(SharedBlock), nullptr);
     if (!section) return nullptr;
     SharedBlock* mapped = mapBlock(section);
     if (!mapped) {

@@ -2,6 +2,6 @@
 // refuses a module of any other kind with the reason.
 #include "host/PluginHostChoice.h"
 
-std::string pluginHostFor(const std::string&) {
-    return "corvel-plugin-host";
+PluginHostChoice choosePluginHost(const std::string& modulePath) {
+    return {"corvel-plugin-host", Vexa::DSP::judgeModule(modulePath)};
 }

@@ -40,11 +40,14 @@ std::vector<std::string> defaultPluginFolders() {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
-                                           const std::atomic<bool>& abandoned) {
+}  // namespace
+
+std::vector<std::string> findPluginFiles(const std::string& extraFolder,
+                                         const std::atomic<bool>& abandoned) {
     std::deque<std::string> work;
     for (std::string& folder : defaultPluginFolders()) work.push_back(std::move(folder));
     if (!extraFolder.empty()) work.push_back(extraFolder);
@@ -78,8 +81,6 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
     return found;
 }
 
-}  // namespace
-
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned) {
-    return formatJsonScanReply(scanPluginFolders(extraFolder, abandoned));
+    return formatJsonScanReply(findPluginFiles(extraFolder, abandoned));
 }

@@ -38,8 +38,12 @@ std::optional<std::wstring> utf8ToUtf16(const std::string& text) {
     while (i < text.size()) {
         const auto lead = static_cast<uint8_t>(text[i]);
         size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+        uint32_t code = length == 1   ? lead
+                        : length == 2 ? lead & 0x1F
+                        : length == 3 ? lead & 0x0F
+                                      : lead & 0x07;
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
         i += length;
         if (code >= 0x10000) {
             code -= 0x10000;
@@ -107,8 +111,10 @@ bool endsWithDll(const std::wstring& path) {
     return path.size() >= 3 && path.compare(path.size() - 3, 3, L"dll") == 0;
 }
 
-std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
-                                           const std::atomic<bool>& abandoned) {
+}  // namespace
+
+std::vector<std::string> findPluginFiles(const std::string& extraFolder,
+                                         const std::atomic<bool>& abandoned) {
     std::deque<std::wstring> work;  // used as a stack: the last pushed is walked first
     for (const wchar_t* folder : defaultPluginFolders) work.push_back(folder);
     if (!extraFolder.empty()) {
@@ -145,8 +151,6 @@ std::vector<std::string> scanPluginFolders(const std::string& extraFolder,
     return found;
 }
 
-}  // namespace
-
 std::string scanReply(const std::string& extraFolder, const std::atomic<bool>& abandoned) {
-    return formatWindowsScanReply(scanPluginFolders(extraFolder, abandoned));
+    return formatWindowsScanReply(findPluginFiles(extraFolder, abandoned));
 }

@@ -30,7 +30,8 @@ GuiLoop::GuiLoop() : thread(std::this_thread::get_id()) {
 }
 
 GuiLoop::~GuiLoop() {
-    for (int fd : wakePipe) if (fd >= 0) close(fd);
+    for (int fd : wakePipe)
+        if (fd >= 0) close(fd);
 }
 
 bool GuiLoop::isCurrent() const {

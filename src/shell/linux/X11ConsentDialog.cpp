@@ -67,14 +67,13 @@ void X11ConsentDialog::open(const std::string& origin, Reply reply) {
     dialog.question = "Allow " + origin + " to use the VST plug-ins on this computer?";
     dialog.reply = std::move(reply);
     const int screen = DefaultScreen(display);
-    const int width = std::max(textWidth(font, dialog.question) + 2 * margin,
-                               2 * buttonWidth + 3 * margin);
+    const int width =
+        std::max(textWidth(font, dialog.question) + 2 * margin, 2 * buttonWidth + 3 * margin);
     const int height = 3 * margin + 20 + buttonHeight;
     const int x = std::max(0, (DisplayWidth(display, screen) - width) / 2);
     const int y = std::max(0, (DisplayHeight(display, screen) - height) / 2);
-    dialog.frame = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, width, height,
-                                       1, BlackPixel(display, screen),
-                                       WhitePixel(display, screen));
+    dialog.frame = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, width, height, 1,
+                                       BlackPixel(display, screen), WhitePixel(display, screen));
     XStoreName(display, dialog.frame, title);
     const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     setProperty(display, dialog.frame, "_NET_WM_NAME", utf8, 8, title, sizeof title - 1);
@@ -96,7 +95,8 @@ void X11ConsentDialog::open(const std::string& origin, Reply reply) {
     XSetWMProtocols(display, dialog.frame, &deleteWindow, 1);
     XSelectInput(display, dialog.frame, ExposureMask | StructureNotifyMask);
     const int buttonsY = height - margin - buttonHeight;
-    dialog.allowButton = makeButton(dialog.frame, "Allow", width - 2 * (buttonWidth + margin), buttonsY);
+    dialog.allowButton =
+        makeButton(dialog.frame, "Allow", width - 2 * (buttonWidth + margin), buttonsY);
     dialog.denyButton = makeButton(dialog.frame, "Deny", width - buttonWidth - margin, buttonsY);
     XMapSubwindows(display, dialog.frame);
     XMapRaised(display, dialog.frame);
@@ -107,9 +107,9 @@ void X11ConsentDialog::open(const std::string& origin, Reply reply) {
 
 Window X11ConsentDialog::makeButton(Window frame, const char* label, int x, int y) {
     const int screen = DefaultScreen(display);
-    const Window button = XCreateSimpleWindow(display, frame, x, y, buttonWidth, buttonHeight, 1,
-                                              BlackPixel(display, screen),
-                                              WhitePixel(display, screen));
+    const Window button =
+        XCreateSimpleWindow(display, frame, x, y, buttonWidth, buttonHeight, 1,
+                            BlackPixel(display, screen), WhitePixel(display, screen));
     // Named, so that assistive tools and tests can tell the buttons apart.
     XStoreName(display, button, label);
     XSelectInput(display, button, ExposureMask | ButtonPressMask | ButtonReleaseMask);
@@ -136,7 +136,8 @@ void X11ConsentDialog::pumpEvents() {
         for (std::size_t i = 0; i < dialogs.size(); ++i) {
             const Dialog& dialog = dialogs[i];
             const Window target = event.xany.window;
-            if (target != dialog.frame && target != dialog.allowButton && target != dialog.denyButton)
+            if (target != dialog.frame && target != dialog.allowButton &&
+                target != dialog.denyButton)
                 continue;
             if (event.type == Expose && event.xexpose.count == 0) {
                 draw(dialog);

@@ -105,14 +105,15 @@ WindowHandle createEditorWindow(const std::string& title, WindowHandle* content,
                                 WindowObserver* observer) {
     if (!openDisplay()) return nullptr;
     const int screen = DefaultScreen(display);
-    const Window frame = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0,
-                                             defaultWidth, defaultHeight, 0,
-                                             BlackPixel(display, screen), BlackPixel(display, screen));
+    const Window frame =
+        XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, defaultWidth, defaultHeight,
+                            0, BlackPixel(display, screen), BlackPixel(display, screen));
     if (!frame) return nullptr;
     nameFrame(frame, title);
     fixFrameSize(frame, defaultWidth, defaultHeight);
-    const Window child = XCreateSimpleWindow(display, frame, 0, 0, defaultWidth, defaultHeight, 0,
-                                             BlackPixel(display, screen), BlackPixel(display, screen));
+    const Window child =
+        XCreateSimpleWindow(display, frame, 0, 0, defaultWidth, defaultHeight, 0,
+                            BlackPixel(display, screen), BlackPixel(display, screen));
     XMapWindow(display, child);
     // The plug-in reaches these windows through a connection of its own:
     // they must exist at the server before it is given the id.

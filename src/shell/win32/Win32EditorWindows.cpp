@@ -12,8 +12,8 @@ namespace {
 
 constexpr wchar_t kFrameClass[] = L"CorvelStudioPlugin";
 constexpr wchar_t kContentClass[] = L"CorvelStudioPluginContent";
-constexpr UINT kClassStyle = CS_OWNDC | CS_DBLCLKS;   // 0x28
-constexpr DWORD kFrameStyle = WS_SYSMENU;             // 0x00080000: no sizing, no min/max
+constexpr UINT kClassStyle = CS_OWNDC | CS_DBLCLKS;     // 0x28
+constexpr DWORD kFrameStyle = WS_SYSMENU;               // 0x00080000: no sizing, no min/max
 constexpr DWORD kContentStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000
 // The frame is fitted as if it had the main window's style, so its client
 // area comes out a little larger than the content.
@@ -26,7 +26,8 @@ bool editorClassesRegistered = false;
 // plug-in closes its editor before DefWindowProcW destroys the frame.
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
-        auto* observer = reinterpret_cast<WindowObserver*>(GetWindowLongPtrW(window, kObserverSlot));
+        auto* observer =
+            reinterpret_cast<WindowObserver*>(GetWindowLongPtrW(window, kObserverSlot));
         if (observer) observer->onWindowClosed(window);
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -66,8 +67,9 @@ WindowHandle createEditorWindow(const std::string& title, WindowHandle* content,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                                  appInstance, nullptr);
     if (!frame) return nullptr;
-    HWND child = CreateWindowExW(0, kContentClass, L"", kContentStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, frame, nullptr, appInstance, nullptr);
+    HWND child =
+        CreateWindowExW(0, kContentClass, L"", kContentStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, frame, nullptr, appInstance, nullptr);
     *content = child;
     // Attached only now, so messages sent during creation find no observer.
     SetWindowLongPtrW(frame, kObserverSlot, reinterpret_cast<LONG_PTR>(observer));

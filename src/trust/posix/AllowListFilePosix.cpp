@@ -38,7 +38,8 @@ std::string whatIs(const struct stat& status) {
 
 // Why the open file cannot be the allow-list; empty when it can.
 std::string problemWith(int fd, std::size_t adding, struct stat& status) {
-    if (::fstat(fd, &status) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+    if (::fstat(fd, &status) != 0)
+        return std::string("cannot be examined: ") + std::strerror(errno);
     if (!S_ISREG(status.st_mode)) return "is " + whatIs(status) + ", not a regular file";
     if (static_cast<uint64_t>(status.st_size) + adding > maxAllowListBytes)
         return adding ? "would grow past 64 KiB" : "is larger than 64 KiB";
@@ -51,7 +52,8 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file) {
     AllowListBytes result;
     const Descriptor fd(::open(file.c_str(), O_RDONLY | openFlags));
     if (fd.get() < 0) {
-        if (errno != ENOENT) result.refusal = std::string("cannot be opened: ") + std::strerror(errno);
+        if (errno != ENOENT)
+            result.refusal = std::string("cannot be opened: ") + std::strerror(errno);
         return result;
     }
     struct stat status {};
@@ -79,7 +81,8 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file) {
     return result;
 }
 
-bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text, std::string& why) {
+bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text,
+                           std::string& why) {
     const Descriptor fd(::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | openFlags, 0666));
     if (fd.get() < 0) {
         why = std::string("cannot be opened: ") + std::strerror(errno);

@@ -49,7 +49,8 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) {
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) result.refusal = failed("opened");
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            result.refusal = failed("opened");
         return result;
     }
     LARGE_INTEGER size{};
@@ -60,7 +61,8 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file) {
     std::size_t used = 0;
     while (used < text.size()) {
         DWORD got = 0;
-        if (!ReadFile(handle.get(), &text[used], static_cast<DWORD>(text.size() - used), &got, nullptr)) {
+        if (!ReadFile(handle.get(), &text[used], static_cast<DWORD>(text.size() - used), &got,
+                      nullptr)) {
             result.refusal = failed("read");
             return result;
         }
@@ -76,7 +78,8 @@ AllowListBytes readAllowListFile(const std::filesystem::path& file) {
     return result;
 }
 
-bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text, std::string& why) {
+bool appendToAllowListFile(const std::filesystem::path& file, std::string_view text,
+                           std::string& why) {
     const Handle handle(CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) {

@@ -51,8 +51,8 @@ std::vector<unsigned char> tcpTable(ULONG family) {
     std::vector<unsigned char> table;
     DWORD size = 0;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const DWORD result = GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE,
-                                                 family, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+        const DWORD result = GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size,
+                                                 FALSE, family, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
         if (result == NO_ERROR && !table.empty()) return table;
         if (result != ERROR_INSUFFICIENT_BUFFER && result != NO_ERROR) break;
         table.assign(size + 16 * sizeof(MIB_TCP6ROW_OWNER_PID), 0);
@@ -136,8 +136,9 @@ PeerOwner windowsOwner(const TcpEnd& client, const TcpEnd& server) {
     if (theirs.empty() || ours.empty()) return {};
     const PSID theirSid = reinterpret_cast<const TOKEN_USER*>(theirs.data())->User.Sid;
     const PSID ourSid = reinterpret_cast<const TOKEN_USER*>(ours.data())->User.Sid;
-    return {EqualSid(theirSid, ourSid) ? PeerOwner::Relation::SameUser : PeerOwner::Relation::OtherUser,
-            sidText(theirSid)};
+    return {
+        EqualSid(theirSid, ourSid) ? PeerOwner::Relation::SameUser : PeerOwner::Relation::OtherUser,
+        sidText(theirSid)};
 }
 
 }  // namespace

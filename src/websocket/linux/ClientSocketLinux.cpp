@@ -11,8 +11,9 @@
 std::optional<ClientSocket> ClientSocket::of(const mg_connection* conn) {
     const mg_request_info* request = mg_get_request_info(conn);
     if (!request) return std::nullopt;
-    const int fd = findConnectedSocket(static_cast<uint16_t>(request->server_port), request->remote_addr,
-                                       static_cast<uint16_t>(request->remote_port));
+    const int fd =
+        findConnectedSocket(static_cast<uint16_t>(request->server_port), request->remote_addr,
+                            static_cast<uint16_t>(request->remote_port));
     if (fd < 0) return std::nullopt;
     return ClientSocket(static_cast<std::uintptr_t>(fd));
 }

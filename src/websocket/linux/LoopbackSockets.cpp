@@ -34,7 +34,8 @@ int searchBoundTo(uint16_t port, Found found) {
         if (end == entry->d_name || *end != '\0' || fd == own) continue;
         sockaddr_in local{};
         if (!addressOf(static_cast<int>(fd), false, local)) continue;
-        if (ntohs(local.sin_port) != port || ntohl(local.sin_addr.s_addr) != INADDR_LOOPBACK) continue;
+        if (ntohs(local.sin_port) != port || ntohl(local.sin_addr.s_addr) != INADDR_LOOPBACK)
+            continue;
         if (found(static_cast<int>(fd))) {
             match = static_cast<int>(fd);
             break;
@@ -72,7 +73,8 @@ void endSilentConnections(uint16_t port) {
         // Held back until it spoke, a client's connection has received
         // something by the time it is accepted, unless the listen backlog
         // overflowed (SilentSockets.h); the listener has no peer.
-        if (addressOf(fd, true, remote) && getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+        if (addressOf(fd, true, remote) &&
+            getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
             length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received &&
             info.tcpi_bytes_received == 0)
             shutdown(fd, SHUT_RDWR);

@@ -15,7 +15,8 @@ void SilentSockets::start() {
     // once data (or the end of the stream) arrives, or after `seconds`.
     // Connections beyond the listen backlog skip the hold (SYN cookies),
     // which is why the backlog is large (ServerLimits.cpp).
-    if (listener < 0 || setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) != 0)
+    if (listener < 0 ||
+        setsockopt(listener, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) != 0)
         std::fputs("WS cannot hold back silent sockets\n", stdout);
     std::lock_guard<std::mutex> lock(mutex);
     ending = false;

@@ -28,7 +28,8 @@ public:
         }
         connection = std::make_unique<testing_support::WsClient>();
         program = std::make_unique<testing_support::ProgramUnderTest>();
-        if (!program->start() || !connection->connect(program->port(), 20000) || !connection->receiveText(20000))
+        if (!program->start() || !connection->connect(program->port(), 20000) ||
+            !connection->receiveText(20000))
             return false;
         screen.onlyProcess(program->processId());
         return true;
@@ -57,10 +58,13 @@ public:
             std::getline(stat, line);
             // "PID (NAME) STATE PARENT ...": the name may hold spaces and parentheses.
             const auto close = line.rfind(')');
-            if (close == std::string::npos || std::atol(line.c_str() + close + 4) != program->processId()) continue;
+            if (close == std::string::npos ||
+                std::atol(line.c_str() + close + 4) != program->processId())
+                continue;
             char target[4096];
             const ssize_t length = readlink((folder + "/exe").c_str(), target, sizeof target - 1);
-            const std::string exe = length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "";
+            const std::string exe =
+                length > 0 ? std::string(target, static_cast<std::size_t>(length)) : "";
             names.push_back(exe.substr(exe.rfind('/') + 1));
         }
         if (proc) closedir(proc);
@@ -85,7 +89,8 @@ ModuleSource modulesOf(const std::string& package) {
     ModuleSource source{package, {}};
     const std::string command = "dpkg -L " + package + " | grep -E '/(lx)?vst/.*\\.so$' | sort";
     if (FILE* pipe = popen(command.c_str(), "r")) {
-        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, pipe);) source.paths.emplace_back(buffer);
+        for (char buffer[4096]; std::fgets(buffer, sizeof buffer, pipe);)
+            source.paths.emplace_back(buffer);
         pclose(pipe);
     }
     for (std::string& line : source.paths) line.pop_back();  // the newline

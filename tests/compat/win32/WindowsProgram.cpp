@@ -57,8 +57,8 @@ public:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        return CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &startup, &process) &&
+        return CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                              nullptr, nullptr, &startup, &process) &&
                connection->connect(port, 30000) && connection->receiveText(20000);
     }
 
@@ -72,7 +72,8 @@ public:
         std::vector<Frame> frames;
         std::vector<DWORD> owners = {process.dwProcessId};
         for (const auto& [id, name] : children()) owners.push_back(id);
-        for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"CorvelStudioPlugin", nullptr));) {
+        for (HWND window = nullptr;
+             (window = FindWindowExW(nullptr, window, L"CorvelStudioPlugin", nullptr));) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (!std::count(owners.begin(), owners.end(), owner)) continue;
@@ -80,7 +81,8 @@ public:
             RECT area = {};
             if (content) GetClientRect(content, &area);
             frames.push_back({reinterpret_cast<uintptr_t>(window), IsWindowVisible(window) != FALSE,
-                              int(area.right), int(area.bottom), content && GetWindow(content, GW_CHILD)});
+                              int(area.right), int(area.bottom),
+                              content && GetWindow(content, GW_CHILD)});
         }
         return frames;
     }
@@ -101,9 +103,11 @@ private:
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        for (BOOL more = Process32FirstW(snapshot, &entry); more;
+             more = Process32NextW(snapshot, &entry))
             if (process.hProcess && entry.th32ParentProcessID == process.dwProcessId)
-                found.emplace_back(entry.th32ProcessID, std::filesystem::path(entry.szExeFile).u8string());
+                found.emplace_back(entry.th32ProcessID,
+                                   std::filesystem::path(entry.szExeFile).u8string());
         if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
         return found;
     }
@@ -132,8 +136,10 @@ ModuleSource modulesOf(const std::string& argument) {
     const std::size_t equals = argument.find('=');
     ModuleSource source{argument.substr(0, equals), {}};
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(argument.substr(equals + 1), error))
-        if (entry.path().extension() == ".dll") source.paths.push_back(entry.path().generic_string());
+    for (const auto& entry :
+         std::filesystem::directory_iterator(argument.substr(equals + 1), error))
+        if (entry.path().extension() == ".dll")
+            source.paths.push_back(entry.path().generic_string());
     std::sort(source.paths.begin(), source.paths.end());
     return source;
 }
