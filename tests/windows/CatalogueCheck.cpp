@@ -1,10 +1,10 @@
 // The catalogue on Windows: the program's service with its probe processes
-// (corvel-plugin-host.exe --probe, beside this executable), their output
-// read through an anonymous pipe, a crash told by its exception and a hang
-// by the time limit, and the cache in %LOCALAPPDATA% replaced when a module
-// changes.
+// (corvel-plugin-host.exe --probe, beside this executable, and
+// corvel-plugin-host32.exe for a 32-bit DLL), their output read through an
+// anonymous pipe, a crash told by its exception and a hang by the time
+// limit, and the cache in %LOCALAPPDATA% replaced when a module changes.
 //
-//   corvel-catalogue-check PLUGIN-DIR     (a Unix path of the build tree)
+//   corvel-catalogue-check PLUGIN-DIR [PLUGIN-DIR-32]   (Unix paths of the build tree)
 //
 // Prints one line per check; exits 0 only when every check passed.
 #include <windows.h>
@@ -76,22 +76,30 @@ std::string describe(const Listing& listing) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
-    std::string plugins = std::string("Z:") + argv[1];
-    for (char& c : plugins) c = c == '/' ? '\\' : c;
+    if (argc != 2 && argc != 3) return 2;
+    const auto windowsPath = [](const char* unixPath) {
+        std::string path = std::string("Z:") + unixPath;
+        for (char& c : path) c = c == '/' ? '\\' : c;
+        return fs::path(path);
+    };
+    const fs::path plugins = windowsPath(argv[1]);
     const fs::path folder = fs::temp_directory_path() / "corvel-catalogue-check";
     fs::remove_all(folder);
     fs::create_directories(folder);
     for (const char* kind : {"gain", "shell", "no_entry", "null_write_in_open", "hang_in_open"})
-        fs::copy_file(fs::path(plugins) / (std::string("test_") + kind + ".dll"),
+        fs::copy_file(plugins / (std::string("test_") + kind + ".dll"),
                       folder / (std::string(kind) + ".dll"));
+    // A shell built for 32 bits: its members are listed as the 64-bit one's
+    // (not named shell32.dll, which Windows would take for its own).
+    const bool narrow = argc == 3;
+    if (narrow) fs::copy_file(windowsPath(argv[2]) / "test_shell.dll", folder / "narrow_shell.dll");
     const fs::path cache = catalogueCacheLocation();
     check(cache.parent_path().filename() == L"Corvel VST Remote", "the cache is in its own folder",
           cache.string());
     fs::remove(cache);
 
     const Listing first = catalogueOf(folder.u8string());
-    const std::multimap<std::string, std::string> expected = {
+    std::multimap<std::string, std::string> expected = {
         {"gain.dll", "ok "},
         {"hang_in_open.dll", "hung no answer within 10 s"},
         {"no_entry.dll",
@@ -99,9 +107,12 @@ int main(int argc, char** argv) {
         {"null_write_in_open.dll", "crashed exception 0xC0000005"},
         {"shell.dll", "ok Shell Member A"},
         {"shell.dll", "ok Shell Member B"}};
+    if (narrow)
+        expected.insert(
+            {{"narrow_shell.dll", "ok Shell Member A"}, {"narrow_shell.dll", "ok Shell Member B"}});
     check(first.entries == expected, "each module listed, with its reason when broken",
           describe(first));
-    check(first.read.size() == 5, "each module read once");
+    check(first.read.size() == (narrow ? 6u : 5u), "each module read once");
     check(fs::exists(cache), "the cache is written");
 
     // A changed module is read again, alone, and the cache replaced.

@@ -43,9 +43,10 @@ add_dependencies(corvel-vst-remote corvel-plugin-host)
 if(NOT CORVEL_BUILD_TESTS AND EXISTS "${CMAKE_SOURCE_DIR}/tests/plugins/CMakeLists.txt")
   add_subdirectory("${CMAKE_SOURCE_DIR}/tests/plugins" "${CMAKE_BINARY_DIR}/tests/plugins")
 endif()
-add_subdirectory("${CMAKE_SOURCE_DIR}/tests/windows" "${CMAKE_BINARY_DIR}/tests/windows")
 
-# The 32-bit plug-in process, from a 32-bit sub-build of these sources.
+# The 32-bit plug-in process, from a 32-bit sub-build of these sources;
+# before the checks, which use it where it is built.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   include("${PROJECT_SOURCE_DIR}/cmake/PluginHost32.cmake")
 endif()
+add_subdirectory("${CMAKE_SOURCE_DIR}/tests/windows" "${CMAKE_BINARY_DIR}/tests/windows")
