@@ -23,8 +23,8 @@ channel=(fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cp
   src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp
   src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp
   src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp
-  src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/bridge/LaunchContract.cpp
-  src/dsp/ModuleJudgement.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp
+  src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/host/posix/PluginHostChoicePosix.cpp
+  src/bridge/LaunchContract.cpp src/dsp/ModuleJudgement.cpp src/dsp/ModuleFile.cpp src/dsp/posix/ModuleFilePosix.cpp
   src/text/Utf8.cpp src/trust/OriginText.cpp src/trust/LoopbackHost.cpp src/trust/AllowList.cpp
   src/trust/posix/AllowListFilePosix.cpp src/trust/OriginGate.cpp)
 module=(fuzz/ModuleJudgementFuzz.cpp src/dsp/ModuleJudgement.cpp src/dsp/ModuleFile.cpp
