@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds two libFuzzer targets with Debian's clang and runs each for a
-# bounded time (FUZZ_SECONDS, 30): one over the frame joiner, the command
-# parsers, the session's dispatcher, the origin gate and the allow-list
-# parser (channel-input-fuzz), one over the module judge
-# (module-judgement-fuzz). A crash or a broken invariant fails the script
+# bounded time (FUZZ_SECONDS, 30; side by side on two cores): one over the
+# frame joiner, the command parsers, the session's dispatcher, the origin
+# gate and the allow-list parser (channel-input-fuzz), one over the module
+# judge (module-judgement-fuzz). A crash or a broken invariant fails the script
 # and leaves its input in build-fuzz/ to replay: build-fuzz/<target> <file>.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,7 +70,24 @@ if command -v x86_64-w64-mingw32-g++ >/dev/null; then
 fi
 
 # The corpora grow in the build folder; the seeds in the repository stay as they are.
-CORVEL_FUZZ_ALLOW_LIST="$out/allow-list" "$out/channel-input-fuzz" -max_total_time="$seconds" \
-  -print_final_stats=1 -artifact_prefix="$out/" "$out/corpus" fuzz/seeds
-"$out/module-judgement-fuzz" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536 \
-  -artifact_prefix="$out/" "$out/module-corpus" "$out/module-seeds"
+channelFuzz=(env CORVEL_FUZZ_ALLOW_LIST="$out/allow-list" "$out/channel-input-fuzz" -max_total_time="$seconds"
+  -print_final_stats=1 -artifact_prefix="$out/" "$out/corpus" fuzz/seeds)
+moduleFuzz=("$out/module-judgement-fuzz" -max_total_time="$seconds" -print_final_stats=1 -max_len=65536
+  -artifact_prefix="$out/" "$out/module-corpus" "$out/module-seeds")
+if [ "$(nproc)" -lt 2 ]; then
+  "${channelFuzz[@]}"
+  "${moduleFuzz[@]}"
+  exit 0
+fi
+# A fuzzer uses one core: with two, the targets run side by side, each for
+# its full time, so the stage waits FUZZ_SECONDS once instead of twice; their
+# logs follow one another.
+"${channelFuzz[@]}" >"$out/channel-input-fuzz.log" 2>&1 &
+channelRun=$!
+"${moduleFuzz[@]}" >"$out/module-judgement-fuzz.log" 2>&1 &
+moduleRun=$!
+status=0
+wait "$channelRun" || status=1
+wait "$moduleRun" || status=1
+cat "$out/channel-input-fuzz.log" "$out/module-judgement-fuzz.log"
+exit $status
