@@ -66,7 +66,7 @@ trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 # plug-ins go.
 compat() {
     local prefix="$build/wineprefix-compat"
-    rm -rf "$prefix"
+    rm -rf "$prefix" "$build"/compat/*.tsv
     cp -a "$pristine" "$prefix"
     for folder in "Program Files/VSTPlugins:x86_64" "Program Files (x86)/VSTPlugins:i686"; do
         mkdir -p "$prefix/drive_c/${folder%:*}/dpf-plugins"

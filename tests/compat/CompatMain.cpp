@@ -3,9 +3,10 @@
 // instance after a crash. Exits 0 when each did what the expectations file
 // says of it; a module that did not gets one more try on a fresh instance,
 // since editors' timing on a loaded machine varies. Writes one line per
-// module to the results file, for tests/compat/make-table.sh.
+// module to the results file, for tests/compat/make-table.sh. With --ci,
+// the modules that the expectations mark ci=no are named and left out.
 //
-//   compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N SOURCE...
+//   compat_runner [--ci] [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N SOURCE...
 //
 // A source is a Debian package on Linux, LABEL=FOLDER on Windows (see
 // CompatProgram.h). Each plug-in must run in one plug-in process of the
@@ -32,9 +33,10 @@ const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings"
                                           "state", "editor", "unload"};
 
 // What the expectations file says of a plug-in: its kind, the aspects that fail
-// or do not apply, and why.
+// or do not apply, whether CI runs it, and why.
 struct Expectation {
     std::string kind = "effect";
+    bool inCi = true;
     std::map<std::string, std::string>
         aspect;  // "fails", "none" or "ok"; unset: the kind's default
     std::string note;
@@ -72,8 +74,12 @@ Expectation expectationFor(const std::string& path) {
         if (kind.empty() || pattern[0] == '#' || !matches(pattern.c_str(), subject.c_str()))
             continue;
         if (kind != "-") result.kind = kind;
-        while (words >> word && word != "--")
-            result.aspect[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
+        while (words >> word && word != "--") {
+            const std::string key = word.substr(0, word.find('='));
+            const std::string value = word.substr(word.find('=') + 1);
+            if (key == "ci") result.inCi = value != "no";
+            else result.aspect[key] = value;
+        }
         if (word == "--" && std::getline(words >> std::ws, word))
             result.note += (result.note.empty() ? "" : " ") + word;
     }
@@ -97,7 +103,9 @@ std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectatio
 
 int main(int argc, char** argv) {
     CheckOptions options{"", "corvel-plugin-host", 0};
+    bool ciShare = false;
     int first = 1;
+    for (; first < argc && std::strcmp(argv[first], "--ci") == 0; ++first) ciShare = true;
     for (; first + 1 < argc && std::strncmp(argv[first], "--", 2) == 0; first += 2) {
         if (std::strcmp(argv[first], "--host") == 0) options.pluginHost = argv[first + 1];
         if (std::strcmp(argv[first], "--reloads") == 0)
@@ -105,8 +113,9 @@ int main(int argc, char** argv) {
     }
     int shard = 0, shards = 0;
     if (argc - first < 3 || std::sscanf(argv[first + 1], "%d/%d", &shard, &shards) != 2) {
-        std::cerr << "usage: compat_runner [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N "
-                     "SOURCE...\n";
+        std::cerr
+            << "usage: compat_runner [--ci] [--host PLUGIN-HOST] [--reloads N] RESULTS-FILE I/N "
+               "SOURCE...\n";
         return 2;
     }
     std::unique_ptr<CompatProgram> host = makeCompatProgram();
@@ -122,9 +131,14 @@ int main(int argc, char** argv) {
     for (int p = first + 2; p < argc; ++p) {
         const ModuleSource source = modulesOf(argv[p]);
         for (const std::string& path : source.paths) {
+            const Expectation expectation = expectationFor(path);
+            // Shared out among the shards after the selection, so none is left without one.
+            if (ciShare && !expectation.inCi) {
+                if (shard == 1) std::cout << "[ not in CI   ] " << path << std::endl;
+                continue;
+            }
             if (index++ % shards != shard - 1) continue;
             ++tried;
-            const Expectation expectation = expectationFor(path);
             options.kind = expectation.kind;
             std::map<std::string, Outcome> outcome;
             std::string mismatch;
