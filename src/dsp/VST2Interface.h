@@ -63,6 +63,10 @@ enum EffectOpcode : int32_t {
     effClose = 1,
     effSetProgram = 2,
     effGetProgram = 3,
+    effSetProgramName = 4,
+    effGetProgramName = 5,
+    effGetParamLabel = 6,
+    effGetParamDisplay = 7,
     effGetParamName = 8,
     effSetSampleRate = 10,
     effSetBlockSize = 11,
@@ -74,6 +78,8 @@ enum EffectOpcode : int32_t {
     effGetChunk = 23,
     effSetChunk = 24,
     effProcessEvents = 25,
+    effCanBeAutomated = 26,
+    effGetProgramNameIndexed = 29,
     effGetPlugCategory = 35,
     effSetSpeakerArrangement = 42,
     effSetBypass = 44,
@@ -82,7 +88,10 @@ enum EffectOpcode : int32_t {
     effGetProductString = 48,
     effGetVendorVersion = 49,
     effCanDo = 51,
+    effGetParameterProperties = 56,
     effGetVstVersion = 58,
+    effBeginSetProgram = 67,
+    effEndSetProgram = 68,
     effShellGetNextPlugin = 70,  // ptr: a name buffer; answers the next id, 0 after the last
     effStartProcess = 71,
     effStopProcess = 72,
@@ -102,6 +111,9 @@ enum HostOpcode : int32_t {
     audioMasterGetBlockSize = 17,
     audioMasterGetCurrentProcessLevel = 23,
     audioMasterCanDo = 37,
+    audioMasterUpdateDisplay = 42,  // the plug-in's parameters or programs changed as a whole
+    audioMasterBeginEdit = 43,      // index: the parameter the user took hold of
+    audioMasterEndEdit = 44,        // index: the parameter the user let go
 };
 
 constexpr intptr_t kVstProcessLevelUser = 1;
@@ -169,6 +181,30 @@ struct VstEventList {
 };
 using VstEvents = VstEventList<2>;
 
+// What effGetParameterProperties fills in, where the plug-in offers it.
+constexpr int32_t kVstParameterIsSwitch = 1 << 0;
+constexpr int32_t kVstParameterUsesIntegerMinMax = 1 << 1;
+constexpr int32_t kVstParameterSupportsDisplayCategory = 1 << 5;
+
+struct VstParameterProperties {
+    float stepFloat;
+    float smallStepFloat;
+    float largeStepFloat;
+    char label[64];
+    int32_t flags;
+    int32_t minInteger;
+    int32_t maxInteger;
+    int32_t stepInteger;
+    int32_t largeStepInteger;
+    char shortLabel[8];
+    int16_t displayIndex;
+    int16_t category;  // from 1; 0: none
+    int16_t numParametersInCategory;
+    int16_t reserved;
+    char categoryLabel[24];
+    char future[16];
+};
+
 constexpr int32_t kSpeakerArrStereo = 1;
 
 struct VstSpeakerProperties {
@@ -219,6 +255,11 @@ static_assert(offsetof(VstEvents, reserved) == 8);
 static_assert(offsetof(VstEvents, events) == 16);
 static_assert(sizeof(VstEvents) == 32);
 static_assert(sizeof(VstSpeakerProperties) == 112);
+static_assert(offsetof(VstParameterProperties, flags) == 76);
+static_assert(offsetof(VstParameterProperties, shortLabel) == 96);
+static_assert(offsetof(VstParameterProperties, category) == 106);
+static_assert(offsetof(VstParameterProperties, categoryLabel) == 112);
+static_assert(sizeof(VstParameterProperties) == 152);
 static_assert(offsetof(VstSpeakerProperties, name) == 16);
 static_assert(offsetof(VstSpeakerProperties, type) == 80);
 static_assert(offsetof(VstSpeakerArrangement, speakers) == 8);
