@@ -318,14 +318,14 @@ export class ReplyReader {
 }
 
 /** @throws {CorvelError} `argument` unless `index` can name a parameter (or what `what` says) */
-function checkParameterIndex(index, what = 'a parameter') {
+export function checkParameterIndex(index, what = 'a parameter') {
   if (!Number.isInteger(index) || index < 0 || index > 0x7fffffff) {
     throw new CorvelError('argument', `${what} is named by a whole number from 0`);
   }
 }
 
 /** @throws {CorvelError} `argument` unless `value` is a parameter's value */
-function checkParameterValue(value) {
+export function checkParameterValue(value) {
   if (typeof value !== 'number' || !(value >= 0 && value <= 1)) {
     throw new CorvelError('argument', `a parameter's value is a number from 0 to 1, not ${value}`);
   }
