@@ -150,15 +150,16 @@ class NodeWorker {
   async #open({ url, plugin, blockSize, sampleRate, rings, port }) {
     this.client = await CorvelClient.connect(url, { blockSize, sampleRate });
     let latency;
+    let described;
     try {
       latency = await this.client.load(plugin);
+      described = await this.#readParameters();
     } catch (error) {
       await this.client.close();
       throw error;
     }
     this.midi = new FrameSchedule(blockSize, MAX_BLOCK_EVENTS);
     this.changes = new FrameSchedule(blockSize, MAX_BLOCK_CHANGES);
-    const described = await this.#readParameters();
     this.left = new Float32Array(blockSize);
     this.right = new Float32Array(blockSize);
     this.client.addEventListener('crashed', (event) => {
