@@ -32,13 +32,31 @@ intptr_t sizeWindow(VST2::AEffect* effect, int32_t width, intptr_t height) {
     return 0;
 }
 
+intptr_t report(VST2Plugin* wrapper, ParameterEvent::Kind kind, int32_t index, float value) {
+    if (!wrapper) return 0;
+    wrapper->noteParameterEvent({kind, index, value});
+    return 1;
+}
+
 }  // namespace
 
 intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                      void* ptr, float) {
+                      void* ptr, float opt) {
     using namespace VST2;
     VST2Plugin* wrapper = wrapperOf(effect);
+    using Kind = ParameterEvent::Kind;
     switch (opcode) {
+        case audioMasterAutomate:
+            report(wrapper, Kind::change, index, opt);
+            return 0;
+        case audioMasterBeginEdit:
+            return report(wrapper, Kind::begin, index, 0.0f);
+        case audioMasterEndEdit:
+            return report(wrapper, Kind::end, index, 0.0f);
+        case audioMasterUpdateDisplay:
+        case audioMasterIOChanged:  // a new layout is not taken on yet: declined
+            report(wrapper, Kind::setChanged, 0, 0.0f);
+            return opcode == audioMasterUpdateDisplay ? 1 : 0;
         case audioMasterVersion:
             return 2400;
         case audioMasterCurrentId:
@@ -58,7 +76,7 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
             return isExactly(text, "sizeWindow") || isExactly(text, "sendVstMidiEvent") ? 1 : 0;
         }
         default:
-            return 0;  // time, IO change and everything else: declined
+            return 0;  // time and everything else: declined
     }
 }
 

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dsp/AudioBuffer.h"
 #include "dsp/EditorSizeListener.h"
+#include "dsp/ParameterChanges.h"
+#include "dsp/ParameterEvents.h"
 #include "dsp/VST2Interface.h"
 #include "dsp/VST2PluginBase.h"
 
@@ -23,8 +26,22 @@ struct LoadOutcome {
 };
 
 struct StateBlob {
-    void* data = nullptr;
+    const void* data = nullptr;
     int64_t size = 0;
+    bool chunk = true;  // false: the parameter values and the program (ParameterState.h)
+};
+
+struct ParameterDescription {
+    std::string name;
+    std::string label;  // its unit
+    std::string display;
+    float value = 0.0f;
+    bool automatable = false;
+    bool isSwitch = false;
+    bool isInteger = false;  // then between minimum and maximum
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    std::string category;
 };
 
 class VST2Plugin : public VST2PluginBase {
@@ -51,7 +68,11 @@ public:
     // block. An offset outside that block plays on its nearest frame: the
     // first for a negative one, the last for one at or past its end.
     void queueMidi(const int32_t* words, std::size_t count);
-    // Runs frames of the inputs into the outputs, two channels each. The
+    // A change of a parameter on a frame of the next block; false when the
+    // block has no room for it (ParameterChanges::capacity).
+    bool queueParameter(uint32_t frame, int32_t index, float value);
+    // Runs frames of the inputs into the outputs, two channels each, in
+    // pieces at the queued parameter changes (ParameterChanges). The
     // plug-in runs at most the block size it was configured for (it may be
     // given fewer, never more); outputs past that are silence. It reads and
     // writes the caller's channels where they are aligned as plug-ins may
@@ -66,8 +87,36 @@ public:
     bool openEditor(void* parent);
     void closeEditor();
     void sendEditorIdle();
+    // The chunk, when the plug-in keeps one; else its parameter values and
+    // program. Valid until the next call.
     StateBlob getState();
+    // Either kind of state getState gives.
     void setState(const void* data, uint64_t size);
+
+    // Parameters and programs (VST2PluginParameters.cpp): the thread the
+    // plug-in's life cycle runs on, or any thread for setParameter. An index
+    // out of range is ignored (reads give empty or 0).
+    int32_t parameterCount() const { return opened ? effect->numParams : 0; }
+    ParameterDescription describeParameter(int32_t index);
+    float parameterValue(int32_t index);
+    std::string parameterDisplay(int32_t index);
+    // The text value would show, with the old value set back after: the
+    // caller keeps blocks out meanwhile. What the plug-in reports meanwhile
+    // is not passed on.
+    std::string probeDisplay(int32_t index, float value);
+    void setParameter(int32_t index, float value);
+    int32_t programCount() const { return opened ? effect->numPrograms : 0; }
+    std::vector<std::string> programNames();
+    int32_t currentProgram();
+    // Between effBeginSetProgram and effEndSetProgram, as plug-ins expect.
+    void setProgram(int32_t index);
+    void setProgramName(const std::string& name);
+
+    // Told of what the plug-in reports about its parameters; set before the
+    // plug-in runs, cleared before the wrapper goes.
+    void setParameterListener(ParameterEventListener* listener) { eventListener.store(listener); }
+    // The host callback, on the thread the plug-in reports from.
+    void noteParameterEvent(const ParameterEvent& event);
     // The plug-in's own name, empty when it gives none.
     std::string effectName();
 
@@ -92,7 +141,26 @@ private:
     float** outputListFor(float* const* outputs);
     void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
     void keepEventsInBlock(uint32_t frames);
-    void spreadMonoOutput(uint32_t frames);
+    void spreadMonoOutput(float** out, uint32_t frames);
+    // One stretch of the block, [start, end), with its MIDI events.
+    void processPiece(float** in, float** out, uint32_t start, uint32_t end, uint32_t frames);
+    void runPlugin(float** in, float** out, uint32_t frames);
+    void handOverBlockEvents();
+    std::string text(int32_t opcode, int32_t index);
+
+    std::atomic<ParameterEventListener*> eventListener{nullptr};
+    // The thread running probeDisplay, whose echoes are not passed on.
+    std::atomic<std::thread::id> probing{};
+    ParameterChanges parameterChanges;  // the audio thread's
+    BlockEvents blockEvents;            // the audio thread's
+    VST2::VstEventList<midiSlots> pieceEvents{};
+    // A piece after the first runs in these, since a plug-in may assume its
+    // channels aligned and a piece can start on any frame.
+    AudioBuffer pieceInputs;
+    AudioBuffer pieceOutputs;
+    std::vector<float*> pieceInputPointers;
+    std::vector<float*> pieceOutputPointers;
+    std::vector<uint8_t> parameterState;  // what getState last gave, for a plug-in without chunk
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};
     VST2::AEffect* effect = nullptr;

@@ -15,6 +15,8 @@
 
 #include "dsp/EditorSizeListener.h"
 #include "dsp/VST2Plugin.h"
+#include "host/ParameterEventPump.h"
+#include "host/ParameterListener.h"
 #include "host/PluginSlot.h"
 #include "host/SlotListener.h"
 #include "shell/GuiThread.h"
@@ -25,8 +27,10 @@ class InProcessSlot final : public PluginSlot,
                             public Vexa::DSP::EditorSizeListener,
                             public std::enable_shared_from_this<InProcessSlot> {
 public:
-    // listener may be null when nothing is queued through request*.
-    InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate, uint32_t blockSize);
+    // listener may be null when nothing is queued through request*;
+    // parameterListener when nobody hears what the plug-in reports.
+    InProcessSlot(GuiThread& gui, SlotListener* listener, ParameterListener* parameterListener,
+                  uint32_t sampleRate, uint32_t blockSize);
     ~InProcessSlot() override;
     InProcessSlot(const InProcessSlot&) = delete;
     InProcessSlot& operator=(const InProcessSlot&) = delete;
@@ -59,17 +63,32 @@ public:
     void suspend() override;
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
+    void queueParameter(uint32_t frame, int32_t index, float value) override;
     bool hasPlugin() override;
     bool isSuspended();
     // What every answer of the plug-in process reports.
     bridge::Condition condition();
     Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
+    // Any thread but the GUI thread: carried to it, and waited for. The
+    // display probe keeps blocks out while the value is changed and back.
+    std::vector<bridge::ParameterInfo> parameters() override;
+    std::optional<std::string> parameterDisplay(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    std::optional<bridge::ProgramsResult> programs() override;
+    bool setProgram(int32_t index) override;
+    bool setProgramName(const std::string& name) override;
+
     // Any thread.
     void onEditorSizeRequest(int32_t width, int32_t height) override;
 
 private:
     void tearDown(std::unique_ptr<Vexa::DSP::VST2Plugin> old);
+    // The pump's thread: what the plug-in shows for the event's parameter.
+    void describe(bridge::ParameterEvent& event);
+    // Runs work with the plug-in on the GUI thread; false without one.
+    template <class Work>
+    bool withPlugin(Work work);
     void openEditor();
     std::string editorTitle();
 
@@ -85,4 +104,6 @@ private:
     std::string path;     // GUI thread
     // Changed on the GUI thread only; read by size requests from any thread.
     std::atomic<WindowHandle> editorFrame{nullptr};
+    // Null without a parameter listener. Outlives every wrapper it is given to.
+    std::unique_ptr<ParameterEventPump> pump;
 };

@@ -1,5 +1,6 @@
 #include "host/PluginChild.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "bridge/BlockSignal.h"
@@ -15,23 +16,71 @@ constexpr char brokeProtocol[] = "broke the plug-in process protocol";
 
 }  // namespace
 
-std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t blockSize) {
+std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t blockSize,
+                                                EventHandler onEvent) {
     auto region = bridge::SharedRegion::create();
     if (!region) return nullptr;
     int commandHandle = -1;
     auto process = ChildProcess::start(*region, sampleRate, blockSize, commandHandle);
     if (!process) return nullptr;
     return std::unique_ptr<PluginChild>(
-        new PluginChild(std::move(region), std::move(process), commandHandle));
+        new PluginChild(std::move(region), std::move(process), commandHandle, std::move(onEvent)));
 }
 
 PluginChild::PluginChild(std::unique_ptr<bridge::SharedRegion> region,
-                         std::unique_ptr<ChildProcess> process, int commandHandle)
-    : region(std::move(region)), processHandle(std::move(process)), pipe(commandHandle) {}
+                         std::unique_ptr<ChildProcess> process, int commandHandle,
+                         EventHandler onEvent)
+    : region(std::move(region)), processHandle(std::move(process)), pipe(commandHandle),
+      onEvent(std::move(onEvent)), reader([this] { readPipe(); }) {}
 
 PluginChild::~PluginChild() {
-    pipe.close();
+    endReader();
     processHandle->kill();
+}
+
+void PluginChild::endReader() {
+    closing.store(true);
+    pipe.close();
+    // The last owner may be the reader itself, through an event handler
+    // that ends the session.
+    if (reader.joinable()) {
+        if (reader.get_id() == std::this_thread::get_id()) {
+            reader.detach();
+        } else {
+            reader.join();
+        }
+    }
+}
+
+void PluginChild::readPipe() {
+    // A finite wait, so a close that a platform fails to wake us for
+    // still ends the thread.
+    constexpr int closeCheckMs = 200;
+    for (;;) {
+        bridge::PipeMessage message;
+        const CommandPipe::Read read = pipe.receive(message, closeCheckMs);
+        if (read == CommandPipe::Read::timedOut) {
+            if (closing.load()) break;
+            continue;
+        }
+        if (read == CommandPipe::Read::refused) noteFault(brokeProtocol);
+        if (read != CommandPipe::Read::message) break;
+        if (message.kind == static_cast<uint32_t>(bridge::MessageKind::parameterEvent)) {
+            const auto event = bridge::decodeAs<bridge::ParameterEvent>(message);
+            if (!event) {
+                noteFault(brokeProtocol);
+                break;
+            }
+            if (onEvent && !closing.load()) onEvent(*event);
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(replyMutex);
+        replies.push_back(std::move(message));
+        replyArrived.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(replyMutex);
+    pipeEnded = true;
+    replyArrived.notify_all();
 }
 
 void PluginChild::noteFault(const char* reason) {
@@ -40,23 +89,21 @@ void PluginChild::noteFault(const char* reason) {
 }
 
 bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
-    switch (pipe.receive(reply, commandTimeoutMs)) {
-        case CommandPipe::Read::message:
-            return true;
-        case CommandPipe::Read::timedOut:
-            noteFault("no answer within 30 s");
-            return false;
-        case CommandPipe::Read::closed:
-            return false;
-        case CommandPipe::Read::refused:
-            noteFault(brokeProtocol);
-            return false;
+    std::unique_lock<std::mutex> lock(replyMutex);
+    const bool answered = replyArrived.wait_for(lock, std::chrono::milliseconds(commandTimeoutMs),
+                                                [this] { return !replies.empty() || pipeEnded; });
+    if (!replies.empty()) {
+        reply = std::move(replies.front());
+        replies.pop_front();
+        return true;
     }
+    if (!answered) noteFault("no answer within 30 s");
     return false;
 }
 
 bool PluginChild::process(const float* const* inputs, float* const* outputs, uint32_t frames,
                           const bridge::SharedMidiEvent* midi, uint32_t midiCount,
+                          const bridge::SharedParameterChange* changes, uint32_t changeCount,
                           PluginSlot::Block& result) {
     bridge::SharedBlock& block = region->block();
     const std::size_t bytes = sizeof(float) * frames;
@@ -64,6 +111,8 @@ bool PluginChild::process(const float* const* inputs, float* const* outputs, uin
     std::memcpy(block.input[1], inputs[1], bytes);
     std::memcpy(block.midi, midi, sizeof *midi * midiCount);
     block.midiCount = midiCount;
+    std::memcpy(block.parameters, changes, sizeof *changes * changeCount);
+    block.parameterCount = changeCount;
     block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
@@ -99,7 +148,7 @@ bool PluginChild::process(const float* const* inputs, float* const* outputs, uin
 }
 
 void PluginChild::stop() {
-    pipe.close();
+    endReader();
     if (!processHandle->waitEnded(blockTimeoutMs)) processHandle->kill();
     processHandle->waitEnded(-1);
 }

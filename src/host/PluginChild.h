@@ -1,13 +1,19 @@
 // One running plug-in process as the program talks to it: its process, its
-// command pipe and its shared block.
+// command pipe and its shared block. A reader thread takes every message
+// off the pipe: replies go to the request waiting for them, events to the
+// handler given at start.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "bridge/BlockSignal.h"
 #include "bridge/CommandPipe.h"
@@ -21,8 +27,12 @@ public:
     static constexpr int blockTimeoutMs = 2000;
     static constexpr int commandTimeoutMs = 30000;
 
+    // Called on the reader thread for each event the process sends.
+    using EventHandler = std::function<void(const bridge::ParameterEvent&)>;
+
     // Null when the process cannot be started.
-    static std::unique_ptr<PluginChild> start(uint32_t sampleRate, uint32_t blockSize);
+    static std::unique_ptr<PluginChild> start(uint32_t sampleRate, uint32_t blockSize,
+                                              EventHandler onEvent);
     ~PluginChild();
     PluginChild(const PluginChild&) = delete;
     PluginChild& operator=(const PluginChild&) = delete;
@@ -43,7 +53,12 @@ public:
     // answer within blockTimeoutMs; result is then untouched.
     bool process(const float* const* inputs, float* const* outputs, uint32_t frames,
                  const bridge::SharedMidiEvent* midi, uint32_t midiCount,
+                 const bridge::SharedParameterChange* changes, uint32_t changeCount,
                  PluginSlot::Block& result);
+
+    // What the process kept for a relaunch (bridge::KeptSettings): to be
+    // read only once it has ended.
+    const bridge::KeptSettings& keptSettings() const { return region->block().kept; }
 
     // Ends it as asked: the plug-in process unloads and leaves when its pipe
     // ends; one that takes too long is killed.
@@ -60,10 +75,13 @@ public:
 
 private:
     PluginChild(std::unique_ptr<bridge::SharedRegion> region, std::unique_ptr<ChildProcess> process,
-                int commandHandle);
+                int commandHandle, EventHandler onEvent);
     // Waits for the one message that answers a request.
     bool awaitReply(bridge::PipeMessage& reply);
     void noteFault(const char* reason);
+    // The reader thread, until the pipe ends.
+    void readPipe();
+    void endReader();
 
     std::unique_ptr<bridge::SharedRegion> region;
     std::unique_ptr<ChildProcess> processHandle;
@@ -71,4 +89,11 @@ private:
     bridge::SpinBudget spin;  // the worker's, waiting for a block's answer
     std::mutex faultMutex;
     std::string fault;  // why it was given up on while still running
+    EventHandler onEvent;
+    std::mutex replyMutex;
+    std::condition_variable replyArrived;
+    std::deque<bridge::PipeMessage> replies;  // under replyMutex
+    bool pipeEnded = false;                   // under replyMutex
+    std::atomic<bool> closing{false};
+    std::thread reader;  // last: started once the members above exist
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -70,6 +71,7 @@ void PluginProcessSlot::requestRestore(const uint8_t* data, std::size_t size) {
     commands.runAndWait([&] {
         if (!currentChild()) return;
         mirror.state = request.blob;
+        mirror.forgetSettings();
         ask(request);
     });
 }
@@ -104,6 +106,49 @@ void PluginProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
     event.count = static_cast<uint32_t>(count);
 }
 
+void PluginProcessSlot::queueParameter(uint32_t frame, int32_t index, float value) {
+    if (changeCount >= changes.size()) return;  // full: newer ones are dropped
+    changes[changeCount++] = {frame, index, value};
+}
+
+template <class Request>
+std::optional<typename Request::Reply> PluginProcessSlot::askAndWait(const Request& request) {
+    std::optional<typename Request::Reply> reply;
+    commands.runAndWait([&] {
+        if (currentChild()) reply = ask(request);
+    });
+    return reply;
+}
+
+std::vector<bridge::ParameterInfo> PluginProcessSlot::parameters() {
+    auto reply = askAndWait(bridge::ParametersRequest{});
+    return reply ? std::move(reply->parameters) : std::vector<bridge::ParameterInfo>{};
+}
+
+std::optional<std::string> PluginProcessSlot::parameterDisplay(int32_t index, float value) {
+    auto reply = askAndWait(bridge::ParameterDisplayRequest{index, value});
+    if (!reply) return std::nullopt;
+    return std::move(reply->display);
+}
+
+bool PluginProcessSlot::setParameter(int32_t index, float value) {
+    const auto reply = askAndWait(bridge::SetParameterRequest{index, value});
+    return reply && reply->ok;
+}
+
+std::optional<bridge::ProgramsResult> PluginProcessSlot::programs() {
+    return askAndWait(bridge::ProgramsRequest{});
+}
+
+bool PluginProcessSlot::setProgram(int32_t index) {
+    const auto reply = askAndWait(bridge::SetProgramRequest{index});
+    return reply && reply->ok;
+}
+
+bool PluginProcessSlot::setProgramName(const std::string& name) {
+    return askAndWait(bridge::SetProgramNameRequest{name}).has_value();
+}
+
 bool PluginProcessSlot::hasPlugin() {
     return relaunching.load() || currentChild() != nullptr;
 }
@@ -111,13 +156,16 @@ bool PluginProcessSlot::hasPlugin() {
 PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* const* outputs,
                                              uint32_t frames) {
     const uint32_t events = midiCount;
+    const uint32_t changed = changeCount;
     midiCount = 0;
+    changeCount = 0;
     if (relaunching.load()) return Block::recovering;
     const std::shared_ptr<PluginChild> current = currentChild();
     if (!current) return Block::noPlugin;
     if (current->lost.load()) return Block::recovering;
     Block result = Block::notProcessed;
-    if (!current->process(inputs, outputs, frames, midi.data(), events, result)) {
+    if (!current->process(inputs, outputs, frames, midi.data(), events, changes.data(), changed,
+                          result)) {
         lose(current);
         return Block::recovering;
     }
@@ -136,6 +184,7 @@ void PluginProcessSlot::recover(const std::shared_ptr<PluginChild>& lostChild) {
     if (currentChild() != lostChild) return;  // unloaded or replaced meanwhile
     lostChild->kill();
     const std::string reason = lostChild->lossReason();
+    keepSettings(lostChild->keptSettings());
     replaceChild(nullptr);
     printLine("plug-in crashed: " + reason);
     listener.pluginCrashed(reason);
@@ -157,7 +206,7 @@ void PluginProcessSlot::relaunch() {
         ~KeepWanted() { mirror.condition = condition; }
     } keep{mirror, mirror.condition};
     const bridge::Condition& wanted = keep.condition;
-    std::shared_ptr<PluginChild> fresh = PluginChild::start(mirror.sampleRate, mirror.blockSize);
+    std::shared_ptr<PluginChild> fresh = startChild();
     if (!fresh) {
         relaunching.store(false);
         return;
@@ -173,6 +222,7 @@ void PluginProcessSlot::relaunch() {
             if (!restored) return;
             now = restored->condition;
         }
+        if (!restoreSettings()) return;
         if (now.suspended != wanted.suspended &&
             !(wanted.suspended ? ask(bridge::SuspendRequest{}) : ask(bridge::ResumeRequest{})))
             return;
@@ -184,6 +234,37 @@ void PluginProcessSlot::relaunch() {
     relaunching.store(false);
     listener.pluginRelaunched(*loaded);
     if (loaded->ok) printLine("plug-in relaunched");
+}
+
+std::shared_ptr<PluginChild> PluginProcessSlot::startChild() {
+    // The listener hears the process's events on its reader thread.
+    return PluginChild::start(
+        mirror.sampleRate, mirror.blockSize,
+        [this](const bridge::ParameterEvent& event) { listener.pluginParameterEvent(event); });
+}
+
+void PluginProcessSlot::keepSettings(const bridge::KeptSettings& kept) {
+    // The process is gone, so nothing writes these any more. Laid over what
+    // was kept before: a process lost while being brought back kept only
+    // what it was given back so far. A program set there starts over.
+    if (kept.hasProgram()) {
+        mirror.program = kept.programIndex();
+        mirror.values.clear();
+    }
+    std::map<int32_t, float> values(mirror.values.begin(), mirror.values.end());
+    kept.forEachValue([&values](int32_t index, float value) { values[index] = value; });
+    mirror.values.assign(values.begin(), values.end());
+}
+
+bool PluginProcessSlot::restoreSettings() {
+    // Copies: the relaunched process's replies do not touch them, but a
+    // loss on the way queues a recovery that refills them.
+    const auto program = mirror.program;
+    const auto values = mirror.values;
+    if (program && !ask(bridge::SetProgramRequest{*program})) return false;
+    for (const auto& [index, value] : values)
+        if (!ask(bridge::SetParameterRequest{index, value})) return false;
+    return true;
 }
 
 // ---- the command thread ----------------------------------------------------------
@@ -212,7 +293,7 @@ void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> 
     mirror.startOver(newPath, uniqueId);
     if (!currentChild() || relaunching.load()) {
         relaunching.store(false);
-        replaceChild(PluginChild::start(mirror.sampleRate, mirror.blockSize));
+        replaceChild(startChild());
         if (!currentChild()) {
             std::fprintf(stderr, "the plug-in process could not be started\n");
             bridge::LoadResult failed;

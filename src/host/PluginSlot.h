@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "bridge/PluginMessages.h"
 
 class PluginSlot {
 public:
@@ -40,6 +43,18 @@ public:
     virtual void suspend() = 0;
     virtual void resume() = 0;
     virtual void queueMidi(const int32_t* words, std::size_t count) = 0;
+    // A parameter change on a frame of the next block (dropped past
+    // bridge::maxParameterChanges in one block, or without a plug-in).
+    virtual void queueParameter(uint32_t frame, int32_t index, float value) = 0;
+    // Parameters and programs; they return once done. Without a plug-in,
+    // or for an index out of range: empty, false.
+    virtual std::vector<bridge::ParameterInfo> parameters() = 0;
+    // The text value would show; the plug-in is left, and heard, as it was.
+    virtual std::optional<std::string> parameterDisplay(int32_t index, float value) = 0;
+    virtual bool setParameter(int32_t index, float value) = 0;
+    virtual std::optional<bridge::ProgramsResult> programs() = 0;
+    virtual bool setProgram(int32_t index) = 0;
+    virtual bool setProgramName(const std::string& name) = 0;
     virtual bool hasPlugin() = 0;
     // Runs one block of frames frames (at most bridge::maxFrames) into
     // outputs. The plug-in runs at most the block size it was configured

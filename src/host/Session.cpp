@@ -263,8 +263,10 @@ void Session::pluginState(const bridge::StateResult& state) {
         std::lock_guard<std::mutex> lock(pendingMutex);
         if (!pendingState) return;
         if (state.ok) {
-            nlohmann::json reply = {
-                {"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            nlohmann::json reply = {{"id", pendingState->id},
+                                    {"ok", true},
+                                    {"bytes", state.blob.size()},
+                                    {"format", state.chunk ? "chunk" : "parameters"}};
             replies.fill(pendingState->place, reply.dump(), state.blob);
         } else {
             refuseRequest(pendingState->place, pendingState->id, "failed",
@@ -273,7 +275,9 @@ void Session::pluginState(const bridge::StateResult& state) {
         pendingState.reset();
         return;
     }
-    if (!state.ok) {
+    // This protocol's clients know chunks only: a plug-in without one has
+    // no state for them, as ever.
+    if (!state.ok || !state.chunk) {
         sink->sendText("state failed");
         return;
     }

@@ -63,6 +63,8 @@ public:
     void pluginState(const bridge::StateResult& state) override;
     void pluginCrashed(const std::string& reason) override;
     void pluginGaveUp(int crashes) override;
+    // The slot's event pump or its process's reader.
+    void pluginParameterEvent(const bridge::ParameterEvent& event) override;
 
     // GUI thread.
     PluginSlot& plugin() { return *slot; }
@@ -91,6 +93,11 @@ private:
     // Under the dispatch lock, as the rest; the replies may come from any thread.
     void greetVersion2();
     void handleRequest(std::string_view text);
+    // Protocol 2's parameter and program operations (SessionParameters.cpp);
+    // false when op is none of them.
+    bool handleParameterRequest(uint64_t place, const nlohmann::json& id, const std::string& op,
+                                const nlohmann::json& request);
+    void sendParametersChanged();
     void handleBlockVersion2(const uint8_t* data, std::size_t size);
     void restoreVersion2(const uint8_t* data, std::size_t size);
     void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});

@@ -17,6 +17,7 @@ namespace {
 
 // Block records (docs/protocol.md).
 constexpr uint16_t midiRecord = 1;
+constexpr uint16_t parameterRecord = 2;
 constexpr uint16_t statusRecord = 5;
 enum BlockStatus : uint32_t { noPlugin = 1, bypassed, loading, crashed, malformed };
 
@@ -70,6 +71,7 @@ void Session::greetVersion2() {
     const json limits = {{"maxBlockFrames", maxBlockSize},
                          {"maxChannels", 128},
                          {"maxMidiEvents", bridge::maxMidiEvents},
+                         {"maxParameterChanges", bridge::maxParameterChanges},
                          {"maxTextBytes", 1u << 20},
                          {"maxBinaryBytes", 256u << 20}};
     sink->sendText(
@@ -217,6 +219,7 @@ void Session::handleRequest(std::string_view text) {
         if (!needsPlugin()) return;
         slot->requestEditor();
         answerRequest(place, id);
+    } else if (handleParameterRequest(place, id, op, request)) {
     } else if (op == "quit") {
         answerRequest(place, id);
         gui.quit();
@@ -238,6 +241,7 @@ void Session::restoreVersion2(const uint8_t* data, std::size_t size) {
     }
     slot->requestRestore(data, size);
     answerRequest(request->place, request->id);
+    sendParametersChanged();
 }
 
 void Session::answerLoad(const bridge::LoadResult& result) {
@@ -252,6 +256,8 @@ void Session::answerLoad(const bridge::LoadResult& result) {
                   {{"latency", result.latency},
                    {"inputs", result.inputs},
                    {"outputs", result.outputs},
+                   {"parameters", result.parameters},
+                   {"programs", result.programs},
                    {"name", result.name}});
 }
 
@@ -297,6 +303,15 @@ void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
             const int32_t words[4] = {data[body + 4], data[body + 5], data[body + 6],
                                       static_cast<int32_t>(readWord(data + body) & 0x7FFFFFFF)};
             slot->queueMidi(words, 4);
+        } else if (type == parameterRecord && length >= 12) {
+            float value = 0.0f;
+            const uint32_t bits = readWord(data + body + 8);
+            std::memcpy(&value, &bits, sizeof value);
+            // A value outside 0 to 1 (or no number) is no value a plug-in takes.
+            if (value >= 0.0f && value <= 1.0f)
+                slot->queueParameter(readWord(data + body) & 0x7FFFFFFF,
+                                     static_cast<int32_t>(readWord(data + body + 4) & 0x7FFFFFFF),
+                                     value);
         }
         at = body + ((length + 3u) & ~3u);
     }

@@ -15,6 +15,13 @@ void AudioLoop::run() {
         const uint32_t events = block.midiCount <= bridge::maxMidiEvents ? block.midiCount : 0;
         for (uint32_t i = 0; i < events; ++i)
             slot.queueMidi(block.midi[i].words, block.midi[i].count);
+        const uint32_t changes =
+            block.parameterCount <= bridge::maxParameterChanges ? block.parameterCount : 0;
+        for (uint32_t i = 0; i < changes; ++i) {
+            const bridge::SharedParameterChange change = block.parameters[i];
+            slot.queueParameter(change.frame, change.index, change.value);
+            block.kept.noteValue(change.index, change.value);
+        }
         float* inputs[2] = {block.input[0], block.input[1]};
         float* outputs[2] = {block.output[0], block.output[1]};
         const uint32_t frames = std::min(block.frames, bridge::maxFrames);
