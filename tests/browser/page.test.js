@@ -139,11 +139,13 @@ describe('the test page', () => {
     assert.ok(dots >= 20, `${dots} pixels of round trips`);
   });
 
-  it('sends a note, saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
+  it('sends a note; its panel drives the parameters, follows the editor, records its moves and plays them back; saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
     await loadsFromTheList(testPlugin('test_synth'));
     program.markLog();
     await page.click('#note');
     await program.waitForLog(/event status=144 data1=60 data2=100 delta=\d+[^]*event status=128 data1=60 data2=0 delta=\d+/);
+
+    await panelDrivesTheParameters();
 
     await loadsFromTheList(testPlugin('test_chunks'));
     await page.click('#save');
@@ -157,8 +159,6 @@ describe('the test page', () => {
 
     await page.click('#editor');
     if (process.env.DISPLAY) await program.waitForLog(/effEditIdle/);
-
-    await panelDrivesTheParameters();
 
     program.markLog();
     await page.reload();
