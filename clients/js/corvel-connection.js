@@ -422,7 +422,9 @@ export class CorvelClient extends EventTarget {
   /**
    * Reads the plug-in's state.
    * @returns {Promise<Uint8Array|null>} the bytes, or null without a plug-in or
-   *   when the plug-in keeps no state
+   *   when the plug-in keeps no state. Over protocol 2 a plug-in without a
+   *   chunk of its own is kept by its program and parameter values (a state
+   *   that begins with `CVPARAM1`), which {@link setState} takes as well.
    */
   getState() {
     if (this.#protocol === 2) {
