@@ -80,6 +80,8 @@ enum EffectOpcode : int32_t {
     effProcessEvents = 25,
     effCanBeAutomated = 26,
     effGetProgramNameIndexed = 29,
+    effGetInputProperties = 33,   // ptr: a VstPinProperties; index: the input
+    effGetOutputProperties = 34,  // ptr: a VstPinProperties; index: the output
     effGetPlugCategory = 35,
     effSetSpeakerArrangement = 42,
     effSetBypass = 44,
@@ -116,7 +118,49 @@ enum HostOpcode : int32_t {
     audioMasterEndEdit = 44,        // index: the parameter the user let go
 };
 
-constexpr intptr_t kVstProcessLevelUser = 1;
+constexpr intptr_t kVstProcessLevelRealtime = 2;
+constexpr intptr_t kVstProcessLevelOffline = 4;
+
+// VstTimeInfo::flags
+constexpr int32_t kVstTransportChanged = 1;
+constexpr int32_t kVstTransportPlaying = 1 << 1;
+constexpr int32_t kVstTransportCycleActive = 1 << 2;
+constexpr int32_t kVstTransportRecording = 1 << 3;
+constexpr int32_t kVstNanosValid = 1 << 8;
+constexpr int32_t kVstPpqPosValid = 1 << 9;
+constexpr int32_t kVstTempoValid = 1 << 10;
+constexpr int32_t kVstBarsValid = 1 << 11;
+constexpr int32_t kVstCyclePosValid = 1 << 12;
+constexpr int32_t kVstTimeSigValid = 1 << 13;
+
+struct VstTimeInfo {
+    double samplePos;
+    double sampleRate;
+    double nanoSeconds;
+    double ppqPos;
+    double tempo;
+    double barStartPos;
+    double cycleStartPos;
+    double cycleEndPos;
+    int32_t timeSigNumerator;
+    int32_t timeSigDenominator;
+    int32_t smpteOffset;
+    int32_t smpteFrameRate;
+    int32_t samplesToNextClock;
+    int32_t flags;
+};
+
+// VstPinProperties::flags
+constexpr int32_t kVstPinIsActive = 1 << 0;
+constexpr int32_t kVstPinIsStereo = 1 << 1;
+
+struct VstPinProperties {
+    char label[64];
+    int32_t flags;
+    int32_t arrangementType;
+    char shortLabel[8];
+    char future[48];
+};
 
 // What effGetPlugCategory answers.
 enum PlugCategory : int32_t {
@@ -147,6 +191,7 @@ struct ERect {
 };
 
 constexpr int32_t kVstMidiType = 1;
+constexpr int32_t kVstSysExType = 6;
 constexpr int32_t kVstMidiEventIsRealtime = 1;
 
 struct VstEvent {
@@ -169,6 +214,17 @@ struct VstMidiEvent {
     char noteOffVelocity;
     char reserved1;
     char reserved2;
+};
+
+struct VstMidiSysexEvent {
+    int32_t type;
+    int32_t byteSize;
+    int32_t deltaFrames;
+    int32_t flags;
+    int32_t dumpBytes;
+    intptr_t resvd1;
+    char* sysexDump;
+    intptr_t resvd2;
 };
 
 // The event list as plug-ins read it: a count, a reserved word, then the
@@ -255,6 +311,12 @@ static_assert(offsetof(VstEvents, reserved) == 8);
 static_assert(offsetof(VstEvents, events) == 16);
 static_assert(sizeof(VstEvents) == 32);
 static_assert(sizeof(VstSpeakerProperties) == 112);
+static_assert(sizeof(VstTimeInfo) == 88);
+static_assert(offsetof(VstTimeInfo, timeSigNumerator) == 64);
+static_assert(offsetof(VstTimeInfo, flags) == 84);
+static_assert(sizeof(VstPinProperties) == 128);
+static_assert(offsetof(VstMidiSysexEvent, sysexDump) == 32);
+static_assert(sizeof(VstMidiSysexEvent) == 48);
 static_assert(offsetof(VstParameterProperties, flags) == 76);
 static_assert(offsetof(VstParameterProperties, shortLabel) == 96);
 static_assert(offsetof(VstParameterProperties, category) == 106);
