@@ -14,6 +14,7 @@
 #include "dsp/EditorSizeListener.h"
 #include "dsp/ParameterChanges.h"
 #include "dsp/ParameterEvents.h"
+#include "dsp/PinNames.h"
 #include "dsp/Transport.h"
 #include "dsp/VST2Interface.h"
 #include "dsp/VST2PluginBase.h"
@@ -30,11 +31,6 @@ struct StateBlob {
     const void* data = nullptr;
     int64_t size = 0;
     bool chunk = true;  // false: the parameter values and the program (ParameterState.h)
-};
-
-struct PinDescription {
-    std::string label;
-    bool stereo = false;  // the first of a stereo pair
 };
 
 struct ParameterDescription {
@@ -140,7 +136,9 @@ public:
     int32_t programCount() const { return opened ? effect->numPrograms : 0; }
     // Each input's or output's name as the plug-in gives it; empty when it
     // names none.
-    std::vector<PinDescription> pins(bool inputs);
+    std::vector<PinDescription> pins(bool inputs) {
+        return opened ? readPinNames(effect, inputs) : std::vector<PinDescription>{};
+    }
     std::vector<std::string> programNames();
     int32_t currentProgram();
     // Between effBeginSetProgram and effEndSetProgram, as plug-ins expect.
