@@ -110,6 +110,11 @@ private:
     bool good = true;
 };
 
+template <class IO, class PinType>
+void pinFields(IO& io, PinType& pin) {
+    io.bytes(pin.label).flag(pin.stereo);
+}
+
 // The fields of the messages added with parameters, in one place for both
 // directions: Writer and Reader share the names of their steps.
 template <class IO, class Info>
@@ -162,6 +167,10 @@ template <class IO, class Message>
 IO& fieldsOf(IO& io, Message& message, SetProgramNameRequest*) {
     return io.bytes(message.name);
 }
+template <class IO, class Message>
+IO& fieldsOf(IO& io, Message& message, SetOfflineRequest*) {
+    return io.flag(message.offline);
+}
 
 template <class Message>
 std::string written(const Message& message) {
@@ -193,27 +202,34 @@ CORVEL_BOTH_WAYS(ParameterDisplayRequest)
 CORVEL_BOTH_WAYS(SetParameterRequest)
 CORVEL_BOTH_WAYS(SetProgramRequest)
 CORVEL_BOTH_WAYS(SetProgramNameRequest)
+CORVEL_BOTH_WAYS(SetOfflineRequest)
 #undef CORVEL_BOTH_WAYS
 
-std::string encode(const ParameterEvent& message) {
+std::string encode(const PluginEvent& message) {
     return Writer()
         .number(static_cast<uint32_t>(message.what))
         .number(message.index)
         .real(message.value)
         .bytes(message.display)
+        .number(message.inputs)
+        .number(message.outputs)
+        .number(message.latency)
         .take();
 }
 
-bool decode(const std::string& payload, ParameterEvent& message) {
+bool decode(const std::string& payload, PluginEvent& message) {
     uint32_t what = 0;
     const bool read = Reader(payload)
                           .number(what)
                           .number(message.index)
                           .real(message.value)
                           .bytes(message.display)
+                          .number(message.inputs)
+                          .number(message.outputs)
+                          .number(message.latency)
                           .complete();
-    message.what = static_cast<ParameterEvent::Kind>(what);
-    return read && what <= static_cast<uint32_t>(ParameterEvent::Kind::setChanged);
+    message.what = static_cast<PluginEvent::Kind>(what);
+    return read && what <= static_cast<uint32_t>(PluginEvent::Kind::ioChanged);
 }
 
 std::string encode(const Done& message) {
@@ -228,6 +244,8 @@ std::string encode(const LoadResult& message) {
         .number(message.outputs)
         .number(message.parameters)
         .number(message.programs)
+        .list(message.inputPins, pinFields<Writer, const Pin>)
+        .list(message.outputPins, pinFields<Writer, const Pin>)
         .bytes(message.name)
         .number(static_cast<uint32_t>(message.failure))
         .bytes(message.reason)
@@ -277,6 +295,8 @@ bool decode(const std::string& payload, LoadResult& message) {
                           .number(message.outputs)
                           .number(message.parameters)
                           .number(message.programs)
+                          .list(message.inputPins, pinFields<Reader, Pin>)
+                          .list(message.outputPins, pinFields<Reader, Pin>)
                           .bytes(message.name)
                           .number(failure)
                           .bytes(message.reason)

@@ -31,6 +31,7 @@ enum class MessageKind : uint32_t {
     programs,
     setProgram,
     setProgramName,
+    setOffline,
     // Replies: the plug-in process to the program, one per request.
     done = 100,
     loadResult,
@@ -40,7 +41,7 @@ enum class MessageKind : uint32_t {
     programsResult,
     accepted,
     // Events: the plug-in process to the program, whenever they happen.
-    parameterEvent = 200,
+    pluginEvent = 200,
 };
 
 // The plug-in's condition after a request, carried by every reply, so the
@@ -66,6 +67,11 @@ enum class LoadFailure : uint32_t {
     timeout,            // its process did not answer in time
 };
 
+struct Pin {
+    std::string label;
+    bool stereo = false;  // the first channel of a stereo pair
+};
+
 struct LoadResult {
     static constexpr MessageKind kind = MessageKind::loadResult;
     bool ok = false;
@@ -74,6 +80,8 @@ struct LoadResult {
     int32_t outputs = 0;
     int32_t parameters = 0;
     int32_t programs = 0;
+    std::vector<Pin> inputPins;  // empty when the plug-in names none
+    std::vector<Pin> outputPins;
     std::string name;  // the plug-in's own, or empty
     LoadFailure failure = LoadFailure::none;
     std::string reason;  // why it failed, for the user; empty when ok
@@ -154,15 +162,25 @@ struct SetProgramNameRequest {
     std::string name;
 };
 
-// What the plug-in reported about its parameters, unasked: a change with
-// the text it now shows, a touch, or a change of the whole set.
-struct ParameterEvent {
-    static constexpr MessageKind kind = MessageKind::parameterEvent;
-    enum class Kind : uint32_t { change, begin, end, setChanged };
+struct SetOfflineRequest {
+    static constexpr MessageKind kind = MessageKind::setOffline;
+    using Reply = Done;
+    bool offline = false;
+};
+
+// What the plug-in reported, unasked: a parameter's change with the text it
+// now shows, a touch, a change of the whole set, or new channels and
+// latency (ioChanged, with the three counts).
+struct PluginEvent {
+    static constexpr MessageKind kind = MessageKind::pluginEvent;
+    enum class Kind : uint32_t { change, begin, end, setChanged, ioChanged };
     Kind what = Kind::change;
     int32_t index = 0;
     float value = 0.0f;
     std::string display;
+    int32_t inputs = 0;
+    int32_t outputs = 0;
+    int32_t latency = 0;
 };
 
 struct LoadRequest {
@@ -224,7 +242,8 @@ std::string encode(const ParameterDisplayRequest& message);
 std::string encode(const SetParameterRequest& message);
 std::string encode(const SetProgramRequest& message);
 std::string encode(const SetProgramNameRequest& message);
-std::string encode(const ParameterEvent& message);
+std::string encode(const PluginEvent& message);
+std::string encode(const SetOfflineRequest& message);
 template <MessageKind Kind, class ReplyType>
 std::string encode(const PlainRequest<Kind, ReplyType>&) {
     return {};
@@ -245,7 +264,8 @@ bool decode(const std::string& payload, ParameterDisplayRequest& message);
 bool decode(const std::string& payload, SetParameterRequest& message);
 bool decode(const std::string& payload, SetProgramRequest& message);
 bool decode(const std::string& payload, SetProgramNameRequest& message);
-bool decode(const std::string& payload, ParameterEvent& message);
+bool decode(const std::string& payload, PluginEvent& message);
+bool decode(const std::string& payload, SetOfflineRequest& message);
 template <MessageKind Kind, class ReplyType>
 bool decode(const std::string& payload, PlainRequest<Kind, ReplyType>&) {
     return payload.empty();

@@ -1,9 +1,11 @@
-// The memory a session shares with its plug-in process: one block of audio
-// and MIDI going in, its result coming out. Laid out once at the largest
-// block size, so a change of block size never moves it.
+// The memory a session shares with its plug-in process: one block of audio,
+// MIDI, parameter changes and transport going in, its audio and MIDI coming
+// out. Laid out once for the largest block size and the session's channels
+// (SharedRegion), so a change of block size never moves it.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +16,7 @@ namespace bridge {
 constexpr uint32_t maxFrames = 16384;
 constexpr uint32_t maxMidiEvents = 512;
 constexpr uint32_t maxParameterChanges = 512;
+constexpr uint32_t maxChannels = 128;  // each way
 // Parameters past this many are not brought back after a crash (their
 // values still are, where the state holds them).
 constexpr uint32_t maxKeptParameters = 8192;
@@ -27,6 +30,82 @@ struct SharedParameterChange {
     uint32_t frame;
     int32_t index;
     float value;
+};
+
+// The channels a session's blocks carry each way, 1 to maxChannels.
+struct ChannelLayout {
+    uint32_t inputs = 2;
+    uint32_t outputs = 2;
+    bool operator==(const ChannelLayout& other) const {
+        return inputs == other.inputs && outputs == other.outputs;
+    }
+    bool operator!=(const ChannelLayout& other) const { return !(*this == other); }
+    bool valid() const {
+        return inputs >= 1 && inputs <= maxChannels && outputs >= 1 && outputs <= maxChannels;
+    }
+};
+
+// The workstation's transport for one block (docs/protocol.md, record 3).
+struct SharedTransport {
+    uint32_t flags;  // 1 playing, 2 recording, 4 cycle on
+    int32_t numerator;
+    int32_t denominator;
+    uint32_t given;  // 0: the block has none
+    double tempo;
+    double position;
+    double barStart;
+    double cycleStart;
+    double cycleEnd;
+    double samplePosition;
+};
+
+// The MIDI and SysEx messages a plug-in sent during one block, in the
+// order sent, their bytes in one pool. Fixed room, so the audio thread
+// never allocates; what does not fit is dropped.
+struct MidiOut {
+    static constexpr uint32_t maxEvents = 512;
+    static constexpr uint32_t maxSysexBytes = 16384;  // in one block
+    static constexpr uint32_t maxSysexMessage = 4092;
+    static constexpr uint32_t poolBytes = maxSysexBytes + 3 * maxEvents;
+
+    struct Event {
+        uint32_t frame;
+        uint32_t offset;  // in pool
+        uint32_t size;
+    };
+
+    uint32_t count;
+    uint32_t poolUsed;
+    uint32_t sysexUsed;
+    Event events[maxEvents];
+    uint8_t pool[poolBytes];
+
+    void clear() { count = poolUsed = sysexUsed = 0; }
+    // A short message (1 to 3 bytes) or a SysEx; false when dropped.
+    bool add(uint32_t frame, const uint8_t* bytes, uint32_t size) {
+        const bool sysex = size > 3;
+        if (size == 0 || count >= maxEvents ||
+            (sysex && (size > maxSysexMessage || sysexUsed + size > maxSysexBytes)))
+            return false;
+        std::memcpy(pool + poolUsed, bytes, size);
+        events[count++] = {frame, poolUsed, size};
+        poolUsed += size;
+        if (sysex) sysexUsed += size;
+        return true;
+    }
+    // What another side wrote, checked: a count or an event that points past
+    // the pool makes the whole list unreadable.
+    bool copyCheckedFrom(const MidiOut& written) {
+        clear();
+        const uint32_t claimed = written.count;
+        if (claimed > maxEvents) return false;
+        for (uint32_t i = 0; i < claimed; ++i) {
+            const Event event = written.events[i];
+            if (event.offset > poolBytes || event.size > poolBytes - event.offset) return false;
+            add(event.frame, written.pool + event.offset, event.size);
+        }
+        return true;
+    }
 };
 
 // What a relaunch brings back besides the state: the program and every
@@ -88,12 +167,21 @@ struct SharedBlock {
     SharedMidiEvent midi[maxMidiEvents];
     uint32_t parameterCount;
     SharedParameterChange parameters[maxParameterChanges];
+    SharedTransport transport;
+    MidiOut midiOut;  // the plug-in process's, for each block
     KeptSettings kept;
-    // The plug-in reads and writes these in place; its vector loads may
-    // assume aligned channels (the mapping itself starts on a page).
-    alignas(64) float input[2][maxFrames];
-    alignas(64) float output[2][maxFrames];
+    // Written by the program before the plug-in process starts; the audio
+    // follows the block (SharedRegion): inputs, then outputs, maxFrames each.
+    ChannelLayout layout;
 };
+
+// Where the audio starts after the block; the plug-in reads and writes it
+// in place, and its vector loads may assume aligned channels (the mapping
+// itself starts on a page).
+constexpr std::size_t audioOffset = (sizeof(SharedBlock) + 63) / 64 * 64;
+constexpr std::size_t regionBytes(const ChannelLayout& layout) {
+    return audioOffset + std::size_t(layout.inputs + layout.outputs) * maxFrames * sizeof(float);
+}
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free,
               "the wake word and kept settings must live in shared memory");

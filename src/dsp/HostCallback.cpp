@@ -54,9 +54,15 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
         case audioMasterEndEdit:
             return report(wrapper, Kind::end, index, 0.0f);
         case audioMasterUpdateDisplay:
-        case audioMasterIOChanged:  // a new layout is not taken on yet: declined
-            report(wrapper, Kind::setChanged, 0, 0.0f);
-            return opcode == audioMasterUpdateDisplay ? 1 : 0;
+            return report(wrapper, Kind::setChanged, 0, 0.0f);
+        case audioMasterIOChanged:
+            // Taken on by whoever owns the plug-in's life cycle, blocks kept out.
+            return report(wrapper, Kind::ioChanged, 0, 0.0f);
+        case audioMasterGetTime:
+            return wrapper ? reinterpret_cast<intptr_t>(wrapper->timeInfo()) : 0;
+        case audioMasterProcessEvents:
+            if (wrapper) wrapper->noteOutgoingEvents(static_cast<const VstEvents*>(ptr));
+            return 1;
         case audioMasterVersion:
             return 2400;
         case audioMasterCurrentId:
@@ -70,13 +76,17 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
         case audioMasterGetBlockSize:
             return wrapper ? wrapper->blockSize() : defaultBlockSize;
         case audioMasterGetCurrentProcessLevel:
-            return kVstProcessLevelUser;
+            return wrapper && wrapper->isOffline() ? kVstProcessLevelOffline
+                                                   : kVstProcessLevelRealtime;
         case audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);
-            return isExactly(text, "sizeWindow") || isExactly(text, "sendVstMidiEvent") ? 1 : 0;
+            for (const char* word : {"sizeWindow", "sendVstEvents", "sendVstMidiEvent",
+                                     "receiveVstEvents", "receiveVstMidiEvent", "sendVstTimeInfo"})
+                if (isExactly(text, word)) return 1;
+            return 0;
         }
         default:
-            return 0;  // time and everything else: declined
+            return 0;  // everything else: declined
     }
 }
 

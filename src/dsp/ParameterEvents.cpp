@@ -10,17 +10,19 @@ bool BlockEvents::add(const ParameterEvent& event) {
         // stays between the two changes.
         for (std::size_t i = count; i-- > 0;) {
             ParameterEvent& earlier = events[i];
-            if (earlier.kind == ParameterEvent::Kind::setChanged || earlier.index != event.index)
+            if (earlier.kind == ParameterEvent::Kind::setChanged ||
+                earlier.kind == ParameterEvent::Kind::ioChanged || earlier.index != event.index)
                 continue;
             if (earlier.kind != ParameterEvent::Kind::change) break;
             earlier.value = event.value;
             return true;
         }
         if (count >= changeRoom) return false;
-    } else if (event.kind == ParameterEvent::Kind::setChanged) {
+    } else if (event.kind == ParameterEvent::Kind::setChanged ||
+               event.kind == ParameterEvent::Kind::ioChanged) {
         // Once per block is all a client can use.
         for (std::size_t i = 0; i < count; ++i)
-            if (events[i].kind == ParameterEvent::Kind::setChanged) return true;
+            if (events[i].kind == event.kind) return true;
     }
     if (count >= capacity) return false;
     events[count++] = event;

@@ -10,7 +10,8 @@
 namespace Vexa::DSP {
 
 struct ParameterEvent {
-    enum class Kind : uint8_t { change, begin, end, setChanged };
+    // ioChanged: its channels or latency changed (audioMasterIOChanged).
+    enum class Kind : uint8_t { change, begin, end, setChanged, ioChanged };
     Kind kind = Kind::change;
     int32_t index = 0;   // unused for setChanged
     float value = 0.0f;  // change only

@@ -14,6 +14,7 @@
 #include "dsp/EditorSizeListener.h"
 #include "dsp/ParameterChanges.h"
 #include "dsp/ParameterEvents.h"
+#include "dsp/Transport.h"
 #include "dsp/VST2Interface.h"
 #include "dsp/VST2PluginBase.h"
 
@@ -31,6 +32,11 @@ struct StateBlob {
     bool chunk = true;  // false: the parameter values and the program (ParameterState.h)
 };
 
+struct PinDescription {
+    std::string label;
+    bool stereo = false;  // the first of a stereo pair
+};
+
 struct ParameterDescription {
     std::string name;
     std::string label;  // its unit
@@ -46,7 +52,7 @@ struct ParameterDescription {
 
 class VST2Plugin : public VST2PluginBase {
 public:
-    static constexpr int32_t maxChannels = 64;
+    static constexpr int32_t maxChannels = 128;
     static constexpr int32_t midiSlots = 512;
 
     // The settings the plug-in is opened with and answered with when it asks.
@@ -78,7 +84,33 @@ public:
     // writes the caller's channels where they are aligned as plug-ins may
     // assume, copies of them where not. False, and the outputs untouched,
     // when the block was not processed.
-    bool process(const float* const* inputs, float* const* outputs, uint32_t frames);
+    bool process(const float* const* inputs, float* const* outputs, uint32_t frames) {
+        return process(inputs, 2, outputs, 2, frames);
+    }
+    // The same with the caller's channels: inputs past the plug-in's are
+    // not heard, its inputs past the caller's hear silence, outputs past
+    // its own are silence.
+    bool process(const float* const* inputs, uint32_t inputCount, float* const* outputs,
+                 uint32_t outputCount, uint32_t frames);
+    // The transport of the next block; a block without one continues the
+    // last (the sample position, and while playing the position, advance).
+    void setTransport(const Transport& transport);
+    // Any thread: what audioMasterGetTime answers.
+    const VST2::VstTimeInfo* timeInfo() const { return &time; }
+    // What audioMasterGetCurrentProcessLevel answers.
+    void setOffline(bool offline) { offlineLevel.store(offline); }
+    bool isOffline() const { return offlineLevel.load(); }
+    // The host callback: what the plug-in sends (audioMasterProcessEvents).
+    // Passed on during a block, with its frame in the block; dropped at
+    // any other time, when it has no frame.
+    void noteOutgoingEvents(const VST2::VstEvents* events);
+    void setOutgoingEventListener(OutgoingEventListener* listener) {
+        outgoingListener.store(listener);
+    }
+    // After audioMasterIOChanged, on the thread that owns the life cycle
+    // with blocks kept out: reads the channels and latency again and lays
+    // out the buffers for them. False when it now has too many channels.
+    bool takeNewLayout();
     void clearEvents();
 
     int32_t getLatency() const;
@@ -106,6 +138,9 @@ public:
     std::string probeDisplay(int32_t index, float value);
     void setParameter(int32_t index, float value);
     int32_t programCount() const { return opened ? effect->numPrograms : 0; }
+    // Each input's or output's name as the plug-in gives it; empty when it
+    // names none.
+    std::vector<PinDescription> pins(bool inputs);
     std::vector<std::string> programNames();
     int32_t currentProgram();
     // Between effBeginSetProgram and effEndSetProgram, as plug-ins expect.
@@ -137,9 +172,11 @@ private:
     intptr_t dispatch(int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
                       float opt = 0.0f);
     bool configure();
-    float** inputListFor(const float* const* inputs, uint32_t frames);
-    float** outputListFor(float* const* outputs);
-    void deliverOutputs(float* const* outputs, uint32_t frames, uint32_t requested);
+    float** inputListFor(const float* const* inputs, uint32_t count, uint32_t frames);
+    float** outputListFor(float* const* outputs, uint32_t count);
+    void deliverOutputs(float* const* outputs, uint32_t count, uint32_t frames, uint32_t requested);
+    void advanceTime(uint32_t frames);
+    bool buffersFitChannels() const;
     void keepEventsInBlock(uint32_t frames);
     void spreadMonoOutput(float** out, uint32_t frames);
     // One stretch of the block, [start, end), with its MIDI events.
@@ -161,6 +198,15 @@ private:
     std::vector<float*> pieceInputPointers;
     std::vector<float*> pieceOutputPointers;
     std::vector<uint8_t> parameterState;  // what getState last gave, for a plug-in without chunk
+    // The audio thread writes it before each block; plug-ins read it from
+    // any thread, as they do of every host.
+    VST2::VstTimeInfo time{};
+    Transport nextTransport;
+    bool transportGiven = false;
+    std::atomic<bool> offlineLevel{false};
+    std::atomic<OutgoingEventListener*> outgoingListener{nullptr};
+    uint32_t pieceStart = 0;  // the audio thread's: where the running piece starts
+    uint32_t blockFrames = 0;
 
     std::atomic<EditorSizeListener*> sizeListener{nullptr};
     VST2::AEffect* effect = nullptr;

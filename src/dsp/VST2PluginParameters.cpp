@@ -1,4 +1,4 @@
-// A loaded plug-in's parameters and programs.
+// A loaded plug-in's parameters, programs and channel names.
 #include <algorithm>
 
 #include "dsp/VST2Plugin.h"
@@ -97,6 +97,23 @@ void VST2Plugin::setProgramName(const std::string& name) {
     char buffer[24] = {};
     name.copy(buffer, sizeof buffer - 1);
     dispatch(effSetProgramName, 0, 0, buffer);
+}
+
+std::vector<PinDescription> VST2Plugin::pins(bool inputs) {
+    std::vector<PinDescription> named;
+    if (!opened) return named;
+    const int32_t count = inputs ? effect->numInputs : effect->numOutputs;
+    bool any = false;
+    for (int32_t i = 0; i < count; ++i) {
+        VstPinProperties pin{};
+        const bool given =
+            dispatch(inputs ? effGetInputProperties : effGetOutputProperties, i, 0, &pin) != 0;
+        pin.label[sizeof pin.label - 1] = '\0';
+        any = any || given;
+        named.push_back({given ? pin.label : "", given && (pin.flags & kVstPinIsStereo) != 0});
+    }
+    if (!any) named.clear();
+    return named;
 }
 
 }  // namespace Vexa::DSP

@@ -35,12 +35,12 @@ bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
 }  // namespace
 
 InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener,
-                             ParameterListener* parameterListener, uint32_t sampleRate,
+                             PluginEventListener* parameterListener, uint32_t sampleRate,
                              uint32_t blockSize)
     : gui(gui), listener(listener), sampleRate(sampleRate), blockSize(blockSize) {
     if (parameterListener) {
         pump = std::make_unique<ParameterEventPump>(
-            *parameterListener, [this](bridge::ParameterEvent& event) { describe(event); });
+            *parameterListener, [this](bridge::PluginEvent& event) { describe(event); });
     }
 }
 
@@ -49,10 +49,18 @@ InProcessSlot::~InProcessSlot() {
     pump.reset();  // before the members its thread reads
 }
 
-void InProcessSlot::describe(bridge::ParameterEvent& event) {
+void InProcessSlot::describe(bridge::PluginEvent& event) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (!plugin) return;
-    if (event.what != bridge::ParameterEvent::Kind::change)
+    if (event.what == bridge::PluginEvent::Kind::ioChanged) {
+        // Blocks are kept out by the lock while the buffers are laid out again.
+        plugin->takeNewLayout();
+        event.inputs = plugin->inputCount();
+        event.outputs = plugin->outputCount();
+        event.latency = plugin->getLatency();
+        return;
+    }
+    if (event.what != bridge::PluginEvent::Kind::change)
         event.value = plugin->parameterValue(event.index);
     event.display = plugin->parameterDisplay(event.index);
 }
@@ -96,6 +104,7 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
     }
     old->setSizeListener(nullptr);
     old->setParameterListener(nullptr);
+    old->setOutgoingEventListener(nullptr);
     old.reset();
     reclaimDisplayHooks();
 }
@@ -110,12 +119,14 @@ bridge::LoadResult InProcessSlot::load(const std::string& newPath,
         std::lock_guard<std::mutex> lock(pluginMutex);
         old = std::move(plugin);
         plugin = std::make_unique<VST2Plugin>(sampleRate, blockSize);
+        plugin->setOffline(offline);
         fresh = plugin.get();
     }
     tearDown(std::move(old));
     path = newPath;
     fresh->setSizeListener(this);
     fresh->setParameterListener(pump.get());
+    fresh->setOutgoingEventListener(this);
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
@@ -133,6 +144,10 @@ bridge::LoadResult InProcessSlot::load(const std::string& newPath,
     result.name = fresh->effectName();
     result.parameters = fresh->parameterCount();
     result.programs = fresh->programCount();
+    for (const bool inputs : {true, false})
+        for (Vexa::DSP::PinDescription& pin : fresh->pins(inputs))
+            (inputs ? result.inputPins : result.outputPins)
+                .push_back({std::move(pin.label), pin.stereo});
     return result;
 }
 
@@ -234,6 +249,26 @@ void InProcessSlot::setSampleRate(uint32_t rate) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     sampleRate = rate;
     if (plugin) plugin->setSampleRate(rate);
+}
+
+void InProcessSlot::setLayout(const bridge::ChannelLayout& chosen) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    layout = chosen;
+}
+
+void InProcessSlot::setOffline(bool chosen) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    offline = chosen;
+    if (plugin) plugin->setOffline(chosen);
+}
+
+void InProcessSlot::queueTransport(const Vexa::DSP::Transport& transport) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->setTransport(transport);
+}
+
+void InProcessSlot::onOutgoingEvent(uint32_t frame, const uint8_t* bytes, uint32_t size) {
+    outgoing->add(frame, bytes, size);
 }
 
 void InProcessSlot::suspend() {
@@ -351,8 +386,9 @@ bool InProcessSlot::hasPlugin() {
 PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
+    outgoing->clear();
     if (!plugin) return Block::noPlugin;
-    if (!plugin->process(inputs, outputs, frames))
+    if (!plugin->process(inputs, layout.inputs, outputs, layout.outputs, frames))
         return plugin->isSuspended() ? Block::bypassed : Block::loading;
     return Block::processed;
 }

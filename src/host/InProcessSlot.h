@@ -16,7 +16,7 @@
 #include "dsp/EditorSizeListener.h"
 #include "dsp/VST2Plugin.h"
 #include "host/ParameterEventPump.h"
-#include "host/ParameterListener.h"
+#include "host/PluginEventListener.h"
 #include "host/PluginSlot.h"
 #include "host/SlotListener.h"
 #include "shell/GuiThread.h"
@@ -25,11 +25,12 @@
 class InProcessSlot final : public PluginSlot,
                             public WindowObserver,
                             public Vexa::DSP::EditorSizeListener,
+                            public Vexa::DSP::OutgoingEventListener,
                             public std::enable_shared_from_this<InProcessSlot> {
 public:
     // listener may be null when nothing is queued through request*;
     // parameterListener when nobody hears what the plug-in reports.
-    InProcessSlot(GuiThread& gui, SlotListener* listener, ParameterListener* parameterListener,
+    InProcessSlot(GuiThread& gui, SlotListener* listener, PluginEventListener* parameterListener,
                   uint32_t sampleRate, uint32_t blockSize);
     ~InProcessSlot() override;
     InProcessSlot(const InProcessSlot&) = delete;
@@ -60,6 +61,12 @@ public:
     // The caller's thread (the session's worker, or the plug-in process's).
     void setBlockSize(uint32_t frames) override;
     void setSampleRate(uint32_t rate) override;
+    void setLayout(const bridge::ChannelLayout& layout) override;
+    void setOffline(bool offline) override;
+    void queueTransport(const Vexa::DSP::Transport& transport) override;
+    const bridge::MidiOut& midiOut() const override { return *outgoing; }
+    // The audio thread, during process.
+    void onOutgoingEvent(uint32_t frame, const uint8_t* bytes, uint32_t size) override;
     void suspend() override;
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
@@ -85,7 +92,7 @@ public:
 private:
     void tearDown(std::unique_ptr<Vexa::DSP::VST2Plugin> old);
     // The pump's thread: what the plug-in shows for the event's parameter.
-    void describe(bridge::ParameterEvent& event);
+    void describe(bridge::PluginEvent& event);
     // Runs work with the plug-in on the GUI thread; false without one.
     template <class Work>
     bool withPlugin(Work work);
@@ -99,9 +106,12 @@ private:
     // going away. Never held through a module load.
     std::mutex pluginMutex;
     std::unique_ptr<Vexa::DSP::VST2Plugin> plugin;
-    uint32_t sampleRate;  // under pluginMutex
-    uint32_t blockSize;   // under pluginMutex
-    std::string path;     // GUI thread
+    uint32_t sampleRate;           // under pluginMutex
+    uint32_t blockSize;            // under pluginMutex
+    bridge::ChannelLayout layout;  // under pluginMutex
+    bool offline = false;          // under pluginMutex
+    std::unique_ptr<bridge::MidiOut> outgoing = std::make_unique<bridge::MidiOut>();
+    std::string path;  // GUI thread
     // Changed on the GUI thread only; read by size requests from any thread.
     std::atomic<WindowHandle> editorFrame{nullptr};
     // Null without a parameter listener. Outlives every wrapper it is given to.

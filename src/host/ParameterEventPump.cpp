@@ -7,18 +7,20 @@ using Vexa::DSP::ParameterEvent;
 
 namespace {
 
-bridge::ParameterEvent::Kind kindOf(ParameterEvent::Kind kind) {
+bridge::PluginEvent::Kind kindOf(ParameterEvent::Kind kind) {
     switch (kind) {
         case ParameterEvent::Kind::begin:
-            return bridge::ParameterEvent::Kind::begin;
+            return bridge::PluginEvent::Kind::begin;
         case ParameterEvent::Kind::end:
-            return bridge::ParameterEvent::Kind::end;
+            return bridge::PluginEvent::Kind::end;
         case ParameterEvent::Kind::setChanged:
-            return bridge::ParameterEvent::Kind::setChanged;
+            return bridge::PluginEvent::Kind::setChanged;
+        case ParameterEvent::Kind::ioChanged:
+            return bridge::PluginEvent::Kind::ioChanged;
         case ParameterEvent::Kind::change:
             break;
     }
-    return bridge::ParameterEvent::Kind::change;
+    return bridge::PluginEvent::Kind::change;
 }
 
 // With nothing to do the pump looks for a stop this often.
@@ -26,7 +28,7 @@ constexpr int idleWaitMs = 200;
 
 }  // namespace
 
-ParameterEventPump::ParameterEventPump(ParameterListener& listener, Describe describe)
+ParameterEventPump::ParameterEventPump(PluginEventListener& listener, Describe describe)
     : listener(listener), describe(std::move(describe)), pump([this] { run(); }) {}
 
 ParameterEventPump::~ParameterEventPump() {
@@ -71,6 +73,7 @@ std::vector<ParameterEvent> ParameterEventPump::merged(const std::vector<Paramet
     std::vector<ParameterEvent> kept;
     std::set<int32_t> changedLater;
     bool setChangedLater = false;
+    bool ioChangedLater = false;
     for (auto event = batch.rbegin(); event != batch.rend(); ++event) {
         switch (event->kind) {
             case ParameterEvent::Kind::change:
@@ -83,6 +86,10 @@ std::vector<ParameterEvent> ParameterEventPump::merged(const std::vector<Paramet
             case ParameterEvent::Kind::setChanged:
                 if (setChangedLater) continue;
                 setChangedLater = true;
+                break;
+            case ParameterEvent::Kind::ioChanged:
+                if (ioChangedLater) continue;
+                ioChangedLater = true;
                 break;
         }
         kept.push_back(*event);
@@ -98,12 +105,12 @@ void ParameterEventPump::run() {
         takeBatch(batch);
         for (const ParameterEvent& event : merged(batch)) {
             if (stopping.load()) return;
-            bridge::ParameterEvent told;
+            bridge::PluginEvent told;
             told.what = kindOf(event.kind);
             told.index = event.index;
             told.value = event.value;
             if (event.kind != ParameterEvent::Kind::setChanged) describe(told);
-            listener.pluginParameterEvent(told);
+            listener.pluginEvent(told);
         }
     }
 }

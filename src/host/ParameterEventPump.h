@@ -1,5 +1,5 @@
 // Carries what a plug-in reports about its parameters from the thread it
-// reports on to a ParameterListener, on a thread of its own. The audio
+// reports on to a PluginEventListener, on a thread of its own. The audio
 // thread hands its block's events over through a ring, with no lock and no
 // allocation, and rings once; the listener may take its time (read the
 // display text, format, write to a socket) without holding up a block.
@@ -15,7 +15,7 @@
 
 #include "bridge/Doorbell.h"
 #include "dsp/ParameterEvents.h"
-#include "host/ParameterListener.h"
+#include "host/PluginEventListener.h"
 
 class ParameterEventPump final : public Vexa::DSP::ParameterEventListener {
 public:
@@ -25,9 +25,9 @@ public:
 
     // describe fills in what the plug-in shows now (the value of a touched
     // parameter, the display text of any), on the pump's thread.
-    using Describe = std::function<void(bridge::ParameterEvent&)>;
+    using Describe = std::function<void(bridge::PluginEvent&)>;
 
-    ParameterEventPump(ParameterListener& listener, Describe describe);
+    ParameterEventPump(PluginEventListener& listener, Describe describe);
     // Events not yet delivered are dropped.
     ~ParameterEventPump();
     ParameterEventPump(const ParameterEventPump&) = delete;
@@ -47,7 +47,7 @@ private:
     void run();
     void takeBatch(std::vector<Vexa::DSP::ParameterEvent>& batch);
 
-    ParameterListener& listener;
+    PluginEventListener& listener;
     Describe describe;
     // Single producer (the audio thread), single consumer (the pump).
     std::array<Vexa::DSP::ParameterEvent, ringSize> ring{};

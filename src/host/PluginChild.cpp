@@ -17,8 +17,9 @@ constexpr char brokeProtocol[] = "broke the plug-in process protocol";
 }  // namespace
 
 std::unique_ptr<PluginChild> PluginChild::start(uint32_t sampleRate, uint32_t blockSize,
+                                                const bridge::ChannelLayout& layout,
                                                 EventHandler onEvent) {
-    auto region = bridge::SharedRegion::create();
+    auto region = bridge::SharedRegion::create(layout);
     if (!region) return nullptr;
     int commandHandle = -1;
     auto process = ChildProcess::start(*region, sampleRate, blockSize, commandHandle);
@@ -65,8 +66,8 @@ void PluginChild::readPipe() {
         }
         if (read == CommandPipe::Read::refused) noteFault(brokeProtocol);
         if (read != CommandPipe::Read::message) break;
-        if (message.kind == static_cast<uint32_t>(bridge::MessageKind::parameterEvent)) {
-            const auto event = bridge::decodeAs<bridge::ParameterEvent>(message);
+        if (message.kind == static_cast<uint32_t>(bridge::MessageKind::pluginEvent)) {
+            const auto event = bridge::decodeAs<bridge::PluginEvent>(message);
             if (!event) {
                 noteFault(brokeProtocol);
                 break;
@@ -75,6 +76,11 @@ void PluginChild::readPipe() {
             continue;
         }
         std::lock_guard<std::mutex> lock(replyMutex);
+        // Only one reply per request: anything more is a process flooding us.
+        if (!replyExpected || !replies.empty()) {
+            noteFault(brokeProtocol);
+            break;
+        }
         replies.push_back(std::move(message));
         replyArrived.notify_all();
     }
@@ -88,10 +94,16 @@ void PluginChild::noteFault(const char* reason) {
     if (fault.empty()) fault = reason;
 }
 
+void PluginChild::expectReply() {
+    std::lock_guard<std::mutex> lock(replyMutex);
+    replyExpected = true;
+}
+
 bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
     std::unique_lock<std::mutex> lock(replyMutex);
     const bool answered = replyArrived.wait_for(lock, std::chrono::milliseconds(commandTimeoutMs),
                                                 [this] { return !replies.empty() || pipeEnded; });
+    replyExpected = false;
     if (!replies.empty()) {
         reply = std::move(replies.front());
         replies.pop_front();
@@ -102,23 +114,28 @@ bool PluginChild::awaitReply(bridge::PipeMessage& reply) {
 }
 
 bool PluginChild::process(const float* const* inputs, float* const* outputs, uint32_t frames,
-                          const bridge::SharedMidiEvent* midi, uint32_t midiCount,
-                          const bridge::SharedParameterChange* changes, uint32_t changeCount,
-                          PluginSlot::Block& result) {
+                          const BlockExtras& extras, PluginSlot::Block& result,
+                          bridge::MidiOut& midiOut) {
     bridge::SharedBlock& block = region->block();
+    const bridge::ChannelLayout& channels = region->layout();
     const std::size_t bytes = sizeof(float) * frames;
-    std::memcpy(block.input[0], inputs[0], bytes);
-    std::memcpy(block.input[1], inputs[1], bytes);
-    std::memcpy(block.midi, midi, sizeof *midi * midiCount);
-    block.midiCount = midiCount;
-    std::memcpy(block.parameters, changes, sizeof *changes * changeCount);
-    block.parameterCount = changeCount;
+    for (uint32_t c = 0; c < channels.inputs; ++c) std::memcpy(region->input(c), inputs[c], bytes);
+    std::memcpy(block.midi, extras.midi, sizeof *extras.midi * extras.midiCount);
+    block.midiCount = extras.midiCount;
+    std::memcpy(block.parameters, extras.changes, sizeof *extras.changes * extras.changeCount);
+    block.parameterCount = extras.changeCount;
+    block.transport.given = 0;
+    if (extras.transport) {
+        block.transport = *extras.transport;
+        block.transport.given = 1;
+    }
     block.frames = frames;
     const uint32_t previous = block.request.load(std::memory_order_relaxed);
     const uint32_t ticket = previous + 1;
     bridge::publish(block.request, ticket);
 
     int waitedMs = 0;
+    const int limitMs = blockLimitMs.load();
     for (uint32_t seen;
          (seen = bridge::awaitChange(block.reply, previous, lifeCheckMs, spin)) != ticket;) {
         if (seen != previous) {  // an answer to a block never asked for
@@ -127,23 +144,25 @@ bool PluginChild::process(const float* const* inputs, float* const* outputs, uin
         }
         waitedMs += lifeCheckMs;
         if (processHandle->hasEnded()) return false;
-        if (waitedMs >= blockTimeoutMs) {
-            noteFault("no answer within 2 s");
+        if (waitedMs >= limitMs) {
+            noteFault(limitMs >= offlineBlockTimeoutMs ? "no answer within 30 s"
+                                                       : "no answer within 2 s");
             return false;
         }
     }
-    // The child writes this word; anything but a known result breaks the rules.
+    // The child writes these; anything but a known result, or MIDI that
+    // points past its pool, breaks the rules.
     const int32_t written = block.result;
     if (written < static_cast<int32_t>(PluginSlot::Block::noPlugin) ||
-        written > static_cast<int32_t>(PluginSlot::Block::recovering)) {
+        written > static_cast<int32_t>(PluginSlot::Block::recovering) ||
+        !midiOut.copyCheckedFrom(block.midiOut)) {
         noteFault(brokeProtocol);
         return false;
     }
     result = static_cast<PluginSlot::Block>(written);
-    if (result == PluginSlot::Block::processed) {
-        std::memcpy(outputs[0], block.output[0], bytes);
-        std::memcpy(outputs[1], block.output[1], bytes);
-    }
+    if (result == PluginSlot::Block::processed)
+        for (uint32_t c = 0; c < channels.outputs; ++c)
+            std::memcpy(outputs[c], region->output(c), bytes);
     return true;
 }
 

@@ -25,13 +25,24 @@
 class PluginChild {
 public:
     static constexpr int blockTimeoutMs = 2000;
+    static constexpr int offlineBlockTimeoutMs = 30000;
+
+    // What a block carries besides its audio.
+    struct BlockExtras {
+        const bridge::SharedMidiEvent* midi = nullptr;
+        uint32_t midiCount = 0;
+        const bridge::SharedParameterChange* changes = nullptr;
+        uint32_t changeCount = 0;
+        const bridge::SharedTransport* transport = nullptr;  // null: none given
+    };
     static constexpr int commandTimeoutMs = 30000;
 
     // Called on the reader thread for each event the process sends.
-    using EventHandler = std::function<void(const bridge::ParameterEvent&)>;
+    using EventHandler = std::function<void(const bridge::PluginEvent&)>;
 
     // Null when the process cannot be started.
     static std::unique_ptr<PluginChild> start(uint32_t sampleRate, uint32_t blockSize,
+                                              const bridge::ChannelLayout& layout,
                                               EventHandler onEvent);
     ~PluginChild();
     PluginChild(const PluginChild&) = delete;
@@ -43,18 +54,22 @@ public:
     template <class Request>
     std::optional<typename Request::Reply> ask(const Request& request) {
         bridge::PipeMessage raw;
+        expectReply();
         if (!bridge::send(pipe, request) || !awaitReply(raw)) return std::nullopt;
         auto reply = bridge::decodeAs<typename Request::Reply>(raw);
         if (!reply) noteFault("broke the plug-in process protocol");
         return reply;
     }
 
-    // The session's worker thread. False when the process died or did not
-    // answer within blockTimeoutMs; result is then untouched.
+    // The session's worker thread: as many channels each way as its layout.
+    // False when the process died or did not answer within the block limit;
+    // result and midiOut are then untouched.
     bool process(const float* const* inputs, float* const* outputs, uint32_t frames,
-                 const bridge::SharedMidiEvent* midi, uint32_t midiCount,
-                 const bridge::SharedParameterChange* changes, uint32_t changeCount,
-                 PluginSlot::Block& result);
+                 const BlockExtras& extras, PluginSlot::Block& result, bridge::MidiOut& midiOut);
+    const bridge::ChannelLayout& layout() const { return region->layout(); }
+    // Any thread: how long a block may take (blockTimeoutMs, or
+    // offlineBlockTimeoutMs while rendering offline).
+    void setBlockLimit(int milliseconds) { blockLimitMs.store(milliseconds); }
 
     // What the process kept for a relaunch (bridge::KeptSettings): to be
     // read only once it has ended.
@@ -76,7 +91,9 @@ public:
 private:
     PluginChild(std::unique_ptr<bridge::SharedRegion> region, std::unique_ptr<ChildProcess> process,
                 int commandHandle, EventHandler onEvent);
-    // Waits for the one message that answers a request.
+    // Waits for the one message that answers a request; the reader takes
+    // one reply, and only while one is expected.
+    void expectReply();
     bool awaitReply(bridge::PipeMessage& reply);
     void noteFault(const char* reason);
     // The reader thread, until the pipe ends.
@@ -94,6 +111,8 @@ private:
     std::condition_variable replyArrived;
     std::deque<bridge::PipeMessage> replies;  // under replyMutex
     bool pipeEnded = false;                   // under replyMutex
+    bool replyExpected = false;               // under replyMutex
     std::atomic<bool> closing{false};
+    std::atomic<int> blockLimitMs{blockTimeoutMs};
     std::thread reader;  // last: started once the members above exist
 };

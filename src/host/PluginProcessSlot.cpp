@@ -106,6 +106,39 @@ void PluginProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
     event.count = static_cast<uint32_t>(count);
 }
 
+void PluginProcessSlot::setLayout(const bridge::ChannelLayout& chosen) {
+    layout = chosen;
+    commands.runAndWait([this, chosen] {
+        if (mirror.layout == chosen) return;
+        mirror.layout = chosen;
+        reseat();
+    });
+}
+
+void PluginProcessSlot::setOffline(bool offline) {
+    commands.runAndWait([this, offline] {
+        mirror.offline = offline;
+        if (const auto current = currentChild())
+            current->setBlockLimit(offline ? PluginChild::offlineBlockTimeoutMs
+                                           : PluginChild::blockTimeoutMs);
+        askLoaded(bridge::SetOfflineRequest{offline});
+    });
+}
+
+void PluginProcessSlot::queueTransport(const Vexa::DSP::Transport& given) {
+    transport.flags =
+        (given.playing ? 1u : 0u) | (given.recording ? 2u : 0u) | (given.cycle ? 4u : 0u);
+    transport.numerator = given.numerator;
+    transport.denominator = given.denominator;
+    transport.tempo = given.tempo;
+    transport.position = given.position;
+    transport.barStart = given.barStart;
+    transport.cycleStart = given.cycleStart;
+    transport.cycleEnd = given.cycleEnd;
+    transport.samplePosition = given.samplePosition;
+    transportQueued = true;
+}
+
 void PluginProcessSlot::queueParameter(uint32_t frame, int32_t index, float value) {
     if (changeCount >= changes.size()) return;  // full: newer ones are dropped
     changes[changeCount++] = {frame, index, value};
@@ -155,17 +188,24 @@ bool PluginProcessSlot::hasPlugin() {
 
 PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* const* outputs,
                                              uint32_t frames) {
-    const uint32_t events = midiCount;
-    const uint32_t changed = changeCount;
+    PluginChild::BlockExtras extras;
+    extras.midi = midi.data();
+    extras.midiCount = midiCount;
+    extras.changes = changes.data();
+    extras.changeCount = changeCount;
+    extras.transport = transportQueued ? &transport : nullptr;
     midiCount = 0;
     changeCount = 0;
+    transportQueued = false;
+    outgoing->clear();
     if (relaunching.load()) return Block::recovering;
     const std::shared_ptr<PluginChild> current = currentChild();
     if (!current) return Block::noPlugin;
     if (current->lost.load()) return Block::recovering;
+    // A process laid out for other channels is being replaced.
+    if (current->layout() != layout) return Block::loading;
     Block result = Block::notProcessed;
-    if (!current->process(inputs, outputs, frames, midi.data(), events, changes.data(), changed,
-                          result)) {
+    if (!current->process(inputs, outputs, frames, extras, result, *outgoing)) {
         lose(current);
         return Block::recovering;
     }
@@ -198,6 +238,26 @@ void PluginProcessSlot::recover(const std::shared_ptr<PluginChild>& lostChild) {
 }
 
 void PluginProcessSlot::relaunch() {
+    const auto loaded = bringBack();
+    if (!loaded) return;
+    relaunching.store(false);
+    listener.pluginRelaunched(*loaded);
+    if (loaded->ok) printLine("plug-in relaunched");
+}
+
+void PluginProcessSlot::reseat() {
+    const std::shared_ptr<PluginChild> old = currentChild();
+    // Without a plug-in, or lost and being brought back: the next process
+    // is laid out anew anyway.
+    if (!old || old->lost.load() || relaunching.load()) return;
+    readState();  // what it is now, into the mirror
+    relaunching.store(true);
+    replaceChild(nullptr);  // asks it to end, and waits until it has
+    keepSettings(old->keptSettings());
+    if (bringBack()) relaunching.store(false);
+}
+
+std::optional<bridge::LoadResult> PluginProcessSlot::bringBack() {
     // Replies on the way report the plug-in half restored; what to bring
     // back stays what the client left, for this try and any after it.
     struct KeepWanted {
@@ -209,38 +269,39 @@ void PluginProcessSlot::relaunch() {
     std::shared_ptr<PluginChild> fresh = startChild();
     if (!fresh) {
         relaunching.store(false);
-        return;
+        return std::nullopt;
     }
     replaceChild(fresh);
     const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
-    if (!loaded) return;  // lost again: its recovery is queued
+    if (!loaded) return std::nullopt;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.
         bridge::Condition now = loaded->condition;
         if (mirror.state) {
             const auto restored = ask(bridge::SetStateRequest{*mirror.state});
-            if (!restored) return;
+            if (!restored) return std::nullopt;
             now = restored->condition;
         }
-        if (!restoreSettings()) return;
+        if (!restoreSettings()) return std::nullopt;
+        if (mirror.offline && !ask(bridge::SetOfflineRequest{true})) return std::nullopt;
         if (now.suspended != wanted.suspended &&
             !(wanted.suspended ? ask(bridge::SuspendRequest{}) : ask(bridge::ResumeRequest{})))
-            return;
+            return std::nullopt;
         if (now.editorOpen != wanted.editorOpen &&
             !(wanted.editorOpen ? ask(bridge::ShowEditorRequest{})
                                 : ask(bridge::CloseEditorRequest{})))
-            return;
+            return std::nullopt;
     }
-    relaunching.store(false);
-    listener.pluginRelaunched(*loaded);
-    if (loaded->ok) printLine("plug-in relaunched");
+    return loaded;
 }
 
 std::shared_ptr<PluginChild> PluginProcessSlot::startChild() {
     // The listener hears the process's events on its reader thread.
-    return PluginChild::start(
-        mirror.sampleRate, mirror.blockSize,
-        [this](const bridge::ParameterEvent& event) { listener.pluginParameterEvent(event); });
+    std::shared_ptr<PluginChild> child = PluginChild::start(
+        mirror.sampleRate, mirror.blockSize, mirror.layout,
+        [this](const bridge::PluginEvent& event) { listener.pluginEvent(event); });
+    if (child && mirror.offline) child->setBlockLimit(PluginChild::offlineBlockTimeoutMs);
+    return child;
 }
 
 void PluginProcessSlot::keepSettings(const bridge::KeptSettings& kept) {
@@ -291,7 +352,8 @@ void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> 
     // A new plug-in starts from nothing that the last one left.
     crashes.forget();
     mirror.startOver(newPath, uniqueId);
-    if (!currentChild() || relaunching.load()) {
+    const auto existing = currentChild();
+    if (!existing || relaunching.load() || existing->layout() != mirror.layout) {
         relaunching.store(false);
         replaceChild(startChild());
         if (!currentChild()) {

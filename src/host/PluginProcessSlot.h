@@ -40,6 +40,10 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
     void setBlockSize(uint32_t frames) override;
     void setSampleRate(uint32_t rate) override;
+    void setLayout(const bridge::ChannelLayout& layout) override;
+    void setOffline(bool offline) override;
+    void queueTransport(const Vexa::DSP::Transport& transport) override;
+    const bridge::MidiOut& midiOut() const override { return *outgoing; }
     void suspend() override;
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
@@ -80,6 +84,12 @@ private:
     std::optional<typename Request::Reply> askAndWait(const Request& request);
     void recover(const std::shared_ptr<PluginChild>& lostChild);
     void relaunch();
+    // Starts a process and brings the plug-in back into it as the mirror
+    // says. Null when no process could be started (the relaunch ends), or
+    // it was lost on the way (its recovery is queued).
+    std::optional<bridge::LoadResult> bringBack();
+    // Moves the plug-in, as it is, to a process laid out for mirror.layout.
+    void reseat();
     // Takes over what a lost process kept; brings it back to a new one.
     void keepSettings(const bridge::KeptSettings& kept);
     bool restoreSettings();
@@ -102,6 +112,10 @@ private:
 
     // Worker thread only.
     uint32_t blockSize;
+    bridge::ChannelLayout layout;
+    bridge::SharedTransport transport{};
+    bool transportQueued = false;
+    std::unique_ptr<bridge::MidiOut> outgoing = std::make_unique<bridge::MidiOut>();
     std::array<bridge::SharedMidiEvent, bridge::maxMidiEvents> midi{};
     uint32_t midiCount = 0;
     std::array<bridge::SharedParameterChange, bridge::maxParameterChanges> changes{};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge/PluginMessages.h"
+#include "bridge/SharedBlock.h"
 
 struct RestoreMirror {
     std::string path;                  // empty: nothing to bring back
@@ -23,6 +24,8 @@ struct RestoreMirror {
     bridge::Condition condition;
     uint32_t sampleRate = 0;
     uint32_t blockSize = 0;
+    bridge::ChannelLayout layout;  // what the process's shared block is laid out for
+    bool offline = false;
 
     // A new plug-in, or none: nothing of the last one is brought back.
     void startOver(std::string newPath, std::optional<int32_t> newId = std::nullopt) {

@@ -210,9 +210,9 @@ void Session::setBlockSize(int32_t frames) {
 void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
-        // Outputs are written straight behind the reply's own header.
-        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples,
-                          0);
+        // Outputs are written straight behind room for the reply's header
+        // and records.
+        blockReply.assign(MessageSink::headroomBytes + maxOutRecordBytes + blockBytes(0), 0);
     } else {
         replyStorage.assign(replyHeadroom + samples, 0.0f);
     }

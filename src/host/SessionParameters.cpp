@@ -45,20 +45,27 @@ bool readValue(const json& value, float& into) {
     return true;
 }
 
-const char* gestureOf(bridge::ParameterEvent::Kind kind) {
-    return kind == bridge::ParameterEvent::Kind::begin ? "begin" : "end";
+const char* gestureOf(bridge::PluginEvent::Kind kind) {
+    return kind == bridge::PluginEvent::Kind::begin ? "begin" : "end";
 }
 
 }  // namespace
 
-void Session::pluginParameterEvent(const bridge::ParameterEvent& event) {
+void Session::pluginEvent(const bridge::PluginEvent& event) {
     if (protocol != WireProtocol::version2) return;
-    if (event.what == bridge::ParameterEvent::Kind::setChanged) return sendParametersChanged();
+    if (event.what == bridge::PluginEvent::Kind::setChanged) return sendParametersChanged();
+    if (event.what == bridge::PluginEvent::Kind::ioChanged) {
+        return sink->sendText(json({{"event", "ioChanged"},
+                                    {"inputs", event.inputs},
+                                    {"outputs", event.outputs},
+                                    {"latency", event.latency}})
+                                  .dump());
+    }
     json told = {{"event", "parameter"},
                  {"index", event.index},
                  {"value", std::isfinite(event.value) ? event.value : 0.0f},
                  {"display", event.display}};
-    if (event.what != bridge::ParameterEvent::Kind::change) told["gesture"] = gestureOf(event.what);
+    if (event.what != bridge::PluginEvent::Kind::change) told["gesture"] = gestureOf(event.what);
     // A plug-in's text need not be UTF-8; replaced rather than refused.
     sink->sendText(told.dump(-1, ' ', false, json::error_handler_t::replace));
 }

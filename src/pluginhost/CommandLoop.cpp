@@ -124,6 +124,11 @@ bool CommandLoop::handle(const PipeMessage& message) {
                 slot.setProgramName(request.name);
                 return Done{};
             });
+        case MessageKind::setOffline:
+            return answer<SetOfflineRequest>(message, [this](const SetOfflineRequest& request) {
+                slot.setOffline(request.offline);
+                return Done{};
+            });
         default:
             return false;
     }

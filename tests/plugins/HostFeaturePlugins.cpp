@@ -7,6 +7,8 @@
 //   position in quarter notes at the block's start / 100, output 2 = the
 //   sample position at the block's start / 1e6, output 3 = the process
 //   level / 10 (0.2 real-time, 0.4 offline); -1 where the host gave none.
+//   A note-on of key 101 makes its next block take 2.5 s, as a plug-in
+//   rendering at its best quality may.
 // - arpeggiator (2 in, 2 out, passes audio): for each note-on of key k at
 //   frame f, sends note-ons of keys k, k+4 and k+7 at frames f, f+16 and
 //   f+32 (at most the block's last frame), and a SysEx F0 7D 01 k F7 at f.
@@ -19,9 +21,11 @@
 // Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "dsp/VST2Interface.h"
@@ -43,6 +47,7 @@ struct Plugin {
     HostCallback host = nullptr;
     std::vector<Note> notes;  // this block's note-ons, from effProcessEvents
     bool changeLayout = false;
+    bool slow = false;
     // What the arpeggiator sends, kept alive until the host has read them.
     VstMidiEvent midi[96]{};
     VstMidiSysexEvent sysex[32]{};
@@ -86,6 +91,7 @@ intptr_t dispatcher(AEffect* effect, int32_t opcode, int32_t index, intptr_t, vo
                 const auto key = static_cast<unsigned char>(midi->midiData[1]);
                 plugin->notes.push_back({midi->deltaFrames, key});
                 plugin->changeLayout |= variant == Variant::iochange && key == 100;
+                plugin->slow |= variant == Variant::transport && key == 101;
             }
             return 1;
         }
@@ -139,7 +145,8 @@ void reportTime(Plugin* plugin, float** outputs, int32_t frames) {
     const float heard[4] = {
         time && (time->flags & kVstTempoValid) ? static_cast<float>(time->tempo / 1000.0) : -1.0f,
         time && (time->flags & kVstPpqPosValid) ? static_cast<float>(time->ppqPos / 100.0) : -1.0f,
-        time ? static_cast<float>(time->samplePos / 1e6) : -1.0f, static_cast<float>(level) / 10.0f};
+        time ? static_cast<float>(time->samplePos / 1e6) : -1.0f,
+        static_cast<float>(level) / 10.0f};
     for (int c = 0; c < 4; ++c) std::fill_n(outputs[c], frames, heard[c]);
 }
 
@@ -148,6 +155,8 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, int32_t 
     switch (variant) {
         case Variant::transport:
             reportTime(plugin, outputs, frames);
+            if (plugin->slow) std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            plugin->slow = false;
             break;
         case Variant::sidechain:
             for (int32_t i = 0; i < frames; ++i) {

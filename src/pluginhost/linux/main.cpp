@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     auto slot = std::make_shared<InProcessSlot>(loop, nullptr, &events, launch->sampleRate,
                                                 launch->blockSize);
 
-    AudioLoop audio(region->block(), *slot);
+    AudioLoop audio(*region, *slot);
     std::thread([&audio] { audio.run(); }).detach();
     CommandLoop commands(pipe, loop, *slot, region->block().kept);
     std::thread commandThread([&commands] { commands.run(); });

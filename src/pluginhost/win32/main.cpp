@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     auto slot = std::make_shared<InProcessSlot>(gui, nullptr, &events, launch->sampleRate,
                                                 launch->blockSize);
 
-    AudioLoop audio(block, *slot);
+    AudioLoop audio(*region, *slot);
     std::thread([&audio] { audio.run(); }).detach();
     CommandLoop commands(pipe, gui, *slot, region->block().kept);
     gui.idleEditorsOf(&commands);

@@ -6,10 +6,10 @@
 
 #include "bridge/PluginMessages.h"
 
-class ParameterListener {
+class PluginEventListener {
 public:
-    virtual void pluginParameterEvent(const bridge::ParameterEvent& event) = 0;
+    virtual void pluginEvent(const bridge::PluginEvent& event) = 0;
 
 protected:
-    ~ParameterListener() = default;
+    ~PluginEventListener() = default;
 };
