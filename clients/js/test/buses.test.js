@@ -94,7 +94,7 @@ test('the transport record reaches the plug-in whole; the plug-in\'s MIDI and Sy
     await assert.rejects(client.process([constant(0), constant(0)], { transport: { bpm: 100 } }), refusedWith('argument'));
     await assert.rejects(client.process([constant(0), constant(0)], { transport: { tempo: 0 } }), refusedWith('argument'));
 
-    await client.load(testPlugin('test_arpeggiator'));
+    await client.load(testPlugin('test_arpeggiator'), { outputs: 2 });
     const input = ramp();
     const block = await client.process([input, input], { events: [[0x90, 60, 100, 10], [0x90, 62, 90, 240], [0x80, 60, 0, 250]] });
     assert.deepEqual(block.channels, [input, input]);
