@@ -89,6 +89,8 @@ test('the transport record reaches the plug-in whole; the plug-in\'s MIDI and Sy
     assert.deepEqual(await heard(null), [0.12, 0, 0, 0.2].map(Math.fround), 'stopped at 120 BPM from 0, until told');
     assert.deepEqual(await heard({ playing: true, tempo: 90, position: 8.5, samplePosition: 123456 }),
       [0.09, 0.085, 0.123456, 0.2].map(Math.fround));
+    // A block without one continues it: playing, so its position moves on with its frames.
+    assert.deepEqual(await heard(null), [0.09, (8.5 + (256 * 90) / (60 * 48000)) / 100, (123456 + 256) / 1e6, 0.2].map(Math.fround));
     // A position alone: as many frames in as it is at the tempo (120 BPM, 48 kHz).
     assert.deepEqual(await heard({ position: 3 }), [0.12, 0.03, 0.072, 0.2].map(Math.fround));
     await assert.rejects(client.process([constant(0), constant(0)], { transport: { bpm: 100 } }), refusedWith('argument'));
