@@ -108,7 +108,6 @@ class NodeWorker {
   // node's input channels, or one silent channel for a node without inputs.
   /** @type {Float32Array[]} */ inputs = [];
   inputChannels = 0;
-  outputChannels = 0;
   sampleRate = 0;
   pluginLatency = 0;
   roundTrips = [];
@@ -159,13 +158,13 @@ class NodeWorker {
     this.client = await CorvelClient.connect(url, { blockSize, sampleRate });
     const sum = (widths) => widths.reduce((total, width) => total + width, 0);
     this.inputChannels = sum(inputs);
-    this.outputChannels = sum(outputs);
-    const stereo = this.inputChannels === 2 && this.outputChannels === 2;
+    const outputChannels = sum(outputs);
+    const stereo = this.inputChannels === 2 && outputChannels === 2;
     let latency;
     let described;
     try {
       // A companion that predates protocol 2 takes the stereo node still.
-      latency = await this.client.load(plugin, stereo ? {} : { inputs: Math.max(1, this.inputChannels), outputs: this.outputChannels });
+      latency = await this.client.load(plugin, stereo ? {} : { inputs: Math.max(1, this.inputChannels), outputs: outputChannels });
       described = await this.#readParameters();
     } catch (error) {
       await this.client.close();
