@@ -2,14 +2,21 @@
 // never pass through the page's main thread: the worklet hands them to a
 // worker of its own, which holds the node's connection.
 import { BlockRing } from './corvel-block-ring.js';
-import { checkBlockSize, checkParameterIndex, checkParameterValue, CorvelError, DEFAULT_URL } from './corvel-wire.js';
+import { STOPPED, withFields } from './corvel-transport.js';
+import {
+  checkBlockSize, checkParameterIndex, checkParameterValue, CorvelError, DEFAULT_URL, MAX_CHANNELS,
+} from './corvel-wire.js';
 
 /** @typedef {import('./corvel-connection.js').Parameter} Parameter */
+/** @typedef {import('./corvel-connection.js').PluginIo} PluginIo */
 /** @typedef {import('./corvel-connection.js').Programs} Programs */
+/** @typedef {import('./corvel-transport.js').Transport} Transport */
 
 const PROCESSOR = 'corvel-audio-node';
 const RING_CAPACITY = 16;
 const HISTORY = 32768;
+// The channels one input or output of an AudioNode may have, as every browser takes them.
+const MAX_BUS_CHANNELS = 32;
 
 // Node.js imports this module through corvel-client.js, where there is no Web Audio.
 const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
@@ -24,14 +31,24 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
  *   more than a burst of the context's rendering (its `baseLatency`) lasts
  * @property {boolean} [sharedMemory] blocks through SharedArrayBuffer; default:
  *   when the page is cross-origin isolated, else through a MessagePort
+ * @property {number[]} [inputs=[2]] the node's inputs (its buses) and the
+ *   channels of each, 1 to 32; they map to the plug-in's inputs in order,
+ *   so `[2, 2]` feeds a side-chain from input 1. `[]` for an instrument
+ * @property {number[]} [outputs=[2]] the node's outputs and their channels,
+ *   mapped to the plug-in's outputs in order (`[2, 2, 2]`: an
+ *   instrument's first three pairs); at least one
  */
 
 /**
- * Plays a plug-in inside a Web Audio graph, stereo in and out. Create it with
- * {@link CorvelAudioNode.create}; each node has its own connection and plug-in.
+ * Plays a plug-in inside a Web Audio graph, stereo in and out unless its
+ * buses say otherwise. Create it with {@link CorvelAudioNode.create}; each
+ * node has its own connection and plug-in.
  *
  * Its output is its input through the plug-in, delayed by exactly
  * {@link latencySamples}. A block that is not back in time plays as silence.
+ * Each input takes what is connected to it as that many channels (Web
+ * Audio's "speakers" mixing, to the widest input's count: a narrower
+ * input takes the first of them).
  *
  * Events: `crashed` (`reason`), `ready` (`latency`) once the companion has
  * relaunched a crashed plug-in, `latencychange` when the delay was raised,
@@ -40,7 +57,11 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
  * changed a parameter itself or the user touched one of its controls, once
  * {@link parameters} holds the change; `parametersChanged` once
  * {@link parameters} and {@link programs} were read again after a program
- * change or a restored state.
+ * change or a restored state; `midi` (`data`, `time`) for each message the
+ * plug-in sends (see {@link CorvelAudioNode#setTransport} for the
+ * transport it hears); `ioChanged` (`inputs`, `outputs`, `latency`) when
+ * the plug-in changed its channels or latency, once {@link latencySamples}
+ * holds the latency.
  */
 export class CorvelAudioNode extends AudioWorkletNodeBase {
   #worker;
@@ -51,6 +72,8 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   #pluginLatency;
   #sharedMemory;
   #protocol;
+  /** @type {{inputs: number[], outputs: number[]}} */ #buses;
+  /** @type {PluginIo|null} */ #plugin;
   /** @type {Parameter[]} */ #parameters;
   /** @type {Programs} */ #programs;
   #counts = { blocks: 0, underruns: 0, late: 0 };
@@ -67,7 +90,11 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   static async create(context, options) {
     const frames = options.blockSize ?? 128;
     const asked = options.latencyBlocks ?? 2;
+    const buses = { inputs: options.inputs ?? [2], outputs: options.outputs ?? [2] };
     checkBlockSize(frames);
+    checkBuses(buses.inputs, 'inputs', 0);
+    checkBuses(buses.outputs, 'outputs', 1);
+    const channels = Math.max(sum(buses.inputs), sum(buses.outputs));
     if (!Number.isInteger(asked) || asked < 1 || asked > 28) {
       throw new CorvelError('argument', 'latencyBlocks must be a whole number from 1 to 28');
     }
@@ -83,7 +110,7 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     await context.audioWorklet.addModule(new URL('./corvel-node-worklet.js', import.meta.url));
     const worker = new Worker(new URL('./corvel-node-worker.js', import.meta.url), { type: 'module' });
     const rings = sharedMemory
-      ? { input: BlockRing.allocate(RING_CAPACITY, frames), output: BlockRing.allocate(RING_CAPACITY, frames) }
+      ? { input: BlockRing.allocate(RING_CAPACITY, frames, channels), output: BlockRing.allocate(RING_CAPACITY, frames, channels) }
       : null;
     const channel = sharedMemory ? null : new MessageChannel();
     let opened;
@@ -97,27 +124,30 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
         sampleRate: Math.round(context.sampleRate),
         rings,
         port: channel?.port1,
+        ...buses,
       }, channel ? [channel.port1] : []);
     } catch (error) {
       worker.terminate();
       throw error;
     }
-    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, rings, sharedMemory, ...opened });
+    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, rings, sharedMemory, buses, ...opened });
     if (channel) node.port.postMessage(channel.port2, [channel.port2]);
     return node;
   }
 
   /** Use {@link CorvelAudioNode.create}. */
-  constructor(context, { worker, frames, latencyBlocks, rings, sharedMemory, latency, protocol, parameters, programs }) {
+  constructor(context, { worker, frames, latencyBlocks, rings, sharedMemory, buses, latency, protocol, plugin, parameters, programs }) {
     super(context, PROCESSOR, {
-      numberOfInputs: 1,
-      numberOfOutputs: 1,
-      outputChannelCount: [2],
-      channelCount: 2,
+      numberOfInputs: buses.inputs.length,
+      numberOfOutputs: buses.outputs.length,
+      outputChannelCount: buses.outputs,
+      channelCount: Math.max(1, ...buses.inputs),
       channelCountMode: 'explicit',
       channelInterpretation: 'speakers',
-      processorOptions: { blockSize: frames, latencyBlocks, rings },
+      processorOptions: { blockSize: frames, latencyBlocks, rings, ...buses },
     });
+    this.#buses = buses;
+    this.#plugin = plugin;
     this.#worker = worker;
     this.#frames = frames;
     this.#latencyBlocks = latencyBlocks;
@@ -134,6 +164,10 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   get blockSize() { return this.#frames; }
   /** True when blocks travel through SharedArrayBuffer rings, false for a MessagePort. */
   get sharedMemory() { return this.#sharedMemory; }
+  /** The node's inputs and outputs, each a count of channels, as created. */
+  get buses() { return { inputs: [...this.#buses.inputs], outputs: [...this.#buses.outputs] }; }
+  /** The plug-in's own channels and their names; null from a companion too old to tell them. @type {PluginIo|null} */
+  get plugin() { return this.#plugin; }
 
   /**
    * The plug-in's parameters, read on loading and again on each
@@ -207,6 +241,36 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   }
 
   /**
+   * Sets the transport the plug-in hears (protocol 2): tempo, time
+   * signature, playing, position, cycle. Fields left out go on as they
+   * were; while playing, the node moves the position and the sample
+   * position on by the frames since, so a workstation calls this only on
+   * play, stop, a jump, a loop or a new tempo. A new `position` without a
+   * `barStart` lies in bars counted from 0, and without a `samplePosition`
+   * is as many frames in as it is at the tempo. The node does not loop at
+   * the cycle's end: the workstation tells the jump back.
+   *
+   * Each block carries the transport at its first input sample, as the
+   * plug-in's MIDI and parameter changes are placed: a plug-in's output is
+   * heard `latencySamples` after the input it goes with. Likewise each
+   * `midi` event's `time` is the input's time it goes with.
+   * @param {Partial<Transport>} fields
+   * @param {number} [when] an AudioContext time: the blocks that begin at
+   *   or after it hear the change, as if it happened at `when`. Omitted:
+   *   from the next block.
+   */
+  setTransport(fields, when) {
+    if (this.#protocol !== 2) return Promise.reject(new CorvelError('unsupported', 'this companion is too old for the transport'));
+    try {
+      withFields(STOPPED, fields, this.context.sampleRate);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
+    return this.#call('transport', { fields, frame });
+  }
+
+  /**
    * The text the plug-in shows for `value` of a parameter; the plug-in goes
    * on as it was.
    * @returns {Promise<string>}
@@ -268,6 +332,15 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
         this.#pluginLatency = data.latency;
         return this.dispatchEvent(Object.assign(new Event('ready'), { latency: data.latency }));
       case 'closed': return this.dispatchEvent(new Event('close'));
+      case 'midi':
+        for (const { data: bytes, time } of data.events) this.dispatchEvent(Object.assign(new Event('midi'), { data: bytes, time }));
+        return undefined;
+      case 'ioChanged': {
+        const { inputs, outputs, latency } = data;
+        this.#pluginLatency = latency;
+        if (this.#plugin) this.#plugin = { ...this.#plugin, inputs, outputs };
+        return this.dispatchEvent(Object.assign(new Event('ioChanged'), { inputs, outputs, latency }));
+      }
       case 'parameter': {
         const { index, value, display, gesture } = data;
         const parameter = this.#parameters[index];
@@ -291,6 +364,20 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
       this.#latencyBlocks = latencyBlocks;
       this.dispatchEvent(new Event('latencychange'));
     }
+  }
+}
+
+function sum(widths) {
+  return widths.reduce((total, width) => total + width, 0);
+}
+
+/** @throws {CorvelError} `argument` unless `widths` can be a node's buses, at least `least` of them */
+function checkBuses(widths, what, least) {
+  if (!Array.isArray(widths) || widths.length < least ||
+      !widths.every((width) => Number.isInteger(width) && width >= 1 && width <= MAX_BUS_CHANNELS) ||
+      sum(widths) > MAX_CHANNELS) {
+    throw new CorvelError('argument', `${what} is an array of${least ? ' at least one' : ''} channel counts, ` +
+      `1 to ${MAX_BUS_CHANNELS} each and ${MAX_CHANNELS} in all`);
   }
 }
 

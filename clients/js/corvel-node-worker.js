@@ -2,10 +2,12 @@
 // that no block ever waits for the page's main thread. Blocks come from the
 // worklet through shared memory or a MessagePort and go back the same way.
 // Over protocol 2 each block carries its MIDI events and parameter changes
-// on their frames.
+// on their frames and the transport at its first frame, and brings back
+// the MIDI the plug-in sent.
+import { MAX_BLOCK_CHANGES, MAX_BLOCK_EVENTS } from './corvel-blocks.js';
 import { BlockRing, Field, HEADER_LENGTH } from './corvel-block-ring.js';
 import { CorvelClient } from './corvel-connection.js';
-import { MAX_BLOCK_CHANGES, MAX_BLOCK_EVENTS } from './corvel-wire.js';
+import { TransportClock } from './corvel-transport.js';
 
 const STATS_INTERVAL_MS = 100;
 
@@ -100,10 +102,14 @@ class NodeWorker {
   // Values the node's own changes gave parameters since the last stats, by
   // index; a report of the plug-in's own about one since then supersedes it.
   applied = new Map();
+  /** @type {TransportClock|null} */ clock = null;
   latest = new Float64Array(HEADER_LENGTH);
-  // The block on its way to the companion, as the client takes it.
-  left = new Float32Array(0);
-  right = new Float32Array(0);
+  // The block on its way to the companion, as the client takes it: the
+  // node's input channels, or one silent channel for a node without inputs.
+  /** @type {Float32Array[]} */ inputs = [];
+  inputChannels = 0;
+  sampleRate = 0;
+  pluginLatency = 0;
   roundTrips = [];
   relaunching = false;
 
@@ -125,6 +131,7 @@ class NodeWorker {
       case 'open': return this.#open(args);
       case 'midi': return this.midi.add(args.events, args.frame);
       case 'setParameter': return this.changes.add([[args.index, args.value]], args.frame);
+      case 'transport': return this.clock.set(args.fields, args.frame);
       case 'parameterDisplay': return this.client.parameterDisplay(args.index, args.value);
       case 'setProgram':
         await this.client.setProgram(args.index);
@@ -147,21 +154,28 @@ class NodeWorker {
     }
   }
 
-  async #open({ url, plugin, blockSize, sampleRate, rings, port }) {
+  async #open({ url, plugin, blockSize, sampleRate, rings, port, inputs, outputs }) {
     this.client = await CorvelClient.connect(url, { blockSize, sampleRate });
+    const sum = (widths) => widths.reduce((total, width) => total + width, 0);
+    this.inputChannels = sum(inputs);
+    const outputChannels = sum(outputs);
+    const stereo = this.inputChannels === 2 && outputChannels === 2;
     let latency;
     let described;
     try {
-      latency = await this.client.load(plugin);
+      // A companion that predates protocol 2 takes the stereo node still.
+      latency = await this.client.load(plugin, stereo ? {} : { inputs: Math.max(1, this.inputChannels), outputs: outputChannels });
       described = await this.#readParameters();
     } catch (error) {
       await this.client.close();
       throw error;
     }
+    this.sampleRate = sampleRate;
+    this.pluginLatency = latency;
     this.midi = new FrameSchedule(blockSize, MAX_BLOCK_EVENTS);
     this.changes = new FrameSchedule(blockSize, MAX_BLOCK_CHANGES);
-    this.left = new Float32Array(blockSize);
-    this.right = new Float32Array(blockSize);
+    this.clock = new TransportClock(sampleRate);
+    this.inputs = Array.from({ length: Math.max(1, this.inputChannels) }, () => new Float32Array(blockSize));
     this.client.addEventListener('crashed', (event) => {
       this.relaunching = true;
       this.scope.postMessage({ type: 'crashed', reason: event.reason });
@@ -169,7 +183,12 @@ class NodeWorker {
     this.client.addEventListener('loaded', (event) => {
       if (!this.relaunching) return;
       this.relaunching = false;
+      this.pluginLatency = event.latency;
       this.scope.postMessage({ type: 'ready', latency: event.latency });
+    });
+    this.client.addEventListener('ioChanged', ({ inputs: pluginInputs, outputs: pluginOutputs, latency: changed }) => {
+      this.pluginLatency = changed;
+      this.scope.postMessage({ type: 'ioChanged', inputs: pluginInputs, outputs: pluginOutputs, latency: changed });
     });
     this.client.addEventListener('close', () => this.scope.postMessage({ type: 'closed' }));
     this.client.addEventListener('parameter', ({ index, value, display, gesture }) => {
@@ -180,7 +199,7 @@ class NodeWorker {
     const onBlock = (record) => this.#block(record);
     this.blocks = rings ? new SharedBlocks(rings, onBlock) : new PortBlocks(port, onBlock);
     this.statsTimer = setInterval(() => this.#reportStats(), STATS_INTERVAL_MS);
-    return { latency, protocol: this.client.protocol, ...described };
+    return { latency, protocol: this.client.protocol, plugin: this.client.plugin, ...described };
   }
 
   /**
@@ -208,25 +227,42 @@ class NodeWorker {
   #block(record) {
     const received = performance.now();
     this.latest.set(record.subarray(0, HEADER_LENGTH));
-    const frames = (record.length - HEADER_LENGTH) / 2;
+    const frames = this.inputs[0].length;
     // The client sends them at once, so the next block may reuse them.
-    this.left.set(record.subarray(HEADER_LENGTH, HEADER_LENGTH + frames));
-    this.right.set(record.subarray(HEADER_LENGTH + frames));
-    const events = this.midi.take(record[Field.SEQUENCE], record[Field.START_FRAME]);
-    const changes = this.changes.take(record[Field.SEQUENCE], record[Field.START_FRAME]);
+    for (let c = 0; c < this.inputChannels; c++) {
+      this.inputs[c].set(record.subarray(HEADER_LENGTH + c * frames, HEADER_LENGTH + (c + 1) * frames));
+    }
+    const sequence = record[Field.SEQUENCE];
+    const start = record[Field.START_FRAME] + sequence * frames;
+    const events = this.midi.take(sequence, record[Field.START_FRAME]);
+    const changes = this.changes.take(sequence, record[Field.START_FRAME]);
     if (changes) for (const [index, value] of changes) this.applied.set(index, value);
+    const transport = this.clock.at(start);
     const bypassed = this.bypassed;
     const done = (block) => {
       this.roundTrips.push(performance.now() - received);
       record[Field.AUDIO] = block || bypassed ? 1 : 0;
-      // Bypassed blocks come back unprocessed and play as they went.
       if (block) {
-        record.set(block.left, HEADER_LENGTH);
-        record.set(block.right, HEADER_LENGTH + frames);
+        block.channels.forEach((channel, c) => record.set(channel, HEADER_LENGTH + c * frames));
+        if (block.midi.length > 0) this.#sendMidi(block.midi, start);
+      } else {
+        // Bypassed blocks come back unprocessed and play as they went: the
+        // inputs on the outputs of their numbers, silence on the others.
+        record.fill(0, HEADER_LENGTH + this.inputChannels * frames);
       }
       this.blocks.reply(record);
     };
-    this.client.process(this.left, this.right, events, changes).then(done, () => done(null));
+    this.client.process(this.inputs, { events, changes, transport }).then(done, () => done(null));
+  }
+
+  /**
+   * Hands the plug-in's MIDI to the node, each message at its place on the
+   * input's timeline: the input frame whose output it goes with, which is
+   * its frame in the block less the plug-in's own latency.
+   */
+  #sendMidi(midi, start) {
+    const events = midi.map(({ frame, data }) => ({ data, time: (start + frame - this.pluginLatency) / this.sampleRate }));
+    this.scope.postMessage({ type: 'midi', events });
   }
 
   #reportStats() {

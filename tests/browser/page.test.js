@@ -139,6 +139,38 @@ describe('the test page', () => {
     assert.ok(dots >= 20, `${dots} pixels of round trips`);
   });
 
+  it('tells the plug-in its transport, which test_transport shows it heard; feeds a side-chain tone into a second input; lists MIDI out as it comes', async () => {
+    await loadsFromTheList(testPlugin('test_transport'));
+    const cell = (channel, kind) => `#outputs tr[data-channel="${channel}"] td.${kind}`;
+    const sample = async (channel) => Number(await page.textContent(cell(channel, 'sample')));
+    assert.equal(await page.locator('#outputs tr').count(), 4, 'one row per output channel');
+    await page.locator(cell(0, 'sample'), { hasText: '0.120000' }).waitFor();
+    await page.fill('#tempo', '150');
+    await page.dispatchEvent('#tempo', 'change');
+    await page.locator(cell(0, 'sample'), { hasText: '0.150000' }).waitFor();
+    assert.deepEqual([await sample(1), await sample(3), await page.isDisabled('#sidechain')], [0, 0.2, true]);
+    await page.click('#transport-play');
+    await page.waitForFunction((selector) => Number(document.querySelector(selector).textContent) > 0.004, cell(1, 'sample'));
+    await page.click('#transport-play');
+
+    await loadsFromTheList(testPlugin('test_sidechain'));
+    await page.check('#sidechain');
+    // Its outputs 3 and 4 are its side-chain: the tone at 0.2, 17 dB down.
+    const levelOf = (selector, target) => page.waitForFunction(([where, db]) => {
+      const shown = document.querySelector(where).textContent;
+      return db === null ? shown === 'silence' : Math.abs(parseFloat(shown) - db) < 1;
+    }, [selector, target], { timeout: 10000 });
+    await levelOf(cell(2, 'level'), -17);
+    await page.uncheck('#sidechain');
+    await levelOf(cell(2, 'level'), null);
+
+    await loadsFromTheList(testPlugin('test_arpeggiator'));
+    await page.click('#note');
+    await page.waitForFunction(() => document.querySelectorAll('#midi-out li').length >= 4);
+    const lines = await page.$$eval('#midi-out li', (items) => items.map((item) => item.textContent.replace(/^\d+\.\d{4} s {2}/, '')));
+    assert.deepEqual(lines.sort(), ['90 3C 64', '90 40 64', '90 43 64', 'F0 7D 01 3C F7']);
+  });
+
   it('sends a note; its panel drives the parameters, follows the editor, records its moves and plays them back; saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
     await loadsFromTheList(testPlugin('test_synth'));
     program.markLog();
@@ -224,20 +256,23 @@ async function panelDrivesTheParameters() {
   await page.click('#play');
 }
 
+/** Output `n` of a recording, as assertPlayedOnTime takes one. */
+const bus = ({ start, channels }, n) => ({ start, left: channels[2 * n], right: channels[2 * n + 1] });
+
 const harness = (method, ...args) => page.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
 
 /** The harness's signal: exact in 32-bit floats, and different at every frame of a second. */
 const signalAt = (frame) => ((((frame % 48000) + 48000) % 48000) + 1) / 65536;
 
 /**
- * Each 128-frame block must be silence or exactly expected(input frame) at one delay from `low` to
+ * Each 128-frame block must be silence or exactly expected(input frame, channel) at one delay from `low` to
  * `high`, and the delay never shrinks (as a block played late would make it). Returns the delays, 0 for silence.
  */
 function assertPlayedOnTime({ start, left, right }, expected, low, high) {
   const delays = [];
   for (let at = 0; at + 128 <= left.length; at += 128) {
     const block = [left.slice(at, at + 128), right.slice(at, at + 128)];
-    const exactAt = (delay) => block.every((channel) => channel.every((x, i) => x === expected(start + at + i - delay)));
+    const exactAt = (delay) => block.every((channel, c) => channel.every((x, i) => x === expected(start + at + i - delay, c)));
     let delay = low;
     while (delay <= high && !exactAt(delay)) delay += 128;
     delays.push(block.every((channel) => channel.every((x) => x === 0)) ? 0 : delay <= high ? delay : NaN);
@@ -324,6 +359,54 @@ describe('CorvelAudioNode', () => {
     });
     assert.deepEqual(followed, { applied: 0.5, events: [[0, 'begin'], [0, null], [0, 'end']], moved: '60.0',
       programs: { names: ['Unity', 'Half', 'Quiet'], current: 2 }, gain: '10.0' });
+  });
+  it('feeds a side-chain from its second input: heard exactly, in outputs 3 and 4 as in the mix of 1 and 2', async () => {
+    // test_sidechain: out0 = in0 + in2, out1 = in1 + in3, out2 = in2, out3 = in3; the side-chain is -signal / 4.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_sidechain')], inputs: [2, 2], outputs: [2, 2],
+      sidechain: true, latencyBlocks: 8 });
+    const recording = await harness('record', 1);
+    const mix = assertPlayedOnTime(recording, (t) => 0.75 * signalAt(t), latencies[0], recording.latencies[0]);
+    const side = assertPlayedOnTime(bus(recording, 1), (t) => -0.25 * signalAt(t), latencies[0], recording.latencies[0]);
+    assert.deepEqual(side, mix, 'both outputs of each block played together');
+  });
+  it('follows setTransport: each block hears the transport at its first input sample, moved on while playing', async () => {
+    // test_transport's outputs: tempo / 1000, position / 100, sample position / 1e6, process level / 10.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_transport')], outputs: [2, 2], latencyBlocks: 8 });
+    const from = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      await nodes[0].setTransport({ tempo: 120 });
+      const at = Math.round((context.currentTime + 0.5) * context.sampleRate) + 37;
+      await nodes[0].setTransport({ playing: true, tempo: 150, position: 4 }, at / context.sampleRate);
+      return at;
+    });
+    const recording = await harness('record', 1, 0.2);
+    // The node's blocks begin on multiples of 128 frames.
+    const heard = (t) => {
+      const block = t - (t % 128);
+      if (block < from) return [0.12, 0, 0, 0.2];
+      return [0.15, (4 + ((block - from) * 150) / (60 * 48000)) / 100, (4 * 60 * 48000 / 150 + block - from) / 1e6, 0.2];
+    };
+    const delays = assertPlayedOnTime(recording, (t, c) => Math.fround(heard(t)[c]), latencies[0], recording.latencies[0]);
+    assert.deepEqual(assertPlayedOnTime(bus(recording, 1), (t, c) => Math.fround(heard(t)[2 + c]), latencies[0], recording.latencies[0]), delays);
+    const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
+    assert.ok(inputs.some((t) => t < from) && inputs.some((t) => t > from + 12000), `no blocks from both sides of ${from}: ${inputs}`);
+  });
+  it('hands out the plug-in\'s MIDI and SysEx as events, each at the input time it goes with', async () => {
+    // test_arpeggiator answers a note-on of key k at frame f with k, k+4, k+7 at f, f+16, f+32, and F0 7D 01 k F7 at f.
+    await harness('start', { plugins: [testPlugin('test_arpeggiator')], latencyBlocks: 8 });
+    const { at, midi } = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      // Off the block grid, with room for the last note in the same block.
+      const frame = Math.round((context.currentTime + 0.2) * context.sampleRate / 128) * 128 + 37;
+      await nodes[0].midi([[0x90, 60, 100]], frame / context.sampleRate);
+      const deadline = performance.now() + 5000;
+      while (window.nodeHarness.midi.length < 4 && performance.now() < deadline) await new Promise((resolve) => setTimeout(resolve, 20));
+      return { at: frame, midi: window.nodeHarness.midi };
+    });
+    const byTime = (a, b) => a[0] - b[0] || a[1] - b[1];
+    assert.deepEqual(midi.map(({ time, data }) => [time, ...data]).sort(byTime), [
+      [at / 48000, 0x90, 60, 100], [at / 48000, 0xf0, 0x7d, 1, 60, 0xf7], [(at + 16) / 48000, 0x90, 64, 100], [(at + 32) / 48000, 0x90, 67, 100],
+    ]);
   });
   it('runs two nodes at once; counts a late block and plays silence in its place, never the late block; ends the sessions on dispose()', async () => {
     // Two gains in a row: a quarter of the signal, after both delays.

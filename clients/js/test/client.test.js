@@ -118,7 +118,8 @@ for (const protocol of [2, 1]) test(`protocol ${protocol}: blocks go out planar 
     await client.load(testPlugin('test_chunks'));  // halves its input, keeps a 1000-byte state
     const left = Float32Array.from({ length: 1024 }, (_, i) => i / 1024 - 1);
     const block = await client.process(left, constant(1024, 0.25));
-    assert.deepEqual(block, { left: left.map((x) => x / 2), right: constant(1024, 0.125) });
+    assert.deepEqual([block.left, block.right, block.channels, block.midi],
+      [left.map((x) => x / 2), constant(1024, 0.125), [block.left, block.right], []]);
 
     const first = client.process(constant(1024, 1), constant(1024, 1));
     await client.setBlockSize(32);
