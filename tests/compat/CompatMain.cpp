@@ -26,8 +26,8 @@ using testing_support::WsClient;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings",
-                                          "state", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",  "audio",      "midi",   "settings",
+                                          "state", "parameters", "editor", "unload"};
 
 // What plugins.conf expects of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
