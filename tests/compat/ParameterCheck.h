@@ -1,6 +1,6 @@
-// The parameters aspect: the plug-in loaded once more, on a connection of
-// its own over protocol 2, its parameters listed, and one of them set to a
-// value through its display text and back.
+// The parameters aspect: the plug-in loaded once more, into the program on
+// the given port over a protocol 2 connection of its own, its parameters
+// listed, and one of them set to a value through its display text and back.
 #pragma once
 
 #include <cstdint>

@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "ParameterCheck.h"
 #include "X11WindowProbe.h"
 
 namespace compat {
@@ -79,8 +78,6 @@ public:
         if (kind == "instrument") results["midi"] = midi();
         results["settings"] = settings();
         results["state"] = state();
-        // Its second instance goes before the unload, which counts plug-in processes.
-        results["parameters"] = checkParameters(program.port(), path);
         results["unload"] = program.running() ? unload() : Outcome{"fails", "the program ended"};
         return results;
     }
