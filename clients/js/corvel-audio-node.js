@@ -2,7 +2,10 @@
 // never pass through the page's main thread: the worklet hands them to a
 // worker of its own, which holds the node's connection.
 import { BlockRing } from './corvel-block-ring.js';
-import { checkBlockSize, CorvelError, DEFAULT_URL } from './corvel-wire.js';
+import { checkBlockSize, checkParameterIndex, checkParameterValue, CorvelError, DEFAULT_URL } from './corvel-wire.js';
+
+/** @typedef {import('./corvel-connection.js').Parameter} Parameter */
+/** @typedef {import('./corvel-connection.js').Programs} Programs */
 
 const PROCESSOR = 'corvel-audio-node';
 const RING_CAPACITY = 16;
@@ -32,7 +35,12 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
  *
  * Events: `crashed` (`reason`), `ready` (`latency`) once the companion has
  * relaunched a crashed plug-in, `latencychange` when the delay was raised,
- * `close` when the connection ended.
+ * `close` when the connection ended; `parameter` (`index`, `value`,
+ * `display`, `gesture`: as {@link CorvelParameterEvent}) when the plug-in
+ * changed a parameter itself or the user touched one of its controls, once
+ * {@link parameters} holds the change; `parametersChanged` once
+ * {@link parameters} and {@link programs} were read again after a program
+ * change or a restored state.
  */
 export class CorvelAudioNode extends AudioWorkletNodeBase {
   #worker;
@@ -42,6 +50,9 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   #latencyBlocks;
   #pluginLatency;
   #sharedMemory;
+  #protocol;
+  /** @type {Parameter[]} */ #parameters;
+  /** @type {Programs} */ #programs;
   #counts = { blocks: 0, underruns: 0, late: 0 };
   #history = new Float32Array(HISTORY);
   #historyLength = 0;
@@ -75,9 +86,9 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
       ? { input: BlockRing.allocate(RING_CAPACITY, frames), output: BlockRing.allocate(RING_CAPACITY, frames) }
       : null;
     const channel = sharedMemory ? null : new MessageChannel();
-    let pluginLatency;
+    let opened;
     try {
-      pluginLatency = await firstAnswer(worker, {
+      opened = await firstAnswer(worker, {
         id: 0,
         type: 'open',
         url: options.url ?? DEFAULT_URL,
@@ -91,13 +102,13 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
       worker.terminate();
       throw error;
     }
-    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory });
+    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, rings, sharedMemory, ...opened });
     if (channel) node.port.postMessage(channel.port2, [channel.port2]);
     return node;
   }
 
   /** Use {@link CorvelAudioNode.create}. */
-  constructor(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory }) {
+  constructor(context, { worker, frames, latencyBlocks, rings, sharedMemory, latency, protocol, parameters, programs }) {
     super(context, PROCESSOR, {
       numberOfInputs: 1,
       numberOfOutputs: 1,
@@ -110,8 +121,11 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     this.#worker = worker;
     this.#frames = frames;
     this.#latencyBlocks = latencyBlocks;
-    this.#pluginLatency = pluginLatency;
+    this.#pluginLatency = latency;
     this.#sharedMemory = sharedMemory;
+    this.#protocol = protocol;
+    this.#parameters = parameters;
+    this.#programs = programs;
     worker.onmessage = (event) => this.#message(event.data);
   }
 
@@ -120,6 +134,19 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   get blockSize() { return this.#frames; }
   /** True when blocks travel through SharedArrayBuffer rings, false for a MessagePort. */
   get sharedMemory() { return this.#sharedMemory; }
+
+  /**
+   * The plug-in's parameters, read on loading and again on each
+   * `parametersChanged`. Each `value` and `display` follows the plug-in's
+   * own changes (`parameter` events); `value` also follows this node's
+   * {@link setParameter} calls, within a tenth of a second of their taking
+   * effect. Empty from a companion too old to tell them.
+   * @type {Parameter[]}
+   */
+  get parameters() { return this.#parameters; }
+
+  /** The plug-in's programs and the current one, read when the parameters are. @type {Programs} */
+  get programs() { return this.#programs; }
 
   /**
    * Blocks played, underruns (turns that played silence because no processed
@@ -156,6 +183,44 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
     return this.#call('midi', { events, frame });
   }
+
+  /**
+   * Sets a parameter of the plug-in.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   * @param {number} [when] an AudioContext time: the change applies from the
+   *   input sample at that time (heard `latencySamples` later, as that input
+   *   is), or up to 31 samples off it where that sample is within 32 of
+   *   the edge of one of the node's blocks: the companion processes blocks
+   *   in pieces no shorter than that. Omitted or past: with the next block.
+   */
+  setParameter(index, value, when) {
+    if (this.#protocol !== 2) return Promise.reject(new CorvelError('unsupported', 'this companion is too old for parameters'));
+    try {
+      checkParameterIndex(index);
+      checkParameterValue(value);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
+    return this.#call('setParameter', { index, value, frame });
+  }
+
+  /**
+   * The text the plug-in shows for `value` of a parameter; the plug-in goes
+   * on as it was.
+   * @returns {Promise<string>}
+   */
+  parameterDisplay(index, value) { return this.#call('parameterDisplay', { index, value }); }
+
+  /**
+   * Switches the plug-in to one of its programs; resolves once
+   * {@link parameters} and {@link programs} hold its values.
+   */
+  setProgram(index) { return this.#call('setProgram', { index }); }
+
+  /** Renames the current program; resolves once {@link programs} holds the name. */
+  setProgramName(name) { return this.#call('setProgramName', { name }); }
 
   /** Passes the input through unprocessed (still delayed by latencySamples) while on. */
   setBypass(on) { return this.#call('bypass', { on: Boolean(on) }); }
@@ -203,11 +268,24 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
         this.#pluginLatency = data.latency;
         return this.dispatchEvent(Object.assign(new Event('ready'), { latency: data.latency }));
       case 'closed': return this.dispatchEvent(new Event('close'));
+      case 'parameter': {
+        const { index, value, display, gesture } = data;
+        const parameter = this.#parameters[index];
+        if (parameter) Object.assign(parameter, { value, display });
+        return this.dispatchEvent(Object.assign(new Event('parameter'), { index, value, display, gesture: gesture ?? null }));
+      }
+      case 'parameters':
+        this.#parameters = data.parameters;
+        this.#programs = data.programs;
+        return this.dispatchEvent(new Event('parametersChanged'));
     }
   }
 
-  #stats({ blocks, underruns, late, latencyBlocks, roundTrips }) {
+  #stats({ blocks, underruns, late, latencyBlocks, roundTrips, applied }) {
     this.#counts = { blocks, underruns, late };
+    for (const [index, value] of applied) {
+      if (this.#parameters[index]) this.#parameters[index].value = value;
+    }
     for (const trip of roundTrips) this.#history[this.#historyLength++ % HISTORY] = trip;
     if (latencyBlocks > this.#latencyBlocks) {
       this.#latencyBlocks = latencyBlocks;

@@ -10,6 +10,7 @@ import {
 } from './corvel-wire.js';
 
 /** @typedef {import('./corvel-wire.js').MidiEvent} MidiEvent */
+/** @typedef {import('./corvel-wire.js').ParameterChange} ParameterChange */
 /** @typedef {import('./corvel-wire.js').Request} Request */
 /** @typedef {import('./corvel-wire.js').StereoBlock} StereoBlock */
 
@@ -49,6 +50,38 @@ export class CorvelCrashedEvent extends Event {
     this.reason = reason;
   }
 }
+
+/**
+ * Fired when the plug-in changed a parameter of its own accord (its editor,
+ * its own automation), or the user touched or let go of one of its
+ * controls (`gesture`). Of several changes the plug-in makes to one
+ * parameter within one block, only the last is told.
+ */
+export class CorvelParameterEvent extends Event {
+  /** @param {{index: number, value: number, display: string, gesture?: 'begin'|'end'}} fields */
+  constructor({ index, value, display, gesture }) {
+    super('parameter');
+    this.index = index;
+    /** 0 to 1 */
+    this.value = value;
+    /** The text the plug-in shows for the value. */
+    this.display = display;
+    /** @type {'begin'|'end'|null} a touch of the control, or null for a change of value */
+    this.gesture = gesture ?? null;
+  }
+}
+
+/**
+ * One of the plug-in's parameters, as it describes it.
+ * @typedef {{index: number, name: string, label: string, display: string, value: number,
+ *   automatable: boolean, steps: number, switch: boolean, integer: boolean, min?: number,
+ *   max?: number, category: string}} Parameter
+ */
+
+/**
+ * The plug-in's programs: their names, and the index of the current one.
+ * @typedef {{names: string[], current: number}} Programs
+ */
 
 /**
  * One entry of the companion's catalogue: a plug-in, or a module that could
@@ -96,7 +129,10 @@ export class CorvelUnexpectedEvent extends Event {
  * `ready` (a plain Event before each `loaded`, and over the original
  * protocol for each "ready" the companion sends),
  * `crashed` ({@link CorvelCrashedEvent}),
- * `unexpected` ({@link CorvelUnexpectedEvent}).
+ * `unexpected` ({@link CorvelUnexpectedEvent}); over protocol 2 also
+ * `parameter` ({@link CorvelParameterEvent}) and `parametersChanged` (a plain
+ * Event: the parameters changed as a whole, after a program change or a
+ * restored state; ask {@link parameters} again).
  */
 export class CorvelClient extends EventTarget {
   /** @type {WebSocket} */ #socket;
@@ -311,9 +347,13 @@ export class CorvelClient extends EventTarget {
    * @param {Float32Array} right `blockSize` samples
    * @param {MidiEvent[]} [events] MIDI events for this block, each at its
    *   offset in it: over protocol 2 they travel inside the block
+   * @param {ParameterChange[]} [changes] parameter changes for this block,
+   *   each on its frame (protocol 2 only). The companion processes the block
+   *   in pieces of at least 32 frames, so a change within 32 frames of a
+   *   piece's start or of the block's end moves to the nearer edge.
    * @returns {Promise<StereoBlock|null>}
    */
-  process(left, right, events = null) {
+  process(left, right, events = null, changes = null) {
     if (!this.#open) return Promise.reject(closedError());
     const frames = this.#blockSize;
     if (!(left instanceof Float32Array) || !(right instanceof Float32Array) ||
@@ -325,7 +365,8 @@ export class CorvelClient extends EventTarget {
     try {
       // Protocol 2 answers every block; the original drops one sent where
       // the host might have no wrapper, unanswered.
-      if (this.#protocol === 2) message = this.#blockWriter.write(left, right, events);
+      if (this.#protocol === 2) message = this.#blockWriter.write(left, right, events, changes);
+      else if (changes?.length) return Promise.reject(tooOld('parameters'));
       else if (!this.#wrapperCertain) return Promise.resolve(null);
       else {
         if (events?.length) this.#send({ type: 'midi', events });
@@ -381,7 +422,9 @@ export class CorvelClient extends EventTarget {
   /**
    * Reads the plug-in's state.
    * @returns {Promise<Uint8Array|null>} the bytes, or null without a plug-in or
-   *   when the plug-in keeps no state
+   *   when the plug-in keeps no state. Over protocol 2 a plug-in without a
+   *   chunk of its own is kept by its program and parameter values (a state
+   *   that begins with `CVPARAM1`), which {@link setState} takes as well.
    */
   getState() {
     if (this.#protocol === 2) {
@@ -404,6 +447,59 @@ export class CorvelClient extends EventTarget {
   setState(bytes) {
     if (this.#protocol === 2) return this.#request({ type: 'setState', bytes }).then(() => {});
     return this.#tell(() => this.#send({ type: 'setState', bytes }));
+  }
+
+  /**
+   * The plug-in's parameters, with their current values. Protocol 2 only,
+   * as are the other parameter and program calls: otherwise they reject
+   * with `unsupported`; without a plug-in, with `no-plugin`.
+   * @returns {Promise<Parameter[]>}
+   */
+  parameters() {
+    return this.#request2({ type: 'parameters' }).then((reply) => reply.parameters);
+  }
+
+  /**
+   * The text the plug-in shows for `value` of a parameter, without changing
+   * it: the plug-in goes on with, and sounds as, its current value.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   * @returns {Promise<string>}
+   */
+  parameterDisplay(index, value) {
+    return this.#request2({ type: 'parameterDisplay', index, value }).then((reply) => reply.display);
+  }
+
+  /**
+   * Sets a parameter before the next block. To place a change on a frame,
+   * give it to {@link process} instead.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   */
+  setParameter(index, value) {
+    return this.#request2({ type: 'setParameter', index, value }).then(() => {});
+  }
+
+  /**
+   * The plug-in's programs, read without switching.
+   * @returns {Promise<Programs>}
+   */
+  programs() {
+    return this.#request2({ type: 'programs' }).then((reply) => ({ names: reply.programs, current: reply.current }));
+  }
+
+  /**
+   * Switches the plug-in to one of its programs; a `parametersChanged`
+   * event follows.
+   * @param {number} index
+   */
+  setProgram(index) {
+    return this.#request2({ type: 'setProgram', index }).then(() => {});
+  }
+
+  /** @param {string} name the current program's new name */
+  setProgramName(name) {
+    return this.#request2({ type: 'setProgramName', name }).then(() => {});
   }
 
   /** Shows the plug-in's editor window on the companion's screen. */
@@ -492,6 +588,20 @@ export class CorvelClient extends EventTarget {
     return new Promise((resolve, reject) => {
       this.#requests.set(id, { resolve, reject, onEvent, bytesFollow });
       this.#write(messages);
+    });
+  }
+
+  /**
+   * Sends a request that only protocol 2 has.
+   * @returns {Promise<object>} the reply's fields; rejects with
+   *   `unsupported` where the companion does not know it
+   */
+  #request2(request) {
+    if (this.#protocol !== 2) return Promise.reject(tooOld(request.type));
+    return this.#request(request).catch((error) => {
+      // A companion that speaks protocol 2 but predates the request.
+      if (error.code === 'bad-request' && /no operation/i.test(error.message)) throw tooOld(request.type);
+      throw error;
     });
   }
 
@@ -600,6 +710,8 @@ export class CorvelClient extends EventTarget {
     switch (read.name) {
       case 'crashed': return this.#crashed(String(event.reason));
       case 'gaveUp': return this.#crashed(`gave up after ${event.crashes} crashes`);
+      case 'parameter': return this.dispatchEvent(new CorvelParameterEvent(event));
+      case 'parametersChanged': return this.dispatchEvent(new Event('parametersChanged'));
       case 'relaunched':
         // As the original protocol tells it: "ready", then the latency.
         this.dispatchEvent(new Event('ready'));
@@ -689,6 +801,11 @@ export class CorvelClient extends EventTarget {
 }
 
 // --- helpers ------------------------------------------------------------------
+
+function tooOld(call) {
+  return new CorvelError('unsupported', `this companion is too old for ${call}(): ` +
+    'parameters and programs need one that speaks protocol 2 and knows them');
+}
 
 function closedError() {
   return new CorvelError('closed', 'the connection to the companion has ended');

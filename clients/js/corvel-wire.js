@@ -62,6 +62,13 @@ export class CorvelError extends Error {
  */
 
 /**
+ * A parameter's new value (0 to 1) and, optionally, the frame within the
+ * block at which it takes effect.
+ * @typedef {[number, number] | [number, number, number] |
+ *   {index: number, value: number, offset?: number}} ParameterChange
+ */
+
+/**
  * A processed block: one array per channel, `blockSize` samples each.
  * @typedef {{left: Float32Array, right: Float32Array}} StereoBlock
  */
@@ -69,7 +76,8 @@ export class CorvelError extends Error {
 /**
  * A request to the companion. `midi` queues its events for the next block;
  * `getState`, `suspend`, `resume` and `scan` are answered, in order among
- * requests of their kind.
+ * requests of their kind. The parameter and program requests
+ * ({@link encodeRequest2}) exist only in protocol 2.
  * @typedef {{type: 'scan', folder: string} | {type: 'load', path: string} |
  *   {type: 'midi', events: MidiEvent[]} | {type: 'blockSize', frames: number} |
  *   {type: 'sampleRate', hz: number} | {type: 'setState', bytes: Uint8Array|ArrayBuffer} |
@@ -179,17 +187,39 @@ export function encodeRequest(request) {
 }
 
 /**
+ * The requests that only protocol 2 has: the catalogue, and the plug-in's
+ * parameters and programs.
+ * @typedef {{type: 'catalogue', rescan?: boolean, folder?: string} |
+ *   {type: 'parameters'|'programs'} | {type: 'parameterDisplay'|'setParameter', index: number, value: number} |
+ *   {type: 'setProgram', index: number} | {type: 'setProgramName', name: string}} Request2
+ */
+
+/**
  * The messages that carry `request` over protocol 2: one JSON object with
- * `id`, and for `setState` the state right after it. Also takes
- * `{type: 'catalogue', rescan, folder}`, and a load's `uniqueId`.
+ * `id`, and for `setState` the state right after it. Also takes a load's
+ * `uniqueId`.
  * @param {number} id
- * @param {Request|{type: 'catalogue', rescan?: boolean, folder?: string}} request
+ * @param {Request|Request2} request
  * @returns {Array<string|Uint8Array>}
  * @throws {CorvelError} `argument` when a value cannot be sent
  */
 export function encodeRequest2(id, request) {
   const json = (fields) => JSON.stringify({ id, ...fields });
   switch (request.type) {
+    case 'parameters':
+    case 'programs':
+      return [json({ op: request.type })];
+    case 'parameterDisplay':
+    case 'setParameter':
+      checkParameterIndex(request.index);
+      checkParameterValue(request.value);
+      return [json({ op: request.type, index: request.index, value: request.value })];
+    case 'setProgram':
+      checkParameterIndex(request.index, 'a program');
+      return [json({ op: 'setProgram', index: request.index })];
+    case 'setProgramName':
+      if (typeof request.name !== 'string') throw new CorvelError('argument', 'a program\'s name is a string');
+      return [json({ op: 'setProgramName', name: request.name })];
     case 'midi':
       if (!Array.isArray(request.events)) throw new CorvelError('argument', 'midi takes an array of events');
       return [json({ op: 'midi', events: request.events.map((event) => {
@@ -287,6 +317,39 @@ export class ReplyReader {
   }
 }
 
+/** @throws {CorvelError} `argument` unless `index` can name a parameter (or what `what` says) */
+export function checkParameterIndex(index, what = 'a parameter') {
+  if (!Number.isInteger(index) || index < 0 || index > 0x7fffffff) {
+    throw new CorvelError('argument', `${what} is named by a whole number from 0`);
+  }
+}
+
+/** @throws {CorvelError} `argument` unless `value` is a parameter's value */
+export function checkParameterValue(value) {
+  if (typeof value !== 'number' || !(value >= 0 && value <= 1)) {
+    throw new CorvelError('argument', `a parameter's value is a number from 0 to 1, not ${value}`);
+  }
+}
+
+/**
+ * @param {ParameterChange} change
+ * @returns {number[]} index, value and offset
+ * @throws {CorvelError} `argument`
+ */
+function changeNumbers(change) {
+  const numbers = Array.isArray(change) ? change : [change.index, change.value, change.offset ?? 0];
+  const [index, value, offset = 0] = numbers;
+  if (numbers.length < 2 || numbers.length > 3) {
+    throw new CorvelError('argument', 'a parameter change has an index, a value and an optional offset');
+  }
+  checkParameterIndex(index);
+  checkParameterValue(value);
+  if (!Number.isInteger(offset) || offset < 0 || offset > 0x7fffffff) {
+    throw new CorvelError('argument', `a parameter change's offset ${offset} is not a whole number from 0`);
+  }
+  return [index, value, offset];
+}
+
 /**
  * @param {MidiEvent} event
  * @returns {number[]} status, data1, data2 and, when given, the offset
@@ -367,11 +430,15 @@ export function decodeBlock(data, frames) {
 const BLOCK_HEADER_BYTES = 16;
 const MIDI_RECORD = 1;
 const MIDI_RECORD_BYTES = 12;
+const PARAMETER_RECORD = 2;
+const PARAMETER_RECORD_BYTES = 16;
 const STATUS_RECORD = 5;
 /** Why a block came back unprocessed, by the status record's number. */
 export const BLOCK_STATUS = Object.freeze({ 1: 'no-plugin', 2: 'bypassed', 3: 'loading', 4: 'crashed', 5: 'malformed' });
 /** The most MIDI events the companion takes with one block. */
 export const MAX_BLOCK_EVENTS = 512;
+/** The most parameter changes the companion takes with one block; it ignores the rest. */
+export const MAX_BLOCK_CHANGES = 512;
 
 /**
  * Writes protocol 2 blocks into one buffer it keeps, so that a block costs
@@ -389,16 +456,24 @@ export class BlockWriter {
    * @param {Float32Array} right as long as `left`
    * @param {MidiEvent[]|null} [events] each with the frame in this block at
    *   which it happens (its fourth number, 0 when left out)
+   * @param {ParameterChange[]|null} [changes] each with the frame in this
+   *   block at which it takes effect (0 when left out); on one frame, in order
    * @returns {Uint8Array} the message, valid until the next call
-   * @throws {CorvelError} `argument` for an event that cannot be sent, or more than 512
+   * @throws {CorvelError} `argument` for an event or change that cannot be
+   *   sent, or more than 512 of either
    */
-  write(left, right, events = null) {
+  write(left, right, events = null, changes = null) {
     const frames = left.length;
     const count = events?.length ?? 0;
+    const changeCount = changes?.length ?? 0;
     if (count > MAX_BLOCK_EVENTS) throw new CorvelError('argument', `at most ${MAX_BLOCK_EVENTS} MIDI events go with a block`);
+    if (changeCount > MAX_BLOCK_CHANGES) {
+      throw new CorvelError('argument', `at most ${MAX_BLOCK_CHANGES} parameter changes go with a block`);
+    }
     if (frames !== this.#frames) {
       this.#frames = frames;
-      this.#buffer = new ArrayBuffer(BLOCK_HEADER_BYTES + MAX_BLOCK_EVENTS * MIDI_RECORD_BYTES + 8 * frames);
+      this.#buffer = new ArrayBuffer(BLOCK_HEADER_BYTES + MAX_BLOCK_EVENTS * MIDI_RECORD_BYTES +
+        MAX_BLOCK_CHANGES * PARAMETER_RECORD_BYTES + 8 * frames);
       this.#view = new DataView(this.#buffer);
       this.#bytes = new Uint8Array(this.#buffer);
     }
@@ -411,7 +486,16 @@ export class BlockWriter {
       view.setUint32(at + 4, offset, true);
       view.setUint32(at + 8, status | (data1 << 8) | (data2 << 16), true);
     }
-    const recordBytes = count * MIDI_RECORD_BYTES;
+    for (let i = 0; i < changeCount; i++) {
+      const [index, value, offset] = changeNumbers(changes[i]);
+      const at = BLOCK_HEADER_BYTES + count * MIDI_RECORD_BYTES + i * PARAMETER_RECORD_BYTES;
+      view.setUint16(at, PARAMETER_RECORD, true);
+      view.setUint16(at + 2, 12, true);
+      view.setUint32(at + 4, offset, true);
+      view.setUint32(at + 8, index, true);
+      view.setFloat32(at + 12, value, true);
+    }
+    const recordBytes = count * MIDI_RECORD_BYTES + changeCount * PARAMETER_RECORD_BYTES;
     view.setUint32(0, frames, true);
     view.setUint32(4, 2, true);
     view.setUint32(8, recordBytes, true);

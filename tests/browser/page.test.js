@@ -4,7 +4,7 @@
 // page, behind the browser's loopback permission.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -18,6 +18,9 @@ import { buildDir, freePort, ProgramUnderTest, testPlugin } from '../../clients/
 // not ASCII, so the first scan shows whether such paths survive the trip.
 const scratch = mkdtempSync(path.join(tmpdir(), 'corvel-browser-'));
 const unicodeGain = path.join(scratch, 'Gain – é ü 音.so');
+// test_parameters moves its controls as a user would, while its editor is
+// open, to the values written here ("index value" lines).
+const editorMoves = path.join(scratch, 'editor-moves');
 
 const program = new ProgramUnderTest();
 let browser;
@@ -33,7 +36,8 @@ before(async () => {
   const config = path.join(scratch, 'config');
   mkdirSync(path.join(config, 'corvel-vst-remote'), { recursive: true });
   writeFileSync(path.join(config, 'corvel-vst-remote', 'allowed-origins'), `${site.origin}\n`);
-  await program.start({ LXVST_PATH: scratch, XDG_CONFIG_HOME: config, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
+  await program.start({ LXVST_PATH: scratch, XDG_CONFIG_HOME: config, CORVEL_TEST_EDITOR_MOVES: editorMoves,
+    ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
   browser = await chromium.launch({
     executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
     args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required',
@@ -135,11 +139,13 @@ describe('the test page', () => {
     assert.ok(dots >= 20, `${dots} pixels of round trips`);
   });
 
-  it('sends a note, saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
+  it('sends a note; its panel drives the parameters, follows the editor, records its moves and plays them back; saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
     await loadsFromTheList(testPlugin('test_synth'));
     program.markLog();
     await page.click('#note');
     await program.waitForLog(/event status=144 data1=60 data2=100 delta=\d+[^]*event status=128 data1=60 data2=0 delta=\d+/);
+
+    await panelDrivesTheParameters();
 
     await loadsFromTheList(testPlugin('test_chunks'));
     await page.click('#save');
@@ -160,6 +166,63 @@ describe('the test page', () => {
     await program.waitForLog(/effClose/);
   });
 });
+
+/** Moves the plug-in's controls from its editor, as its user would, and waits for the panel's Gain to show the last move. */
+async function moveInTheEditor(...moves) {
+  writeFileSync(`${editorMoves}.new`, moves.map(([index, value]) => `${index} ${value}\n`).join(''));
+  renameSync(`${editorMoves}.new`, editorMoves);  // whole, as the plug-in takes it
+  const [index, value] = moves.at(-1);
+  await page.locator(`#parameters tr[data-index="${index}"] td.value`, { hasText: (100 * value).toFixed(1) }).waitFor();
+  assert.equal(Math.fround(await page.$eval(`#parameters tr[data-index="${index}"] input`, (slider) => Number(slider.value))), Math.fround(value));
+}
+
+/** Waits for the page's output level to come within 1 dB of `db`. */
+async function levelNear(db) {
+  await page.waitForFunction((target) => Math.abs(parseFloat(document.getElementById('level').textContent) - target) < 1, db, { timeout: 10000 });
+}
+
+async function panelDrivesTheParameters() {
+  await loadsFromTheList(testPlugin('test_parameters'));
+  const rows = () => page.$$eval('#parameters tr', (trs) => trs.map((tr) => [...tr.cells].slice(0, 4).map((td) => td.textContent).join('|')));
+  assert.deepEqual(await rows(), ['Gain||100.0|%', 'Mode||Off|', 'Steps||0|', 'Drive||0.00|']);
+  assert.deepEqual(await page.$$eval('#program option', (options) => options.map((option) => option.textContent)), ['1: Unity', '2: Half', '3: Quiet']);
+  await page.click('#play');
+  await page.waitForFunction(() => /dB$/.test(document.getElementById('level').textContent), null, { timeout: 20000 });
+  const unity = parseFloat(await page.textContent('#level'));
+  // Gain to a tenth: 20 dB down, and the plug-in's text for it.
+  await page.$eval('#parameters tr[data-index="0"] input', (slider) => {
+    slider.value = '0.1';
+    slider.dispatchEvent(new Event('input'));
+  });
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '10.0' }).waitFor();
+  await levelNear(unity - 20);
+  // A program puts the panel back to its values.
+  await page.selectOption('#program', '1');
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '50.0' }).waitFor();
+  await levelNear(unity - 6);
+
+  await page.click('#editor');
+  if (!process.env.DISPLAY) return;  // without a display there is no editor to move
+  await moveInTheEditor([2, 0.75], [0, 0.25]);
+  assert.equal(await page.textContent('#parameters tr[data-index="2"] td.value'), '3');
+  await levelNear(unity - 12);
+  // The editor's moves, recorded with their times, are heard again when played back.
+  await page.click('#record');
+  await moveInTheEditor([0, 1]);
+  // Long enough for the level shown to catch it on the way back.
+  await new Promise((resolve) => setTimeout(resolve, 800));
+  await moveInTheEditor([0, 0.5]);
+  await page.click('#record');
+  const recorded = /^2 moves over (\d+\.\d) s$/.exec(await page.textContent('#recorded'));
+  assert.ok(recorded && Number(recorded[1]) >= 0.8, await page.textContent('#recorded'));
+  await moveInTheEditor([0, 0.1]);
+  await levelNear(unity - 20);
+  await page.click('#replay');
+  await levelNear(unity);
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '50.0' }).waitFor();
+  await levelNear(unity - 6);
+  await page.click('#play');
+}
 
 const harness = (method, ...args) => page.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
 
@@ -232,6 +295,35 @@ describe('CorvelAudioNode', () => {
     const delays = assertPlayedOnTime(recording, (t) => signalAt(t) + (t >= frame ? 0.5 : 0), latencies[0], recording.latencies[0]);
     const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
     assert.ok(inputs.some((t) => t + 128 <= frame) && inputs.some((t) => t >= frame), `no blocks from both sides of the note at ${frame}: ${inputs}`);
+  });
+  it('lands a parameter change on the sample that `when` names; follows the plug-in\'s own moves and its programs', async () => {
+    // Its output is its input times its Gain.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_parameters')], latencyBlocks: 8 });
+    const frame = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      // Off the block grid, and more than 32 frames from its block's edges.
+      const at = Math.round((context.currentTime + 0.5) * context.sampleRate / 128) * 128 + 37;
+      await nodes[0].setParameter(0, 0.5, at / context.sampleRate);
+      return at;
+    });
+    const recording = await harness('record', 1, 0);
+    const delays = assertPlayedOnTime(recording, (t) => signalAt(t) * (t >= frame ? 0.5 : 1), latencies[0], recording.latencies[0]);
+    const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
+    assert.ok(inputs.some((t) => t < frame && t + 128 > frame), `no block across the change at ${frame}: ${inputs}`);
+
+    const followed = await page.evaluate(async () => {
+      const node = window.nodeHarness.nodes[0];
+      const events = [];
+      node.addEventListener('parameter', (event) => events.push([event.index, event.gesture]));
+      const applied = node.parameters[0].value;
+      await node.midi([[0x90, 100, 127]]);  // it moves its Gain to 0.6, touching it
+      await new Promise((resolve) => { node.addEventListener('parameter', (event) => event.gesture === 'end' && resolve()); });
+      const moved = node.parameters[0].display;
+      await node.setProgram(2);
+      return { applied, events, moved, programs: node.programs, gain: node.parameters[0].display };
+    });
+    assert.deepEqual(followed, { applied: 0.5, events: [[0, 'begin'], [0, null], [0, 'end']], moved: '60.0',
+      programs: { names: ['Unity', 'Half', 'Quiet'], current: 2 }, gain: '10.0' });
   });
   it('runs two nodes at once; counts a late block and plays silence in its place, never the late block; ends the sessions on dispose()', async () => {
     // Two gains in a row: a quarter of the signal, after both delays.

@@ -3,6 +3,8 @@
 // where it keeps one, else the paths a scan finds); each loaded plug-in
 // plays in an audio node, which has a connection of its own.
 import { CorvelAudioNode, CorvelClient } from './corvel-client.js';
+import { MoveRecorder } from './move-recorder.js';
+import { ParameterPanel } from './parameter-panel.js';
 import { RoundTripPlot } from './round-trip-plot.js';
 
 const $ = (id) => document.getElementById(id);
@@ -12,6 +14,9 @@ const page = {
   /** @type {CorvelClient|null} */ client: null,
   /** @type {AudioContext|null} */ context: null,
   /** @type {CorvelAudioNode|null} */ node: null,
+  /** Measures what the node plays, for the level shown. @type {AnalyserNode|null} */ analyser: null,
+  /** @type {ParameterPanel|null} */ panel: null,
+  recorder: new MoveRecorder(),
   /** The source playing into the node, while playing. */
   source: null,
   stream: null,
@@ -67,6 +72,10 @@ function updateButtons() {
   $('note').disabled = !loaded;
   $('save').disabled = !loaded;
   $('restore').disabled = !loaded || !page.savedState;
+  const parameters = loaded && page.node.parameters.length > 0;
+  $('record').disabled = !parameters;
+  $('record').textContent = page.recorder.recording ? 'Stop recording' : 'Record the editor\'s moves';
+  $('replay').disabled = !parameters || page.recorder.recording || page.recorder.moves.length === 0;
   $('connect').hidden = connected;
 }
 
@@ -204,6 +213,9 @@ async function load() {
   }
   const node = page.node;
   node.connect(page.context.destination);
+  page.analyser ??= new AnalyserNode(page.context, { fftSize: 4096 });
+  node.connect(page.analyser);
+  page.panel.attach(node);
   node.addEventListener('crashed', (event) => log(`the plug-in crashed: ${event.reason}`));
   node.addEventListener('ready', () => log('the plug-in is back'));
   node.addEventListener('latencychange', () => log(`delay raised to ${node.latencySamples} samples`));
@@ -219,6 +231,8 @@ async function unload() {
   stopSource();
   const node = page.node;
   page.node = null;
+  page.recorder.stop();
+  page.panel.attach(null);
   await node.dispose();
   setStatus($('plugin'), 'No plug-in loaded', 'dim');
   log('unloaded');
@@ -277,6 +291,33 @@ async function restore() {
   setStatus($('state'), `Restored ${page.savedState.length} bytes`, 'ok');
 }
 
+function record() {
+  if (page.recorder.recording) {
+    page.recorder.stop();
+    const { moves, duration } = page.recorder;
+    setStatus($('recorded'), `${moves.length} move${moves.length === 1 ? '' : 's'} over ${duration.toFixed(1)} s`, 'ok');
+    log(`recorded ${moves.length} moves`);
+    return;
+  }
+  page.recorder.start(page.node);
+  setStatus($('recorded'), 'Recording: move the controls in the plug-in\'s editor', 'dim');
+}
+
+async function replay() {
+  await page.recorder.play(page.node, (index, value) => page.panel.show(index, value));
+  log(`playing back ${page.recorder.moves.length} moves`);
+}
+
+/** The level of the node's last 4096 samples (a tenth of a second or less), in dB of full scale. */
+function outputLevel() {
+  const analyser = page.analyser;
+  if (!analyser || !page.node) return '–';
+  const samples = new Float32Array(analyser.fftSize);
+  analyser.getFloatTimeDomainData(samples);
+  const power = samples.reduce((sum, x) => sum + x * x, 0) / samples.length;
+  return power > 1e-12 ? `${(10 * Math.log10(power)).toFixed(1)} dB` : 'silence';
+}
+
 /** Holds the main thread as a busy page would; the audio should not notice. */
 function stall() {
   const until = performance.now() + 50;
@@ -291,6 +332,8 @@ action('unload', unload);
 action('editor', () => page.node.showGui());
 action('play', play);
 action('note', note);
+action('record', record);
+action('replay', replay);
 action('save', save);
 action('restore', restore);
 $('stall').addEventListener('click', stall);
@@ -305,6 +348,7 @@ window.addEventListener('pagehide', () => {
   page.client?.close();
 });
 
+page.panel = new ParameterPanel($('parameters'), $('program'), log);
 const plot = new RoundTripPlot($('round-trips'));
 setInterval(() => {
   const node = page.node;
@@ -318,6 +362,7 @@ setInterval(() => {
   $('late').textContent = stats?.late ?? 0;
   $('rtt-p50').textContent = ms(stats?.roundTripMs.p50);
   $('rtt-p99').textContent = ms(stats?.roundTripMs.p99);
+  $('level').textContent = outputLevel();
   if (node) plot.draw(node.roundTrips(), (1000 * node.blockSize) / page.context.sampleRate);
 }, 250);
 
