@@ -40,11 +40,23 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             target.blocksPerRound = static_cast<int>(number);
         } else if (key == "rounds" && parseNumber(value, 1, 10000000, number)) {
             target.rounds = static_cast<int>(number);
+        } else if (key == "plugin" && !value.empty()) {
+            target.plugin = value;
+        } else if (key == "expect" && (value == "same" || value == "half" || value == "any")) {
+            target.expectation = value == "same"   ? Expectation::same
+                                 : value == "half" ? Expectation::half
+                                                   : Expectation::any;
+        } else if (key == "records" && parseNumber(value, 0, 512, number)) {
+            target.parameterRecords = static_cast<int>(number);
+        } else if (key == "base" && !value.empty()) {
+            target.base = value;
         } else {
             return std::nullopt;
         }
     }
     if (target.name.empty()) return std::nullopt;
     if (target.isHandoff ? target.handoffPath.empty() : target.port == 0) return std::nullopt;
+    // Records travel in protocol 2's blocks only.
+    if (target.parameterRecords > 0 && !target.speaksVersion2) return std::nullopt;
     return target;
 }

@@ -8,6 +8,7 @@
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
 //                       --target name=host2,kind=host2,port=S (protocol 2)
+//                       --target name=p16,kind=host2,port=S,plugin=P,records=16,base=host2
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N]
 //                       [--require-no-new]
@@ -71,6 +72,7 @@ void usage() {
         stderr,
         "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
         "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
+        "       [,plugin=PATH][,expect=same|half|any][,records=N][,base=NAME] ...\n"
         "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
         "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
         "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
@@ -131,7 +133,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
         }
     }
     bool needsPlugin = false;
-    for (const auto& target : options.targets) needsPlugin = needsPlugin || target.isHost;
+    for (const auto& target : options.targets)
+        needsPlugin = needsPlugin || (target.isHost && target.plugin.empty());
     return !options.targets.empty() && (!needsPlugin || !options.plugin.empty());
 }
 
@@ -159,7 +162,8 @@ bool awaitText(Server& server, const std::string& expected) {
     return false;
 }
 
-bool prepareHost(Server& server, const std::string& plugin) {
+bool prepareHost(Server& server, const std::string& runPlugin) {
+    const std::string& plugin = server.target.plugin.empty() ? runPlugin : server.target.plugin;
     if (server.target.speaksVersion2) {
         if (version2Request(server.socket, server.nextRequestId++,
                             "\"op\":\"configure\",\"sampleRate\":48000") &&
@@ -195,6 +199,24 @@ bool setBlockSize(Server& server, uint32_t frames) {
         return true;
     std::fprintf(stderr, "%s: no \"ready\" after bufsize %u\n", server.target.name.c_str(), frames);
     return false;
+}
+
+// `count` parameter changes spread evenly over a block, for the parameter
+// test plug-in: every other one sets its Gain (0) to 0.5, the others move its
+// Drive (3), which the sound does not depend on, each to a value of its own.
+// Whatever pieces the block is cut into, the reply is then the input times
+// 0.5, and every record is a change the plug-in is given.
+std::vector<uint8_t> spreadChanges(int count, uint32_t frames) {
+    std::vector<uint8_t> records;
+    for (int i = 0; i < count; ++i) {
+        const auto frame =
+            static_cast<uint32_t>(static_cast<uint64_t>(i) * frames / static_cast<uint64_t>(count));
+        if (i % 2 == 0) addParameterRecord(records, frame, 0, 0.5f);
+        else
+            addParameterRecord(records, frame, 3,
+                               static_cast<float>(i) / static_cast<float>(count));
+    }
+    return records;
 }
 
 struct BlockSet {
@@ -313,23 +335,28 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/floor | median/floors | median/echo | new/block | malloc/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/floor | median/floors | median/echo | median/base | p99/base "
+                "| new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
     for (const uint32_t frames : options.sizes) {
         const std::vector<uint8_t> block = makeBlock(frames);
         const std::vector<uint8_t> frame = BenchSocket::makeFrame(2, block.data(), block.size());
-        const std::vector<uint8_t> message2 = version2Block(block, frames);
-        const std::vector<uint8_t> frame2 =
-            BenchSocket::makeFrame(2, message2.data(), message2.size());
         std::vector<BlockSet> blockSets;
         for (const auto& server : servers) {
+            const BenchTarget& target = server->target;
             const Expectation expectation =
-                server->target.isHost ? options.hostExpectation : Expectation::same;
-            blockSets.push_back({block, server->target.speaksVersion2 ? frame2 : frame, frames,
-                                 expectedReply(block, expectation), expectation});
+                target.isHost ? target.expectation.value_or(options.hostExpectation)
+                              : Expectation::same;
+            const std::vector<uint8_t> message =
+                version2Block(block, frames, spreadChanges(target.parameterRecords, frames));
+            blockSets.push_back({block,
+                                 target.speaksVersion2
+                                     ? BenchSocket::makeFrame(2, message.data(), message.size())
+                                     : frame,
+                                 frames, expectedReply(block, expectation), expectation});
         }
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {
@@ -385,11 +412,24 @@ int main(int argc, char** argv) {
             if (floorMedian > 0 && handoffMedian > 0)
                 std::snprintf(floorsRatio, sizeof floorsRatio, "%.2f",
                               stats[s].medianUs / (floorMedian + handoffMedian));
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s |\n",
-                        frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
-                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
-                        floorsRatio, ratio, perBlock(server, result.newCalls, count).c_str(),
-                        perBlock(server, result.mallocCalls, count).c_str());
+            // Against the target it names as its base: the same server without what it adds.
+            char baseMedian[32] = "-";
+            char baseP99[32] = "-";
+            for (size_t b = 0; b < servers.size(); ++b) {
+                if (server.target.base.empty() || servers[b]->target.name != server.target.base)
+                    continue;
+                std::snprintf(baseMedian, sizeof baseMedian, "%.2f",
+                              stats[s].medianUs / stats[b].medianUs);
+                std::snprintf(baseP99, sizeof baseP99, "%.2f", stats[s].p99Us / stats[b].p99Us);
+            }
+            std::printf(
+                "| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s | %s | %s "
+                "|\n",
+                frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
+                stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
+                floorsRatio, ratio, baseMedian, baseP99,
+                perBlock(server, result.newCalls, count).c_str(),
+                perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)
                 allocationFree = false;
         }

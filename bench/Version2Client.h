@@ -20,8 +20,16 @@ bool version2Request(BenchSocket& socket, int id, const std::string& fields);
 // A JSON string: the text in quotes, its quotes and backslashes escaped.
 std::string jsonString(const std::string& text);
 
-// A block message: frames, two channels, no records, then the channels.
-std::vector<uint8_t> version2Block(const std::vector<uint8_t>& channels, uint32_t frames);
+// A block message: frames, two channels, the records (whole, padded ones),
+// then the channels.
+std::vector<uint8_t> version2Block(const std::vector<uint8_t>& channels, uint32_t frames,
+                                   const std::vector<uint8_t>& records = {});
+
+// Records for version2Block, appended to `records`: a parameter change on a
+// frame, and a MIDI event (status, two data bytes) on a frame.
+void addParameterRecord(std::vector<uint8_t>& records, uint32_t frame, uint32_t index, float value);
+void addMidiRecord(std::vector<uint8_t>& records, uint32_t frame, uint8_t status, uint8_t data1,
+                   uint8_t data2);
 
 // The channels of a processed block's reply, or null when the reply is not
 // one (a status, a header that does not match).

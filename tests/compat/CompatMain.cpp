@@ -18,6 +18,7 @@
 #include <sstream>
 #include <vector>
 
+#include "ParameterCheck.h"
 #include "PluginCheck.h"
 
 using namespace compat;
@@ -26,8 +27,8 @@ using testing_support::WsClient;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings",
-                                          "state", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",  "audio",      "midi",   "settings",
+                                          "state", "parameters", "editor", "unload"};
 
 // What plugins.conf expects of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
@@ -80,10 +81,22 @@ std::vector<std::string> modulesOf(const std::string& package) {
     return lines;
 }
 
-// The program under test and its client, started afresh when asked or when gone.
+// The program under test and its client, started afresh when asked or when gone;
+// and a second one for the parameters aspect.
 class Host {
 public:
     ProgramUnderTest& program() { return *running; }
+    // Without a display, so that the plug-in's second instance opens no
+    // editor (an LSP editor takes most of a second on a loaded machine);
+    // 0 when it does not start.
+    uint16_t headlessPort() {
+        if (!headless || !headless->running()) {
+            headless = std::make_unique<ProgramUnderTest>(
+                std::map<std::string, std::string>{{"DISPLAY", ""}});
+            if (!headless->start()) return 0;
+        }
+        return headless->port();
+    }
     WsClient& client() { return *connection; }
     bool ready(bool fresh) {
         if (!fresh && running && running->running() && connection->isOpen()) return true;
@@ -100,6 +113,7 @@ public:
 private:
     std::unique_ptr<ProgramUnderTest> running;
     std::unique_ptr<WsClient> connection;
+    std::unique_ptr<ProgramUnderTest> headless;
 };
 
 // What did not go as expected, or nothing.
@@ -145,6 +159,8 @@ int main(int argc, char** argv) {
                 if (host.ready(attempt > 0))
                     outcome = checkPlugin(host.program(), host.client(), path, expectation.kind);
                 else outcome["load"] = {"fails", "the program did not start"};
+                if (outcome["load"].status == "ok")
+                    outcome["parameters"] = checkParameters(host.headlessPort(), path);
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);
