@@ -113,13 +113,17 @@ window.runBench = async ({ way, url, plugin, seconds, stall }) => {
 /**
  * The node to the program and its floor, the same node to the echo server,
  * at one fixed delay, from one signal in one context under the same stalls.
+ * The one made first may be rendered first in each quantum, and its worker
+ * woken first: `floorFirst` lets runs take turns.
  * @param {{url: string, floorUrl: string, plugin: string, seconds: number, stall: boolean,
- *   latencyBlocks: number, sharedMemory: boolean}} options
+ *   latencyBlocks: number, sharedMemory: boolean, floorFirst: boolean}} options
  */
-window.runFloor = async ({ url, floorUrl, plugin, seconds, stall, latencyBlocks, sharedMemory }) => {
+window.runFloor = async ({ url, floorUrl, plugin, seconds, stall, latencyBlocks, sharedMemory, floorFirst }) => {
   const { context, signal } = await contextWithSignal();
   const chains = [];
-  for (const [name, address] of [['node', url], ['floor', floorUrl]]) {
+  const order = [['node', url], ['floor', floorUrl]];
+  if (floorFirst) order.reverse();
+  for (const [name, address] of order) {
     const node = await CorvelAudioNode.create(context, { url: address, plugin, latencyBlocks, fixedLatency: true, sharedMemory });
     const analyser = analyserOf(context);
     signal.connect(node).connect(analyser);
@@ -139,5 +143,5 @@ window.runFloor = async ({ url, floorUrl, plugin, seconds, stall, latencyBlocks,
   for (const { node } of chains) await node.dispose();
   const baseLatencyMs = 1000 * context.baseLatency;
   await context.close();
-  return { baseLatencyMs, chains: results };
+  return { baseLatencyMs, chains: ['node', 'floor'].map((name) => results.find((chain) => chain.name === name)) };
 };

@@ -11,7 +11,7 @@
 // echo-server.mjs) side by side in one page, at each fixed delay of
 // --delays in blocks, growth off, for N seconds each.
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { tmpdir } from 'node:os';
+import { loadavg, tmpdir } from 'node:os';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
 import { createServer } from 'node:http';
@@ -101,13 +101,15 @@ async function inTab(page, run, options) {
     await tab.close();
   }
 }
+// Others' work on the machine shows in every figure; the run says how much there was.
+const loadAtStart = loadavg()[0];
 const common = { url: program.url, plugin: testPlugin('test_gain'), seconds, stall: stall === 'page' };
 const results = [];
 try {
   if (floor) {
-    for (const latencyBlocks of delays) {
+    for (const [i, latencyBlocks] of delays.entries()) {
       results.push(await inTab(wayPages[values.way][1], 'runFloor',
-        { ...common, floorUrl: floor.url, latencyBlocks, sharedMemory: values.way === 'shared' }));
+        { ...common, floorUrl: floor.url, latencyBlocks, sharedMemory: values.way === 'shared', floorFirst: i % 2 === 1 }));
     }
   } else {
     for (const [way, page] of ways) results.push(await inTab(page, 'runBench', { ...common, way }));
@@ -144,7 +146,7 @@ function reportWays() {
     console.log(`| ${r.way} | ${silent}${garbled ? ` (+${garbled} garbled)` : ''} | ${r.underruns} | ${r.late ?? '–'} | ${delaysHeard} | ` +
       `${ms(t.p50)} / ${ms(t.p90)} / ${ms(t.p99)} / ${ms(t.p999)} / ${ms(t.max)} |`);
   }
-  console.log(`\nbase latency of the context: ${ms(results[0].baseLatencyMs)} ms`);
+  console.log(`\nbase latency of the context: ${ms(results[0].baseLatencyMs)} ms; ${loadText()}`);
 }
 
 /**
@@ -196,5 +198,9 @@ function reportFloor() {
   }
   const smallest = (list) => (list.length ? `${Math.min(...list)} frames` : 'none of those tried');
   console.log(`  smallest fixed delay without a late block in ${seconds} s: node ${smallest(clean.node)}, floor ${smallest(clean.floor)}`);
-  console.log(`\nbase latency of the context: ${ms(results[0].baseLatencyMs)} ms`);
+  console.log(`\nbase latency of the context: ${ms(results[0].baseLatencyMs)} ms; ${loadText()}`);
+}
+
+function loadText() {
+  return `the machine's load average (1 min): ${loadAtStart.toFixed(1)} at the start, ${loadavg()[0].toFixed(1)} at the end`;
 }
