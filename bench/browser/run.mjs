@@ -192,10 +192,14 @@ function reportFloor() {
     const base = at(pooled.floor, share);
     console.log(`  round trip ${label}, all delays' trips: ${ms(node)} / ${ms(base)} ms = ${ratio(node, base)} x`);
   }
+  const total = { node: 0, floor: 0 };
   for (const run of results) {
     const [node, base] = run.chains;
+    total.node += node.late;
+    total.floor += base.late;
     console.log(`  late blocks at ${node.latencySamples} frames: ${node.late} / ${base.late} = ${ratio(node.late, base.late)} x`);
   }
+  console.log(`  late blocks at all delays together: ${total.node} / ${total.floor} = ${ratio(total.node, total.floor)} x`);
   const smallest = (list) => (list.length ? `${Math.min(...list)} frames` : 'none of those tried');
   console.log(`  smallest fixed delay without a late block in ${seconds} s: node ${smallest(clean.node)}, floor ${smallest(clean.floor)}`);
   console.log(`\nbase latency of the context: ${ms(results[0].baseLatencyMs)} ms; ${loadText()}`);
