@@ -6,8 +6,9 @@
 # loopback ports; times audio round trips through all of them side by side,
 # and counts instructions per block under callgrind. The parameter test
 # plug-in's sessions time blocks with parameter records against blocks
-# without, and its own moves' way back as events. Prints the tables that
-# docs/performance.md explains.
+# without, and its own moves' way back as events; the multi-output test
+# plug-in's, replies of 16 channels against replies of two. Prints the
+# tables that docs/performance.md explains.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
 #                     [--sessions-seconds N] [--plugin PATH] [--repeat N]
@@ -97,6 +98,14 @@ params_target="name=parameter plug-in,kind=host2,port=$host_port,counters=$work/
 params_target+=",plugin=$params_plugin,expect=same"
 records_target="name=16 parameter records,kind=host2,port=$host_port,counters=$work/host.counters"
 records_target+=",plugin=$params_plugin,expect=half,records=16,base=parameter plug-in"
+# The multi-output test plug-in (an instrument of 16 outputs, each a level
+# of its own) in two more sessions: replies of its first two channels, and
+# of all 16.
+multiout_plugin="$build/test-plugins/test_multiout.so"
+stereo_target="name=2 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+stereo_target+=",plugin=$multiout_plugin,expect=levels"
+outputs_target="name=16 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+outputs_target+=",plugin=$multiout_plugin,expect=levels,outputs=16,base=2 outputs"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
 default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
@@ -158,8 +167,8 @@ echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
   client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
   time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
-    "$version2_target" "$params_target" "$records_target" "$inprocess_target" \
-    "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+    "$version2_target" "$params_target" "$records_target" "$stereo_target" "$outputs_target" \
+    "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   events_pass - - - --blocks 50 --warmup 5
   stop_servers
   cat "$work/smoke.md"
@@ -180,7 +189,7 @@ for run in $(seq 1 "$repeat"); do
   # One core: client and servers take turns on it.
   time_pass "one-$run" "${cores[0]}" "${cores[0]}" "$tcp_target" "$handoff_target" \
     "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
-    "$records_target" "$inprocess_target" "$default_target"
+    "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target" "$default_target"
   passes=("one-$run.md")
   if [ ${#cores[@]} -ge 2 ]; then
     # Two cores: the client on one, the servers on the other, as a browser and
@@ -188,7 +197,7 @@ for run in $(seq 1 "$repeat"); do
     # the hand-off floor's second process, share the servers' core.
     time_pass "two-$run" "${cores[0]}" "${cores[1]}" "$tcp_target" "$handoff_target" \
       "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
-      "$records_target" "$inprocess_target"
+      "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target"
     passes+=("two-$run.md")
   fi
   (cd "$work" && awk -v labels="$labels" -f "$root/bench/merge-table.awk" "${passes[@]}") \
