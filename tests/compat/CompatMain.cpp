@@ -82,7 +82,7 @@ std::vector<std::string> modulesOf(const std::string& package) {
 }
 
 // The program under test and its client, started afresh when asked or when gone;
-// and a second one for the parameters aspect.
+// and a second one for the aspects over protocol 2.
 class Host {
 public:
     ProgramUnderTest& program() { return *running; }
@@ -115,6 +115,22 @@ private:
     std::unique_ptr<WsClient> connection;
     std::unique_ptr<ProgramUnderTest> headless;
 };
+
+// The parameters aspect, over protocol 2 in the program without a display.
+// A reply whose fields are not of their documented types fails it.
+Outcome checkOverVersion2(uint16_t port, const std::string& path) {
+    Version2Connection v2;
+    if (port == 0 || !v2.open(port)) return {"fails", "no connection over protocol 2"};
+    try {
+        const nlohmann::json loaded = v2.ask({{"op", "load"}, {"path", path}});
+        if (!loaded.value("ok", false)) return {"fails", "load over protocol 2 refused"};
+        const Outcome outcome = checkParameters(v2, loaded.value("parameters", -1));
+        v2.ask({{"op", "unload"}});
+        return outcome;
+    } catch (const nlohmann::json::exception& wrongType) {
+        return {"fails", std::string("a reply not as documented: ") + wrongType.what()};
+    }
+}
 
 // What did not go as expected, or nothing.
 std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectation& expectation) {
@@ -160,7 +176,7 @@ int main(int argc, char** argv) {
                     outcome = checkPlugin(host.program(), host.client(), path, expectation.kind);
                 else outcome["load"] = {"fails", "the program did not start"};
                 if (outcome["load"].status == "ok")
-                    outcome["parameters"] = checkParameters(host.headlessPort(), path);
+                    outcome["parameters"] = checkOverVersion2(host.headlessPort(), path);
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);
