@@ -44,16 +44,16 @@ std::string pastFirstPair(int last) {
     return last == 4 ? "3 and 4" : "3 to " + std::to_string(last);
 }
 
-// How the inputs past the first pair moved output `c` of levels without
-// them (`quiet`) to levels with them (`full`).
-std::string movement(int c, double quiet, double full) {
+// How the inputs past the first pair (`one` of them, or more) moved output
+// `c` of levels without them (`quiet`) to levels with them (`full`).
+std::string movement(int c, double quiet, double full, bool one) {
     const std::string output = "output " + std::to_string(c + 1);
-    if (quiet <= silence) return "bring " + output + " out of silence";
-    if (full <= silence) return "silence " + output;
-    char text[64];
-    std::snprintf(text, sizeof text, "move %s by %+.1f dB", output.c_str(),
-                  20 * std::log10(full / quiet));
-    return text;
+    const std::string ending = one ? "s " : " ";
+    if (quiet <= silence) return "bring" + ending + output + " out of silence";
+    if (full <= silence) return "silence" + ending + output;
+    char by[32];
+    std::snprintf(by, sizeof by, " by %+.1f dB", 20 * std::log10(full / quiet));
+    return "move" + ending + output + by;
 }
 
 Outcome fails(const std::string& why) {
@@ -160,11 +160,11 @@ Outcome checkLayout(Version2Connection& v2, const LayoutPlan& plan) {
             const double ratio = louder / std::max(softer, silence);
             if (ratio > most) most = ratio, moved = c;
         }
+        const bool one = plan.inputs == 3;
+        const std::string extra = (one ? "input " : "inputs ") + pastFirstPair(plan.inputs);
         if (moved < 0 || most < changedRatio)
-            return fails("inputs " + pastFirstPair(plan.inputs) +
-                         " change no output by 1 dB or more");
-        heard += ", inputs " + pastFirstPair(plan.inputs) + " " +
-                 movement(moved, quiet[moved], full[moved]);
+            return fails(extra + (one ? " changes" : " change") + " no output by 1 dB or more");
+        heard += ", " + extra + " " + movement(moved, quiet[moved], full[moved], one);
     }
     return {"ok", heard};
 }
