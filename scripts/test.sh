@@ -56,6 +56,12 @@ build_suite() {  # build folder, extra cmake arguments...
 stage "Formatting" bash scripts/check-format.sh
 # The database is for the lint below.
 stage "Linux build" build_suite build -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+# The Windows build and its Wine prefix, made in the background at the
+# lowest priority while the Linux stages below mostly wait on the program,
+# editors and the browser; the Windows stage waits for it first.
+mkdir -p build-win
+nice -n 19 bash scripts/windows-ci.sh --prepare "$PWD/build-win" >build-win/prepare.log 2>&1 &
+windowsPrepared=$!
 # clang-tidy costs minutes for the whole tree, so only over what this branch
 # changed since main (on main, what its last merge brought).
 stage "Lint of the changes" bash scripts/lint.sh --build build
@@ -81,7 +87,11 @@ done
 
 # The Windows program, cross-compiled: its own checks, then the shared
 # integration suite of the Linux build against it, under Wine.
-CORVEL_LINUX_BUILD="$PWD/build" stage "Windows build under Wine" bash scripts/windows-ci.sh
+windows_stage() {
+  wait "$windowsPrepared" || { cat build-win/prepare.log; return 1; }
+  CORVEL_LINUX_BUILD="$PWD/build" bash scripts/windows-ci.sh "$PWD/build-win"
+}
+stage "Windows build under Wine" windows_stage
 CORVEL_LINUX_BUILD="$PWD/build" CORVEL_WINDOWS_BUILD="$PWD/build-win" \
   stage "Packages" bash tests/package/run.sh
 

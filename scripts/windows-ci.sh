@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with mingw-w64 and runs the Windows checks
 # under Wine on one private X display.
-#   scripts/windows-ci.sh [BUILD_DIR]     (default: build-win)
+#   scripts/windows-ci.sh [--prepare] [BUILD_DIR]     (default: build-win)
+# --prepare only builds and makes the Wine prefix, so that this can run in
+# the background of other work; a later run without it checks.
 # Installs the Debian packages it needs when run as root.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+prepareOnly=0
+[ "${1:-}" = --prepare ] && { prepareOnly=1; shift; }
 build=${1:-$root/build-win}
 
 packages="cmake make python3 dpkg-dev xz-utils g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nlohmann-json3-dev wine wine64 xvfb"
@@ -30,6 +34,7 @@ WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG WINEDLLOVERRIDES
 WINEPREFIX="$pristine" "$root/scripts/wine-prefix.sh"
+[ "$prepareOnly" = 1 ] && exit 0
 
 # One display for every Wine process.
 . "$root/scripts/xvfb.sh"

@@ -1,5 +1,7 @@
 #include "host/PluginProcessSlot.h"
 
+#include "host/TransportRecord.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -126,16 +128,7 @@ void PluginProcessSlot::setOffline(bool offline) {
 }
 
 void PluginProcessSlot::queueTransport(const Vexa::DSP::Transport& given) {
-    transport.flags =
-        (given.playing ? 1u : 0u) | (given.recording ? 2u : 0u) | (given.cycle ? 4u : 0u);
-    transport.numerator = given.numerator;
-    transport.denominator = given.denominator;
-    transport.tempo = given.tempo;
-    transport.position = given.position;
-    transport.barStart = given.barStart;
-    transport.cycleStart = given.cycleStart;
-    transport.cycleEnd = given.cycleEnd;
-    transport.samplePosition = given.samplePosition;
+    transport = sharedTransport(given);
     transportQueued = true;
 }
 
@@ -272,7 +265,7 @@ std::optional<bridge::LoadResult> PluginProcessSlot::bringBack() {
         return std::nullopt;
     }
     replaceChild(fresh);
-    const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
+    auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
     if (!loaded) return std::nullopt;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.

@@ -152,7 +152,11 @@ void Session::handleRequest(std::string_view text) {
             return refuseRequest(place, id, "bad-request",
                                  "\"inputs\" and \"outputs\" must be 1 to 128 channels.");
         }
-        setLayout(*newLayout);
+        if (*newLayout != layout) {
+            // The plug-in the load replaces is not worth moving to the new layout.
+            slot->unloadAndWait();
+            setLayout(*newLayout);
+        }
         {
             std::lock_guard<std::mutex> lock(pendingMutex);
             pendingLoads.push_back({place, id});

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "bridge/BlockSignal.h"
+#include "host/TransportRecord.h"
 
 AudioLoop::AudioLoop(bridge::SharedRegion& region, InProcessSlot& slot)
     : block(region.block()), slot(slot) {
@@ -22,22 +23,7 @@ void AudioLoop::takeRecords() {
         slot.queueParameter(change.frame, change.index, change.value);
         block.kept.noteValue(change.index, change.value);
     }
-    if (block.transport.given) {
-        const bridge::SharedTransport& given = block.transport;
-        Vexa::DSP::Transport transport;
-        transport.playing = (given.flags & 1u) != 0;
-        transport.recording = (given.flags & 2u) != 0;
-        transport.cycle = (given.flags & 4u) != 0;
-        transport.numerator = given.numerator;
-        transport.denominator = given.denominator;
-        transport.tempo = given.tempo;
-        transport.position = given.position;
-        transport.barStart = given.barStart;
-        transport.cycleStart = given.cycleStart;
-        transport.cycleEnd = given.cycleEnd;
-        transport.samplePosition = given.samplePosition;
-        slot.queueTransport(transport);
-    }
+    if (block.transport.given) slot.queueTransport(transportOf(block.transport));
 }
 
 void AudioLoop::run() {

@@ -181,11 +181,7 @@ TEST_F(HostFeaturesTest, ANewLayoutKeepsThePluginAsItWasAndItsOwnChangesAreTold)
 
     ASSERT_TRUE(loadWith("test_iochange").value("ok", false));
     play({1, 1}, midiRecord(0, 100));
-    for (int i = 0;
-         i < 50 && std::none_of(eventLog.begin(), eventLog.end(),
-                                [](const json& e) { return e.value("event", "") == "ioChanged"; });
-         ++i)
-        play({1, 1});
+    ASSERT_TRUE(awaitEvent([](const json& e) { return e.value("event", "") == "ioChanged"; }));
     const auto told = std::find_if(eventLog.begin(), eventLog.end(), [](const json& e) {
         return e.value("event", "") == "ioChanged";
     });

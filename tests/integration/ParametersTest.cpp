@@ -39,25 +39,6 @@ protected:
         EXPECT_EQ(loaded.value("programs", 0), 3);
     }
 
-    // The next message, keeping the events met on the way; nothing when the
-    // next is not of opcode (1 text, 2 binary) or nothing came for 10 s.
-    std::optional<std::string> next(int opcode) {
-        for (;;) {
-            auto message = v2.receive(10000);
-            if (!message) return std::nullopt;
-            if (message->opcode == 1) {
-                json parsed = json::parse(message->payload, nullptr, false);
-                if (parsed.contains("event")) {
-                    events.push_back(parsed.value("event", ""));
-                    eventLog.push_back(parsed);
-                    if (opcode != 1) continue;
-                }
-            }
-            if (message->opcode != opcode) return std::nullopt;
-            return message->payload;
-        }
-    }
-
     // The left channel of the reply to a block of ones with these records.
     std::vector<float> heard(const std::string& records = {}) {
         const std::string block = blockOf(longBlock, records, 1.0f, 1.0f);
@@ -70,15 +51,6 @@ protected:
 
     json parameter(int index) { return ask({{"op", "parameters"}})["parameters"][index]; }
 
-    // Events until one matches, or nothing for 10 s (false then).
-    template <class Match>
-    bool awaitEvent(Match match) {
-        for (std::size_t seen = 0;;) {
-            for (; seen < eventLog.size(); ++seen)
-                if (match(eventLog[seen])) return true;
-            if (!next(1)) return false;
-        }
-    }
     // The parameter events of the log, as "gesture index" or "value index display".
     std::vector<std::string> parameterEvents() {
         std::vector<std::string> told;

@@ -48,6 +48,34 @@ protected:
         EXPECT_FALSE(reply["error"].value("message", "").empty()) << reply;
     }
 
+    // The next message, keeping the events met on the way; nothing when the
+    // next is not of opcode (1 text, 2 binary) or nothing came for 10 s.
+    std::optional<std::string> next(int opcode) {
+        for (;;) {
+            auto message = v2.receive(10000);
+            if (!message) return std::nullopt;
+            if (message->opcode == 1) {
+                json parsed = json::parse(message->payload, nullptr, false);
+                if (parsed.contains("event")) {
+                    events.push_back(parsed.value("event", ""));
+                    eventLog.push_back(parsed);
+                    if (opcode != 1) continue;
+                }
+            }
+            if (message->opcode != opcode) return std::nullopt;
+            return message->payload;
+        }
+    }
+
+    // Events until one matches, or nothing for 10 s (false then).
+    template <class Match>
+    bool awaitEvent(Match match) {
+        for (std::size_t seen = 0;;) {
+            for (; seen < eventLog.size(); ++seen)
+                if (match(eventLog[seen])) return true;
+            if (!next(1)) return false;
+        }
+    }
     // A block: header, MIDI records at the given frames, then two channels.
     static std::string blockWith(const std::vector<uint32_t>& midiFrames, float left, float right) {
         std::string records;
