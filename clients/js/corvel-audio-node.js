@@ -29,6 +29,9 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
  * @property {number} [blockSize=128] frames per block sent to the companion
  * @property {number} [latencyBlocks=2] blocks of delay to start with; at least one
  *   more than a burst of the context's rendering (its `baseLatency`) lasts
+ * @property {boolean} [fixedLatency=false] keep that delay for good: a block
+ *   that comes back late is not played and raises nothing. For measuring
+ *   what a delay holds; a player wants the default
  * @property {boolean} [sharedMemory] blocks through SharedArrayBuffer; default:
  *   when the page is cross-origin isolated, else through a MessagePort
  * @property {number[]} [inputs=[2]] the node's inputs (its buses) and the
@@ -102,6 +105,7 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     // so a block taken early in a burst can be due before the burst ends.
     const burst = Math.ceil(((context.baseLatency || 0) * context.sampleRate) / frames - 0.01);
     const latencyBlocks = Math.min(28, Math.max(asked, burst + 1));
+    const fixedLatency = options.fixedLatency === true;
     const isolated = globalThis.crossOriginIsolated === true;
     const sharedMemory = options.sharedMemory ?? isolated;
     if (sharedMemory && !isolated) {
@@ -130,13 +134,15 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
       worker.terminate();
       throw error;
     }
-    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, rings, sharedMemory, buses, ...opened });
+    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, fixedLatency, rings, sharedMemory, buses, ...opened });
     if (channel) node.port.postMessage(channel.port2, [channel.port2]);
     return node;
   }
 
   /** Use {@link CorvelAudioNode.create}. */
-  constructor(context, { worker, frames, latencyBlocks, rings, sharedMemory, buses, latency, protocol, plugin, parameters, programs }) {
+  constructor(context, {
+    worker, frames, latencyBlocks, fixedLatency, rings, sharedMemory, buses, latency, protocol, plugin, parameters, programs,
+  }) {
     super(context, PROCESSOR, {
       numberOfInputs: buses.inputs.length,
       numberOfOutputs: buses.outputs.length,
@@ -144,7 +150,7 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
       channelCount: Math.max(1, ...buses.inputs),
       channelCountMode: 'explicit',
       channelInterpretation: 'speakers',
-      processorOptions: { blockSize: frames, latencyBlocks, rings, ...buses },
+      processorOptions: { blockSize: frames, latencyBlocks, fixedLatency, rings, ...buses },
     });
     this.#buses = buses;
     this.#plugin = plugin;

@@ -66,13 +66,14 @@ class PortTransport {
 class CorvelNodeProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    const { blockSize, latencyBlocks, rings, inputs, outputs } = options.processorOptions;
+    const { blockSize, latencyBlocks, fixedLatency, rings, inputs, outputs } = options.processorOptions;
     this.frames = blockSize;
     // Each bus's first channel in a record: input buses on the way out, output buses back.
     this.inputBuses = firstChannels(inputs);
     this.outputBuses = firstChannels(outputs);
     const length = recordLength(blockSize, Math.max(this.inputBuses.channels, this.outputBuses.channels));
     this.latencyBlocks = Math.min(latencyBlocks, MAX_LATENCY_BLOCKS);
+    this.fixedLatency = fixedLatency === true;
     this.receiveBound = (record) => this.receive(record);
     this.transport = rings ? new SharedTransport(rings) : new PortTransport(length, this.receiveBound);
     this.running = true;
@@ -128,10 +129,11 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
   /**
    * Late blocks mean the round trips need a longer delay: one block more,
    * at most once a second, so that one stall of the machine does not
-   * pile up delay.
+   * pile up delay. Not with a fixed delay, which a benchmark holds still to
+   * count what it lets through.
    */
   raiseLatency() {
-    if (this.latencyBlocks >= MAX_LATENCY_BLOCKS || this.outputBlock < this.nextRaise) return;
+    if (this.fixedLatency || this.latencyBlocks >= MAX_LATENCY_BLOCKS || this.outputBlock < this.nextRaise) return;
     this.latencyBlocks++;
     this.nextRaise = this.outputBlock + Math.ceil(sampleRate / this.frames);
   }
