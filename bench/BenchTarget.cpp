@@ -42,12 +42,16 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             target.rounds = static_cast<int>(number);
         } else if (key == "plugin" && !value.empty()) {
             target.plugin = value;
-        } else if (key == "expect" && (value == "same" || value == "half" || value == "any")) {
-            target.expectation = value == "same"   ? Expectation::same
-                                 : value == "half" ? Expectation::half
-                                                   : Expectation::any;
+        } else if (key == "expect" &&
+                   (value == "same" || value == "half" || value == "levels" || value == "any")) {
+            target.expectation = value == "same"     ? Expectation::same
+                                 : value == "half"   ? Expectation::half
+                                 : value == "levels" ? Expectation::levels
+                                                     : Expectation::any;
         } else if (key == "records" && parseNumber(value, 0, 512, number)) {
             target.parameterRecords = static_cast<int>(number);
+        } else if (key == "outputs" && parseNumber(value, 1, 128, number)) {
+            target.outputs = static_cast<uint32_t>(number);
         } else if (key == "base" && !value.empty()) {
             target.base = value;
         } else {
@@ -56,7 +60,8 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
     }
     if (target.name.empty()) return std::nullopt;
     if (target.isHandoff ? target.handoffPath.empty() : target.port == 0) return std::nullopt;
-    // Records travel in protocol 2's blocks only.
-    if (target.parameterRecords > 0 && !target.speaksVersion2) return std::nullopt;
+    // Records and chosen channels are protocol 2's only.
+    if ((target.parameterRecords > 0 || target.outputs != 2) && !target.speaksVersion2)
+        return std::nullopt;
     return target;
 }

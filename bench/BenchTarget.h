@@ -1,6 +1,7 @@
 // One server that the client measures, as named on the command line:
 //   name=<label>,kind=tcp|echo|host|host2,port=<port>[,counters=<file>][,blocks=<n>][,rounds=<n>]
-//       [,plugin=<path>][,expect=same|half|any][,records=<n>][,base=<label>]
+//       [,plugin=<path>][,expect=same|half|levels|any][,records=<n>][,outputs=<n>]
+//       [,base=<label>]
 //   name=<label>,kind=handoff,file=<file>[,blocks=<n>][,rounds=<n>]
 #pragma once
 
@@ -24,6 +25,7 @@ struct BenchTarget {
     std::string plugin;                      // a host's own plug-in; empty: the run's
     std::optional<Expectation> expectation;  // a host's replies; none: the run's
     int parameterRecords = 0;                // host2: parameter records per block
+    uint32_t outputs = 2;                    // host2: the channels its replies carry
     std::string base;  // the target whose median and p99 this one's are compared to
 };
 

@@ -9,6 +9,7 @@
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
 //                       --target name=host2,kind=host2,port=S (protocol 2)
 //                       --target name=p16,kind=host2,port=S,plugin=P,records=16,base=host2
+//                       --target name=o16,kind=host2,port=S,plugin=M,expect=levels,outputs=16
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N]
 //                       [--require-no-new]
@@ -72,7 +73,8 @@ void usage() {
         stderr,
         "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
         "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
-        "       [,plugin=PATH][,expect=same|half|any][,records=N][,base=NAME] ...\n"
+        "       [,plugin=PATH][,expect=same|half|levels|any][,records=N][,outputs=N]"
+        "[,base=NAME] ...\n"
         "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
         "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
         "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
@@ -165,10 +167,11 @@ bool awaitText(Server& server, const std::string& expected) {
 bool prepareHost(Server& server, const std::string& runPlugin) {
     const std::string& plugin = server.target.plugin.empty() ? runPlugin : server.target.plugin;
     if (server.target.speaksVersion2) {
+        const std::string layout = ",\"outputs\":" + std::to_string(server.target.outputs);
         if (version2Request(server.socket, server.nextRequestId++,
                             "\"op\":\"configure\",\"sampleRate\":48000") &&
             version2Request(server.socket, server.nextRequestId++,
-                            "\"op\":\"load\",\"path\":" + jsonString(plugin)))
+                            "\"op\":\"load\",\"path\":" + jsonString(plugin) + layout))
             return true;
         std::fprintf(stderr, "%s: the plug-in did not load: %s\n", server.target.name.c_str(),
                      plugin.c_str());
@@ -223,6 +226,7 @@ struct BlockSet {
     std::vector<uint8_t> block;
     std::vector<uint8_t> frame;  // as the server's protocol wants it
     uint32_t frames;
+    std::size_t replyBytes;  // the reply's channels
     std::vector<uint8_t> expected;
     Expectation expectation;
 };
@@ -266,11 +270,12 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
         const uint8_t* reply = server.socket.payload();
         size_t replySize = server.socket.payloadSize();
         if (server.target.speaksVersion2) {
-            reply = version2Channels(reply, replySize, blocks.frames);
+            reply = version2Channels(reply, replySize, blocks.frames, server.target.outputs);
             replySize = reply ? replySize - version2HeaderBytes : 0;
         }
         if (opcode != 2 || !reply ||
-            !replyMatches(reply, replySize, blocks.block, blocks.expected, blocks.expectation)) {
+            !replyMatches(reply, replySize, blocks.replyBytes, blocks.expected,
+                          blocks.expectation)) {
             std::fprintf(stderr, "%s: wrong reply to a block of %zu bytes (%zu bytes back)\n",
                          server.target.name.c_str(), blocks.block.size(),
                          server.socket.payloadSize());
@@ -321,6 +326,9 @@ int main(int argc, char** argv) {
                          target.port);
             return 1;
         }
+        const uint32_t largest = *std::max_element(options.sizes.begin(), options.sizes.end());
+        server->socket.makeRoomFor(version2HeaderBytes + 65536 +
+                                   sizeof(float) * largest * target.outputs);
         if (!target.countersPath.empty() && !server->counters.open(target.countersPath)) {
             std::fprintf(stderr, "%s: no allocation counters in %s\n", target.name.c_str(),
                          target.countersPath.c_str());
@@ -352,11 +360,13 @@ int main(int argc, char** argv) {
                               : Expectation::same;
             const std::vector<uint8_t> message =
                 version2Block(block, frames, spreadChanges(target.parameterRecords, frames));
-            blockSets.push_back({block,
-                                 target.speaksVersion2
-                                     ? BenchSocket::makeFrame(2, message.data(), message.size())
-                                     : frame,
-                                 frames, expectedReply(block, expectation), expectation});
+            blockSets.push_back(
+                {block,
+                 target.speaksVersion2 ? BenchSocket::makeFrame(2, message.data(), message.size())
+                                       : frame,
+                 frames,
+                 target.speaksVersion2 ? sizeof(float) * frames * target.outputs : block.size(),
+                 expectedReply(block, expectation, target.outputs), expectation});
         }
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {

@@ -46,7 +46,7 @@ std::vector<uint8_t> version2Block(const std::vector<uint8_t>& channels, uint32_
     std::vector<uint8_t> message;
     message.reserve(version2HeaderBytes + records.size() + channels.size());
     putWord(message, frames);
-    putWord(message, 2);  // channels
+    putWord(message, static_cast<uint32_t>(channels.size() / (sizeof(float) * frames)));
     putWord(message, static_cast<uint32_t>(records.size()));
     putWord(message, 0);  // flags
     message.insert(message.end(), records.begin(), records.end());
@@ -72,8 +72,9 @@ void addMidiRecord(std::vector<uint8_t>& records, uint32_t frame, uint8_t status
             status | static_cast<uint32_t>(data1) << 8 | static_cast<uint32_t>(data2) << 16);
 }
 
-const uint8_t* version2Channels(const uint8_t* reply, std::size_t size, uint32_t frames) {
-    if (size < version2HeaderBytes || wordAt(reply) != frames || wordAt(reply + 4) != 2 ||
+const uint8_t* version2Channels(const uint8_t* reply, std::size_t size, uint32_t frames,
+                                uint32_t channels) {
+    if (size < version2HeaderBytes || wordAt(reply) != frames || wordAt(reply + 4) != channels ||
         wordAt(reply + 8) != 0)
         return nullptr;
     return reply + version2HeaderBytes;

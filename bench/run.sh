@@ -6,15 +6,17 @@
 # loopback ports; times audio round trips through all of them side by side,
 # and counts instructions per block under callgrind. The parameter test
 # plug-in's sessions time blocks with parameter records against blocks
-# without, and its own moves' way back as events. Prints the tables that
-# docs/performance.md explains.
+# without, and its own moves' way back as events; the multi-output test
+# plug-in's, replies of 16 channels against replies of two. Prints the
+# tables that docs/performance.md explains.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
-#                     [--sessions-seconds N] [--plugin PATH] [--repeat N]
-#                     [client options: --sizes, --blocks, --rounds, --warmup]
-# A table of parameter events follows the round trips; another streams 1,
-# 4, 16 and 32 sessions at real-time pace (--sessions-seconds 0 leaves it
-# out). --repeat N times the round trips N times over (a new client each
+#                     [--sessions-seconds N] [--render-seconds N] [--plugin PATH]
+#                     [--repeat N] [client options: --sizes, --blocks, --rounds, --warmup]
+# A table of parameter events follows the round trips; then offline renders
+# of N seconds (60 unless told; 0 leaves them out) through the gain test
+# plug-in and a reverb of Debian's; another streams 1, 4, 16 and 32
+# sessions at real-time pace (--sessions-seconds 0 leaves it out). --repeat N times the round trips N times over (a new client each
 # time) and adds a table of each row's median over the runs, with the lowest
 # and highest.
 set -euo pipefail
@@ -25,6 +27,7 @@ smoke=0
 instructions=1
 plugin=""
 sessions_seconds=30
+render_seconds=60
 repeat=1
 client_args=()
 while [ $# -gt 0 ]; do
@@ -35,6 +38,7 @@ while [ $# -gt 0 ]; do
     --no-instructions) instructions=0; shift ;;
     --plugin) plugin=$2; shift 2 ;;
     --sessions-seconds) sessions_seconds=$2; shift 2 ;;
+    --render-seconds) render_seconds=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --sizes|--blocks|--rounds|--warmup) client_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
@@ -97,6 +101,14 @@ params_target="name=parameter plug-in,kind=host2,port=$host_port,counters=$work/
 params_target+=",plugin=$params_plugin,expect=same"
 records_target="name=16 parameter records,kind=host2,port=$host_port,counters=$work/host.counters"
 records_target+=",plugin=$params_plugin,expect=half,records=16,base=parameter plug-in"
+# The multi-output test plug-in (an instrument of 16 outputs, each a level
+# of its own) in two more sessions: replies of its first two channels, and
+# of all 16.
+multiout_plugin="$build/test-plugins/test_multiout.so"
+stereo_target="name=2 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+stereo_target+=",plugin=$multiout_plugin,expect=levels"
+outputs_target="name=16 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+outputs_target+=",plugin=$multiout_plugin,expect=levels,outputs=16,base=2 outputs"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
 default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
@@ -146,6 +158,44 @@ events_pass() {
   "${client[@]}" --port "$host_port" --plugin "$params_plugin" --label "$label" "$@" \
     >>"$work/events.md" || { cat "$work/events.md"; exit 1; }
 }
+# settle: waits (up to 10 s) until the servers have no plug-in processes left
+# from the clients before. Their sessions end after the clients do, and
+# what that ending allocates would count against the next client's blocks.
+settle() {
+  local pid
+  for _ in $(seq 1 100); do
+    for pid in "${server_pids[@]}"; do
+      pgrep -P "$pid" >/dev/null && { sleep 0.1; continue 2; }
+    done
+    return 0
+  done
+}
+
+# render_pass LABEL CORES CLIENT-CORE SERVER-CORE PORT PLUGIN [options]: an
+# offline render through a host, placed as time_pass places them; one row in
+# $work/render.md.
+render_pass() {
+  local label=$1 cores_label=$2 client_core=$3 server_core=$4 render_port=$5 render_plugin=$6 pid
+  shift 6
+  settle
+  local client=("$build/bench/corvel-bench-render")
+  if [ "$client_core" != - ]; then
+    client=(taskset -c "$client_core" "${client[@]}")
+    for pid in "${server_pids[@]}"; do pin "$server_core" "$pid"; done
+  fi
+  "${client[@]}" --port "$render_port" --plugin "$render_plugin" --label "$label" \
+    --cores "$cores_label" "$@" \
+    >>"$work/render.md" || { cat "$work/render.md"; exit 1; }
+}
+render_header() {
+  echo "Offline rendering: 48 kHz stereo, blocks as fast as the host takes them; the run's plug-in unless named"
+  echo
+  echo "| plug-in, placement | cores | frames | in flight | blocks | audio s | wall ms | × real time | new/block | malloc/block |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+}
+# A reverb of Debian's, when it is installed.
+reverb_plugin=$(dpkg -L dragonfly-reverb-vst 2>/dev/null | grep -m1 '/DragonflyRoomReverb-vst\.so$' || true)
+
 events_header() {
   echo "Parameter events: a note-on in every block makes the plug-in move its Gain from its audio thread; µs"
   echo
@@ -158,14 +208,19 @@ echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
   client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
   time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
-    "$version2_target" "$params_target" "$records_target" "$inprocess_target" \
-    "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+    "$version2_target" "$params_target" "$records_target" "$stereo_target" "$outputs_target" \
+    "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
   events_pass - - - --blocks 50 --warmup 5
+  render_pass "plug-in process" - - - "$host_port" "$plugin" --seconds 2 \
+    --counters "$work/host.counters" --require-no-new
   stop_servers
   cat "$work/smoke.md"
   echo
   events_header
   cat "$work/events.md"
+  echo
+  render_header
+  cat "$work/render.md"
   exit 0
 fi
 # The first two cores this shell may use.
@@ -180,7 +235,7 @@ for run in $(seq 1 "$repeat"); do
   # One core: client and servers take turns on it.
   time_pass "one-$run" "${cores[0]}" "${cores[0]}" "$tcp_target" "$handoff_target" \
     "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
-    "$records_target" "$inprocess_target" "$default_target"
+    "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target" "$default_target"
   passes=("one-$run.md")
   if [ ${#cores[@]} -ge 2 ]; then
     # Two cores: the client on one, the servers on the other, as a browser and
@@ -188,7 +243,7 @@ for run in $(seq 1 "$repeat"); do
     # the hand-off floor's second process, share the servers' core.
     time_pass "two-$run" "${cores[0]}" "${cores[1]}" "$tcp_target" "$handoff_target" \
       "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
-      "$records_target" "$inprocess_target"
+      "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target"
     passes+=("two-$run.md")
   fi
   (cd "$work" && awk -v labels="$labels" -f "$root/bench/merge-table.awk" "${passes[@]}") \
@@ -197,6 +252,24 @@ done
 echo "Timing parameter events..." >&2
 events_pass 1 "${cores[0]}" "${cores[0]}"
 [ ${#cores[@]} -ge 2 ] && events_pass 2 "${cores[0]}" "${cores[1]}"
+if [ "$render_seconds" != 0 ]; then
+  echo "Rendering offline..." >&2
+  render_places=("1 ${cores[0]} ${cores[0]}")
+  [ ${#cores[@]} -ge 2 ] && render_places+=("2 ${cores[0]} ${cores[1]}")
+  for place in "${render_places[@]}"; do
+    read -r count client_core server_core <<<"$place"
+    render_pass "plug-in process" "$count" "$client_core" "$server_core" "$host_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --counters "$work/host.counters"
+    render_pass "plug-in process" "$count" "$client_core" "$server_core" "$host_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --in-flight 1
+    render_pass "in process" "$count" "$client_core" "$server_core" "$inprocess_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --counters "$work/inprocess.counters"
+    if [ -n "$reverb_plugin" ]; then
+      render_pass "Dragonfly Room Reverb, plug-in process" "$count" "$client_core" \
+        "$server_core" "$host_port" "$reverb_plugin" --expect any --seconds "$render_seconds"
+    fi
+  done
+fi
 sessions_table=""
 if [ "$sessions_seconds" -gt 0 ]; then
   echo "Streaming sessions side by side (about $((4 * sessions_seconds + 10)) s)..." >&2
@@ -223,6 +296,11 @@ fi
 echo
 events_header
 cat "$work/events.md"
+if [ -s "$work/render.md" ]; then
+  echo
+  render_header
+  cat "$work/render.md"
+fi
 if [ -n "$sessions_table" ]; then
   echo
   cat "$sessions_table"

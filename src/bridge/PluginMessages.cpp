@@ -187,6 +187,8 @@ bool read(const std::string& payload, Message& message) {
 
 }  // namespace
 
+// Type names a type, which cannot be parenthesized.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define CORVEL_BOTH_WAYS(Type)                               \
     std::string encode(const Type& message) {                \
         return written(message);                             \
@@ -194,6 +196,7 @@ bool read(const std::string& payload, Message& message) {
     bool decode(const std::string& payload, Type& message) { \
         return read(payload, message);                       \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 CORVEL_BOTH_WAYS(ParametersResult)
 CORVEL_BOTH_WAYS(ProgramsResult)
 CORVEL_BOTH_WAYS(DisplayResult)

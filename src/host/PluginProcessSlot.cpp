@@ -265,7 +265,7 @@ std::optional<bridge::LoadResult> PluginProcessSlot::bringBack() {
         return std::nullopt;
     }
     replaceChild(fresh);
-    const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
+    auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
     if (!loaded) return std::nullopt;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <vector>
 
+#include "LayoutCheck.h"
 #include "ParameterCheck.h"
 #include "PluginCheck.h"
 
@@ -27,8 +28,8 @@ using testing_support::WsClient;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load",  "audio",      "midi",   "settings",
-                                          "state", "parameters", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",       "audio",  "midi",   "settings", "state",
+                                          "parameters", "layout", "editor", "unload"};
 
 // What plugins.conf expects of a plug-in: its kind, the aspects that fail
 // or do not apply, and why.
@@ -36,13 +37,15 @@ struct Expectation {
     std::string kind = "effect";
     std::map<std::string, std::string>
         aspect;  // "fails", "none" or "ok"; unset: the kind's default
+    std::vector<std::pair<std::string, double>> settings;  // for the layout aspect
     std::string note;
 
     std::string expected(const std::string& name) const {
         const auto found = aspect.find(name);
         if (found != aspect.end()) return found->second;
-        if ((name == "midi" && kind != "instrument") || name == "state")
-            return "none";  // most offer no chunks
+        // Most offer no chunks, and have no channels past the first pair.
+        if ((name == "midi" && kind != "instrument") || name == "state" || name == "layout")
+            return "none";
         return "ok";
     }
 };
@@ -61,8 +64,13 @@ Expectation expectationFor(const std::string& path) {
         if (kind.empty() || pattern[0] == '#' || fnmatch(pattern.c_str(), subject.c_str(), 0) != 0)
             continue;
         if (kind != "-") result.kind = kind;
-        while (words >> word && word != "--")
-            result.aspect[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
+        while (words >> word && word != "--") {
+            const std::size_t equals = word.rfind('=');
+            if (word.rfind("set:", 0) == 0)
+                result.settings.emplace_back(word.substr(4, equals - 4),
+                                             std::atof(word.c_str() + equals + 1));
+            else result.aspect[word.substr(0, equals)] = word.substr(equals + 1);
+        }
         if (word == "--" && std::getline(words >> std::ws, word))
             result.note += (result.note.empty() ? "" : " ") + word;
     }
@@ -82,7 +90,7 @@ std::vector<std::string> modulesOf(const std::string& package) {
 }
 
 // The program under test and its client, started afresh when asked or when gone;
-// and a second one for the parameters aspect.
+// and a second one for the aspects over protocol 2.
 class Host {
 public:
     ProgramUnderTest& program() { return *running; }
@@ -115,6 +123,34 @@ private:
     std::unique_ptr<WsClient> connection;
     std::unique_ptr<ProgramUnderTest> headless;
 };
+
+// The aspects checked over protocol 2, in the program without a display:
+// the parameters on a load as any client makes it, then the layout on a
+// load with all the plug-in's channels. A reply whose fields are not of
+// their documented types fails the aspect under way.
+void checkOverVersion2(uint16_t port, const std::string& path, const Expectation& expectation,
+                       std::map<std::string, Outcome>& outcome) {
+    outcome["parameters"] = outcome["layout"] = {"fails", "no connection over protocol 2"};
+    Version2Connection v2;
+    if (port == 0 || !v2.open(port)) return;
+    std::string aspect = "parameters";
+    try {
+        const nlohmann::json loaded = v2.ask({{"op", "load"}, {"path", path}});
+        if (!loaded.value("ok", false)) {
+            outcome["parameters"] = outcome["layout"] = {"fails", "load over protocol 2 refused"};
+            return;
+        }
+        outcome[aspect] = checkParameters(v2, loaded.value("parameters", -1));
+        aspect = "layout";
+        outcome[aspect] =
+            checkLayout(v2, {path, expectation.kind == "instrument", loaded.value("inputs", 0),
+                             loaded.value("outputs", 0), expectation.settings});
+        v2.ask({{"op", "unload"}});
+    } catch (const nlohmann::json::exception& wrongType) {
+        outcome[aspect] = {"fails", std::string("a reply not as documented: ") + wrongType.what()};
+        if (aspect == "parameters") outcome["layout"] = {"fails", "not checked"};
+    }
+}
 
 // What did not go as expected, or nothing.
 std::string mismatches(std::map<std::string, Outcome>& outcome, const Expectation& expectation) {
@@ -160,7 +196,7 @@ int main(int argc, char** argv) {
                     outcome = checkPlugin(host.program(), host.client(), path, expectation.kind);
                 else outcome["load"] = {"fails", "the program did not start"};
                 if (outcome["load"].status == "ok")
-                    outcome["parameters"] = checkParameters(host.headlessPort(), path);
+                    checkOverVersion2(host.headlessPort(), path, expectation, outcome);
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);

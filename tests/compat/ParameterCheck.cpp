@@ -2,46 +2,14 @@
 
 #include <cmath>
 
-#include <nlohmann/json.hpp>
-
-#include "WsClient.h"
-
 namespace compat {
 
 namespace {
 
 using nlohmann::json;
 
-// A heavy plug-in on a loaded machine can take many seconds to load.
-constexpr int replyWaitMs = 60000;
 // Values read back as floats from the plug-in's own scale.
 constexpr double valueTolerance = 1e-4;
-
-class Version2Connection {
-public:
-    bool open(uint16_t port) {
-        client.offerSubprotocols("corvel.2");
-        return client.connect(port, 20000) && client.receiveText(20000);  // the greeting
-    }
-
-    // The reply to the request, past any events; an empty object when none came.
-    json ask(json request) {
-        request["id"] = ++lastId;
-        if (!client.sendText(request.dump())) return json::object();
-        for (;;) {
-            const auto text = client.receiveText(replyWaitMs);
-            if (!text) return json::object();
-            json message = json::parse(*text, nullptr, false);
-            if (message.is_object() && !message.contains("event")) return message;
-        }
-    }
-
-    bool ok(const json& request) { return ask(request).value("ok", false); }
-
-private:
-    testing_support::WsClient client;
-    int lastId = 0;
-};
 
 // What the table may show of a plug-in's text: no cell or field separators.
 std::string printable(std::string text) {
@@ -91,7 +59,9 @@ std::string setAndRead(Version2Connection& v2, int index, double value,
     return "";
 }
 
-Outcome listAndRoundTrip(Version2Connection& v2, int count) {
+}  // namespace
+
+Outcome checkParameters(Version2Connection& v2, int count) {
     const json list = v2.ask({{"op", "parameters"}}).value("parameters", json());
     if (!list.is_array() || static_cast<int>(list.size()) != count)
         return fails("parameters lists " + std::to_string(list.is_array() ? list.size() : 0) +
@@ -126,18 +96,6 @@ Outcome listAndRoundTrip(Version2Connection& v2, int count) {
     return {"ok", std::to_string(count) + ", " +
                       printable(list[index].value("name", "") + " \"" + shownBefore + "\" → \"" +
                                 display + "\"")};
-}
-
-}  // namespace
-
-Outcome checkParameters(uint16_t port, const std::string& path) {
-    Version2Connection v2;
-    if (!v2.open(port)) return fails("no connection over protocol 2");
-    const json loaded = v2.ask({{"op", "load"}, {"path", path}});
-    if (!loaded.value("ok", false)) return fails("load over protocol 2: " + loaded.dump());
-    const Outcome outcome = listAndRoundTrip(v2, loaded.value("parameters", -1));
-    v2.ask({{"op", "unload"}});
-    return outcome;
 }
 
 }  // namespace compat

@@ -29,17 +29,17 @@ done | paste -sd, | sed 's/,/, /g')
             if (status == "fails") return "no"
             return detail == "" ? "—" : "— (" detail ")"
         }
-        BEGIN { split("load audio midi settings state parameters editor unload", aspects, " ") }
+        BEGIN { split("load audio midi settings state parameters layout editor unload", aspects, " ") }
         $1 != package {
             package = $1
             print "\n## " package "\n"
-            print "| Plug-in | Kind | Load | Audio | MIDI | Rate & size | State | Parameters | Editor | Unload | Notes |"
-            print "|---|---|---|---|---|---|---|---|---|---|---|"
+            print "| Plug-in | Kind | Load | Audio | MIDI | Rate & size | State | Parameters | Layout | Editor | Unload | Notes |"
+            print "|---|---|---|---|---|---|---|---|---|---|---|---|"
         }
         {
             row = "| `" $2 "` | " $3
-            notes = $12
-            for (i = 4; i <= 11; i++) {
+            notes = $13
+            for (i = 4; i <= 12; i++) {
                 row = row " | " cell($i)
                 if ($i ~ /^fails\|/) notes = notes " " aspects[i - 3] ": " substr($i, 7) "."
             }

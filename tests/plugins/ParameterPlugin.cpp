@@ -15,6 +15,7 @@
 //
 // Keep it portable: it also builds as a Windows DLL with mingw-w64.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -104,7 +105,7 @@ void display(Plugin* plugin, int32_t index, char* into) {
             std::snprintf(into, 8, "%s", value >= 0.5f ? "On" : "Off");
             break;
         case 2:
-            std::snprintf(into, 8, "%d", static_cast<int>(value * 4.0f + 0.5f));
+            std::snprintf(into, 8, "%ld", std::lround(value * 4.0f));
             break;
         default:
             std::snprintf(into, 8, "%.2f", static_cast<double>(value));

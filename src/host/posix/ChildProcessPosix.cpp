@@ -85,6 +85,7 @@ std::unique_ptr<ChildProcess> ChildProcess::startProbe(const std::string& module
     const std::string program = pluginHostPath();
     std::vector<std::string> words = {program, "--probe", modulePath};
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
