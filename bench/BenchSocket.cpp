@@ -15,7 +15,8 @@
 namespace {
 
 constexpr size_t incomingBytes = 1 << 16;
-// The largest block (16384 frames) with room for any reply the host sends.
+// The largest two-channel block (16384 frames) with room for any records the
+// host puts in front of it.
 constexpr size_t messageBytes = 16384 * 8 + 65536;
 constexpr int receiveTimeoutSeconds = 10;
 
@@ -148,6 +149,10 @@ bool BenchSocket::receive(int& opcode) {
 
 std::string BenchSocket::payloadText() const {
     return std::string(reinterpret_cast<const char*>(message.data()), messageSize);
+}
+
+void BenchSocket::makeRoomFor(size_t bytes) {
+    if (bytes > message.size()) message.resize(bytes);
 }
 
 bool BenchSocket::sendRaw(const std::vector<uint8_t>& bytes) {

@@ -28,6 +28,10 @@ public:
     bool send(const std::vector<uint8_t>& frame);
     bool sendText(const std::string& text);
 
+    // Room for messages of up to `bytes`, for replies with more than two
+    // channels; the room made at construction holds any two-channel block.
+    void makeRoomFor(size_t bytes);
+
     // The next whole message (frames joined); false on close, error or timeout.
     // The payload stays valid until the next receive.
     bool receive(int& opcode);

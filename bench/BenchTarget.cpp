@@ -32,8 +32,6 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             target.isHandoff = value == "handoff";
         } else if (key == "port" && parseNumber(value, 1, 65535, number)) {
             target.port = static_cast<uint16_t>(number);
-        } else if (key == "plugin") {
-            target.plugin = value;
         } else if (key == "file") {
             target.handoffPath = value;
         } else if (key == "counters") {
@@ -42,11 +40,28 @@ std::optional<BenchTarget> parseTarget(const std::string& text) {
             target.blocksPerRound = static_cast<int>(number);
         } else if (key == "rounds" && parseNumber(value, 1, 10000000, number)) {
             target.rounds = static_cast<int>(number);
+        } else if (key == "plugin" && !value.empty()) {
+            target.plugin = value;
+        } else if (key == "expect" &&
+                   (value == "same" || value == "half" || value == "levels" || value == "any")) {
+            target.expectation = value == "same"     ? Expectation::same
+                                 : value == "half"   ? Expectation::half
+                                 : value == "levels" ? Expectation::levels
+                                                     : Expectation::any;
+        } else if (key == "records" && parseNumber(value, 0, 512, number)) {
+            target.parameterRecords = static_cast<int>(number);
+        } else if (key == "outputs" && parseNumber(value, 1, 128, number)) {
+            target.outputs = static_cast<uint32_t>(number);
+        } else if (key == "base" && !value.empty()) {
+            target.base = value;
         } else {
             return std::nullopt;
         }
     }
     if (target.name.empty()) return std::nullopt;
     if (target.isHandoff ? target.handoffPath.empty() : target.port == 0) return std::nullopt;
+    // Records and chosen channels are protocol 2's only.
+    if ((target.parameterRecords > 0 || target.outputs != 2) && !target.speaksVersion2)
+        return std::nullopt;
     return target;
 }

@@ -12,20 +12,33 @@ std::vector<uint8_t> makeBlock(uint32_t frames) {
     return bytes;
 }
 
-std::vector<uint8_t> expectedReply(const std::vector<uint8_t>& block, Expectation expectation) {
+std::vector<uint8_t> expectedReply(const std::vector<uint8_t>& block, Expectation expectation,
+                                   uint32_t outputs) {
     if (expectation == Expectation::same) return block;
     if (expectation == Expectation::any) return {};
-    std::vector<float> samples(block.size() / sizeof(float));
-    std::memcpy(samples.data(), block.data(), block.size());
-    for (float& sample : samples) sample *= 0.5f;
-    std::vector<uint8_t> bytes(block.size());
+    std::vector<float> input(block.size() / sizeof(float));
+    std::memcpy(input.data(), block.data(), block.size());
+    std::vector<float> samples;
+    if (expectation == Expectation::half) {
+        samples = input;
+        for (float& sample : samples) sample *= 0.5f;
+    } else {
+        // As the program computes it: the plug-in's constant, then the input added.
+        const size_t frames = input.size() / 2;
+        samples.resize(outputs * frames);
+        for (size_t c = 0; c < outputs; ++c)
+            for (size_t i = 0; i < frames; ++i)
+                samples[c * frames + i] =
+                    static_cast<float>(c + 1) / 100.0f + (c < 2 ? input[c * frames + i] : 0.0f);
+    }
+    std::vector<uint8_t> bytes(samples.size() * sizeof(float));
     std::memcpy(bytes.data(), samples.data(), bytes.size());
     return bytes;
 }
 
-bool replyMatches(const uint8_t* reply, size_t size, const std::vector<uint8_t>& block,
+bool replyMatches(const uint8_t* reply, size_t size, size_t replyBytes,
                   const std::vector<uint8_t>& expected, Expectation expectation) {
-    if (size != block.size()) return false;
+    if (size != replyBytes) return false;
     if (expectation == Expectation::any) return true;
-    return std::memcmp(reply, expected.data(), size) == 0;
+    return expected.size() == size && std::memcmp(reply, expected.data(), size) == 0;
 }

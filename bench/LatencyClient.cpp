@@ -8,7 +8,8 @@
 //                       --target name=host,kind=host,port=Q,counters=FILE
 //                       --target name=slow,kind=host,port=R,blocks=20,rounds=5
 //                       --target name=host2,kind=host2,port=S (protocol 2)
-//                       --target name=other,kind=host,port=T,plugin=PATH
+//                       --target name=p16,kind=host2,port=S,plugin=P,records=16,base=host2
+//                       --target name=o16,kind=host2,port=S,plugin=M,expect=levels,outputs=16
 //                       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]
 //                       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N]
 //                       [--require-no-new]
@@ -71,7 +72,9 @@ void usage() {
     std::fprintf(
         stderr,
         "usage: corvel-bench-client --target name=N,kind=tcp|echo|host,port=P"
-        "[,plugin=PATH][,counters=FILE][,blocks=N][,rounds=N] ...\n"
+        "[,counters=FILE][,blocks=N][,rounds=N] ...\n"
+        "       [,plugin=PATH][,expect=same|half|levels|any][,records=N][,outputs=N]"
+        "[,base=NAME] ...\n"
         "       [--target name=N,kind=handoff,file=F[,blocks=N][,rounds=N]]\n"
         "       [--plugin PATH] [--expect half|any] [--sizes 128,256,...]\n"
         "       [--blocks N] [--rounds N] [--warmup N] [--connect-ms N] [--require-no-new]\n");
@@ -161,12 +164,14 @@ bool awaitText(Server& server, const std::string& expected) {
     return false;
 }
 
-bool prepareHost(Server& server, const std::string& plugin) {
+bool prepareHost(Server& server, const std::string& runPlugin) {
+    const std::string& plugin = server.target.plugin.empty() ? runPlugin : server.target.plugin;
     if (server.target.speaksVersion2) {
+        const std::string layout = ",\"outputs\":" + std::to_string(server.target.outputs);
         if (version2Request(server.socket, server.nextRequestId++,
                             "\"op\":\"configure\",\"sampleRate\":48000") &&
             version2Request(server.socket, server.nextRequestId++,
-                            "\"op\":\"load\",\"path\":" + jsonString(plugin)))
+                            "\"op\":\"load\",\"path\":" + jsonString(plugin) + layout))
             return true;
         std::fprintf(stderr, "%s: the plug-in did not load: %s\n", server.target.name.c_str(),
                      plugin.c_str());
@@ -199,10 +204,29 @@ bool setBlockSize(Server& server, uint32_t frames) {
     return false;
 }
 
+// `count` parameter changes spread evenly over a block, for the parameter
+// test plug-in: every other one sets its Gain (0) to 0.5, the others move its
+// Drive (3), which the sound does not depend on, each to a value of its own.
+// Whatever pieces the block is cut into, the reply is then the input times
+// 0.5, and every record is a change the plug-in is given.
+std::vector<uint8_t> spreadChanges(int count, uint32_t frames) {
+    std::vector<uint8_t> records;
+    for (int i = 0; i < count; ++i) {
+        const auto frame =
+            static_cast<uint32_t>(static_cast<uint64_t>(i) * frames / static_cast<uint64_t>(count));
+        if (i % 2 == 0) addParameterRecord(records, frame, 0, 0.5f);
+        else
+            addParameterRecord(records, frame, 3,
+                               static_cast<float>(i) / static_cast<float>(count));
+    }
+    return records;
+}
+
 struct BlockSet {
     std::vector<uint8_t> block;
     std::vector<uint8_t> frame;  // as the server's protocol wants it
     uint32_t frames;
+    std::size_t replyBytes;  // the reply's channels
     std::vector<uint8_t> expected;
     Expectation expectation;
 };
@@ -246,11 +270,12 @@ bool runBlocks(Server& server, const BlockSet& blocks, int count, Measurement* i
         const uint8_t* reply = server.socket.payload();
         size_t replySize = server.socket.payloadSize();
         if (server.target.speaksVersion2) {
-            reply = version2Channels(reply, replySize, blocks.frames);
+            reply = version2Channels(reply, replySize, blocks.frames, server.target.outputs);
             replySize = reply ? replySize - version2HeaderBytes : 0;
         }
         if (opcode != 2 || !reply ||
-            !replyMatches(reply, replySize, blocks.block, blocks.expected, blocks.expectation)) {
+            !replyMatches(reply, replySize, blocks.replyBytes, blocks.expected,
+                          blocks.expectation)) {
             std::fprintf(stderr, "%s: wrong reply to a block of %zu bytes (%zu bytes back)\n",
                          server.target.name.c_str(), blocks.block.size(),
                          server.socket.payloadSize());
@@ -301,14 +326,15 @@ int main(int argc, char** argv) {
                          target.port);
             return 1;
         }
+        const uint32_t largest = *std::max_element(options.sizes.begin(), options.sizes.end());
+        server->socket.makeRoomFor(version2HeaderBytes + 65536 +
+                                   sizeof(float) * largest * target.outputs);
         if (!target.countersPath.empty() && !server->counters.open(target.countersPath)) {
             std::fprintf(stderr, "%s: no allocation counters in %s\n", target.name.c_str(),
                          target.countersPath.c_str());
             return 1;
         }
-        if (target.isHost &&
-            !prepareHost(*server, target.plugin.empty() ? options.plugin : target.plugin))
-            return 1;
+        if (target.isHost && !prepareHost(*server, options.plugin)) return 1;
         servers.push_back(std::move(server));
     }
 
@@ -317,23 +343,30 @@ int main(int argc, char** argv) {
                 "load average %s\n\n",
                 options.rounds, options.blocks, loadAverage().c_str());
     std::printf("| frames | server | median µs | p99 µs | max µs | p99/median | blocks/s "
-                "| median/floor | median/floors | median/echo | new/block | malloc/block |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+                "| median/floor | median/floors | median/echo | median/base | p99/base "
+                "| new/block | malloc/block |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     bool allocationFree = true;
     for (const uint32_t frames : options.sizes) {
         const std::vector<uint8_t> block = makeBlock(frames);
         const std::vector<uint8_t> frame = BenchSocket::makeFrame(2, block.data(), block.size());
-        const std::vector<uint8_t> message2 = version2Block(block, frames);
-        const std::vector<uint8_t> frame2 =
-            BenchSocket::makeFrame(2, message2.data(), message2.size());
         std::vector<BlockSet> blockSets;
         for (const auto& server : servers) {
+            const BenchTarget& target = server->target;
             const Expectation expectation =
-                server->target.isHost ? options.hostExpectation : Expectation::same;
-            blockSets.push_back({block, server->target.speaksVersion2 ? frame2 : frame, frames,
-                                 expectedReply(block, expectation), expectation});
+                target.isHost ? target.expectation.value_or(options.hostExpectation)
+                              : Expectation::same;
+            const std::vector<uint8_t> message =
+                version2Block(block, frames, spreadChanges(target.parameterRecords, frames));
+            blockSets.push_back(
+                {block,
+                 target.speaksVersion2 ? BenchSocket::makeFrame(2, message.data(), message.size())
+                                       : frame,
+                 frames,
+                 target.speaksVersion2 ? sizeof(float) * frames * target.outputs : block.size(),
+                 expectedReply(block, expectation, target.outputs), expectation});
         }
         std::vector<Measurement> results(servers.size());
         for (size_t s = 0; s < servers.size(); ++s) {
@@ -389,11 +422,24 @@ int main(int argc, char** argv) {
             if (floorMedian > 0 && handoffMedian > 0)
                 std::snprintf(floorsRatio, sizeof floorsRatio, "%.2f",
                               stats[s].medianUs / (floorMedian + handoffMedian));
-            std::printf("| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s |\n",
-                        frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
-                        stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
-                        floorsRatio, ratio, perBlock(server, result.newCalls, count).c_str(),
-                        perBlock(server, result.mallocCalls, count).c_str());
+            // Against the target it names as its base: the same server without what it adds.
+            char baseMedian[32] = "-";
+            char baseP99[32] = "-";
+            for (size_t b = 0; b < servers.size(); ++b) {
+                if (server.target.base.empty() || servers[b]->target.name != server.target.base)
+                    continue;
+                std::snprintf(baseMedian, sizeof baseMedian, "%.2f",
+                              stats[s].medianUs / stats[b].medianUs);
+                std::snprintf(baseP99, sizeof baseP99, "%.2f", stats[s].p99Us / stats[b].p99Us);
+            }
+            std::printf(
+                "| %u | %s | %.1f | %.1f | %.1f | %.2f | %.0f | %s | %s | %s | %s | %s | %s | %s "
+                "|\n",
+                frames, server.target.name.c_str(), stats[s].medianUs, stats[s].p99Us,
+                stats[s].maxUs, stats[s].p99Us / stats[s].medianUs, perSecond, floorRatio,
+                floorsRatio, ratio, baseMedian, baseP99,
+                perBlock(server, result.newCalls, count).c_str(),
+                perBlock(server, result.mallocCalls, count).c_str());
             if (server.target.isHost && server.counters.isOpen() && result.newCalls > 0)
                 allocationFree = false;
         }

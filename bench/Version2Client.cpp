@@ -41,19 +41,40 @@ std::string jsonString(const std::string& text) {
     return quoted + "\"";
 }
 
-std::vector<uint8_t> version2Block(const std::vector<uint8_t>& channels, uint32_t frames) {
+std::vector<uint8_t> version2Block(const std::vector<uint8_t>& channels, uint32_t frames,
+                                   const std::vector<uint8_t>& records) {
     std::vector<uint8_t> message;
-    message.reserve(version2HeaderBytes + channels.size());
+    message.reserve(version2HeaderBytes + records.size() + channels.size());
     putWord(message, frames);
-    putWord(message, 2);  // channels
-    putWord(message, 0);  // record bytes
+    putWord(message, static_cast<uint32_t>(channels.size() / (sizeof(float) * frames)));
+    putWord(message, static_cast<uint32_t>(records.size()));
     putWord(message, 0);  // flags
+    message.insert(message.end(), records.begin(), records.end());
     message.insert(message.end(), channels.begin(), channels.end());
     return message;
 }
 
-const uint8_t* version2Channels(const uint8_t* reply, std::size_t size, uint32_t frames) {
-    if (size < version2HeaderBytes || wordAt(reply) != frames || wordAt(reply + 4) != 2 ||
+void addParameterRecord(std::vector<uint8_t>& records, uint32_t frame, uint32_t index,
+                        float value) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    putWord(records, 2 | 12u << 16);  // type, body length
+    putWord(records, frame);
+    putWord(records, index);
+    putWord(records, bits);
+}
+
+void addMidiRecord(std::vector<uint8_t>& records, uint32_t frame, uint8_t status, uint8_t data1,
+                   uint8_t data2) {
+    putWord(records, 1 | 8u << 16);  // type, body length
+    putWord(records, frame);
+    putWord(records,
+            status | static_cast<uint32_t>(data1) << 8 | static_cast<uint32_t>(data2) << 16);
+}
+
+const uint8_t* version2Channels(const uint8_t* reply, std::size_t size, uint32_t frames,
+                                uint32_t channels) {
+    if (size < version2HeaderBytes || wordAt(reply) != frames || wordAt(reply + 4) != channels ||
         wordAt(reply + 8) != 0)
         return nullptr;
     return reply + version2HeaderBytes;

@@ -41,14 +41,16 @@ BEGIN {
   wanted["median µs"] = 1
   wanted["median/floor"] = 1
   wanted["median/floors"] = 1
+  wanted["median/base"] = 1
 }
 END {
   printf "Medians over %d runs (lowest–highest):\n\n", runs
-  print "| frames | cores | server | median µs | median/floor | median/floors |"
-  print "|---:|---:|---|---:|---:|---:|"
+  print "| frames | cores | server | median µs | median/floor | median/floors | median/base |"
+  print "|---:|---:|---|---:|---:|---:|---:|"
   for (i = 1; i <= rows; i++) {
     key = order[i]
-    printf "| %s | %s | %s | %s |\n", key, spread(key, "median µs", "%.1f"),
-           spread(key, "median/floor", "%.2f"), spread(key, "median/floors", "%.2f")
+    printf "| %s | %s | %s | %s | %s |\n", key, spread(key, "median µs", "%.1f"),
+           spread(key, "median/floor", "%.2f"), spread(key, "median/floors", "%.2f"),
+           spread(key, "median/base", "%.2f")
   }
 }

@@ -4,16 +4,21 @@
 # the same library), the host with its plug-in in a plug-in process, the host
 # with it in process, and the host on the library's default options, on free
 # loopback ports; times audio round trips through all of them side by side,
-# and counts instructions per block under callgrind. Prints one table;
-# docs/performance.md explains it.
+# and counts instructions per block under callgrind. The parameter test
+# plug-in's sessions time blocks with parameter records against blocks
+# without, and its own moves' way back as events; the multi-output test
+# plug-in's, replies of 16 channels against replies of two. Prints the
+# tables that docs/performance.md explains.
 #
 #   bash bench/run.sh [--build-dir DIR] [--no-build] [--smoke] [--no-instructions]
-#                     [--sessions-seconds N] [--plugin PATH] [--repeat N]
-#                     [client options: --sizes, --blocks, --rounds, --warmup]
-# A second table streams 1, 4, 16 and 32 sessions at real-time pace
-# (--sessions-seconds 0 leaves it out). --repeat N times the round trips N
-# times over (a new client each time) and adds a table of each row's median
-# over the runs, with the lowest and highest.
+#                     [--sessions-seconds N] [--render-seconds N] [--plugin PATH]
+#                     [--repeat N] [client options: --sizes, --blocks, --rounds, --warmup]
+# A table of parameter events follows the round trips; then offline renders
+# of N seconds (60 unless told; 0 leaves them out) through the gain test
+# plug-in and a reverb of Debian's; another streams 1, 4, 16 and 32
+# sessions at real-time pace (--sessions-seconds 0 leaves it out). --repeat N times the round trips N times over (a new client each
+# time) and adds a table of each row's median over the runs, with the lowest
+# and highest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -22,6 +27,7 @@ smoke=0
 instructions=1
 plugin=""
 sessions_seconds=30
+render_seconds=60
 repeat=1
 client_args=()
 while [ $# -gt 0 ]; do
@@ -32,6 +38,7 @@ while [ $# -gt 0 ]; do
     --no-instructions) instructions=0; shift ;;
     --plugin) plugin=$2; shift 2 ;;
     --sessions-seconds) sessions_seconds=$2; shift 2 ;;
+    --render-seconds) render_seconds=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --sizes|--blocks|--rounds|--warmup) client_args+=("$1" "$2"); shift 2 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
@@ -86,6 +93,22 @@ inprocess_target="name=host in process,kind=host,port=$inprocess_port"
 inprocess_target+=",counters=$work/inprocess.counters"
 # A session of its own on the first host, over protocol 2.
 version2_target="name=host protocol 2,kind=host2,port=$host_port,counters=$work/host.counters"
+# The parameter test plug-in, output = input x its Gain, in two more sessions
+# of the first host: blocks without records, and blocks with 16 (Gain set to
+# 0.5 and another parameter moved, so the reply is still known exactly).
+params_plugin="$build/test-plugins/test_parameters.so"
+params_target="name=parameter plug-in,kind=host2,port=$host_port,counters=$work/host.counters"
+params_target+=",plugin=$params_plugin,expect=same"
+records_target="name=16 parameter records,kind=host2,port=$host_port,counters=$work/host.counters"
+records_target+=",plugin=$params_plugin,expect=half,records=16,base=parameter plug-in"
+# The multi-output test plug-in (an instrument of 16 outputs, each a level
+# of its own) in two more sessions: replies of its first two channels, and
+# of all 16.
+multiout_plugin="$build/test-plugins/test_multiout.so"
+stereo_target="name=2 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+stereo_target+=",plugin=$multiout_plugin,expect=levels"
+outputs_target="name=16 outputs,kind=host2,port=$host_port,counters=$work/host.counters"
+outputs_target+=",plugin=$multiout_plugin,expect=levels,outputs=16,base=2 outputs"
 # Without tcp_nodelay a round trip takes about 40 ms: a hundred blocks in a
 # row (a few seconds) show it.
 default_target="name=host without tcp_nodelay,kind=host,port=$default_port"
@@ -121,14 +144,83 @@ time_pass() {
     >"$work/$name.md" || { cat "$work/$name.md"; exit 1; }
 }
 
+# events_pass LABEL CLIENT-CORE SERVER-CORE [options]: the parameter events'
+# way back, through the first host, placed as time_pass places them; one
+# row in $work/events.md.
+events_pass() {
+  local label=$1 client_core=$2 server_core=$3 pid
+  shift 3
+  local client=("$build/bench/corvel-bench-events")
+  if [ "$client_core" != - ]; then
+    client=(taskset -c "$client_core" "${client[@]}")
+    for pid in "${server_pids[@]}"; do pin "$server_core" "$pid"; done
+  fi
+  "${client[@]}" --port "$host_port" --plugin "$params_plugin" --label "$label" "$@" \
+    >>"$work/events.md" || { cat "$work/events.md"; exit 1; }
+}
+# settle: waits (up to 10 s) until the servers have no plug-in processes left
+# from the clients before. Their sessions end after the clients do, and
+# what that ending allocates would count against the next client's blocks.
+settle() {
+  local pid
+  for _ in $(seq 1 100); do
+    for pid in "${server_pids[@]}"; do
+      pgrep -P "$pid" >/dev/null && { sleep 0.1; continue 2; }
+    done
+    return 0
+  done
+}
+
+# render_pass LABEL CORES CLIENT-CORE SERVER-CORE PORT PLUGIN [options]: an
+# offline render through a host, placed as time_pass places them; one row in
+# $work/render.md.
+render_pass() {
+  local label=$1 cores_label=$2 client_core=$3 server_core=$4 render_port=$5 render_plugin=$6 pid
+  shift 6
+  settle
+  local client=("$build/bench/corvel-bench-render")
+  if [ "$client_core" != - ]; then
+    client=(taskset -c "$client_core" "${client[@]}")
+    for pid in "${server_pids[@]}"; do pin "$server_core" "$pid"; done
+  fi
+  "${client[@]}" --port "$render_port" --plugin "$render_plugin" --label "$label" \
+    --cores "$cores_label" "$@" \
+    >>"$work/render.md" || { cat "$work/render.md"; exit 1; }
+}
+render_header() {
+  echo "Offline rendering: 48 kHz stereo, blocks as fast as the host takes them; the run's plug-in unless named"
+  echo
+  echo "| plug-in, placement | cores | frames | in flight | blocks | audio s | wall ms | × real time | new/block | malloc/block |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+}
+# A reverb of Debian's, when it is installed.
+reverb_plugin=$(dpkg -L dragonfly-reverb-vst 2>/dev/null | grep -m1 '/DragonflyRoomReverb-vst\.so$' || true)
+
+events_header() {
+  echo "Parameter events: a note-on in every block makes the plug-in move its Gain from its audio thread; µs"
+  echo
+  echo "| cores | blocks | round trip p50 / p99 | reply → event p50 / p99 / max | send → event p50 / p99 / max |"
+  echo "|---:|---:|---|---|---|"
+}
+
 # Timing first, while nothing of ours but the servers and the client runs.
 echo "Timing round trips..." >&2
 if [ $smoke = 1 ]; then
   client_args=(--sizes 128,4096,16384 --blocks 100 --rounds 2 --warmup 10 --require-no-new)
   time_pass smoke - - "$tcp_target" "$handoff_target" "$tcphandoff_target" "$echo_target" "$host_target" \
-    "$version2_target" "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+    "$version2_target" "$params_target" "$records_target" "$stereo_target" "$outputs_target" \
+    "$inprocess_target" "${default_target/blocks=20,rounds=5/blocks=5,rounds=2}"
+  events_pass - - - --blocks 50 --warmup 5
+  render_pass "plug-in process" - - - "$host_port" "$plugin" --seconds 2 \
+    --counters "$work/host.counters" --require-no-new
   stop_servers
   cat "$work/smoke.md"
+  echo
+  events_header
+  cat "$work/events.md"
+  echo
+  render_header
+  cat "$work/render.md"
   exit 0
 fi
 # The first two cores this shell may use.
@@ -142,20 +234,42 @@ for run in $(seq 1 "$repeat"); do
   [ "$repeat" -gt 1 ] && echo "Run $run of $repeat..." >&2
   # One core: client and servers take turns on it.
   time_pass "one-$run" "${cores[0]}" "${cores[0]}" "$tcp_target" "$handoff_target" \
-    "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target" \
-    "$default_target"
+    "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
+    "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target" "$default_target"
   passes=("one-$run.md")
   if [ ${#cores[@]} -ge 2 ]; then
     # Two cores: the client on one, the servers on the other, as a browser and
     # this program on a desktop with several. Each host's plug-in process, and
     # the hand-off floor's second process, share the servers' core.
     time_pass "two-$run" "${cores[0]}" "${cores[1]}" "$tcp_target" "$handoff_target" \
-      "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$inprocess_target"
+      "$tcphandoff_target" "$echo_target" "$host_target" "$version2_target" "$params_target" \
+      "$records_target" "$stereo_target" "$outputs_target" "$inprocess_target"
     passes+=("two-$run.md")
   fi
   (cd "$work" && awk -v labels="$labels" -f "$root/bench/merge-table.awk" "${passes[@]}") \
     >"$work/run-$run.md"
 done
+echo "Timing parameter events..." >&2
+events_pass 1 "${cores[0]}" "${cores[0]}"
+[ ${#cores[@]} -ge 2 ] && events_pass 2 "${cores[0]}" "${cores[1]}"
+if [ "$render_seconds" != 0 ]; then
+  echo "Rendering offline..." >&2
+  render_places=("1 ${cores[0]} ${cores[0]}")
+  [ ${#cores[@]} -ge 2 ] && render_places+=("2 ${cores[0]} ${cores[1]}")
+  for place in "${render_places[@]}"; do
+    read -r count client_core server_core <<<"$place"
+    render_pass "plug-in process" "$count" "$client_core" "$server_core" "$host_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --counters "$work/host.counters"
+    render_pass "plug-in process" "$count" "$client_core" "$server_core" "$host_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --in-flight 1
+    render_pass "in process" "$count" "$client_core" "$server_core" "$inprocess_port" \
+      "$plugin" "${expect[@]}" --seconds "$render_seconds" --counters "$work/inprocess.counters"
+    if [ -n "$reverb_plugin" ]; then
+      render_pass "Dragonfly Room Reverb, plug-in process" "$count" "$client_core" \
+        "$server_core" "$host_port" "$reverb_plugin" --expect any --seconds "$render_seconds"
+    fi
+  done
+fi
 sessions_table=""
 if [ "$sessions_seconds" -gt 0 ]; then
   echo "Streaming sessions side by side (about $((4 * sessions_seconds + 10)) s)..." >&2
@@ -178,6 +292,14 @@ fi
 if [ "$repeat" -gt 1 ]; then
   echo
   (cd "$work" && awk -f "$root/bench/repeat-summary.awk" $(seq -f 'run-%g.md' 1 "$repeat"))
+fi
+echo
+events_header
+cat "$work/events.md"
+if [ -s "$work/render.md" ]; then
+  echo
+  render_header
+  cat "$work/render.md"
 fi
 if [ -n "$sessions_table" ]; then
   echo

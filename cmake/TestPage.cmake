@@ -7,7 +7,10 @@ set(corvelPageSource "${CMAKE_BINARY_DIR}/generated/EmbeddedFiles.cpp")
 set(corvelPageFiles
   "/ html ${corvelClientDir}/page/index.html"
   "/test-page.js js ${corvelClientDir}/page/test-page.js"
-  "/round-trip-plot.js js ${corvelClientDir}/page/round-trip-plot.js")
+  "/round-trip-plot.js js ${corvelClientDir}/page/round-trip-plot.js"
+  "/parameter-panel.js js ${corvelClientDir}/page/parameter-panel.js"
+  "/move-recorder.js js ${corvelClientDir}/page/move-recorder.js"
+  "/output-meters.js js ${corvelClientDir}/page/output-meters.js")
 # The client's modules are the ones its package ships, so a new module is
 # served as soon as it is packaged.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${corvelClientDir}/package.json")

@@ -71,12 +71,38 @@ public:
         journal.midi.push_back(event);
         journal.midiCounts.push_back(count);
     }
+    // Taken in, unrecorded: the dispatcher's checks are of the calls above.
+    void setLayout(const bridge::ChannelLayout& chosen) override { layout = chosen; }
+    void setOffline(bool) override {}
+    void queueParameter(uint32_t, int32_t, float) override {}
+    void queueTransport(const Vexa::DSP::Transport&) override {}
+    std::vector<bridge::ParameterInfo> parameters() override {
+        return std::vector<bridge::ParameterInfo>(journal.plugin ? 2 : 0);
+    }
+    std::optional<std::string> parameterDisplay(int32_t index, float) override {
+        if (!journal.plugin || index > 1) return std::nullopt;
+        return std::string("\xff");  // not UTF-8, as plug-ins' texts may be
+    }
+    bool setParameter(int32_t index, float) override { return journal.plugin && index <= 1; }
+    std::optional<bridge::ProgramsResult> programs() override {
+        if (!journal.plugin) return std::nullopt;
+        return bridge::ProgramsResult{};
+    }
+    bool setProgram(int32_t) override { return false; }
+    bool setProgramName(const std::string&) override { return journal.plugin; }
+    const bridge::MidiOut& midiOut() const override { return *outgoing; }
     bool hasPlugin() override { return journal.plugin; }
+    // Every channel of the layout each way, so staging smaller than the
+    // layout is caught too; and one SysEx out to carry back.
     Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override {
         note("process");
         journal.processedFrames = frames;
-        for (int c = 0; c < 2; ++c)
-            for (uint32_t i = 0; i < frames; ++i) outputs[c][i] = 0.5f * inputs[c][i];
+        for (uint32_t c = 0; c < layout.outputs; ++c)
+            for (uint32_t i = 0; i < frames; ++i)
+                outputs[c][i] = 0.5f * inputs[c % layout.inputs][i];
+        outgoing->clear();
+        const uint8_t sysex[5] = {0xF0, 0x7D, 0x01, 0x02, 0xF7};
+        outgoing->add(frames, sysex, sizeof sysex);
         if (!journal.plugin) return Block::noPlugin;
         return journal.suspended ? Block::bypassed : Block::processed;
     }
@@ -91,6 +117,8 @@ private:
 
     SlotListener& listener;
     SlotJournal& journal;
+    bridge::ChannelLayout layout;
+    std::unique_ptr<bridge::MidiOut> outgoing = std::make_unique<bridge::MidiOut>();
 };
 
 }  // namespace

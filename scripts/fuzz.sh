@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds two libFuzzer targets with Debian's clang and runs each for a
-# bounded time (FUZZ_SECONDS, 30; side by side on two cores): one over the
+# bounded time (FUZZ_SECONDS, 15; side by side on two cores): one over the
 # frame joiner, the command parsers, the session's dispatcher, the origin
 # gate and the allow-list parser (channel-input-fuzz), one over the module
 # judge (module-judgement-fuzz). A crash or a broken invariant fails the script
@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${FUZZ_SECONDS:-30}
+seconds=${FUZZ_SECONDS:-15}
 out=build-fuzz
 mkdir -p "$out/corpus" "$out/generated" "$out/module-corpus" "$out/module-seeds"
 # The version header CMake would write, from project().
@@ -21,6 +21,7 @@ sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@PROJECT_VERSION_MAJOR@/$major/" \
 # fuzz/SessionDoubles.cpp; everything else is the program's own code.
 channel=(fuzz/ChannelInputFuzz.cpp fuzz/DispatchCheck.cpp fuzz/SessionDoubles.cpp
   src/websocket/FrameJoiner.cpp src/host/CommandParsing.cpp src/host/Session.cpp src/host/SessionVersion2.cpp
+  src/host/SessionParameters.cpp src/host/SessionBlocks.cpp
   src/host/ReplyOrder.cpp src/host/ScanService.cpp src/shell/GuiThread.cpp
   src/host/SessionCatalogue.cpp src/host/Catalogue.cpp src/host/CatalogueCache.cpp src/host/CatalogueEntry.cpp
   src/host/posix/CatalogueFilesPosix.cpp src/host/posix/ChildProcessPosix.cpp src/host/posix/PluginHostChoicePosix.cpp

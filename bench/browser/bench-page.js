@@ -1,7 +1,8 @@
 // Runs in the benchmark's page: a known signal through one way of playing
 // the gain plug-in, into an analyser that finds, for every 128-frame block of
 // output, how long ago its input was taken (or that it was silence), while
-// the page's main thread is held for 50 ms every second.
+// the page's main thread is held for 50 ms every second. runFloor plays the
+// node and its floor side by side in one context, through one signal.
 import { CorvelAudioNode, CorvelClient } from '/corvel-client.js';
 import { AudioPath } from '/audio-path.js';
 
@@ -43,16 +44,43 @@ function percentiles(values) {
   return { count: sorted.length, p50: at(0.5), p90: at(0.9), p99: at(0.99), p999: at(0.999), max: sorted.at(-1) };
 }
 
-/**
- * @param {{way: 'page'|'node', url: string, plugin: string, seconds: number, stall: boolean}} options
- */
-window.runBench = async ({ way, url, plugin, seconds, stall: holdMainThread }) => {
+/** Holds the main thread for 50 ms every second (when `hold`) for `seconds`. */
+async function stallFor(seconds, hold) {
+  const stall = setInterval(() => {
+    const until = performance.now() + 50;
+    while (hold && performance.now() < until);
+  }, 1000);
+  await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+  clearInterval(stall);
+}
+
+/** The delays an analyser heard, by frames (and `silent`, `garbled`), as blocks. */
+function heard(analyser) {
+  return new Promise((resolve) => {
+    analyser.port.onmessage = (event) => resolve(event.data);
+    analyser.port.postMessage('report');
+  });
+}
+
+async function contextWithSignal() {
   // One render quantum per callback: the 128-frame quanta of the measurement.
   const context = new AudioContext({ sampleRate: 48000, latencyHint: 0.001 });
   await context.audioWorklet.addModule(URL.createObjectURL(new Blob([WORKLETS], { type: 'text/javascript' })));
-  const signal = new AudioWorkletNode(context, 'bench-signal', { outputChannelCount: [2] });
+  return { context, signal: new AudioWorkletNode(context, 'bench-signal', { outputChannelCount: [2] }) };
+}
+
+function analyserOf(context) {
   const analyser = new AudioWorkletNode(context, 'bench-analyser');
   analyser.connect(context.destination);
+  return analyser;
+}
+
+/**
+ * @param {{way: 'page'|'node', url: string, plugin: string, seconds: number, stall: boolean}} options
+ */
+window.runBench = async ({ way, url, plugin, seconds, stall }) => {
+  const { context, signal } = await contextWithSignal();
+  const analyser = analyserOf(context);
   let client = null;
   let path = null;
   let node = null;
@@ -66,20 +94,11 @@ window.runBench = async ({ way, url, plugin, seconds, stall: holdMainThread }) =
     signal.connect(node).connect(analyser);
   }
   await context.resume();
-  const stall = setInterval(() => {
-    const until = performance.now() + 50;
-    while (holdMainThread && performance.now() < until);
-  }, 1000);
-  await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
-  clearInterval(stall);
-  const delays = await new Promise((resolve) => {
-    analyser.port.onmessage = (event) => resolve(event.data);
-    analyser.port.postMessage('report');
-  });
+  await stallFor(seconds, stall);
   const result = {
     way: node ? (node.sharedMemory ? 'node, SharedArrayBuffer' : 'node, MessagePort') : 'page path (before)',
     baseLatencyMs: 1000 * context.baseLatency,
-    delays,
+    delays: await heard(analyser),
     underruns: node ? node.stats.underruns : path.stats.underruns,
     late: node ? node.stats.late : null,
     latencySamples: node ? node.latencySamples : null,
@@ -89,4 +108,40 @@ window.runBench = async ({ way, url, plugin, seconds, stall: holdMainThread }) =
   if (client) await client.close();
   await context.close();
   return result;
+};
+
+/**
+ * The node to the program and its floor, the same node to the echo server,
+ * at one fixed delay, from one signal in one context under the same stalls.
+ * The one made first may be rendered first in each quantum, and its worker
+ * woken first: `floorFirst` lets runs take turns.
+ * @param {{url: string, floorUrl: string, plugin: string, seconds: number, stall: boolean,
+ *   latencyBlocks: number, sharedMemory: boolean, floorFirst: boolean}} options
+ */
+window.runFloor = async ({ url, floorUrl, plugin, seconds, stall, latencyBlocks, sharedMemory, floorFirst }) => {
+  const { context, signal } = await contextWithSignal();
+  const chains = [];
+  const order = [['node', url], ['floor', floorUrl]];
+  if (floorFirst) order.reverse();
+  for (const [name, address] of order) {
+    const node = await CorvelAudioNode.create(context, { url: address, plugin, latencyBlocks, fixedLatency: true, sharedMemory });
+    const analyser = analyserOf(context);
+    signal.connect(node).connect(analyser);
+    chains.push({ name, node, analyser });
+  }
+  await context.resume();
+  await stallFor(seconds, stall);
+  // Both read at one moment, so neither has run longer.
+  const stats = chains.map(({ node }) => node.stats);
+  const results = [];
+  for (const [i, { name, node, analyser }] of chains.entries()) {
+    const { blocks, underruns, late } = stats[i];
+    const trips = node.roundTrips();
+    results.push({ name, blocks, underruns, late, latencySamples: node.latencySamples, delays: await heard(analyser),
+      roundTrips: percentiles(trips), trips: Array.from(trips) });
+  }
+  for (const { node } of chains) await node.dispose();
+  const baseLatencyMs = 1000 * context.baseLatency;
+  await context.close();
+  return { baseLatencyMs, chains: ['node', 'floor'].map((name) => results.find((chain) => chain.name === name)) };
 };

@@ -2,11 +2,21 @@
 // never pass through the page's main thread: the worklet hands them to a
 // worker of its own, which holds the node's connection.
 import { BlockRing } from './corvel-block-ring.js';
-import { checkBlockSize, CorvelError, DEFAULT_URL } from './corvel-wire.js';
+import { STOPPED, withFields } from './corvel-transport.js';
+import {
+  checkBlockSize, checkParameterIndex, checkParameterValue, CorvelError, DEFAULT_URL, MAX_CHANNELS,
+} from './corvel-wire.js';
+
+/** @typedef {import('./corvel-connection.js').Parameter} Parameter */
+/** @typedef {import('./corvel-connection.js').PluginIo} PluginIo */
+/** @typedef {import('./corvel-connection.js').Programs} Programs */
+/** @typedef {import('./corvel-transport.js').Transport} Transport */
 
 const PROCESSOR = 'corvel-audio-node';
 const RING_CAPACITY = 16;
 const HISTORY = 32768;
+// The channels one input or output of an AudioNode may have, as every browser takes them.
+const MAX_BUS_CHANNELS = 32;
 
 // Node.js imports this module through corvel-client.js, where there is no Web Audio.
 const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
@@ -19,20 +29,42 @@ const AudioWorkletNodeBase = globalThis.AudioWorkletNode ?? class {};
  * @property {number} [blockSize=128] frames per block sent to the companion
  * @property {number} [latencyBlocks=2] blocks of delay to start with; at least one
  *   more than a burst of the context's rendering (its `baseLatency`) lasts
+ * @property {boolean} [fixedLatency=false] keep that delay for good: a block
+ *   that comes back late is not played and raises nothing. For measuring
+ *   what a delay holds; a player wants the default
  * @property {boolean} [sharedMemory] blocks through SharedArrayBuffer; default:
  *   when the page is cross-origin isolated, else through a MessagePort
+ * @property {number[]} [inputs=[2]] the node's inputs (its buses) and the
+ *   channels of each, 1 to 32; they map to the plug-in's inputs in order,
+ *   so `[2, 2]` feeds a side-chain from input 1. `[]` for an instrument
+ * @property {number[]} [outputs=[2]] the node's outputs and their channels,
+ *   mapped to the plug-in's outputs in order (`[2, 2, 2]`: an
+ *   instrument's first three pairs); at least one
  */
 
 /**
- * Plays a plug-in inside a Web Audio graph, stereo in and out. Create it with
- * {@link CorvelAudioNode.create}; each node has its own connection and plug-in.
+ * Plays a plug-in inside a Web Audio graph, stereo in and out unless its
+ * buses say otherwise. Create it with {@link CorvelAudioNode.create}; each
+ * node has its own connection and plug-in.
  *
  * Its output is its input through the plug-in, delayed by exactly
  * {@link latencySamples}. A block that is not back in time plays as silence.
+ * Each input takes what is connected to it as that many channels (Web
+ * Audio's "speakers" mixing, to the widest input's count: a narrower
+ * input takes the first of them).
  *
  * Events: `crashed` (`reason`), `ready` (`latency`) once the companion has
  * relaunched a crashed plug-in, `latencychange` when the delay was raised,
- * `close` when the connection ended.
+ * `close` when the connection ended; `parameter` (`index`, `value`,
+ * `display`, `gesture`: as {@link CorvelParameterEvent}) when the plug-in
+ * changed a parameter itself or the user touched one of its controls, once
+ * {@link parameters} holds the change; `parametersChanged` once
+ * {@link parameters} and {@link programs} were read again after a program
+ * change or a restored state; `midi` (`data`, `time`) for each message the
+ * plug-in sends (see {@link CorvelAudioNode#setTransport} for the
+ * transport it hears); `ioChanged` (`inputs`, `outputs`, `latency`) when
+ * the plug-in changed its channels or latency, once {@link latencySamples}
+ * holds the latency.
  */
 export class CorvelAudioNode extends AudioWorkletNodeBase {
   #worker;
@@ -42,6 +74,11 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   #latencyBlocks;
   #pluginLatency;
   #sharedMemory;
+  #protocol;
+  /** @type {{inputs: number[], outputs: number[]}} */ #buses;
+  /** @type {PluginIo|null} */ #plugin;
+  /** @type {Parameter[]} */ #parameters;
+  /** @type {Programs} */ #programs;
   #counts = { blocks: 0, underruns: 0, late: 0 };
   #history = new Float32Array(HISTORY);
   #historyLength = 0;
@@ -56,7 +93,11 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   static async create(context, options) {
     const frames = options.blockSize ?? 128;
     const asked = options.latencyBlocks ?? 2;
+    const buses = { inputs: options.inputs ?? [2], outputs: options.outputs ?? [2] };
     checkBlockSize(frames);
+    checkBuses(buses.inputs, 'inputs', 0);
+    checkBuses(buses.outputs, 'outputs', 1);
+    const channels = Math.max(sum(buses.inputs), sum(buses.outputs));
     if (!Number.isInteger(asked) || asked < 1 || asked > 28) {
       throw new CorvelError('argument', 'latencyBlocks must be a whole number from 1 to 28');
     }
@@ -64,6 +105,7 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     // so a block taken early in a burst can be due before the burst ends.
     const burst = Math.ceil(((context.baseLatency || 0) * context.sampleRate) / frames - 0.01);
     const latencyBlocks = Math.min(28, Math.max(asked, burst + 1));
+    const fixedLatency = options.fixedLatency === true;
     const isolated = globalThis.crossOriginIsolated === true;
     const sharedMemory = options.sharedMemory ?? isolated;
     if (sharedMemory && !isolated) {
@@ -72,12 +114,12 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     await context.audioWorklet.addModule(new URL('./corvel-node-worklet.js', import.meta.url));
     const worker = new Worker(new URL('./corvel-node-worker.js', import.meta.url), { type: 'module' });
     const rings = sharedMemory
-      ? { input: BlockRing.allocate(RING_CAPACITY, frames), output: BlockRing.allocate(RING_CAPACITY, frames) }
+      ? { input: BlockRing.allocate(RING_CAPACITY, frames, channels), output: BlockRing.allocate(RING_CAPACITY, frames, channels) }
       : null;
     const channel = sharedMemory ? null : new MessageChannel();
-    let pluginLatency;
+    let opened;
     try {
-      pluginLatency = await firstAnswer(worker, {
+      opened = await firstAnswer(worker, {
         id: 0,
         type: 'open',
         url: options.url ?? DEFAULT_URL,
@@ -86,32 +128,40 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
         sampleRate: Math.round(context.sampleRate),
         rings,
         port: channel?.port1,
+        ...buses,
       }, channel ? [channel.port1] : []);
     } catch (error) {
       worker.terminate();
       throw error;
     }
-    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory });
+    const node = new CorvelAudioNode(context, { worker, frames, latencyBlocks, fixedLatency, rings, sharedMemory, buses, ...opened });
     if (channel) node.port.postMessage(channel.port2, [channel.port2]);
     return node;
   }
 
   /** Use {@link CorvelAudioNode.create}. */
-  constructor(context, { worker, frames, latencyBlocks, pluginLatency, rings, sharedMemory }) {
+  constructor(context, {
+    worker, frames, latencyBlocks, fixedLatency, rings, sharedMemory, buses, latency, protocol, plugin, parameters, programs,
+  }) {
     super(context, PROCESSOR, {
-      numberOfInputs: 1,
-      numberOfOutputs: 1,
-      outputChannelCount: [2],
-      channelCount: 2,
+      numberOfInputs: buses.inputs.length,
+      numberOfOutputs: buses.outputs.length,
+      outputChannelCount: buses.outputs,
+      channelCount: Math.max(1, ...buses.inputs),
       channelCountMode: 'explicit',
       channelInterpretation: 'speakers',
-      processorOptions: { blockSize: frames, latencyBlocks, rings },
+      processorOptions: { blockSize: frames, latencyBlocks, fixedLatency, rings, ...buses },
     });
+    this.#buses = buses;
+    this.#plugin = plugin;
     this.#worker = worker;
     this.#frames = frames;
     this.#latencyBlocks = latencyBlocks;
-    this.#pluginLatency = pluginLatency;
+    this.#pluginLatency = latency;
     this.#sharedMemory = sharedMemory;
+    this.#protocol = protocol;
+    this.#parameters = parameters;
+    this.#programs = programs;
     worker.onmessage = (event) => this.#message(event.data);
   }
 
@@ -120,6 +170,23 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
   get blockSize() { return this.#frames; }
   /** True when blocks travel through SharedArrayBuffer rings, false for a MessagePort. */
   get sharedMemory() { return this.#sharedMemory; }
+  /** The node's inputs and outputs, each a count of channels, as created. */
+  get buses() { return { inputs: [...this.#buses.inputs], outputs: [...this.#buses.outputs] }; }
+  /** The plug-in's own channels and their names; null from a companion too old to tell them. @type {PluginIo|null} */
+  get plugin() { return this.#plugin; }
+
+  /**
+   * The plug-in's parameters, read on loading and again on each
+   * `parametersChanged`. Each `value` and `display` follows the plug-in's
+   * own changes (`parameter` events); `value` also follows this node's
+   * {@link setParameter} calls, within a tenth of a second of their taking
+   * effect. Empty from a companion too old to tell them.
+   * @type {Parameter[]}
+   */
+  get parameters() { return this.#parameters; }
+
+  /** The plug-in's programs and the current one, read when the parameters are. @type {Programs} */
+  get programs() { return this.#programs; }
 
   /**
    * Blocks played, underruns (turns that played silence because no processed
@@ -156,6 +223,74 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
     const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
     return this.#call('midi', { events, frame });
   }
+
+  /**
+   * Sets a parameter of the plug-in.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   * @param {number} [when] an AudioContext time: the change applies from the
+   *   input sample at that time (heard `latencySamples` later, as that input
+   *   is), or up to 31 samples off it where that sample is within 32 of
+   *   the edge of one of the node's blocks: the companion processes blocks
+   *   in pieces no shorter than that. Omitted or past: with the next block.
+   */
+  setParameter(index, value, when) {
+    if (this.#protocol !== 2) return Promise.reject(new CorvelError('unsupported', 'this companion is too old for parameters'));
+    try {
+      checkParameterIndex(index);
+      checkParameterValue(value);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
+    return this.#call('setParameter', { index, value, frame });
+  }
+
+  /**
+   * Sets the transport the plug-in hears (protocol 2): tempo, time
+   * signature, playing, position, cycle. Fields left out go on as they
+   * were; while playing, the node moves the position and the sample
+   * position on by the frames since, so a workstation calls this only on
+   * play, stop, a jump, a loop or a new tempo. A new `position` without a
+   * `barStart` lies in bars counted from 0, and without a `samplePosition`
+   * is as many frames in as it is at the tempo. The node does not loop at
+   * the cycle's end: the workstation tells the jump back.
+   *
+   * Each block carries the transport at its first input sample, as the
+   * plug-in's MIDI and parameter changes are placed: a plug-in's output is
+   * heard `latencySamples` after the input it goes with. Likewise each
+   * `midi` event's `time` is the input's time it goes with.
+   * @param {Partial<Transport>} fields
+   * @param {number} [when] an AudioContext time: the blocks that begin at
+   *   or after it hear the change, as if it happened at `when`. Omitted:
+   *   from the next block.
+   */
+  setTransport(fields, when) {
+    if (this.#protocol !== 2) return Promise.reject(new CorvelError('unsupported', 'this companion is too old for the transport'));
+    try {
+      withFields(STOPPED, fields, this.context.sampleRate);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    const frame = when === undefined ? null : Math.round(when * this.context.sampleRate);
+    return this.#call('transport', { fields, frame });
+  }
+
+  /**
+   * The text the plug-in shows for `value` of a parameter; the plug-in goes
+   * on as it was.
+   * @returns {Promise<string>}
+   */
+  parameterDisplay(index, value) { return this.#call('parameterDisplay', { index, value }); }
+
+  /**
+   * Switches the plug-in to one of its programs; resolves once
+   * {@link parameters} and {@link programs} hold its values.
+   */
+  setProgram(index) { return this.#call('setProgram', { index }); }
+
+  /** Renames the current program; resolves once {@link programs} holds the name. */
+  setProgramName(name) { return this.#call('setProgramName', { name }); }
 
   /** Passes the input through unprocessed (still delayed by latencySamples) while on. */
   setBypass(on) { return this.#call('bypass', { on: Boolean(on) }); }
@@ -203,16 +338,52 @@ export class CorvelAudioNode extends AudioWorkletNodeBase {
         this.#pluginLatency = data.latency;
         return this.dispatchEvent(Object.assign(new Event('ready'), { latency: data.latency }));
       case 'closed': return this.dispatchEvent(new Event('close'));
+      case 'midi':
+        for (const { data: bytes, time } of data.events) this.dispatchEvent(Object.assign(new Event('midi'), { data: bytes, time }));
+        return undefined;
+      case 'ioChanged': {
+        const { inputs, outputs, latency } = data;
+        this.#pluginLatency = latency;
+        if (this.#plugin) this.#plugin = { ...this.#plugin, inputs, outputs };
+        return this.dispatchEvent(Object.assign(new Event('ioChanged'), { inputs, outputs, latency }));
+      }
+      case 'parameter': {
+        const { index, value, display, gesture } = data;
+        const parameter = this.#parameters[index];
+        if (parameter) Object.assign(parameter, { value, display });
+        return this.dispatchEvent(Object.assign(new Event('parameter'), { index, value, display, gesture: gesture ?? null }));
+      }
+      case 'parameters':
+        this.#parameters = data.parameters;
+        this.#programs = data.programs;
+        return this.dispatchEvent(new Event('parametersChanged'));
     }
   }
 
-  #stats({ blocks, underruns, late, latencyBlocks, roundTrips }) {
+  #stats({ blocks, underruns, late, latencyBlocks, roundTrips, applied }) {
     this.#counts = { blocks, underruns, late };
+    for (const [index, value] of applied) {
+      if (this.#parameters[index]) this.#parameters[index].value = value;
+    }
     for (const trip of roundTrips) this.#history[this.#historyLength++ % HISTORY] = trip;
     if (latencyBlocks > this.#latencyBlocks) {
       this.#latencyBlocks = latencyBlocks;
       this.dispatchEvent(new Event('latencychange'));
     }
+  }
+}
+
+function sum(widths) {
+  return widths.reduce((total, width) => total + width, 0);
+}
+
+/** @throws {CorvelError} `argument` unless `widths` can be a node's buses, at least `least` of them */
+function checkBuses(widths, what, least) {
+  if (!Array.isArray(widths) || widths.length < least ||
+      !widths.every((width) => Number.isInteger(width) && width >= 1 && width <= MAX_BUS_CHANNELS) ||
+      sum(widths) > MAX_CHANNELS) {
+    throw new CorvelError('argument', `${what} is an array of${least ? ' at least one' : ''} channel counts, ` +
+      `1 to ${MAX_BUS_CHANNELS} each and ${MAX_CHANNELS} in all`);
   }
 }
 

@@ -1,5 +1,6 @@
 // Blocks between the audio node's worklet and its worker. Each block travels
-// as one record: a header of numbers, then the left and then the right channel.
+// as one record: a header of numbers, then its channels one after another,
+// the inputs on the way out and the outputs on the way back.
 // Records are Float64Arrays so that frame counts stay exact for days.
 
 /** Where each header number sits in a record. */
@@ -18,9 +19,9 @@ export const Field = Object.freeze({
 });
 export const HEADER_LENGTH = 8;
 
-/** Numbers in one record of `frames` stereo frames. */
-export function recordLength(frames) {
-  return HEADER_LENGTH + 2 * frames;
+/** Numbers in one record of `frames` frames of up to `channels` channels. */
+export function recordLength(frames, channels) {
+  return HEADER_LENGTH + channels * frames;
 }
 
 const WRITTEN = 0;
@@ -48,11 +49,11 @@ export class BlockRing {
     this.slots = Array.from({ length: memory.capacity }, (_, i) => records.subarray(i * length, (i + 1) * length));
   }
 
-  /** Shared memory for a ring of `capacity` (a power of two) records of `frames` frames. */
-  static allocate(capacity, frames) {
+  /** Shared memory for a ring of `capacity` (a power of two) records of `frames` frames of `channels` channels. */
+  static allocate(capacity, frames, channels) {
     return {
       indices: new SharedArrayBuffer(2 * Int32Array.BYTES_PER_ELEMENT),
-      records: new SharedArrayBuffer(capacity * recordLength(frames) * Float64Array.BYTES_PER_ELEMENT),
+      records: new SharedArrayBuffer(capacity * recordLength(frames, channels) * Float64Array.BYTES_PER_ELEMENT),
       capacity,
     };
   }

@@ -4,7 +4,8 @@
 // The modules behind it import none of this one, so the node's worker loads
 // only the connection and the wire format.
 export {
-  CorvelClient, CorvelCloseEvent, CorvelCrashedEvent, CorvelLoadedEvent, CorvelUnexpectedEvent,
+  CorvelClient, CorvelCloseEvent, CorvelCrashedEvent, CorvelIoChangedEvent, CorvelLoadedEvent, CorvelParameterEvent,
+  CorvelUnexpectedEvent,
 } from './corvel-connection.js';
 export { CorvelError, DEFAULT_URL } from './corvel-wire.js';
 export { CorvelAudioNode } from './corvel-audio-node.js';

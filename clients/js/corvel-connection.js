@@ -3,15 +3,22 @@
 // It speaks protocol 2 where the companion does, and the original protocol
 // to companions built before it. Runs in browsers and in Node (with a
 // WebSocket class passed in).
+import { BlockWriter, decodeBlock2 } from './corvel-blocks.js';
 import { openConnection } from './corvel-handshake.js';
+import { renderOffline } from './corvel-render.js';
+import { STOPPED, withFields } from './corvel-transport.js';
 import {
-  BlockWriter, checkBlockSize, checkSampleRate, CorvelError, decodeBlock, decodeBlock2, DEFAULT_URL, encodeBlock,
+  checkBlockSize, checkChannels, checkSampleRate, CorvelError, decodeBlock, DEFAULT_URL, encodeBlock,
   encodeRequest, encodeRequest2, readMessage2, ReplyReader,
 } from './corvel-wire.js';
 
 /** @typedef {import('./corvel-wire.js').MidiEvent} MidiEvent */
+/** @typedef {import('./corvel-wire.js').ParameterChange} ParameterChange */
 /** @typedef {import('./corvel-wire.js').Request} Request */
-/** @typedef {import('./corvel-wire.js').StereoBlock} StereoBlock */
+/** @typedef {import('./corvel-blocks.js').ProcessedBlock} ProcessedBlock */
+/** @typedef {import('./corvel-transport.js').Transport} Transport */
+/** @typedef {import('./corvel-render.js').RenderOptions} RenderOptions */
+/** @typedef {import('./corvel-render.js').Rendered} Rendered */
 
 const DEFAULT_BLOCK_SIZE = 1024;
 const DEFAULT_SAMPLE_RATE = 44100;
@@ -49,6 +56,60 @@ export class CorvelCrashedEvent extends Event {
     this.reason = reason;
   }
 }
+
+/**
+ * Fired when the plug-in changed a parameter of its own accord (its editor,
+ * its own automation), or the user touched or let go of one of its
+ * controls (`gesture`). Of several changes the plug-in makes to one
+ * parameter within one block, only the last is told.
+ */
+export class CorvelParameterEvent extends Event {
+  /** @param {{index: number, value: number, display: string, gesture?: 'begin'|'end'}} fields */
+  constructor({ index, value, display, gesture }) {
+    super('parameter');
+    this.index = index;
+    /** 0 to 1 */
+    this.value = value;
+    /** The text the plug-in shows for the value. */
+    this.display = display;
+    /** @type {'begin'|'end'|null} a touch of the control, or null for a change of value */
+    this.gesture = gesture ?? null;
+  }
+}
+
+/**
+ * Fired when the plug-in changed its channels or its latency while
+ * loaded; the session's blocks keep the channels it chose.
+ */
+export class CorvelIoChangedEvent extends Event {
+  /** @param {{inputs: number, outputs: number, latency: number}} fields the plug-in's own, now */
+  constructor({ inputs, outputs, latency }) {
+    super('ioChanged');
+    this.inputs = inputs;
+    this.outputs = outputs;
+    this.latency = latency;
+  }
+}
+
+/**
+ * The loaded plug-in's channels as it tells them, and their names: each
+ * pin `{label, stereo}`, `stereo` marking the first of a pair; no pins when
+ * the plug-in names none.
+ * @typedef {{name: string, inputs: number, outputs: number,
+ *   inputPins: Array<{label: string, stereo: boolean}>, outputPins: Array<{label: string, stereo: boolean}>}} PluginIo
+ */
+
+/**
+ * One of the plug-in's parameters, as it describes it.
+ * @typedef {{index: number, name: string, label: string, display: string, value: number,
+ *   automatable: boolean, steps: number, switch: boolean, integer: boolean, min?: number,
+ *   max?: number, category: string}} Parameter
+ */
+
+/**
+ * The plug-in's programs: their names, and the index of the current one.
+ * @typedef {{names: string[], current: number}} Programs
+ */
 
 /**
  * One entry of the companion's catalogue: a plug-in, or a module that could
@@ -96,7 +157,11 @@ export class CorvelUnexpectedEvent extends Event {
  * `ready` (a plain Event before each `loaded`, and over the original
  * protocol for each "ready" the companion sends),
  * `crashed` ({@link CorvelCrashedEvent}),
- * `unexpected` ({@link CorvelUnexpectedEvent}).
+ * `unexpected` ({@link CorvelUnexpectedEvent}); over protocol 2 also
+ * `parameter` ({@link CorvelParameterEvent}), `parametersChanged` (a plain
+ * Event: the parameters changed as a whole, after a program change or a
+ * restored state; ask {@link parameters} again) and `ioChanged`
+ * ({@link CorvelIoChangedEvent}).
  */
 export class CorvelClient extends EventTarget {
   /** @type {WebSocket} */ #socket;
@@ -105,6 +170,12 @@ export class CorvelClient extends EventTarget {
   #limits = {};
   #blockSize = DEFAULT_BLOCK_SIZE;
   #sampleRate = DEFAULT_SAMPLE_RATE;
+  // The channels every block carries each way, as the session chose them.
+  #inputs = 2;
+  #outputs = 2;
+  #offline = false;
+  /** @type {PluginIo|null} */ #plugin = null;
+  #rendering = false;
   #open = true;
   // Without a plug-in wrapper the host answers neither audio nor getState.
   // Its GUI thread has one from the moment it handles a load (even a failed
@@ -115,7 +186,7 @@ export class CorvelClient extends EventTarget {
   /** @type {number|null} */ #latency = null;
   /** @type {{resolve: (latency: number) => void, reject: (e: Error) => void, timer: any}|null} */
   #pendingLoad = null;
-  /** @type {Array<{resolve: (v: StereoBlock|null) => void, reject: (e: Error) => void, frames: number}>} */
+  /** @type {Array<{resolve: (v: ProcessedBlock|null) => void, reject: (e: Error) => void, frames: number, channels: number}>} */
   #pendingBlocks = [];
   /** @type {Array<{resolve: (v: boolean) => void, reject: (e: Error) => void}>} */
   #pendingBypass = [];
@@ -198,6 +269,17 @@ export class CorvelClient extends EventTarget {
   /** Frames per channel in every block that {@link process} takes and gives. */
   get blockSize() { return this.#blockSize; }
   get sampleRate() { return this.#sampleRate; }
+  /**
+   * The channels every block carries: `inputs` to the plug-in, `outputs`
+   * back. They map to the plug-in's channels in order: its inputs past
+   * these hear silence, outputs past its own come back silent.
+   * @type {{inputs: number, outputs: number}}
+   */
+  get layout() { return { inputs: this.#inputs, outputs: this.#outputs }; }
+  /** True while the plug-in is told it renders offline ({@link configure}). */
+  get offline() { return this.#offline; }
+  /** The loaded plug-in's channels and their names; null without one, and over the original protocol. */
+  get plugin() { return this.#plugin; }
   /** True until the connection has ended. */
   get connected() { return this.#open; }
   /** True while a plug-in whose load was confirmed is in place. */
@@ -259,16 +341,23 @@ export class CorvelClient extends EventTarget {
    * @param {string|{path: string, uniqueId?: number}} plugin a path as
    *   {@link scan} lists it, or a {@link catalogue} entry: over protocol 2 its
    *   `uniqueId` picks the plug-in of a module that holds several
-   * @param {{timeoutMs?: number}} [options] default 10000
+   * @param {{timeoutMs?: number, inputs?: number, outputs?: number}} [options]
+   *   `timeoutMs` default 10000; `inputs` and `outputs`: the channels the
+   *   session's blocks carry from this load on, as {@link configure} takes
+   *   them (protocol 2)
    * @returns {Promise<number>}
    */
   load(plugin, options = {}) {
     if (!this.#open) return Promise.reject(closedError());
     const path = typeof plugin === 'string' ? plugin : plugin?.path;
     const uniqueId = typeof plugin === 'string' ? undefined : plugin?.uniqueId;
+    const { inputs, outputs } = options;
     let messages;
     try {
       messages = encodeRequest({ type: 'load', path });
+      if (inputs !== undefined) checkChannels(inputs, 'inputs');
+      if (outputs !== undefined) checkChannels(outputs, 'outputs');
+      if (this.#protocol !== 2 && [inputs, outputs].some((count) => (count ?? 2) !== 2)) throw tooOld('channels other than two each way');
     } catch (error) {
       return Promise.reject(error);
     }
@@ -276,7 +365,7 @@ export class CorvelClient extends EventTarget {
       return Promise.reject(new CorvelError('busy', 'another load is still under way'));
     }
     const timeoutMs = options.timeoutMs ?? 10000;
-    if (this.#protocol === 2) return this.#load2(path, uniqueId, timeoutMs);
+    if (this.#protocol === 2) return this.#load2({ type: 'load', path, uniqueId, inputs, outputs }, timeoutMs);
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         this.#pendingLoad = null;
@@ -294,6 +383,7 @@ export class CorvelClient extends EventTarget {
   unload() {
     if (this.#protocol === 2) {
       this.#latency = null;
+      this.#plugin = null;
       return this.#request({ type: 'unload' }).then(() => {});
     }
     return this.#tell(() => {
@@ -306,36 +396,90 @@ export class CorvelClient extends EventTarget {
 
   /**
    * Sends one block through the plug-in. Resolves to the processed block, or
-   * to null when the block was not processed (no plug-in, plug-in off or still loading).
-   * @param {Float32Array} left `blockSize` samples
-   * @param {Float32Array} right `blockSize` samples
-   * @param {MidiEvent[]} [events] MIDI events for this block, each at its
-   *   offset in it: over protocol 2 they travel inside the block
-   * @returns {Promise<StereoBlock|null>}
+   * to null when the block was not processed (no plug-in, plug-in off or
+   * still loading). Two forms:
+   *
+   * - `process(channels, {events, changes, transport})`: `channels` holds
+   *   `layout.inputs` Float32Arrays of `blockSize` samples; the block that
+   *   comes back holds `layout.outputs`, and the MIDI the plug-in sent
+   *   (`midi`, with its frames);
+   * - `process(left, right, events, changes)`, for a session of two inputs.
+   *
+   * `events`: MIDI events for this block, each at its offset in it (over
+   * protocol 2 they travel inside the block). `changes`: parameter changes
+   * for this block, each on its frame (protocol 2 only); the companion
+   * processes the block in pieces of at least 32 frames, so a change within
+   * 32 frames of a piece's start or of the block's end moves to the nearer
+   * edge. `transport`: the transport at the block's first frame (protocol 2
+   * only), fields left out as {@link STOPPED} has them; a block without one
+   * continues the last.
+   * @param {Float32Array[]|Float32Array} channels
+   * @param {{events?: MidiEvent[]|null, changes?: ParameterChange[]|null, transport?: Partial<Transport>|null}|Float32Array} [extras]
+   * @returns {Promise<ProcessedBlock|null>}
    */
-  process(left, right, events = null) {
+  process(channels, extras = {}, ...stereo) {
     if (!this.#open) return Promise.reject(closedError());
+    if (this.#rendering) return Promise.reject(new CorvelError('busy', 'a render() has the session\'s blocks until it ends'));
+    if (Array.isArray(channels)) return this.#process(channels, extras ?? {});
+    const [events = null, changes = null] = stereo;
+    return this.#process([channels, extras], { events, changes });
+  }
+
+  /**
+   * Offline rendering of a whole buffer: the plug-in is told it renders
+   * offline, blocks go out several at a time, as fast as it answers, and the
+   * session is back to real time and its block size afterwards. The output
+   * lines up with the input: the plug-in's latency is rendered past the
+   * end and cut from the start. Other blocks wait until it ends (`busy`).
+   * Protocol 2 only (`unsupported` otherwise).
+   * @param {Float32Array[]} inputs planar, of one length; fewer than
+   *   `layout.inputs` leaves the rest silent (none, for an instrument: give `frames`)
+   * @param {RenderOptions} [options]
+   * @returns {Promise<Rendered>} `layout.outputs` channels as long as the
+   *   input, and the MIDI the plug-in sent with frames from the start
+   * @throws {CorvelError} `no-plugin`; `failed` when a block came back
+   *   unprocessed (the plug-in crashed or was switched off); `argument`
+   */
+  render(inputs, options = {}) {
+    if (!this.#open) return Promise.reject(closedError());
+    if (this.#protocol !== 2) return Promise.reject(tooOld('render()'));
+    if (this.#rendering) return Promise.reject(new CorvelError('busy', 'another render() is under way'));
+    this.#rendering = true;
+    return renderOffline(this, (channels, extras) => this.#process(channels, extras), inputs, options)
+      .finally(() => { this.#rendering = false; });
+  }
+
+  /**
+   * @param {Float32Array[]} channels
+   * @param {{events?: MidiEvent[]|null, changes?: ParameterChange[]|null, transport?: Partial<Transport>|null}} extras
+   * @returns {Promise<ProcessedBlock|null>}
+   */
+  #process(channels, { events = null, changes = null, transport = null }) {
     const frames = this.#blockSize;
-    if (!(left instanceof Float32Array) || !(right instanceof Float32Array) ||
-        left.length !== frames || right.length !== frames) {
+    const inputs = this.#inputs;
+    if (channels.length !== inputs || !channels.every((channel) => channel instanceof Float32Array && channel.length === frames)) {
       return Promise.reject(new CorvelError('argument',
-        `process takes two Float32Arrays of ${frames} samples (the block size)`));
+        `process takes ${inputs} Float32Arrays of ${frames} samples (the session's inputs and block size)`));
     }
     let message;
     try {
       // Protocol 2 answers every block; the original drops one sent where
       // the host might have no wrapper, unanswered.
-      if (this.#protocol === 2) message = this.#blockWriter.write(left, right, events);
+      if (this.#protocol === 2) {
+        const record = transport && withFields(STOPPED, transport, this.#sampleRate);
+        message = this.#blockWriter.write(channels, events, changes, record);
+      } else if (changes?.length) return Promise.reject(tooOld('parameter changes'));
+      else if (transport) return Promise.reject(tooOld('the transport'));
       else if (!this.#wrapperCertain) return Promise.resolve(null);
       else {
         if (events?.length) this.#send({ type: 'midi', events });
-        message = encodeBlock(left, right);
+        message = encodeBlock(channels[0], channels[1]);
       }
     } catch (error) {
       return Promise.reject(error);
     }
     return new Promise((resolve, reject) => {
-      this.#pendingBlocks.push({ resolve, reject, frames });
+      this.#pendingBlocks.push({ resolve, reject, frames, channels: this.#outputs });
       this.#socket.send(message);
     });
   }
@@ -379,9 +523,52 @@ export class CorvelClient extends EventTarget {
   }
 
   /**
+   * Changes the session's settings at once; those left out stay as they are.
+   * Over the original protocol only `sampleRate` and `blockSize` exist
+   * (the others reject with `unsupported`).
+   * @param {{sampleRate?: number, blockSize?: number, inputs?: number, outputs?: number, offline?: boolean}} settings
+   *   `inputs`, `outputs`: the channels every later block carries each way,
+   *   1 to 128 ({@link layout}); `offline`: the plug-in is told it renders
+   *   offline, where some use their best quality, and blocks may come as
+   *   fast as it answers them
+   * @returns {Promise<{sampleRate: number, blockSize: number, inputs: number, outputs: number, offline: boolean}>}
+   *   the session's settings now
+   */
+  configure(settings) {
+    if (!this.#open) return Promise.reject(closedError());
+    const { sampleRate, blockSize, inputs, outputs, offline } = settings ?? {};
+    try {
+      if (sampleRate !== undefined) checkSampleRate(sampleRate);
+      if (blockSize !== undefined) checkBlockSize(blockSize);
+      if (inputs !== undefined) checkChannels(inputs, 'inputs');
+      if (outputs !== undefined) checkChannels(outputs, 'outputs');
+      if (offline !== undefined && typeof offline !== 'boolean') throw new CorvelError('argument', 'offline is true or false');
+      if (this.#protocol !== 2 && (inputs ?? outputs ?? offline) !== undefined) throw tooOld('channels and offline rendering');
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    if (this.#protocol !== 2) {
+      if (sampleRate !== undefined) this.#setSampleRate(sampleRate);
+      if (blockSize !== undefined) this.#setBlockSize(blockSize);
+      return Promise.resolve({ sampleRate: this.#sampleRate, blockSize: this.#blockSize, inputs: 2, outputs: 2, offline: false });
+    }
+    const reply = this.#request({ type: 'configure', sampleRate, blockSize, inputs, outputs, offline });
+    // Later calls already see the new settings, as the companion will when it reaches them.
+    this.#sampleRate = sampleRate ?? this.#sampleRate;
+    this.#blockSize = blockSize ?? this.#blockSize;
+    this.#inputs = inputs ?? this.#inputs;
+    this.#outputs = outputs ?? this.#outputs;
+    this.#offline = offline ?? this.#offline;
+    return reply.then((fields) => ({ sampleRate: fields.sampleRate, blockSize: fields.blockSize, inputs: fields.inputs,
+      outputs: fields.outputs, offline: fields.offline }));
+  }
+
+  /**
    * Reads the plug-in's state.
    * @returns {Promise<Uint8Array|null>} the bytes, or null without a plug-in or
-   *   when the plug-in keeps no state
+   *   when the plug-in keeps no state. Over protocol 2 a plug-in without a
+   *   chunk of its own is kept by its program and parameter values (a state
+   *   that begins with `CVPARAM1`), which {@link setState} takes as well.
    */
   getState() {
     if (this.#protocol === 2) {
@@ -404,6 +591,59 @@ export class CorvelClient extends EventTarget {
   setState(bytes) {
     if (this.#protocol === 2) return this.#request({ type: 'setState', bytes }).then(() => {});
     return this.#tell(() => this.#send({ type: 'setState', bytes }));
+  }
+
+  /**
+   * The plug-in's parameters, with their current values. Protocol 2 only,
+   * as are the other parameter and program calls: otherwise they reject
+   * with `unsupported`; without a plug-in, with `no-plugin`.
+   * @returns {Promise<Parameter[]>}
+   */
+  parameters() {
+    return this.#request2({ type: 'parameters' }).then((reply) => reply.parameters);
+  }
+
+  /**
+   * The text the plug-in shows for `value` of a parameter, without changing
+   * it: the plug-in goes on with, and sounds as, its current value.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   * @returns {Promise<string>}
+   */
+  parameterDisplay(index, value) {
+    return this.#request2({ type: 'parameterDisplay', index, value }).then((reply) => reply.display);
+  }
+
+  /**
+   * Sets a parameter before the next block. To place a change on a frame,
+   * give it to {@link process} instead.
+   * @param {number} index
+   * @param {number} value 0 to 1
+   */
+  setParameter(index, value) {
+    return this.#request2({ type: 'setParameter', index, value }).then(() => {});
+  }
+
+  /**
+   * The plug-in's programs, read without switching.
+   * @returns {Promise<Programs>}
+   */
+  programs() {
+    return this.#request2({ type: 'programs' }).then((reply) => ({ names: reply.programs, current: reply.current }));
+  }
+
+  /**
+   * Switches the plug-in to one of its programs; a `parametersChanged`
+   * event follows.
+   * @param {number} index
+   */
+  setProgram(index) {
+    return this.#request2({ type: 'setProgram', index }).then(() => {});
+  }
+
+  /** @param {string} name the current program's new name */
+  setProgramName(name) {
+    return this.#request2({ type: 'setProgramName', name }).then(() => {});
   }
 
   /** Shows the plug-in's editor window on the companion's screen. */
@@ -495,6 +735,20 @@ export class CorvelClient extends EventTarget {
     });
   }
 
+  /**
+   * Sends a request that only protocol 2 has.
+   * @returns {Promise<object>} the reply's fields; rejects with
+   *   `unsupported` where the companion does not know it
+   */
+  #request2(request) {
+    if (this.#protocol !== 2) return Promise.reject(tooOld(`${request.type}()`));
+    return this.#request(request).catch((error) => {
+      // A companion that speaks protocol 2 but predates the request.
+      if (error.code === 'bad-request' && /no operation/i.test(error.message)) throw tooOld(`${request.type}()`);
+      throw error;
+    });
+  }
+
   /** Runs a protocol 2 setter that may throw before sending. */
   #asked(action) {
     if (!this.#open) return Promise.reject(closedError());
@@ -524,10 +778,14 @@ export class CorvelClient extends EventTarget {
     return reply;
   }
 
-  #load2(path, uniqueId, timeoutMs) {
+  #load2(request, timeoutMs) {
+    const { path } = request;
     this.#loadSent = true;
     this.#latency = null;
-    const reply = this.#request({ type: 'load', path, uniqueId });
+    this.#plugin = null;
+    this.#inputs = request.inputs ?? this.#inputs;
+    this.#outputs = request.outputs ?? this.#outputs;
+    const reply = this.#request(request);
     return new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         this.#pendingLoad = null;
@@ -543,6 +801,8 @@ export class CorvelClient extends EventTarget {
       };
       // A reply after the timeout still counts: it fires `loaded`.
       reply.then((fields) => {
+        const { name, inputs, outputs, inputPins, outputPins } = fields;
+        this.#plugin = { name, inputs, outputs, inputPins: inputPins ?? [], outputPins: outputPins ?? [] };
         if (waiting()) resolve(fields.latency);
         // As the original protocol tells it: "ready", then the latency.
         this.dispatchEvent(new Event('ready'));
@@ -600,6 +860,12 @@ export class CorvelClient extends EventTarget {
     switch (read.name) {
       case 'crashed': return this.#crashed(String(event.reason));
       case 'gaveUp': return this.#crashed(`gave up after ${event.crashes} crashes`);
+      case 'parameter': return this.dispatchEvent(new CorvelParameterEvent(event));
+      case 'parametersChanged': return this.dispatchEvent(new Event('parametersChanged'));
+      case 'ioChanged':
+        if (this.#plugin) this.#plugin = { ...this.#plugin, inputs: event.inputs, outputs: event.outputs };
+        if (this.#latency !== null) this.#latency = event.latency;
+        return this.dispatchEvent(new CorvelIoChangedEvent(event));
       case 'relaunched':
         // As the original protocol tells it: "ready", then the latency.
         this.dispatchEvent(new Event('ready'));
@@ -621,7 +887,7 @@ export class CorvelClient extends EventTarget {
     }
     let block;
     try {
-      block = this.#protocol === 2 ? decodeBlock2(data, waiter.frames).block : decodeBlock(data, waiter.frames);
+      block = this.#protocol === 2 ? decodeBlock2(data, waiter.frames, waiter.channels).block : stereo(decodeBlock(data, waiter.frames));
     } catch (error) {
       waiter.reject(error);
       return;
@@ -689,6 +955,16 @@ export class CorvelClient extends EventTarget {
 }
 
 // --- helpers ------------------------------------------------------------------
+
+/** A block of the original protocol as protocol 2's are read. */
+function stereo(block) {
+  return block && { channels: [block.left, block.right], left: block.left, right: block.right, midi: [] };
+}
+
+/** @param {string} what the call or feature the companion lacks */
+function tooOld(what) {
+  return new CorvelError('unsupported', `this companion is too old for ${what}: that needs one that speaks protocol 2 and knows it`);
+}
 
 function closedError() {
   return new CorvelError('closed', 'the connection to the companion has ended');

@@ -31,8 +31,8 @@ class SharedTransport {
 
 /** Blocks through a MessagePort to the worker, in records that go round and come back. */
 class PortTransport {
-  constructor(frames, receive) {
-    this.pool = Array.from({ length: SLOTS }, () => new Float64Array(recordLength(frames)));
+  constructor(length, receive) {
+    this.pool = Array.from({ length: SLOTS }, () => new Float64Array(length));
     this.record = null;
     this.transfer = [null];
     this.port = null;
@@ -66,11 +66,16 @@ class PortTransport {
 class CorvelNodeProcessor extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    const { blockSize, latencyBlocks, rings } = options.processorOptions;
+    const { blockSize, latencyBlocks, fixedLatency, rings, inputs, outputs } = options.processorOptions;
     this.frames = blockSize;
+    // Each bus's first channel in a record: input buses on the way out, output buses back.
+    this.inputBuses = firstChannels(inputs);
+    this.outputBuses = firstChannels(outputs);
+    const length = recordLength(blockSize, Math.max(this.inputBuses.channels, this.outputBuses.channels));
     this.latencyBlocks = Math.min(latencyBlocks, MAX_LATENCY_BLOCKS);
+    this.fixedLatency = fixedLatency === true;
     this.receiveBound = (record) => this.receive(record);
-    this.transport = rings ? new SharedTransport(rings) : new PortTransport(blockSize, this.receiveBound);
+    this.transport = rings ? new SharedTransport(rings) : new PortTransport(length, this.receiveBound);
     this.running = true;
     this.port.onmessage = (event) => {
       if (event.data === 'stop') this.running = false;
@@ -80,12 +85,12 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
     this.startFrame = -1;
     this.counts = { blocks: 0, underruns: 0, late: 0 };
     // Gathering: the block being filled, or a scratch record when none can be sent.
-    this.scratch = new Float64Array(recordLength(blockSize));
+    this.scratch = new Float64Array(length);
     this.gathering = null;
     this.gathered = 0;
     this.sequence = 0;
     // Playing: processed blocks by sequence number, and where playback is.
-    this.waiting = Array.from({ length: SLOTS }, () => new Float64Array(recordLength(blockSize)));
+    this.waiting = Array.from({ length: SLOTS }, () => new Float64Array(length));
     this.waitingSequence = new Float64Array(SLOTS).fill(-1);
     this.outputBlock = 0;     // blocks of output so far, counting the delay
     this.outputFrame = 0;     // frames into the current output block
@@ -100,11 +105,9 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
     if (!this.transport.ready) return true;
     if (this.startFrame < 0) this.startFrame = currentFrame;
     this.transport.poll(this.receiveBound);
-    const input = inputs[0];
-    const output = outputs[0];
-    const quantum = output[0].length;
-    this.gather(input, quantum);
-    this.play(output, quantum);
+    const quantum = outputs[0][0].length;
+    this.gather(inputs, quantum);
+    this.play(outputs, quantum);
     return true;
   }
 
@@ -126,26 +129,31 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
   /**
    * Late blocks mean the round trips need a longer delay: one block more,
    * at most once a second, so that one stall of the machine does not
-   * pile up delay.
+   * pile up delay. Not with a fixed delay, which a benchmark holds still to
+   * count what it lets through.
    */
   raiseLatency() {
-    if (this.latencyBlocks >= MAX_LATENCY_BLOCKS || this.outputBlock < this.nextRaise) return;
+    if (this.fixedLatency || this.latencyBlocks >= MAX_LATENCY_BLOCKS || this.outputBlock < this.nextRaise) return;
     this.latencyBlocks++;
     this.nextRaise = this.outputBlock + Math.ceil(sampleRate / this.frames);
   }
 
-  gather(input, quantum) {
+  gather(inputs, quantum) {
     const frames = this.frames;
-    const left = input[0];
-    const right = input[1] ?? input[0];
+    const { first, widths } = this.inputBuses;
     for (let offset = 0; offset < quantum;) {
       if (this.gathered === 0) this.gathering = this.transport.take() ?? this.scratch;
       const record = this.gathering;
       const take = Math.min(quantum - offset, frames - this.gathered);
-      const at = HEADER_LENGTH + this.gathered;
-      for (let i = 0; i < take; i++) {
-        record[at + i] = left ? left[offset + i] : 0;
-        record[at + frames + i] = right ? right[offset + i] : 0;
+      for (let bus = 0; bus < widths.length; bus++) {
+        // An input with nothing connected has no channels: it is silence.
+        const input = inputs[bus];
+        for (let c = 0; c < widths[bus]; c++) {
+          const source = input[c];
+          const at = HEADER_LENGTH + (first[bus] + c) * frames + this.gathered;
+          if (source) for (let i = 0; i < take; i++) record[at + i] = source[offset + i];
+          else record.fill(0, at, at + take);
+        }
       }
       this.gathered += take;
       offset += take;
@@ -166,19 +174,23 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
     }
   }
 
-  play(output, quantum) {
+  play(outputs, quantum) {
     const frames = this.frames;
+    const { first, widths } = this.outputBuses;
     for (let offset = 0; offset < quantum;) {
       if (this.outputFrame === 0) this.startOutputBlock();
       const take = Math.min(quantum - offset, frames - this.outputFrame);
-      for (let channel = 0; channel < output.length; channel++) {
-        const target = output[channel];
-        if (!this.playing) {
-          target.fill(0, offset, offset + take);
-          continue;
+      for (let bus = 0; bus < widths.length; bus++) {
+        const output = outputs[bus];
+        for (let c = 0; c < output.length; c++) {
+          const target = output[c];
+          if (!this.playing || c >= widths[bus]) {
+            target.fill(0, offset, offset + take);
+            continue;
+          }
+          const from = HEADER_LENGTH + (first[bus] + c) * frames + this.outputFrame;
+          for (let i = 0; i < take; i++) target[offset + i] = this.playing[from + i];
         }
-        const from = HEADER_LENGTH + (channel === 0 ? 0 : frames) + this.outputFrame;
-        for (let i = 0; i < take; i++) target[offset + i] = this.playing[from + i];
       }
       this.outputFrame += take;
       offset += take;
@@ -204,6 +216,17 @@ class CorvelNodeProcessor extends AudioWorkletProcessor {
       this.counts.underruns++;
     }
   }
+}
+
+/** Where each bus's channels begin among a record's, and how many it has. */
+function firstChannels(widths) {
+  const first = [];
+  let channels = 0;
+  for (const width of widths) {
+    first.push(channels);
+    channels += width;
+  }
+  return { first, widths, channels };
 }
 
 registerProcessor('corvel-audio-node', CorvelNodeProcessor);

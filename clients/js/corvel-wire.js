@@ -62,6 +62,13 @@ export class CorvelError extends Error {
  */
 
 /**
+ * A parameter's new value (0 to 1) and, optionally, the frame within the
+ * block at which it takes effect.
+ * @typedef {[number, number] | [number, number, number] |
+ *   {index: number, value: number, offset?: number}} ParameterChange
+ */
+
+/**
  * A processed block: one array per channel, `blockSize` samples each.
  * @typedef {{left: Float32Array, right: Float32Array}} StereoBlock
  */
@@ -69,7 +76,8 @@ export class CorvelError extends Error {
 /**
  * A request to the companion. `midi` queues its events for the next block;
  * `getState`, `suspend`, `resume` and `scan` are answered, in order among
- * requests of their kind.
+ * requests of their kind. The parameter and program requests
+ * ({@link encodeRequest2}) exist only in protocol 2.
  * @typedef {{type: 'scan', folder: string} | {type: 'load', path: string} |
  *   {type: 'midi', events: MidiEvent[]} | {type: 'blockSize', frames: number} |
  *   {type: 'sampleRate', hz: number} | {type: 'setState', bytes: Uint8Array|ArrayBuffer} |
@@ -120,6 +128,16 @@ export function readHello(message) {
 export function checkBlockSize(frames) {
   if (!Number.isInteger(frames) || frames < 1 || frames > MAX_BLOCK_SIZE) {
     throw new CorvelError('argument', `block size must be a whole number from 1 to ${MAX_BLOCK_SIZE}`);
+  }
+}
+
+/** The most channels a block carries each way. */
+export const MAX_CHANNELS = 128;
+
+/** @throws {CorvelError} `argument` unless a block may carry `count` channels (`what`: which way) */
+export function checkChannels(count, what = 'channels') {
+  if (!Number.isInteger(count) || count < 1 || count > MAX_CHANNELS) {
+    throw new CorvelError('argument', `${what} must be a whole number from 1 to ${MAX_CHANNELS}`);
   }
 }
 
@@ -179,17 +197,40 @@ export function encodeRequest(request) {
 }
 
 /**
+ * The requests that only protocol 2 has: the catalogue, the session's
+ * settings at once, and the plug-in's parameters and programs.
+ * @typedef {{type: 'catalogue', rescan?: boolean, folder?: string} |
+ *   {type: 'configure', sampleRate?: number, blockSize?: number, inputs?: number, outputs?: number, offline?: boolean} |
+ *   {type: 'parameters'|'programs'} | {type: 'parameterDisplay'|'setParameter', index: number, value: number} |
+ *   {type: 'setProgram', index: number} | {type: 'setProgramName', name: string}} Request2
+ */
+
+/**
  * The messages that carry `request` over protocol 2: one JSON object with
- * `id`, and for `setState` the state right after it. Also takes
- * `{type: 'catalogue', rescan, folder}`, and a load's `uniqueId`.
+ * `id`, and for `setState` the state right after it. Also takes a load's
+ * `uniqueId`, `inputs` and `outputs`. Fields left undefined are left out.
  * @param {number} id
- * @param {Request|{type: 'catalogue', rescan?: boolean, folder?: string}} request
+ * @param {Request|Request2} request
  * @returns {Array<string|Uint8Array>}
  * @throws {CorvelError} `argument` when a value cannot be sent
  */
 export function encodeRequest2(id, request) {
   const json = (fields) => JSON.stringify({ id, ...fields });
   switch (request.type) {
+    case 'parameters':
+    case 'programs':
+      return [json({ op: request.type })];
+    case 'parameterDisplay':
+    case 'setParameter':
+      checkParameterIndex(request.index);
+      checkParameterValue(request.value);
+      return [json({ op: request.type, index: request.index, value: request.value })];
+    case 'setProgram':
+      checkParameterIndex(request.index, 'a program');
+      return [json({ op: 'setProgram', index: request.index })];
+    case 'setProgramName':
+      if (typeof request.name !== 'string') throw new CorvelError('argument', 'a program\'s name is a string');
+      return [json({ op: 'setProgramName', name: request.name })];
     case 'midi':
       if (!Array.isArray(request.events)) throw new CorvelError('argument', 'midi takes an array of events');
       return [json({ op: 'midi', events: request.events.map((event) => {
@@ -199,6 +240,15 @@ export function encodeRequest2(id, request) {
     case 'blockSize':
       checkBlockSize(request.frames);
       return [json({ op: 'configure', blockSize: request.frames })];
+    case 'configure': {
+      const { sampleRate, blockSize, inputs, outputs, offline } = request;
+      if (sampleRate !== undefined) checkSampleRate(sampleRate);
+      if (blockSize !== undefined) checkBlockSize(blockSize);
+      if (inputs !== undefined) checkChannels(inputs, 'inputs');
+      if (outputs !== undefined) checkChannels(outputs, 'outputs');
+      if (offline !== undefined && typeof offline !== 'boolean') throw new CorvelError('argument', 'offline is true or false');
+      return [json({ op: 'configure', sampleRate, blockSize, inputs, outputs, offline })];
+    }
     case 'sampleRate':
       checkSampleRate(request.hz);
       return [json({ op: 'configure', sampleRate: request.hz })];
@@ -217,7 +267,10 @@ export function encodeRequest2(id, request) {
         if (request.uniqueId !== undefined && !Number.isInteger(request.uniqueId)) {
           throw new CorvelError('argument', 'a uniqueId is a whole number, as the catalogue lists it');
         }
-        return [json({ op: 'load', path: request.path, ...(request.uniqueId !== undefined ? { uniqueId: request.uniqueId } : {}) })];
+        if (request.inputs !== undefined) checkChannels(request.inputs, 'inputs');
+        if (request.outputs !== undefined) checkChannels(request.outputs, 'outputs');
+        const { path, uniqueId, inputs, outputs } = request;
+        return [json({ op: 'load', path, uniqueId, inputs, outputs })];
       }
       if (request.type === 'setState') return [json({ op: 'setState', bytes: original[1].byteLength }), original[1]];
       return [json({ op: request.type })];
@@ -287,12 +340,45 @@ export class ReplyReader {
   }
 }
 
+/** @throws {CorvelError} `argument` unless `index` can name a parameter (or what `what` says) */
+export function checkParameterIndex(index, what = 'a parameter') {
+  if (!Number.isInteger(index) || index < 0 || index > 0x7fffffff) {
+    throw new CorvelError('argument', `${what} is named by a whole number from 0`);
+  }
+}
+
+/** @throws {CorvelError} `argument` unless `value` is a parameter's value */
+export function checkParameterValue(value) {
+  if (typeof value !== 'number' || !(value >= 0 && value <= 1)) {
+    throw new CorvelError('argument', `a parameter's value is a number from 0 to 1, not ${value}`);
+  }
+}
+
+/**
+ * @param {ParameterChange} change
+ * @returns {number[]} index, value and offset
+ * @throws {CorvelError} `argument`
+ */
+export function changeNumbers(change) {
+  const numbers = Array.isArray(change) ? change : [change.index, change.value, change.offset ?? 0];
+  const [index, value, offset = 0] = numbers;
+  if (numbers.length < 2 || numbers.length > 3) {
+    throw new CorvelError('argument', 'a parameter change has an index, a value and an optional offset');
+  }
+  checkParameterIndex(index);
+  checkParameterValue(value);
+  if (!Number.isInteger(offset) || offset < 0 || offset > 0x7fffffff) {
+    throw new CorvelError('argument', `a parameter change's offset ${offset} is not a whole number from 0`);
+  }
+  return [index, value, offset];
+}
+
 /**
  * @param {MidiEvent} event
  * @returns {number[]} status, data1, data2 and, when given, the offset
  * @throws {CorvelError} `argument`
  */
-function midiNumbers(event) {
+export function midiNumbers(event) {
   const numbers = Array.isArray(event)
     ? event
     : [event.status, event.data1, event.data2, ...(event.offset === undefined ? [] : [event.offset])];
@@ -359,119 +445,4 @@ export function decodeBlock(data, frames) {
     right[i] = view.getFloat32(4 * (frames + i), true);
   }
   return { left, right };
-}
-
-// Protocol 2's blocks (docs/protocol.md): a header of four little-endian
-// words (frames, channels, bytes of records, flags), typed records, then
-// planar float32 channels.
-const BLOCK_HEADER_BYTES = 16;
-const MIDI_RECORD = 1;
-const MIDI_RECORD_BYTES = 12;
-const STATUS_RECORD = 5;
-/** Why a block came back unprocessed, by the status record's number. */
-export const BLOCK_STATUS = Object.freeze({ 1: 'no-plugin', 2: 'bypassed', 3: 'loading', 4: 'crashed', 5: 'malformed' });
-/** The most MIDI events the companion takes with one block. */
-export const MAX_BLOCK_EVENTS = 512;
-
-/**
- * Writes protocol 2 blocks into one buffer it keeps, so that a block costs
- * no allocation once the size is set: the socket copies a message as it
- * sends it, and the next block may reuse the room.
- */
-export class BlockWriter {
-  #frames = -1;
-  /** @type {ArrayBuffer} */ #buffer = new ArrayBuffer(0);
-  /** @type {DataView} */ #view = new DataView(this.#buffer);
-  #bytes = new Uint8Array(0);
-
-  /**
-   * @param {Float32Array} left
-   * @param {Float32Array} right as long as `left`
-   * @param {MidiEvent[]|null} [events] each with the frame in this block at
-   *   which it happens (its fourth number, 0 when left out)
-   * @returns {Uint8Array} the message, valid until the next call
-   * @throws {CorvelError} `argument` for an event that cannot be sent, or more than 512
-   */
-  write(left, right, events = null) {
-    const frames = left.length;
-    const count = events?.length ?? 0;
-    if (count > MAX_BLOCK_EVENTS) throw new CorvelError('argument', `at most ${MAX_BLOCK_EVENTS} MIDI events go with a block`);
-    if (frames !== this.#frames) {
-      this.#frames = frames;
-      this.#buffer = new ArrayBuffer(BLOCK_HEADER_BYTES + MAX_BLOCK_EVENTS * MIDI_RECORD_BYTES + 8 * frames);
-      this.#view = new DataView(this.#buffer);
-      this.#bytes = new Uint8Array(this.#buffer);
-    }
-    const view = this.#view;
-    for (let i = 0; i < count; i++) {
-      const [status, data1, data2, offset = 0] = midiNumbers(events[i]);
-      const at = BLOCK_HEADER_BYTES + i * MIDI_RECORD_BYTES;
-      view.setUint16(at, MIDI_RECORD, true);
-      view.setUint16(at + 2, 8, true);
-      view.setUint32(at + 4, offset, true);
-      view.setUint32(at + 8, status | (data1 << 8) | (data2 << 16), true);
-    }
-    const recordBytes = count * MIDI_RECORD_BYTES;
-    view.setUint32(0, frames, true);
-    view.setUint32(4, 2, true);
-    view.setUint32(8, recordBytes, true);
-    view.setUint32(12, 0, true);
-    const audio = BLOCK_HEADER_BYTES + recordBytes;
-    if (LITTLE_ENDIAN) {
-      const samples = new Float32Array(this.#buffer, audio, 2 * frames);
-      samples.set(left);
-      samples.set(right, frames);
-    } else {
-      for (let i = 0; i < frames; i++) {
-        view.setFloat32(audio + 4 * i, left[i], true);
-        view.setFloat32(audio + 4 * (frames + i), right[i], true);
-      }
-    }
-    return this.#bytes.subarray(0, audio + 8 * frames);
-  }
-}
-
-/**
- * @param {ArrayBuffer} data a protocol 2 block from the companion
- * @param {number} frames the size of the block it answers
- * @returns {{block: StereoBlock|null, status: string|null}} the processed
- *   block, or null and why not (a name from {@link BLOCK_STATUS}); on
- *   little-endian machines the channels are views of `data`
- * @throws {CorvelError} `protocol` when the reply cannot be read, or the
- *   companion could not read the block it answers
- */
-export function decodeBlock2(data, frames) {
-  const view = data.byteLength >= BLOCK_HEADER_BYTES ? new DataView(data) : null;
-  const recordBytes = view?.getUint32(8, true) ?? 0;
-  const channels = view?.getUint32(4, true) ?? 0;
-  const audio = BLOCK_HEADER_BYTES + recordBytes;
-  if (!view || recordBytes % 4 !== 0 || audio > data.byteLength) {
-    throw new CorvelError('protocol', `a block came back with an unreadable header (${data.byteLength} bytes)`);
-  }
-  let status = null;
-  for (let at = BLOCK_HEADER_BYTES; at + 4 <= audio;) {
-    const length = view.getUint16(at + 2, true);
-    if (view.getUint16(at, true) === STATUS_RECORD && length >= 4 && at + 8 <= audio) {
-      status = BLOCK_STATUS[view.getUint32(at + 4, true)] ?? 'unknown';
-    }
-    at += 4 + ((length + 3) & ~3);  // records of other types are skipped
-  }
-  if (channels === 0) {
-    if (status === 'malformed') throw new CorvelError('protocol', 'the companion could not read a block this client sent');
-    return { block: null, status: status ?? 'unknown' };
-  }
-  if (view.getUint32(0, true) !== frames || channels !== 2 || data.byteLength !== audio + 8 * frames) {
-    throw new CorvelError('protocol', `a block of ${frames} frames came back as ${view.getUint32(0, true)} frames ` +
-      `of ${channels} channels in ${data.byteLength} bytes`);
-  }
-  if (LITTLE_ENDIAN) {
-    return { block: { left: new Float32Array(data, audio, frames), right: new Float32Array(data, audio + 4 * frames, frames) }, status: null };
-  }
-  const left = new Float32Array(frames);
-  const right = new Float32Array(frames);
-  for (let i = 0; i < frames; i++) {
-    left[i] = view.getFloat32(audio + 4 * i, true);
-    right[i] = view.getFloat32(audio + 4 * (frames + i), true);
-  }
-  return { block: { left, right }, status: null };
 }

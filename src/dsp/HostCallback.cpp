@@ -32,13 +32,37 @@ intptr_t sizeWindow(VST2::AEffect* effect, int32_t width, intptr_t height) {
     return 0;
 }
 
+intptr_t report(VST2Plugin* wrapper, ParameterEvent::Kind kind, int32_t index, float value) {
+    if (!wrapper) return 0;
+    wrapper->noteParameterEvent({kind, index, value});
+    return 1;
+}
+
 }  // namespace
 
 intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                      void* ptr, float) {
+                      void* ptr, float opt) {
     using namespace VST2;
     VST2Plugin* wrapper = wrapperOf(effect);
+    using Kind = ParameterEvent::Kind;
     switch (opcode) {
+        case audioMasterAutomate:
+            report(wrapper, Kind::change, index, opt);
+            return 0;
+        case audioMasterBeginEdit:
+            return report(wrapper, Kind::begin, index, 0.0f);
+        case audioMasterEndEdit:
+            return report(wrapper, Kind::end, index, 0.0f);
+        case audioMasterUpdateDisplay:
+            return report(wrapper, Kind::setChanged, 0, 0.0f);
+        case audioMasterIOChanged:
+            // Taken on by whoever owns the plug-in's life cycle, blocks kept out.
+            return report(wrapper, Kind::ioChanged, 0, 0.0f);
+        case audioMasterGetTime:
+            return wrapper ? reinterpret_cast<intptr_t>(wrapper->timeInfo()) : 0;
+        case audioMasterProcessEvents:
+            if (wrapper) wrapper->noteOutgoingEvents(static_cast<const VstEvents*>(ptr));
+            return 1;
         case audioMasterVersion:
             return 2400;
         case audioMasterCurrentId:
@@ -52,13 +76,17 @@ intptr_t hostCallback(VST2::AEffect* effect, int32_t opcode, int32_t index, intp
         case audioMasterGetBlockSize:
             return wrapper ? wrapper->blockSize() : defaultBlockSize;
         case audioMasterGetCurrentProcessLevel:
-            return kVstProcessLevelUser;
+            return wrapper && wrapper->isOffline() ? kVstProcessLevelOffline
+                                                   : kVstProcessLevelRealtime;
         case audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);
-            return isExactly(text, "sizeWindow") || isExactly(text, "sendVstMidiEvent") ? 1 : 0;
+            for (const char* word : {"sizeWindow", "sendVstEvents", "sendVstMidiEvent",
+                                     "receiveVstEvents", "receiveVstMidiEvent", "sendVstTimeInfo"})
+                if (isExactly(text, word)) return 1;
+            return 0;
         }
         default:
-            return 0;  // time, IO change and everything else: declined
+            return 0;  // everything else: declined
     }
 }
 

@@ -49,6 +49,8 @@ PluginFacts readOpened(AEffect* effect) {
     facts.synth = (effect->flags & effFlagsIsSynth) != 0;
     facts.inputs = effect->numInputs;
     facts.outputs = effect->numOutputs;
+    facts.inputPins = readPinNames(effect, true);
+    facts.outputPins = readPinNames(effect, false);
     facts.midiIn =
         facts.synth || can(effect, "receiveVstMidiEvent") || can(effect, "receiveVstEvents");
     facts.midiOut = can(effect, "sendVstMidiEvent") || can(effect, "sendVstEvents");

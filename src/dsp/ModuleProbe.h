@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "dsp/PinNames.h"
 
 namespace Vexa::DSP {
 
@@ -21,6 +24,8 @@ struct PluginFacts {
     bool synth = false;    // effFlagsIsSynth
     int32_t inputs = 0;
     int32_t outputs = 0;
+    std::vector<PinDescription> inputPins;  // empty when it names none
+    std::vector<PinDescription> outputPins;
     bool midiIn = false;   // a synth, or one that can receive events
     bool midiOut = false;  // one that can send events
     bool hasEditor = false;

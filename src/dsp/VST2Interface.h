@@ -64,6 +64,10 @@ enum EffectOpcode : int32_t {
     effClose = 1,
     effSetProgram = 2,
     effGetProgram = 3,
+    effSetProgramName = 4,
+    effGetProgramName = 5,
+    effGetParamLabel = 6,
+    effGetParamDisplay = 7,
     effGetParamName = 8,
     effSetSampleRate = 10,
     effSetBlockSize = 11,
@@ -75,6 +79,10 @@ enum EffectOpcode : int32_t {
     effGetChunk = 23,
     effSetChunk = 24,
     effProcessEvents = 25,
+    effCanBeAutomated = 26,
+    effGetProgramNameIndexed = 29,
+    effGetInputProperties = 33,   // ptr: a VstPinProperties; index: the input
+    effGetOutputProperties = 34,  // ptr: a VstPinProperties; index: the output
     effGetPlugCategory = 35,
     effSetSpeakerArrangement = 42,
     effSetBypass = 44,
@@ -83,7 +91,10 @@ enum EffectOpcode : int32_t {
     effGetProductString = 48,
     effGetVendorVersion = 49,
     effCanDo = 51,
+    effGetParameterProperties = 56,
     effGetVstVersion = 58,
+    effBeginSetProgram = 67,
+    effEndSetProgram = 68,
     effShellGetNextPlugin = 70,  // ptr: a name buffer; answers the next id, 0 after the last
     effStartProcess = 71,
     effStopProcess = 72,
@@ -103,9 +114,54 @@ enum HostOpcode : int32_t {
     audioMasterGetBlockSize = 17,
     audioMasterGetCurrentProcessLevel = 23,
     audioMasterCanDo = 37,
+    audioMasterUpdateDisplay = 42,  // the plug-in's parameters or programs changed as a whole
+    audioMasterBeginEdit = 43,      // index: the parameter the user took hold of
+    audioMasterEndEdit = 44,        // index: the parameter the user let go
 };
 
-constexpr intptr_t kVstProcessLevelUser = 1;
+constexpr intptr_t kVstProcessLevelRealtime = 2;
+constexpr intptr_t kVstProcessLevelOffline = 4;
+
+// VstTimeInfo::flags
+constexpr int32_t kVstTransportChanged = 1;
+constexpr int32_t kVstTransportPlaying = 1 << 1;
+constexpr int32_t kVstTransportCycleActive = 1 << 2;
+constexpr int32_t kVstTransportRecording = 1 << 3;
+constexpr int32_t kVstNanosValid = 1 << 8;
+constexpr int32_t kVstPpqPosValid = 1 << 9;
+constexpr int32_t kVstTempoValid = 1 << 10;
+constexpr int32_t kVstBarsValid = 1 << 11;
+constexpr int32_t kVstCyclePosValid = 1 << 12;
+constexpr int32_t kVstTimeSigValid = 1 << 13;
+
+struct VstTimeInfo {
+    double samplePos;
+    double sampleRate;
+    double nanoSeconds;
+    double ppqPos;
+    double tempo;
+    double barStartPos;
+    double cycleStartPos;
+    double cycleEndPos;
+    int32_t timeSigNumerator;
+    int32_t timeSigDenominator;
+    int32_t smpteOffset;
+    int32_t smpteFrameRate;
+    int32_t samplesToNextClock;
+    int32_t flags;
+};
+
+// VstPinProperties::flags
+constexpr int32_t kVstPinIsActive = 1 << 0;
+constexpr int32_t kVstPinIsStereo = 1 << 1;
+
+struct VstPinProperties {
+    char label[64];
+    int32_t flags;
+    int32_t arrangementType;
+    char shortLabel[8];
+    char future[48];
+};
 
 // What effGetPlugCategory answers.
 enum PlugCategory : int32_t {
@@ -136,6 +192,7 @@ struct ERect {
 };
 
 constexpr int32_t kVstMidiType = 1;
+constexpr int32_t kVstSysExType = 6;
 constexpr int32_t kVstMidiEventIsRealtime = 1;
 
 struct VstEvent {
@@ -160,6 +217,17 @@ struct VstMidiEvent {
     char reserved2;
 };
 
+struct VstMidiSysexEvent {
+    int32_t type;
+    int32_t byteSize;
+    int32_t deltaFrames;
+    int32_t flags;
+    int32_t dumpBytes;
+    intptr_t resvd1;
+    char* sysexDump;
+    intptr_t resvd2;
+};
+
 // The event list as plug-ins read it: a count, a reserved word, then the
 // pointers. The published record declares two slots and is over-allocated.
 template <std::size_t Slots>
@@ -169,6 +237,30 @@ struct VstEventList {
     VstEvent* events[Slots];
 };
 using VstEvents = VstEventList<2>;
+
+// What effGetParameterProperties fills in, where the plug-in offers it.
+constexpr int32_t kVstParameterIsSwitch = 1 << 0;
+constexpr int32_t kVstParameterUsesIntegerMinMax = 1 << 1;
+constexpr int32_t kVstParameterSupportsDisplayCategory = 1 << 5;
+
+struct VstParameterProperties {
+    float stepFloat;
+    float smallStepFloat;
+    float largeStepFloat;
+    char label[64];
+    int32_t flags;
+    int32_t minInteger;
+    int32_t maxInteger;
+    int32_t stepInteger;
+    int32_t largeStepInteger;
+    char shortLabel[8];
+    int16_t displayIndex;
+    int16_t category;  // from 1; 0: none
+    int16_t numParametersInCategory;
+    int16_t reserved;
+    char categoryLabel[24];
+    char future[16];
+};
 
 constexpr int32_t kSpeakerArrStereo = 1;
 
@@ -223,6 +315,17 @@ static_assert(offsetof(VstEvents, reserved) == (kWide ? 8 : 4));
 static_assert(offsetof(VstEvents, events) == (kWide ? 16 : 8));
 static_assert(sizeof(VstEvents) == (kWide ? 32 : 16));
 static_assert(sizeof(VstSpeakerProperties) == 112);
+static_assert(sizeof(VstTimeInfo) == 88);
+static_assert(offsetof(VstTimeInfo, timeSigNumerator) == 64);
+static_assert(offsetof(VstTimeInfo, flags) == 84);
+static_assert(sizeof(VstPinProperties) == 128);
+static_assert(offsetof(VstMidiSysexEvent, sysexDump) == (kWide ? 32 : 24));
+static_assert(sizeof(VstMidiSysexEvent) == (kWide ? 48 : 32));
+static_assert(offsetof(VstParameterProperties, flags) == 76);
+static_assert(offsetof(VstParameterProperties, shortLabel) == 96);
+static_assert(offsetof(VstParameterProperties, category) == 106);
+static_assert(offsetof(VstParameterProperties, categoryLabel) == 112);
+static_assert(sizeof(VstParameterProperties) == 152);
 static_assert(offsetof(VstSpeakerProperties, name) == 16);
 static_assert(offsetof(VstSpeakerProperties, type) == 80);
 static_assert(offsetof(VstSpeakerArrangement, speakers) == 8);

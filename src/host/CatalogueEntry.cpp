@@ -58,6 +58,26 @@ bool read(const json& object, const char* key, Value& value) {
     return true;
 }
 
+json pinsJson(const std::vector<Vexa::DSP::PinDescription>& pins) {
+    json list = json::array();
+    for (const auto& pin : pins)
+        list.push_back({{"label", readable(pin.label)}, {"stereo", pin.stereo}});
+    return list;
+}
+
+// Entries cached before channels had names have none: read as none.
+bool readPins(const json& object, const char* key, std::vector<Vexa::DSP::PinDescription>& pins) {
+    const auto found = object.find(key);
+    if (found == object.end()) return true;
+    if (!found->is_array()) return false;
+    for (const json& pin : *found) {
+        Vexa::DSP::PinDescription named;
+        if (!read(pin, "label", named.label) || !read(pin, "stereo", named.stereo)) return false;
+        pins.push_back(std::move(named));
+    }
+    return true;
+}
+
 }  // namespace
 
 CatalogueEntry CatalogueEntry::failed(std::string path, Outcome status, std::string reason) {
@@ -104,6 +124,8 @@ json toJson(const CatalogueEntry& entry) {
     object["category"] = categoryWord(facts.category, facts.synth);
     object["inputs"] = facts.inputs;
     object["outputs"] = facts.outputs;
+    object["inputPins"] = pinsJson(facts.inputPins);
+    object["outputPins"] = pinsJson(facts.outputPins);
     object["midiIn"] = facts.midiIn;
     object["midiOut"] = facts.midiOut;
     object["hasEditor"] = facts.hasEditor;
@@ -136,7 +158,9 @@ std::optional<CatalogueEntry> entryFromJson(const json& object) {
         read(object, "hasEditor", facts.hasEditor) &&
         read(object, "parameters", facts.parameters) && read(object, "programs", facts.programs) &&
         read(object, "latency", facts.latency);
-    if (!complete) return std::nullopt;
+    if (!complete || !readPins(object, "inputPins", facts.inputPins) ||
+        !readPins(object, "outputPins", facts.outputPins))
+        return std::nullopt;
     facts.synth = category == "instrument";
     facts.category =
         facts.synth ? Vexa::DSP::VST2::kPlugCategSynth : Vexa::DSP::VST2::kPlugCategUnknown;

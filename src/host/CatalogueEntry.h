@@ -22,7 +22,8 @@ struct CatalogueEntry {
 };
 
 // {"path", "status": "ok", "uniqueId", "name", "vendor", "product",
-// "version", "category", "inputs", "outputs", "midiIn", "midiOut",
+// "version", "category", "inputs", "outputs", "inputPins", "outputPins"
+// ([{"label", "stereo"}]), "midiIn", "midiOut",
 // "hasEditor", "parameters", "programs", "latency"}, or for any other status
 // {"path", "status": "crashed" | "hung" | "not-a-plugin", "reason"}. Texts a
 // plug-in gave that are not UTF-8 are read as Latin-1.

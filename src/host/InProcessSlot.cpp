@@ -34,12 +34,35 @@ bridge::LoadFailure failureOf(Vexa::DSP::LoadProblem problem) {
 
 }  // namespace
 
-InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener, uint32_t sampleRate,
+InProcessSlot::InProcessSlot(GuiThread& gui, SlotListener* listener,
+                             PluginEventListener* parameterListener, uint32_t sampleRate,
                              uint32_t blockSize)
-    : gui(gui), listener(listener), sampleRate(sampleRate), blockSize(blockSize) {}
+    : gui(gui), listener(listener), sampleRate(sampleRate), blockSize(blockSize) {
+    if (parameterListener) {
+        pump = std::make_unique<ParameterEventPump>(
+            *parameterListener, [this](bridge::PluginEvent& event) { describe(event); });
+    }
+}
 
 InProcessSlot::~InProcessSlot() {
     unload();
+    pump.reset();  // before the members its thread reads
+}
+
+void InProcessSlot::describe(bridge::PluginEvent& event) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (!plugin) return;
+    if (event.what == bridge::PluginEvent::Kind::ioChanged) {
+        // Blocks are kept out by the lock while the buffers are laid out again.
+        plugin->takeNewLayout();
+        event.inputs = plugin->inputCount();
+        event.outputs = plugin->outputCount();
+        event.latency = plugin->getLatency();
+        return;
+    }
+    if (event.what != bridge::PluginEvent::Kind::change)
+        event.value = plugin->parameterValue(event.index);
+    event.display = plugin->parameterDisplay(event.index);
 }
 
 void InProcessSlot::requestLoad(std::string newPath, std::optional<int32_t> uniqueId) {
@@ -80,6 +103,8 @@ void InProcessSlot::tearDown(std::unique_ptr<VST2Plugin> old) {
         destroyEditorWindow(frame);
     }
     old->setSizeListener(nullptr);
+    old->setParameterListener(nullptr);
+    old->setOutgoingEventListener(nullptr);
     old.reset();
     reclaimDisplayHooks();
 }
@@ -94,11 +119,14 @@ bridge::LoadResult InProcessSlot::load(const std::string& newPath,
         std::lock_guard<std::mutex> lock(pluginMutex);
         old = std::move(plugin);
         plugin = std::make_unique<VST2Plugin>(sampleRate, blockSize);
+        plugin->setOffline(offline);
         fresh = plugin.get();
     }
     tearDown(std::move(old));
     path = newPath;
     fresh->setSizeListener(this);
+    fresh->setParameterListener(pump.get());
+    fresh->setOutgoingEventListener(this);
     // Blocks arriving while the module loads are refused by the wrapper's
     // flags; the lock covers only the short configuration.
     bridge::LoadResult result;
@@ -114,6 +142,12 @@ bridge::LoadResult InProcessSlot::load(const std::string& newPath,
     result.inputs = fresh->inputCount();
     result.outputs = fresh->outputCount();
     result.name = fresh->effectName();
+    result.parameters = fresh->parameterCount();
+    result.programs = fresh->programCount();
+    for (const bool inputs : {true, false})
+        for (Vexa::DSP::PinDescription& pin : fresh->pins(inputs))
+            (inputs ? result.inputPins : result.outputPins)
+                .push_back({std::move(pin.label), pin.stereo});
     return result;
 }
 
@@ -192,6 +226,7 @@ std::optional<bridge::StateResult> InProcessSlot::readState() {
     if (!plugin) return std::nullopt;
     const Vexa::DSP::StateBlob blob = plugin->getState();
     bridge::StateResult result;
+    result.chunk = blob.chunk;
     if (blob.size > 0 && blob.data) {
         result.ok = true;
         result.blob.assign(static_cast<const char*>(blob.data),
@@ -216,6 +251,26 @@ void InProcessSlot::setSampleRate(uint32_t rate) {
     if (plugin) plugin->setSampleRate(rate);
 }
 
+void InProcessSlot::setLayout(const bridge::ChannelLayout& chosen) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    layout = chosen;
+}
+
+void InProcessSlot::setOffline(bool chosen) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    offline = chosen;
+    if (plugin) plugin->setOffline(chosen);
+}
+
+void InProcessSlot::queueTransport(const Vexa::DSP::Transport& transport) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->setTransport(transport);
+}
+
+void InProcessSlot::onOutgoingEvent(uint32_t frame, const uint8_t* bytes, uint32_t size) {
+    outgoing->add(frame, bytes, size);
+}
+
 void InProcessSlot::suspend() {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (plugin) plugin->suspend();
@@ -229,6 +284,86 @@ void InProcessSlot::resume() {
 void InProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
     std::lock_guard<std::mutex> lock(pluginMutex);
     if (plugin) plugin->queueMidi(words, count);
+}
+
+void InProcessSlot::queueParameter(uint32_t frame, int32_t index, float value) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (plugin) plugin->queueParameter(frame, index, value);
+}
+
+template <class Work>
+bool InProcessSlot::withPlugin(Work work) {
+    bool found = false;
+    gui.runAndWait([&] {
+        // Only the GUI thread swaps the wrapper, so it stays while the work runs.
+        if (!plugin) return;
+        found = true;
+        work(*plugin);
+    });
+    return found;
+}
+
+std::vector<bridge::ParameterInfo> InProcessSlot::parameters() {
+    std::vector<bridge::ParameterInfo> list;
+    withPlugin([&](VST2Plugin& plugin) {
+        for (int32_t i = 0; i < plugin.parameterCount(); ++i) {
+            Vexa::DSP::ParameterDescription described = plugin.describeParameter(i);
+            bridge::ParameterInfo info;
+            info.index = i;
+            info.name = std::move(described.name);
+            info.label = std::move(described.label);
+            info.display = std::move(described.display);
+            info.value = described.value;
+            info.automatable = described.automatable;
+            info.isSwitch = described.isSwitch;
+            info.isInteger = described.isInteger;
+            info.minimum = described.minimum;
+            info.maximum = described.maximum;
+            info.category = std::move(described.category);
+            list.push_back(std::move(info));
+        }
+    });
+    return list;
+}
+
+std::optional<std::string> InProcessSlot::parameterDisplay(int32_t index, float value) {
+    std::optional<std::string> shown;
+    withPlugin([&](VST2Plugin& plugin) {
+        if (index < 0 || index >= plugin.parameterCount()) return;
+        std::lock_guard<std::mutex> lock(pluginMutex);
+        shown = plugin.probeDisplay(index, value);
+    });
+    return shown;
+}
+
+bool InProcessSlot::setParameter(int32_t index, float value) {
+    std::lock_guard<std::mutex> lock(pluginMutex);
+    if (!plugin || index < 0 || index >= plugin->parameterCount()) return false;
+    plugin->setParameter(index, value);
+    return true;
+}
+
+std::optional<bridge::ProgramsResult> InProcessSlot::programs() {
+    std::optional<bridge::ProgramsResult> result;
+    withPlugin([&](VST2Plugin& plugin) {
+        result.emplace();
+        result->names = plugin.programNames();
+        result->current = plugin.currentProgram();
+    });
+    return result;
+}
+
+bool InProcessSlot::setProgram(int32_t index) {
+    bool done = false;
+    withPlugin([&](VST2Plugin& plugin) {
+        done = index >= 0 && index < plugin.programCount();
+        if (done) plugin.setProgram(index);
+    });
+    return done;
+}
+
+bool InProcessSlot::setProgramName(const std::string& name) {
+    return withPlugin([&](VST2Plugin& plugin) { plugin.setProgramName(name); });
 }
 
 bool InProcessSlot::isSuspended() {
@@ -251,8 +386,9 @@ bool InProcessSlot::hasPlugin() {
 PluginSlot::Block InProcessSlot::process(const float* const* inputs, float* const* outputs,
                                          uint32_t frames) {
     std::lock_guard<std::mutex> lock(pluginMutex);
+    outgoing->clear();
     if (!plugin) return Block::noPlugin;
-    if (!plugin->process(inputs, outputs, frames))
+    if (!plugin->process(inputs, layout.inputs, outputs, layout.outputs, frames))
         return plugin->isSuspended() ? Block::bypassed : Block::loading;
     return Block::processed;
 }

@@ -17,5 +17,5 @@ std::shared_ptr<PluginSlot> makePluginSlot(PluginPlacement placement, GuiThread&
                                            uint32_t blockSize) {
     if (placement == PluginPlacement::ownProcess)
         return std::make_shared<PluginProcessSlot>(listener, sampleRate, blockSize);
-    return std::make_shared<InProcessSlot>(gui, &listener, sampleRate, blockSize);
+    return std::make_shared<InProcessSlot>(gui, &listener, &listener, sampleRate, blockSize);
 }

@@ -1,7 +1,10 @@
 #include "host/PluginProcessSlot.h"
 
+#include "host/TransportRecord.h"
+
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "host/PluginHostChoice.h"
 
@@ -72,6 +75,7 @@ void PluginProcessSlot::requestRestore(const uint8_t* data, std::size_t size) {
     commands.runAndWait([&] {
         if (!currentChild()) return;
         mirror.state = request.blob;
+        mirror.forgetSettings();
         ask(request);
     });
 }
@@ -106,20 +110,97 @@ void PluginProcessSlot::queueMidi(const int32_t* words, std::size_t count) {
     event.count = static_cast<uint32_t>(count);
 }
 
+void PluginProcessSlot::setLayout(const bridge::ChannelLayout& chosen) {
+    layout = chosen;
+    commands.runAndWait([this, chosen] {
+        if (mirror.layout == chosen) return;
+        mirror.layout = chosen;
+        reseat();
+    });
+}
+
+void PluginProcessSlot::setOffline(bool offline) {
+    commands.runAndWait([this, offline] {
+        mirror.offline = offline;
+        if (const auto current = currentChild())
+            current->setBlockLimit(offline ? PluginChild::offlineBlockTimeoutMs
+                                           : PluginChild::blockTimeoutMs);
+        askLoaded(bridge::SetOfflineRequest{offline});
+    });
+}
+
+void PluginProcessSlot::queueTransport(const Vexa::DSP::Transport& given) {
+    transport = sharedTransport(given);
+    transportQueued = true;
+}
+
+void PluginProcessSlot::queueParameter(uint32_t frame, int32_t index, float value) {
+    if (changeCount >= changes.size()) return;  // full: newer ones are dropped
+    changes[changeCount++] = {frame, index, value};
+}
+
+template <class Request>
+std::optional<typename Request::Reply> PluginProcessSlot::askAndWait(const Request& request) {
+    std::optional<typename Request::Reply> reply;
+    commands.runAndWait([&] {
+        if (currentChild()) reply = ask(request);
+    });
+    return reply;
+}
+
+std::vector<bridge::ParameterInfo> PluginProcessSlot::parameters() {
+    auto reply = askAndWait(bridge::ParametersRequest{});
+    return reply ? std::move(reply->parameters) : std::vector<bridge::ParameterInfo>{};
+}
+
+std::optional<std::string> PluginProcessSlot::parameterDisplay(int32_t index, float value) {
+    auto reply = askAndWait(bridge::ParameterDisplayRequest{index, value});
+    if (!reply) return std::nullopt;
+    return std::move(reply->display);
+}
+
+bool PluginProcessSlot::setParameter(int32_t index, float value) {
+    const auto reply = askAndWait(bridge::SetParameterRequest{index, value});
+    return reply && reply->ok;
+}
+
+std::optional<bridge::ProgramsResult> PluginProcessSlot::programs() {
+    return askAndWait(bridge::ProgramsRequest{});
+}
+
+bool PluginProcessSlot::setProgram(int32_t index) {
+    const auto reply = askAndWait(bridge::SetProgramRequest{index});
+    return reply && reply->ok;
+}
+
+bool PluginProcessSlot::setProgramName(const std::string& name) {
+    return askAndWait(bridge::SetProgramNameRequest{name}).has_value();
+}
+
 bool PluginProcessSlot::hasPlugin() {
     return relaunching.load() || currentChild() != nullptr;
 }
 
 PluginSlot::Block PluginProcessSlot::process(const float* const* inputs, float* const* outputs,
                                              uint32_t frames) {
-    const uint32_t events = midiCount;
+    PluginChild::BlockExtras extras;
+    extras.midi = midi.data();
+    extras.midiCount = midiCount;
+    extras.changes = changes.data();
+    extras.changeCount = changeCount;
+    extras.transport = transportQueued ? &transport : nullptr;
     midiCount = 0;
+    changeCount = 0;
+    transportQueued = false;
+    outgoing->clear();
     if (relaunching.load()) return Block::recovering;
     const std::shared_ptr<PluginChild> current = currentChild();
     if (!current) return Block::noPlugin;
     if (current->lost.load()) return Block::recovering;
+    // A process laid out for other channels is being replaced.
+    if (current->layout() != layout) return Block::loading;
     Block result = Block::notProcessed;
-    if (!current->process(inputs, outputs, frames, midi.data(), events, result)) {
+    if (!current->process(inputs, outputs, frames, extras, result, *outgoing)) {
         lose(current);
         return Block::recovering;
     }
@@ -138,6 +219,7 @@ void PluginProcessSlot::recover(const std::shared_ptr<PluginChild>& lostChild) {
     if (currentChild() != lostChild) return;  // unloaded or replaced meanwhile
     lostChild->kill();
     const std::string reason = lostChild->lossReason();
+    keepSettings(lostChild->keptSettings());
     replaceChild(nullptr);
     printLine("plug-in crashed: " + reason);
     listener.pluginCrashed(reason);
@@ -151,6 +233,26 @@ void PluginProcessSlot::recover(const std::shared_ptr<PluginChild>& lostChild) {
 }
 
 void PluginProcessSlot::relaunch() {
+    const auto loaded = bringBack();
+    if (!loaded) return;
+    relaunching.store(false);
+    listener.pluginRelaunched(*loaded);
+    if (loaded->ok) printLine("plug-in relaunched");
+}
+
+void PluginProcessSlot::reseat() {
+    const std::shared_ptr<PluginChild> old = currentChild();
+    // Without a plug-in, or lost and being brought back: the next process
+    // is laid out anew anyway.
+    if (!old || old->lost.load() || relaunching.load()) return;
+    readState();  // what it is now, into the mirror
+    relaunching.store(true);
+    replaceChild(nullptr);  // asks it to end, and waits until it has
+    keepSettings(old->keptSettings());
+    if (bringBack()) relaunching.store(false);
+}
+
+std::optional<bridge::LoadResult> PluginProcessSlot::bringBack() {
     // Replies on the way report the plug-in half restored; what to bring
     // back stays what the client left, for this try and any after it.
     struct KeepWanted {
@@ -159,34 +261,66 @@ void PluginProcessSlot::relaunch() {
         ~KeepWanted() { mirror.condition = condition; }
     } keep{mirror, mirror.condition};
     const bridge::Condition& wanted = keep.condition;
-    std::shared_ptr<PluginChild> fresh =
-        PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize);
+    std::shared_ptr<PluginChild> fresh = startChild();
     if (!fresh) {
         relaunching.store(false);
-        return;
+        return std::nullopt;
     }
     replaceChild(fresh);
-    const auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
-    if (!loaded) return;  // lost again: its recovery is queued
+    auto loaded = ask(bridge::LoadRequest{mirror.path, mirror.uniqueId});
+    if (!loaded) return std::nullopt;  // lost again: its recovery is queued
     if (loaded->ok) {
         // Each step stops the relaunch if the plug-in is lost again.
         bridge::Condition now = loaded->condition;
         if (mirror.state) {
             const auto restored = ask(bridge::SetStateRequest{*mirror.state});
-            if (!restored) return;
+            if (!restored) return std::nullopt;
             now = restored->condition;
         }
+        if (!restoreSettings()) return std::nullopt;
+        if (mirror.offline && !ask(bridge::SetOfflineRequest{true})) return std::nullopt;
         if (now.suspended != wanted.suspended &&
             !(wanted.suspended ? ask(bridge::SuspendRequest{}) : ask(bridge::ResumeRequest{})))
-            return;
+            return std::nullopt;
         if (now.editorOpen != wanted.editorOpen &&
             !(wanted.editorOpen ? ask(bridge::ShowEditorRequest{})
                                 : ask(bridge::CloseEditorRequest{})))
-            return;
+            return std::nullopt;
     }
-    relaunching.store(false);
-    listener.pluginRelaunched(*loaded);
-    if (loaded->ok) printLine("plug-in relaunched");
+    return loaded;
+}
+
+std::shared_ptr<PluginChild> PluginProcessSlot::startChild() {
+    // The listener hears the process's events on its reader thread.
+    std::shared_ptr<PluginChild> child = PluginChild::start(
+        hostExecutable, mirror.sampleRate, mirror.blockSize, mirror.layout,
+        [this](const bridge::PluginEvent& event) { listener.pluginEvent(event); });
+    if (child && mirror.offline) child->setBlockLimit(PluginChild::offlineBlockTimeoutMs);
+    return child;
+}
+
+void PluginProcessSlot::keepSettings(const bridge::KeptSettings& kept) {
+    // The process is gone, so nothing writes these any more. Laid over what
+    // was kept before: a process lost while being brought back kept only
+    // what it was given back so far. A program set there starts over.
+    if (kept.hasProgram()) {
+        mirror.program = kept.programIndex();
+        mirror.values.clear();
+    }
+    std::map<int32_t, float> values(mirror.values.begin(), mirror.values.end());
+    kept.forEachValue([&values](int32_t index, float value) { values[index] = value; });
+    mirror.values.assign(values.begin(), values.end());
+}
+
+bool PluginProcessSlot::restoreSettings() {
+    // Copies: the relaunched process's replies do not touch them, but a
+    // loss on the way queues a recovery that refills them.
+    const auto program = mirror.program;
+    const auto values = mirror.values;
+    if (program && !ask(bridge::SetProgramRequest{*program})) return false;
+    for (const auto& [index, value] : values)
+        if (!ask(bridge::SetParameterRequest{index, value})) return false;
+    return true;
 }
 
 // ---- the command thread ----------------------------------------------------------
@@ -214,14 +348,14 @@ void PluginProcessSlot::load(const std::string& newPath, std::optional<int32_t> 
     crashes.forget();
     mirror.startOver(newPath, uniqueId);
     hostExecutable = choosePluginHost(newPath).executable;
-    const std::shared_ptr<PluginChild> current = currentChild();
-    const bool otherProcess = current && current->executable != hostExecutable;
+    const std::shared_ptr<PluginChild> existing = currentChild();
+    const bool otherProcess = existing && existing->executable != hostExecutable;
     // The last plug-in is switched off and closed first, as in a process
     // that loads the next one itself.
-    if (otherProcess && !current->lost.load()) current->ask(bridge::UnloadRequest{});
-    if (!current || relaunching.load() || otherProcess) {
+    if (otherProcess && !existing->lost.load()) existing->ask(bridge::UnloadRequest{});
+    if (!existing || relaunching.load() || otherProcess || existing->layout() != mirror.layout) {
         relaunching.store(false);
-        replaceChild(PluginChild::start(hostExecutable, mirror.sampleRate, mirror.blockSize));
+        replaceChild(startChild());
         if (!currentChild()) {
             std::fprintf(stderr, "the plug-in process could not be started\n");
             bridge::LoadResult failed;

@@ -40,9 +40,20 @@ public:
     void requestRestore(const uint8_t* data, std::size_t size) override;
     void setBlockSize(uint32_t frames) override;
     void setSampleRate(uint32_t rate) override;
+    void setLayout(const bridge::ChannelLayout& layout) override;
+    void setOffline(bool offline) override;
+    void queueTransport(const Vexa::DSP::Transport& transport) override;
+    const bridge::MidiOut& midiOut() const override { return *outgoing; }
     void suspend() override;
     void resume() override;
     void queueMidi(const int32_t* words, std::size_t count) override;
+    void queueParameter(uint32_t frame, int32_t index, float value) override;
+    std::vector<bridge::ParameterInfo> parameters() override;
+    std::optional<std::string> parameterDisplay(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    std::optional<bridge::ProgramsResult> programs() override;
+    bool setProgram(int32_t index) override;
+    bool setProgramName(const std::string& name) override;
     bool hasPlugin() override;
     Block process(const float* const* inputs, float* const* outputs, uint32_t frames) override;
 
@@ -68,8 +79,21 @@ private:
     // As ask, for a request that only a loaded plug-in can serve.
     template <class Request>
     void askLoaded(const Request& request);
+    // Asks a loaded plug-in on the command thread and waits for its reply.
+    template <class Request>
+    std::optional<typename Request::Reply> askAndWait(const Request& request);
     void recover(const std::shared_ptr<PluginChild>& lostChild);
     void relaunch();
+    // Starts a process and brings the plug-in back into it as the mirror
+    // says. Null when no process could be started (the relaunch ends), or
+    // it was lost on the way (its recovery is queued).
+    std::optional<bridge::LoadResult> bringBack();
+    // Moves the plug-in, as it is, to a process laid out for mirror.layout.
+    void reseat();
+    // Takes over what a lost process kept; brings it back to a new one.
+    void keepSettings(const bridge::KeptSettings& kept);
+    bool restoreSettings();
+    std::shared_ptr<PluginChild> startChild();
     void replaceChild(std::shared_ptr<PluginChild> next);
     std::shared_ptr<PluginChild> currentChild();
 
@@ -89,8 +113,14 @@ private:
 
     // Worker thread only.
     uint32_t blockSize;
+    bridge::ChannelLayout layout;
+    bridge::SharedTransport transport{};
+    bool transportQueued = false;
+    std::unique_ptr<bridge::MidiOut> outgoing = std::make_unique<bridge::MidiOut>();
     std::array<bridge::SharedMidiEvent, bridge::maxMidiEvents> midi{};
     uint32_t midiCount = 0;
+    std::array<bridge::SharedParameterChange, bridge::maxParameterChanges> changes{};
+    uint32_t changeCount = 0;
 
     CommandQueue commands;  // last: its thread ends before the members it uses
 };

@@ -210,9 +210,9 @@ void Session::setBlockSize(int32_t frames) {
 void Session::allocateStaging() {
     const std::size_t samples = 2 * static_cast<std::size_t>(blockSize);
     if (protocol == WireProtocol::version2) {
-        // Outputs are written straight behind the reply's own header.
-        blockReply.assign(MessageSink::headroomBytes + blockHeaderBytes + sizeof(float) * samples,
-                          0);
+        // Outputs are written straight behind room for the reply's header
+        // and records.
+        blockReply.assign(MessageSink::headroomBytes + maxOutRecordBytes + blockBytes(0), 0);
     } else {
         replyStorage.assign(replyHeadroom + samples, 0.0f);
     }
@@ -263,8 +263,10 @@ void Session::pluginState(const bridge::StateResult& state) {
         std::lock_guard<std::mutex> lock(pendingMutex);
         if (!pendingState) return;
         if (state.ok) {
-            nlohmann::json reply = {
-                {"id", pendingState->id}, {"ok", true}, {"bytes", state.blob.size()}};
+            nlohmann::json reply = {{"id", pendingState->id},
+                                    {"ok", true},
+                                    {"bytes", state.blob.size()},
+                                    {"format", state.chunk ? "chunk" : "parameters"}};
             replies.fill(pendingState->place, reply.dump(), state.blob);
         } else {
             refuseRequest(pendingState->place, pendingState->id, "failed",
@@ -273,7 +275,9 @@ void Session::pluginState(const bridge::StateResult& state) {
         pendingState.reset();
         return;
     }
-    if (!state.ok) {
+    // This protocol's clients know chunks only: a plug-in without one has
+    // no state for them, as ever.
+    if (!state.ok || !state.chunk) {
         sink->sendText("state failed");
         return;
     }

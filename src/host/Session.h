@@ -43,6 +43,11 @@ public:
 
     // Protocol 2's block header: frames, channels, record bytes, flags.
     static constexpr std::size_t blockHeaderBytes = 16;
+    // Room in a reply for the records of what the plug-in sent during the
+    // block (bridge::MidiOut at its fullest).
+    static constexpr std::size_t maxOutRecordBytes = 12 * bridge::MidiOut::maxEvents +
+                                                     bridge::MidiOut::maxSysexBytes +
+                                                     3 * bridge::MidiOut::maxEvents;
     // A message queued behind a pending walk holds at most this much.
     static constexpr std::size_t maxDeferredBytes = 64u << 20;
 
@@ -63,6 +68,8 @@ public:
     void pluginState(const bridge::StateResult& state) override;
     void pluginCrashed(const std::string& reason) override;
     void pluginGaveUp(int crashes) override;
+    // The slot's event pump or its process's reader.
+    void pluginEvent(const bridge::PluginEvent& event) override;
 
     // GUI thread.
     PluginSlot& plugin() { return *slot; }
@@ -91,7 +98,15 @@ private:
     // Under the dispatch lock, as the rest; the replies may come from any thread.
     void greetVersion2();
     void handleRequest(std::string_view text);
+    // Protocol 2's parameter and program operations (SessionParameters.cpp);
+    // false when op is none of them.
+    bool handleParameterRequest(uint64_t place, const nlohmann::json& id, const std::string& op,
+                                const nlohmann::json& request);
+    void sendParametersChanged();
+    // Protocol 2's blocks (SessionBlocks.cpp).
     void handleBlockVersion2(const uint8_t* data, std::size_t size);
+    void setLayout(const bridge::ChannelLayout& chosen);
+    std::size_t blockBytes(std::size_t records) const;
     void restoreVersion2(const uint8_t* data, std::size_t size);
     void answerRequest(uint64_t place, const nlohmann::json& id, const nlohmann::json& fields = {});
     void refuseRequest(uint64_t place, const nlohmann::json& id, const char* code,
@@ -151,7 +166,13 @@ private:
         uint64_t ticket = 0;
     };
     std::map<uint64_t, PendingCatalogue> pendingCatalogues;  // under pendingMutex
-    // The room for the frame's header, then protocol 2's block header and
-    // the output channels, per block size.
+    // The room for the frame's header, then protocol 2's block header, room
+    // for the records, and the output channels, per block size and layout.
     std::vector<uint8_t> blockReply;
+    // Protocol 2: the channels the blocks carry, and their places in the
+    // message and the reply (sized with the layout, so no block allocates).
+    bridge::ChannelLayout layout;
+    bool offline = false;
+    std::vector<const float*> inputPointers = std::vector<const float*>(2);
+    std::vector<float*> outputPointers = std::vector<float*>(2);
 };

@@ -13,24 +13,9 @@ namespace {
 // Every entry has its path, status and reason (empty when ok); one that is
 // ok has what the plug-in says about itself besides.
 json clientEntry(const CatalogueEntry& entry) {
-    json object = {
-        {"path", entry.path}, {"status", outcomeWord(entry.status)}, {"reason", entry.reason}};
-    if (entry.status != CatalogueEntry::Outcome::ok) return object;
-    const Vexa::DSP::PluginFacts& facts = entry.facts;
-    object.update({{"uniqueId", facts.uniqueId},
-                   {"name", facts.name},
-                   {"vendor", facts.vendor},
-                   {"product", facts.product},
-                   {"version", facts.version},
-                   {"category", categoryWord(facts.category, facts.synth)},
-                   {"inputs", facts.inputs},
-                   {"outputs", facts.outputs},
-                   {"midiIn", facts.midiIn},
-                   {"midiOut", facts.midiOut},
-                   {"hasEditor", facts.hasEditor},
-                   {"parameters", facts.parameters},
-                   {"programs", facts.programs},
-                   {"latency", facts.latency}});
+    // The cache's form, whose texts are already made readable.
+    json object = toJson(entry);
+    if (!object.contains("reason")) object["reason"] = entry.reason;
     return object;
 }
 

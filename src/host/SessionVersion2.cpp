@@ -15,19 +15,6 @@ using nlohmann::json;
 
 namespace {
 
-// Block records (docs/protocol.md).
-constexpr uint16_t midiRecord = 1;
-constexpr uint16_t statusRecord = 5;
-enum BlockStatus : uint32_t { noPlugin = 1, bypassed, loading, crashed, malformed };
-
-uint32_t readWord(const uint8_t* at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
-void writeWord(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 const char* failureCode(bridge::LoadFailure failure) {
     switch (failure) {
         case bridge::LoadFailure::notFound:
@@ -64,12 +51,32 @@ std::optional<int64_t> wholeNumber(const json& value, int64_t lowest, int64_t hi
     return number;
 }
 
+// The request's "inputs" and "outputs" over the layout now; nothing when
+// either is given and not 1 to 128.
+std::optional<bridge::ChannelLayout> layoutOf(const json& request, bridge::ChannelLayout now) {
+    for (const char* name : {"inputs", "outputs"}) {
+        if (!request.contains(name)) continue;
+        const auto count = wholeNumber(request[name], 1, bridge::maxChannels);
+        if (!count) return std::nullopt;
+        (name[0] == 'i' ? now.inputs : now.outputs) = static_cast<uint32_t>(*count);
+    }
+    return now;
+}
+
+json pinsOf(const std::vector<bridge::Pin>& pins) {
+    json list = json::array();
+    for (const bridge::Pin& pin : pins)
+        list.push_back({{"label", pin.label}, {"stereo", pin.stereo}});
+    return list;
+}
+
 }  // namespace
 
 void Session::greetVersion2() {
     const json limits = {{"maxBlockFrames", maxBlockSize},
                          {"maxChannels", 128},
                          {"maxMidiEvents", bridge::maxMidiEvents},
+                         {"maxParameterChanges", bridge::maxParameterChanges},
                          {"maxTextBytes", 1u << 20},
                          {"maxBinaryBytes", 256u << 20}};
     sink->sendText(
@@ -140,6 +147,16 @@ void Session::handleRequest(std::string_view text) {
             return refuseRequest(place, id, "bad-request",
                                  "\"uniqueId\" must be a plug-in's id as the catalogue lists it.");
         }
+        const auto newLayout = layoutOf(request, layout);
+        if (!newLayout) {
+            return refuseRequest(place, id, "bad-request",
+                                 "\"inputs\" and \"outputs\" must be 1 to 128 channels.");
+        }
+        if (*newLayout != layout) {
+            // The plug-in the load replaces is not worth moving to the new layout.
+            slot->unloadAndWait();
+            setLayout(*newLayout);
+        }
         {
             std::lock_guard<std::mutex> lock(pendingMutex);
             pendingLoads.push_back({place, id});
@@ -153,16 +170,30 @@ void Session::handleRequest(std::string_view text) {
     } else if (op == "configure") {
         const json rate = field("sampleRate");
         const json frames = field("blockSize");
+        const json rendering = field("offline");
         const auto newRate = wholeNumber(rate, 1, maxSampleRate);
         const auto newFrames = wholeNumber(frames, minBlockSize, maxBlockSize);
-        if ((!rate.is_null() && !newRate) || (!frames.is_null() && !newFrames)) {
+        const auto newLayout = layoutOf(request, layout);
+        if ((!rate.is_null() && !newRate) || (!frames.is_null() && !newFrames) || !newLayout ||
+            (!rendering.is_null() && !rendering.is_boolean())) {
             return refuseRequest(place, id, "bad-request",
-                                 "The sample rate must be 1 to 768000 Hz and the block size 1 to "
-                                 "16384 frames.");
+                                 "The sample rate must be 1 to 768000 Hz, the block size 1 to "
+                                 "16384 frames, inputs and outputs 1 to 128 channels, and "
+                                 "\"offline\" true or false.");
         }
         if (newRate) setSampleRate(static_cast<uint32_t>(*newRate));
         if (newFrames) setBlockSize(static_cast<int32_t>(*newFrames));
-        answerRequest(place, id, {{"sampleRate", sampleRate}, {"blockSize", blockSize}});
+        setLayout(*newLayout);
+        if (rendering.is_boolean() && rendering.get<bool>() != offline) {
+            offline = rendering.get<bool>();
+            slot->setOffline(offline);
+        }
+        answerRequest(place, id,
+                      {{"sampleRate", sampleRate},
+                       {"blockSize", blockSize},
+                       {"inputs", layout.inputs},
+                       {"outputs", layout.outputs},
+                       {"offline", offline}});
     } else if (op == "suspend" || op == "resume") {
         const bool bypass = op == "suspend";
         bypass ? slot->suspend() : slot->resume();
@@ -217,6 +248,7 @@ void Session::handleRequest(std::string_view text) {
         if (!needsPlugin()) return;
         slot->requestEditor();
         answerRequest(place, id);
+    } else if (handleParameterRequest(place, id, op, request)) {
     } else if (op == "quit") {
         answerRequest(place, id);
         gui.quit();
@@ -238,6 +270,7 @@ void Session::restoreVersion2(const uint8_t* data, std::size_t size) {
     }
     slot->requestRestore(data, size);
     answerRequest(request->place, request->id);
+    sendParametersChanged();
 }
 
 void Session::answerLoad(const bridge::LoadResult& result) {
@@ -252,7 +285,12 @@ void Session::answerLoad(const bridge::LoadResult& result) {
                   {{"latency", result.latency},
                    {"inputs", result.inputs},
                    {"outputs", result.outputs},
-                   {"name", result.name}});
+                   {"inputPins", pinsOf(result.inputPins)},
+                   {"outputPins", pinsOf(result.outputPins)},
+                   {"parameters", result.parameters},
+                   {"programs", result.programs},
+                   {"name", result.name},
+                   {"layout", {{"inputs", layout.inputs}, {"outputs", layout.outputs}}}});
 }
 
 void Session::crashedVersion2(const std::string& reason) {
@@ -266,63 +304,4 @@ void Session::crashedVersion2(const std::string& reason) {
     refuseRequest(request.place, request.id, silent ? "timeout" : "crashed",
                   "The plug-in " + std::string(silent ? "stopped answering" : "crashed") +
                       " while opening (" + reason + ").");
-}
-
-void Session::handleBlockVersion2(const uint8_t* data, std::size_t size) {
-    uint8_t status[blockHeaderBytes + 8] = {};
-    const auto answerStatus = [&](uint32_t frames, uint32_t why) {
-        writeWord(status, frames);
-        writeWord(status + 8, 8);
-        status[blockHeaderBytes] = statusRecord;
-        status[blockHeaderBytes + 2] = 4;
-        writeWord(status + blockHeaderBytes + 4, why);
-        sink->sendBinary(status, sizeof status);
-    };
-    if (size < blockHeaderBytes) return answerStatus(0, malformed);
-    const uint32_t frames = readWord(data);
-    const uint32_t channels = readWord(data + 4);
-    const uint32_t recordBytes = readWord(data + 8);
-    const std::size_t channelBytes = sizeof(float) * blockSize;
-    if (frames != blockSize || channels != 2 || recordBytes % 4 != 0 ||
-        recordBytes > size - blockHeaderBytes ||
-        size - blockHeaderBytes - recordBytes != 2 * channelBytes)
-        return answerStatus(frames, malformed);
-
-    for (std::size_t at = blockHeaderBytes; at < blockHeaderBytes + recordBytes;) {
-        const uint16_t type = static_cast<uint16_t>(data[at] | data[at + 1] << 8);
-        const uint16_t length = static_cast<uint16_t>(data[at + 2] | data[at + 3] << 8);
-        const std::size_t body = at + 4;
-        if (body + length > blockHeaderBytes + recordBytes) return answerStatus(frames, malformed);
-        if (type == midiRecord && length >= 8) {
-            const int32_t words[4] = {data[body + 4], data[body + 5], data[body + 6],
-                                      static_cast<int32_t>(readWord(data + body) & 0x7FFFFFFF)};
-            slot->queueMidi(words, 4);
-        }
-        at = body + ((length + 3u) & ~3u);
-    }
-
-    // Straight from the message into the plug-in's side, and from there
-    // straight behind the reply's header: no staging copy either way.
-    const uint8_t* audio = data + blockHeaderBytes + recordBytes;
-    const float* const inputs[2] = {reinterpret_cast<const float*>(audio),
-                                    reinterpret_cast<const float*>(audio + channelBytes)};
-    uint8_t* const reply = blockReply.data() + MessageSink::headroomBytes;
-    float* const outputs[2] = {reinterpret_cast<float*>(reply + blockHeaderBytes),
-                               reinterpret_cast<float*>(reply + blockHeaderBytes + channelBytes)};
-    switch (slot->process(inputs, outputs, blockSize)) {
-        case PluginSlot::Block::processed:
-            writeWord(reply, blockSize);
-            writeWord(reply + 4, 2);
-            sink->sendBinaryInPlace(reply, blockReply.size() - MessageSink::headroomBytes);
-            return;
-        case PluginSlot::Block::noPlugin:
-            return answerStatus(frames, noPlugin);
-        case PluginSlot::Block::bypassed:
-            return answerStatus(frames, bypassed);
-        case PluginSlot::Block::recovering:
-            return answerStatus(frames, crashed);
-        case PluginSlot::Block::loading:
-        case PluginSlot::Block::notProcessed:
-            return answerStatus(frames, loading);
-    }
 }

@@ -1,14 +1,16 @@
 // What a plug-in slot tells its session on its own: outcomes of queued work
-// and of crashes. Called on the thread the slot runs its plug-in's life
-// cycle on (the GUI thread, or the slot's command thread); the session
+// and of crashes, called on the thread the slot runs its plug-in's life
+// cycle on (the GUI thread, or the slot's command thread); and what the
+// plug-in reports about its parameters (PluginEventListener). The session
 // outlives every call, since it unloads the slot before it goes.
 #pragma once
 
 #include <string>
 
 #include "bridge/PluginMessages.h"
+#include "host/PluginEventListener.h"
 
-class SlotListener {
+class SlotListener : public PluginEventListener {
 public:
     // After requestLoad.
     virtual void pluginLoaded(const bridge::LoadResult& result) = 0;

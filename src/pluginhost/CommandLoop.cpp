@@ -59,6 +59,7 @@ bool CommandLoop::handle(const PipeMessage& message) {
             });
         case MessageKind::setState:
             return answer<SetStateRequest>(message, [this](const SetStateRequest& request) {
+                kept.forgetAll();
                 onGuiThread([&] {
                     slot.restoreState(reinterpret_cast<const uint8_t*>(request.blob.data()),
                                       request.blob.size());
@@ -84,6 +85,48 @@ bool CommandLoop::handle(const PipeMessage& message) {
             return answer<SetSampleRateRequest>(message,
                                                 [this](const SetSampleRateRequest& request) {
                 slot.setSampleRate(request.rate);
+                return Done{};
+            });
+        case MessageKind::parameters:
+            return answer<ParametersRequest>(message, [this](const ParametersRequest&) {
+                ParametersResult result;
+                result.parameters = slot.parameters();
+                return result;
+            });
+        case MessageKind::parameterDisplay:
+            return answer<ParameterDisplayRequest>(message,
+                                                   [this](const ParameterDisplayRequest& request) {
+                DisplayResult result;
+                result.display = slot.parameterDisplay(request.index, request.value).value_or("");
+                return result;
+            });
+        case MessageKind::setParameter:
+            return answer<SetParameterRequest>(message, [this](const SetParameterRequest& request) {
+                Accepted result;
+                result.ok = slot.setParameter(request.index, request.value);
+                if (result.ok) kept.noteValue(request.index, request.value);
+                return result;
+            });
+        case MessageKind::programs:
+            return answer<ProgramsRequest>(message, [this](const ProgramsRequest&) {
+                return slot.programs().value_or(ProgramsResult{});
+            });
+        case MessageKind::setProgram:
+            return answer<SetProgramRequest>(message, [this](const SetProgramRequest& request) {
+                Accepted result;
+                result.ok = slot.setProgram(request.index);
+                if (result.ok) kept.noteProgram(request.index);
+                return result;
+            });
+        case MessageKind::setProgramName:
+            return answer<SetProgramNameRequest>(message,
+                                                 [this](const SetProgramNameRequest& request) {
+                slot.setProgramName(request.name);
+                return Done{};
+            });
+        case MessageKind::setOffline:
+            return answer<SetOfflineRequest>(message, [this](const SetOfflineRequest& request) {
+                slot.setOffline(request.offline);
                 return Done{};
             });
         default:

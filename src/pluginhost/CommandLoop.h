@@ -5,14 +5,17 @@
 
 #include "bridge/CommandPipe.h"
 #include "bridge/PluginMessages.h"
+#include "bridge/SharedBlock.h"
 #include "host/InProcessSlot.h"
 #include "shell/EditorIdler.h"
 #include "shell/GuiThread.h"
 
 class CommandLoop final : public EditorIdler {
 public:
-    CommandLoop(bridge::CommandPipe& pipe, GuiThread& gui, InProcessSlot& slot)
-        : pipe(pipe), gui(gui), slot(slot) {}
+    // kept: what a relaunch brings back, noted as requests change it.
+    CommandLoop(bridge::CommandPipe& pipe, GuiThread& gui, InProcessSlot& slot,
+                bridge::KeptSettings& kept)
+        : pipe(pipe), gui(gui), slot(slot), kept(kept) {}
 
     // Until the pipe ends or brings what is not a request; then unloads the
     // plug-in and ends the GUI loop.
@@ -35,4 +38,5 @@ private:
     bridge::CommandPipe& pipe;
     GuiThread& gui;
     InProcessSlot& slot;
+    bridge::KeptSettings& kept;
 };

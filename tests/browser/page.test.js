@@ -4,7 +4,7 @@
 // page, behind the browser's loopback permission.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:https';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -18,6 +18,9 @@ import { buildDir, freePort, ProgramUnderTest, testPlugin } from '../../clients/
 // not ASCII, so the first scan shows whether such paths survive the trip.
 const scratch = mkdtempSync(path.join(tmpdir(), 'corvel-browser-'));
 const unicodeGain = path.join(scratch, 'Gain – é ü 音.so');
+// test_parameters moves its controls as a user would, while its editor is
+// open, to the values written here ("index value" lines).
+const editorMoves = path.join(scratch, 'editor-moves');
 
 const program = new ProgramUnderTest();
 let browser;
@@ -33,7 +36,8 @@ before(async () => {
   const config = path.join(scratch, 'config');
   mkdirSync(path.join(config, 'corvel-vst-remote'), { recursive: true });
   writeFileSync(path.join(config, 'corvel-vst-remote', 'allowed-origins'), `${site.origin}\n`);
-  await program.start({ LXVST_PATH: scratch, XDG_CONFIG_HOME: config, ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
+  await program.start({ LXVST_PATH: scratch, XDG_CONFIG_HOME: config, CORVEL_TEST_EDITOR_MOVES: editorMoves,
+    ...(process.env.DISPLAY && { DISPLAY: process.env.DISPLAY }) });
   browser = await chromium.launch({
     executablePath: process.env.CORVEL_CHROMIUM ?? '/usr/bin/chromium',
     args: ['--no-sandbox', '--disable-gpu', '--autoplay-policy=no-user-gesture-required',
@@ -135,11 +139,45 @@ describe('the test page', () => {
     assert.ok(dots >= 20, `${dots} pixels of round trips`);
   });
 
-  it('sends a note, saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
+  it('tells the plug-in its transport, which test_transport shows it heard; feeds a side-chain tone into a second input; lists MIDI out as it comes', async () => {
+    await loadsFromTheList(testPlugin('test_transport'));
+    const cell = (channel, kind) => `#outputs tr[data-channel="${channel}"] td.${kind}`;
+    const sample = async (channel) => Number(await page.textContent(cell(channel, 'sample')));
+    assert.equal(await page.locator('#outputs tr').count(), 4, 'one row per output channel');
+    await page.locator(cell(0, 'sample'), { hasText: '0.120000' }).waitFor();
+    await page.fill('#tempo', '150');
+    await page.dispatchEvent('#tempo', 'change');
+    await page.locator(cell(0, 'sample'), { hasText: '0.150000' }).waitFor();
+    assert.deepEqual([await sample(1), await sample(3), await page.isDisabled('#sidechain')], [0, 0.2, true]);
+    await page.click('#transport-play');
+    await page.waitForFunction((selector) => Number(document.querySelector(selector).textContent) > 0.004, cell(1, 'sample'));
+    await page.click('#transport-play');
+
+    await loadsFromTheList(testPlugin('test_sidechain'));
+    await page.check('#sidechain');
+    // Its outputs 3 and 4 are its side-chain: the tone at 0.2, 17 dB down.
+    const levelOf = (selector, target) => page.waitForFunction(([where, db]) => {
+      const shown = document.querySelector(where).textContent;
+      return db === null ? shown === 'silence' : Math.abs(parseFloat(shown) - db) < 1;
+    }, [selector, target], { timeout: 10000 });
+    await levelOf(cell(2, 'level'), -17);
+    await page.uncheck('#sidechain');
+    await levelOf(cell(2, 'level'), null);
+
+    await loadsFromTheList(testPlugin('test_arpeggiator'));
+    await page.click('#note');
+    await page.waitForFunction(() => document.querySelectorAll('#midi-out li').length >= 4);
+    const lines = await page.$$eval('#midi-out li', (items) => items.map((item) => item.textContent.replace(/^\d+\.\d{4} s {2}/, '')));
+    assert.deepEqual(lines.sort(), ['90 3C 64', '90 40 64', '90 43 64', 'F0 7D 01 3C F7']);
+  });
+
+  it('sends a note; its panel drives the parameters, follows the editor, records its moves and plays them back; saves and restores the state, opens the editor, and ends its sessions when reloaded', async () => {
     await loadsFromTheList(testPlugin('test_synth'));
     program.markLog();
     await page.click('#note');
     await program.waitForLog(/event status=144 data1=60 data2=100 delta=\d+[^]*event status=128 data1=60 data2=0 delta=\d+/);
+
+    await panelDrivesTheParameters();
 
     await loadsFromTheList(testPlugin('test_chunks'));
     await page.click('#save');
@@ -161,20 +199,92 @@ describe('the test page', () => {
   });
 });
 
+/** Moves the plug-in's controls from its editor, as its user would, and waits for the panel's Gain to show the last move. */
+async function moveInTheEditor(...moves) {
+  writeFileSync(`${editorMoves}.new`, moves.map(([index, value]) => `${index} ${value}\n`).join(''));
+  renameSync(`${editorMoves}.new`, editorMoves);  // whole, as the plug-in takes it
+  const [index, value] = moves.at(-1);
+  await page.locator(`#parameters tr[data-index="${index}"] td.value`, { hasText: (100 * value).toFixed(1) }).waitFor();
+  assert.equal(Math.fround(await page.$eval(`#parameters tr[data-index="${index}"] input`, (slider) => Number(slider.value))), Math.fround(value));
+}
+
+/** The page's output level once two readings 0.3 s apart agree: the meter rises from silence at first, slower on a loaded machine. */
+async function steadyLevel() {
+  let last = NaN;
+  for (let tries = 0; tries < 40; ++tries) {
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    const now = parseFloat(await page.textContent('#level'));
+    if (Math.abs(now - last) < 0.5) return now;
+    last = now;
+  }
+  return last;
+}
+
+/** Waits for the page's output level to come within 1 dB of `db`. */
+async function levelNear(db) {
+  await page.waitForFunction((target) => Math.abs(parseFloat(document.getElementById('level').textContent) - target) < 1, db, { timeout: 10000 });
+}
+
+async function panelDrivesTheParameters() {
+  await loadsFromTheList(testPlugin('test_parameters'));
+  const rows = () => page.$$eval('#parameters tr', (trs) => trs.map((tr) => [...tr.cells].slice(0, 4).map((td) => td.textContent).join('|')));
+  assert.deepEqual(await rows(), ['Gain||100.0|%', 'Mode||Off|', 'Steps||0|', 'Drive||0.00|']);
+  assert.deepEqual(await page.$$eval('#program option', (options) => options.map((option) => option.textContent)), ['1: Unity', '2: Half', '3: Quiet']);
+  await page.click('#play');
+  await page.waitForFunction(() => /dB$/.test(document.getElementById('level').textContent), null, { timeout: 20000 });
+  const unity = await steadyLevel();
+  // Gain to a tenth: 20 dB down, and the plug-in's text for it.
+  await page.$eval('#parameters tr[data-index="0"] input', (slider) => {
+    slider.value = '0.1';
+    slider.dispatchEvent(new Event('input'));
+  });
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '10.0' }).waitFor();
+  await levelNear(unity - 20);
+  // A program puts the panel back to its values.
+  await page.selectOption('#program', '1');
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '50.0' }).waitFor();
+  await levelNear(unity - 6);
+
+  await page.click('#editor');
+  if (!process.env.DISPLAY) return;  // without a display there is no editor to move
+  await moveInTheEditor([2, 0.75], [0, 0.25]);
+  assert.equal(await page.textContent('#parameters tr[data-index="2"] td.value'), '3');
+  await levelNear(unity - 12);
+  // The editor's moves, recorded with their times, are heard again when played back.
+  await page.click('#record');
+  await moveInTheEditor([0, 1]);
+  // Long enough for the level shown to catch it on the way back.
+  await new Promise((resolve) => setTimeout(resolve, 800));
+  await moveInTheEditor([0, 0.5]);
+  await page.click('#record');
+  const recorded = /^2 moves over (\d+\.\d) s$/.exec(await page.textContent('#recorded'));
+  assert.ok(recorded && Number(recorded[1]) >= 0.8, await page.textContent('#recorded'));
+  await moveInTheEditor([0, 0.1]);
+  await levelNear(unity - 20);
+  await page.click('#replay');
+  await levelNear(unity);
+  await page.locator('#parameters tr[data-index="0"] td.value', { hasText: '50.0' }).waitFor();
+  await levelNear(unity - 6);
+  await page.click('#play');
+}
+
+/** Output `n` of a recording, as assertPlayedOnTime takes one. */
+const bus = ({ start, channels }, n) => ({ start, left: channels[2 * n], right: channels[2 * n + 1] });
+
 const harness = (method, ...args) => page.evaluate(([name, values]) => window.nodeHarness[name](...values), [method, args]);
 
 /** The harness's signal: exact in 32-bit floats, and different at every frame of a second. */
 const signalAt = (frame) => ((((frame % 48000) + 48000) % 48000) + 1) / 65536;
 
 /**
- * Each 128-frame block must be silence or exactly expected(input frame) at one delay from `low` to
+ * Each 128-frame block must be silence or exactly expected(input frame, channel) at one delay from `low` to
  * `high`, and the delay never shrinks (as a block played late would make it). Returns the delays, 0 for silence.
  */
 function assertPlayedOnTime({ start, left, right }, expected, low, high) {
   const delays = [];
   for (let at = 0; at + 128 <= left.length; at += 128) {
     const block = [left.slice(at, at + 128), right.slice(at, at + 128)];
-    const exactAt = (delay) => block.every((channel) => channel.every((x, i) => x === expected(start + at + i - delay)));
+    const exactAt = (delay) => block.every((channel, c) => channel.every((x, i) => x === expected(start + at + i - delay, c)));
     let delay = low;
     while (delay <= high && !exactAt(delay)) delay += 128;
     delays.push(block.every((channel) => channel.every((x) => x === 0)) ? 0 : delay <= high ? delay : NaN);
@@ -232,6 +342,83 @@ describe('CorvelAudioNode', () => {
     const delays = assertPlayedOnTime(recording, (t) => signalAt(t) + (t >= frame ? 0.5 : 0), latencies[0], recording.latencies[0]);
     const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
     assert.ok(inputs.some((t) => t + 128 <= frame) && inputs.some((t) => t >= frame), `no blocks from both sides of the note at ${frame}: ${inputs}`);
+  });
+  it('lands a parameter change on the sample that `when` names; follows the plug-in\'s own moves and its programs', async () => {
+    // Its output is its input times its Gain.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_parameters')], latencyBlocks: 8 });
+    const frame = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      // Off the block grid, and more than 32 frames from its block's edges.
+      const at = Math.round((context.currentTime + 0.5) * context.sampleRate / 128) * 128 + 37;
+      await nodes[0].setParameter(0, 0.5, at / context.sampleRate);
+      return at;
+    });
+    const recording = await harness('record', 1, 0);
+    const delays = assertPlayedOnTime(recording, (t) => signalAt(t) * (t >= frame ? 0.5 : 1), latencies[0], recording.latencies[0]);
+    const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
+    assert.ok(inputs.some((t) => t < frame && t + 128 > frame), `no block across the change at ${frame}: ${inputs}`);
+
+    const followed = await page.evaluate(async () => {
+      const node = window.nodeHarness.nodes[0];
+      const events = [];
+      node.addEventListener('parameter', (event) => events.push([event.index, event.gesture]));
+      const applied = node.parameters[0].value;
+      await node.midi([[0x90, 100, 127]]);  // it moves its Gain to 0.6, touching it
+      await new Promise((resolve) => { node.addEventListener('parameter', (event) => event.gesture === 'end' && resolve()); });
+      const moved = node.parameters[0].display;
+      await node.setProgram(2);
+      return { applied, events, moved, programs: node.programs, gain: node.parameters[0].display };
+    });
+    assert.deepEqual(followed, { applied: 0.5, events: [[0, 'begin'], [0, null], [0, 'end']], moved: '60.0',
+      programs: { names: ['Unity', 'Half', 'Quiet'], current: 2 }, gain: '10.0' });
+  });
+  it('feeds a side-chain from its second input: heard exactly, in outputs 3 and 4 as in the mix of 1 and 2', async () => {
+    // test_sidechain: out0 = in0 + in2, out1 = in1 + in3, out2 = in2, out3 = in3; the side-chain is -signal / 4.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_sidechain')], inputs: [2, 2], outputs: [2, 2],
+      sidechain: true, latencyBlocks: 8 });
+    const recording = await harness('record', 1);
+    const mix = assertPlayedOnTime(recording, (t) => 0.75 * signalAt(t), latencies[0], recording.latencies[0]);
+    const side = assertPlayedOnTime(bus(recording, 1), (t) => -0.25 * signalAt(t), latencies[0], recording.latencies[0]);
+    assert.deepEqual(side, mix, 'both outputs of each block played together');
+  });
+  it('follows setTransport: each block hears the transport at its first input sample, moved on while playing', async () => {
+    // test_transport's outputs: tempo / 1000, position / 100, sample position / 1e6, process level / 10.
+    const { latencies } = await harness('start', { plugins: [testPlugin('test_transport')], outputs: [2, 2], latencyBlocks: 8 });
+    const from = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      await nodes[0].setTransport({ tempo: 120 });
+      const at = Math.round((context.currentTime + 0.5) * context.sampleRate) + 37;
+      await nodes[0].setTransport({ playing: true, tempo: 150, position: 4 }, at / context.sampleRate);
+      return at;
+    });
+    const recording = await harness('record', 1, 0.2);
+    // The node's blocks begin on multiples of 128 frames.
+    const heard = (t) => {
+      const block = t - (t % 128);
+      if (block < from) return [0.12, 0, 0, 0.2];
+      return [0.15, (4 + ((block - from) * 150) / (60 * 48000)) / 100, (4 * 60 * 48000 / 150 + block - from) / 1e6, 0.2];
+    };
+    const delays = assertPlayedOnTime(recording, (t, c) => Math.fround(heard(t)[c]), latencies[0], recording.latencies[0]);
+    assert.deepEqual(assertPlayedOnTime(bus(recording, 1), (t, c) => Math.fround(heard(t)[2 + c]), latencies[0], recording.latencies[0]), delays);
+    const inputs = delays.flatMap((delay, k) => (delay ? [recording.start + 128 * k - delay] : []));
+    assert.ok(inputs.some((t) => t < from) && inputs.some((t) => t > from + 12000), `no blocks from both sides of ${from}: ${inputs}`);
+  });
+  it('hands out the plug-in\'s MIDI and SysEx as events, each at the input time it goes with', async () => {
+    // test_arpeggiator answers a note-on of key k at frame f with k, k+4, k+7 at f, f+16, f+32, and F0 7D 01 k F7 at f.
+    await harness('start', { plugins: [testPlugin('test_arpeggiator')], latencyBlocks: 8 });
+    const { at, midi } = await page.evaluate(async () => {
+      const { context, nodes } = window.nodeHarness;
+      // Off the block grid, with room for the last note in the same block.
+      const frame = Math.round((context.currentTime + 0.2) * context.sampleRate / 128) * 128 + 37;
+      await nodes[0].midi([[0x90, 60, 100]], frame / context.sampleRate);
+      const deadline = performance.now() + 5000;
+      while (window.nodeHarness.midi.length < 4 && performance.now() < deadline) await new Promise((resolve) => setTimeout(resolve, 20));
+      return { at: frame, midi: window.nodeHarness.midi };
+    });
+    const byTime = (a, b) => a[0] - b[0] || a[1] - b[1];
+    assert.deepEqual(midi.map(({ time, data }) => [time, ...data]).sort(byTime), [
+      [at / 48000, 0x90, 60, 100], [at / 48000, 0xf0, 0x7d, 1, 60, 0xf7], [(at + 16) / 48000, 0x90, 64, 100], [(at + 32) / 48000, 0x90, 67, 100],
+    ]);
   });
   it('runs two nodes at once; counts a late block and plays silence in its place, never the late block; ends the sessions on dispose()', async () => {
     // Two gains in a row: a quarter of the signal, after both delays.

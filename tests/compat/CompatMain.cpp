@@ -29,8 +29,8 @@ using namespace compat;
 
 namespace {
 
-const std::vector<std::string> aspects = {"load",  "audio",  "midi",  "settings",
-                                          "state", "editor", "unload"};
+const std::vector<std::string> aspects = {"load",       "audio",  "midi",   "settings", "state",
+                                          "parameters", "layout", "editor", "unload"};
 
 // What the expectations file says of a plug-in: its kind, the aspects that fail
 // or do not apply, whether CI runs it, and why.
@@ -39,13 +39,15 @@ struct Expectation {
     bool inCi = true;
     std::map<std::string, std::string>
         aspect;  // "fails", "none" or "ok"; unset: the kind's default
+    Settings settings;  // for the layout aspect
     std::string note;
 
     std::string expected(const std::string& name) const {
         const auto found = aspect.find(name);
         if (found != aspect.end()) return found->second;
-        if ((name == "midi" && kind != "instrument") || name == "state")
-            return "none";  // most offer no chunks
+        // Most offer no chunks, and have no channels past the first pair.
+        if ((name == "midi" && kind != "instrument") || name == "state" || name == "layout")
+            return "none";
         return "ok";
     }
 };
@@ -75,9 +77,12 @@ Expectation expectationFor(const std::string& path) {
             continue;
         if (kind != "-") result.kind = kind;
         while (words >> word && word != "--") {
-            const std::string key = word.substr(0, word.find('='));
-            const std::string value = word.substr(word.find('=') + 1);
+            const std::size_t equals = word.rfind('=');
+            const std::string key = word.substr(0, equals);
+            const std::string value = word.substr(equals + 1);
             if (key == "ci") result.inCi = value != "no";
+            else if (key.rfind("set:", 0) == 0)
+                result.settings.emplace_back(key.substr(4), std::atof(value.c_str()));
             else result.aspect[key] = value;
         }
         if (word == "--" && std::getline(words >> std::ws, word))
@@ -146,6 +151,8 @@ int main(int argc, char** argv) {
                 outcome.clear();
                 if (host->ready(attempt > 0)) outcome = checkPlugin(*host, path, options);
                 else outcome["load"] = {"fails", "the program did not start"};
+                if (outcome["load"].status == "ok")
+                    host->checkOverVersion2(path, expectation.kind, expectation.settings, outcome);
                 if (listed.find("\"" + path + "\"") == std::string::npos)
                     outcome["load"] = {"fails", "not listed by scanVSTs"};
                 mismatch = mismatches(outcome, expectation);

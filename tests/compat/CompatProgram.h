@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "WsClient.h"
@@ -20,6 +22,15 @@ struct Frame {
     int contentHeight = 0;
     bool pluginDrew = false;  // the plug-in made a window inside the content
 };
+
+struct Outcome {
+    std::string status = "none";  // ok, fails or none
+    std::string detail;
+};
+
+// Parameters set before the layout aspect plays, each a name pattern and a
+// value: a side-chain that the plug-in ignores until it is switched on.
+using Settings = std::vector<std::pair<std::string, double>>;
 
 class CompatProgram {
 public:
@@ -36,6 +47,12 @@ public:
     // The executable file names of its child processes still there: its
     // plug-in processes.
     virtual std::vector<std::string> pluginProcesses() = 0;
+    // The aspects over protocol 2 ("parameters", "layout") of a plug-in that
+    // loaded; left as they are where the platform's suite does not check
+    // them (on Windows: Linux's checks the same code).
+    virtual void checkOverVersion2(const std::string& /*path*/, const std::string& /*kind*/,
+                                   const Settings& /*settings*/,
+                                   std::map<std::string, Outcome>& /*outcome*/) {}
 };
 
 std::unique_ptr<CompatProgram> makeCompatProgram();

@@ -9,11 +9,6 @@
 
 namespace compat {
 
-struct Outcome {
-    std::string status = "none";  // ok, fails or none
-    std::string detail;
-};
-
 struct CheckOptions {
     std::string kind;        // effect, reverb, passthrough, instrument, ...
     std::string pluginHost;  // the plug-in process's executable that must run it

@@ -15,8 +15,10 @@ windows=0
 doc=docs/compatibility.md
 
 # Columns: source, file, kind, then per aspect "status|detail", then the note.
-tables() {
-    awk -F '\t' '
+# The arguments name the aspects shown: the Windows tables leave out those
+# that only the Linux suite checks.
+tables() {  # aspect...
+    awk -F '\t' -v shown="$*" '
         function cell(result,   status, detail) {
             status = substr(result, 1, index(result, "|") - 1)
             detail = substr(result, index(result, "|") + 1)
@@ -24,19 +26,26 @@ tables() {
             if (status == "fails") return "no"
             return detail == "" ? "—" : "— (" detail ")"
         }
-        BEGIN { split("load audio midi settings state editor unload", aspects, " ") }
+        BEGIN {
+            count = split("load audio midi settings state parameters layout editor unload", aspects, " ")
+            split("Load|Audio|MIDI|Rate & size|State|Parameters|Layout|Editor|Unload", titles, "|")
+            for (i = 1; i <= count; i++) show[i] = index(" " shown " ", " " aspects[i] " ") > 0
+        }
         $1 != source {
             source = $1
+            header = "| Plug-in | Kind"
+            rule = "|---|---"
+            for (i = 1; i <= count; i++) if (show[i]) { header = header " | " titles[i]; rule = rule "|---" }
             print "\n## " source "\n"
-            print "| Plug-in | Kind | Load | Audio | MIDI | Rate & size | State | Editor | Unload | Notes |"
-            print "|---|---|---|---|---|---|---|---|---|---|"
+            print header " | Notes |"
+            print rule "|---|"
         }
         {
             row = "| `" $2 "` | " $3
-            notes = $11
-            for (i = 4; i <= 10; i++) {
-                row = row " | " cell($i)
-                if ($i ~ /^fails\|/) notes = notes " " aspects[i - 3] ": " substr($i, 7) "."
+            notes = $(count + 4)
+            for (i = 1; i <= count; i++) {
+                if (show[i]) row = row " | " cell($(i + 3))
+                if ($(i + 3) ~ /^fails\|/) notes = notes " " aspects[i] ": " substr($(i + 3), 7) "."
             }
             print row " | " notes " |"
         }'
@@ -51,7 +60,7 @@ if [ "$windows" = 1 ]; then
     version=$(cat "$build/windows-plugins/version" 2>/dev/null)
     windowsPart=$(printf '%s\n\n%s\n%s' "$(sed '/^Built from:/,$d' <<<"$windowsPart")" \
         "Built from: Debian's \`dpf-plugins\` source${version:+ $version}, with $(x86_64-w64-mingw32-g++-posix -dumpversion 2>/dev/null | sed 's/^/mingw-w64 g++ /'); run under $(wine --version 2>/dev/null)." \
-        "$(tables <<<"$results")")
+        "$(tables load audio midi settings state editor unload <<<"$results")")
 else
     build=${1:-build}
     cmake --build "$build" -j2 --target compat_runner || exit 1
@@ -63,7 +72,7 @@ else
         echo "\`$package\` $(dpkg-query -W -f='${Version}' "$package")"
     done | paste -sd, | sed 's/,/, /g')
     linuxPart=$(printf '%s\n\nPackages: %s.\n%s' "$(sed '/^Packages:/,$d' <<<"$linuxPart")" "$packages" \
-        "$(tables <<<"$results")")
+        "$(tables load audio midi settings state parameters layout editor unload <<<"$results")")
 fi
 printf '%s\n\n%s\n' "$linuxPart" "$windowsPart" >"$doc.new" && mv "$doc.new" "$doc"
 exit $status

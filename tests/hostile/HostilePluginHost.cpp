@@ -24,7 +24,8 @@ namespace {
 std::atomic<bool> badResult{false};
 std::atomic<bool> badTicket{false};
 
-[[noreturn]] void runBlocks(SharedBlock& block) {
+[[noreturn]] void runBlocks(SharedRegion& region) {
+    SharedBlock& block = region.block();
     SpinBudget spin;
     uint32_t seen = block.reply.load(std::memory_order_acquire);
     for (;;) {
@@ -32,8 +33,8 @@ std::atomic<bool> badTicket{false};
         if (ticket == seen) continue;
         seen = ticket;
         const uint32_t frames = block.frames < maxFrames ? block.frames : maxFrames;
-        for (int c = 0; c < 2; ++c)
-            for (uint32_t i = 0; i < frames; ++i) block.output[c][i] = 0.5f * block.input[c][i];
+        for (uint32_t c = 0; c < 2; ++c)
+            for (uint32_t i = 0; i < frames; ++i) region.output(c)[i] = 0.5f * region.input(c)[i];
         block.result = badResult ? 77 : 2;
         block.reply.store(badTicket ? ticket + 1000 : ticket, std::memory_order_release);
         wakeWaiters(block.reply);
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     if (!launch) return 2;
     auto region = SharedRegion::attach(launch->regionHandle);
     if (!region) return 1;
-    std::thread([&region] { runBlocks(region->block()); }).detach();
+    std::thread([&region] { runBlocks(*region); }).detach();
     CommandPipe pipe(launch->commandHandle);
     const std::string prefix = "hostile:";
     PipeMessage message;

@@ -14,7 +14,7 @@ TEST_F(LifecycleTest, ALoadConfiguresThePluginTheNextTearsItDownFirstAndQuitClos
         log({"entry", "effOpen", "canDo", "effSetSampleRate", "effSetBlockSize",
              "effSetSpeakerArrangement", "effMainsChanged"}),
         (std::vector<std::string>{"entry kind=gain via=VSTPluginMain version=2400", "effOpen",
-                                  "canDo sizeWindow=1 SizeWindow=0 sizeWindowX=0 null=0 time=0",
+                                  "canDo sizeWindow=1 SizeWindow=0 sizeWindowX=0 null=0 time=1",
                                   "effSetSampleRate 48000", "effSetBlockSize 256",
                                   "effSetSpeakerArrangement type=1 channels=2 same=1 zeroed=1",
                                   "effMainsChanged 1"}));
@@ -43,7 +43,7 @@ TEST_F(LifecycleTest, FailedLoadsSendNothingAndLeaveAWrapperThatAnswersEmptyAndI
     // process cannot load it and says why.
     if (ProgramUnderTest::isNative()) failing.push_back(testPluginPath("test_x86_32"));
 #endif
-    failing.push_back(testPluginPath("test_outputs65"));
+    failing.push_back(testPluginPath("test_outputs129"));
     for (const std::string& path : failing) {
         SCOPED_TRACE(path);
         ASSERT_TRUE(client.sendText("load " + path));
@@ -67,7 +67,7 @@ TEST_F(LifecycleTest, FailedLoadsSendNothingAndLeaveAWrapperThatAnswersEmptyAndI
     ASSERT_TRUE(waitForLog("unloaded"));
     EXPECT_EQ(
         log({"eff", "process", "unloaded"}),
-        (std::vector<std::string>{"effMainsChanged 0", "effClose", "unloaded kind=outputs65"}));
+        (std::vector<std::string>{"effMainsChanged 0", "effClose", "unloaded kind=outputs129"}));
 }
 
 TEST_F(LifecycleTest,

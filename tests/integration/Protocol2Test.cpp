@@ -12,87 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "HostFixture.h"
+#include "Protocol2Fixture.h"
 
 using namespace testing_support;
 using nlohmann::json;
 
 namespace {
 
-constexpr uint32_t frames = 64;
-
-class Protocol2Test : public PluginTest {
-protected:
-    void SetUp() override {
-        PluginTest::SetUp();
-        v2.offerSubprotocols("chat, corvel.2");
-        ASSERT_TRUE(v2.connect(program->port(), 20000));
-        hello = json::parse(v2.receiveText(20000).value_or("null"));
-    }
-
-    json ask(json request) {
-        request["id"] = ++lastId;
-        return answerTo(request.dump());
-    }
-    // The reply, past any events, which are kept.
-    json answerTo(const std::string& text) {
-        if (!v2.sendText(text)) return nullptr;
-        return nextReply();
-    }
-    json nextReply() {
-        for (;;) {
-            json message = json::parse(v2.receiveText(10000).value_or("null"), nullptr, false);
-            if (!message.is_object() || !message.contains("event")) return message;
-            events.push_back(message.value("event", ""));
-        }
-    }
-    void expectError(const json& reply, const std::string& code) {
-        EXPECT_EQ(reply.value("ok", true), false) << reply;
-        EXPECT_EQ(reply["error"].value("code", ""), code) << reply;
-        EXPECT_FALSE(reply["error"].value("message", "").empty()) << reply;
-    }
-
-    // A block: header, MIDI records at the given frames, then two channels.
-    static std::string blockWith(const std::vector<uint32_t>& midiFrames, float left, float right) {
-        std::string records;
-        for (uint32_t at : midiFrames) {
-            const uint8_t record[12] = {1, 0, 8,    0,  uint8_t(at), uint8_t(at >> 8),
-                                        0, 0, 0x90, 60, 100,         0};
-            records.append(reinterpret_cast<const char*>(record), sizeof record);
-        }
-        const uint32_t header[4] = {frames, 2, uint32_t(records.size()), 0};
-        std::string block(reinterpret_cast<const char*>(header), sizeof header);
-        block += records;
-        std::vector<float> samples(2 * frames, right);
-        std::fill_n(samples.begin(), frames, left);
-        block.append(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float));
-        return block;
-    }
-    // The reply's header words, and its first and last samples when it has audio.
-    struct Reply {
-        uint32_t frames = 0, channels = 0, recordBytes = 0, status = 0;
-        float first = 0, last = 0;
-    };
-    Reply exchange(const std::string& block) {
-        Reply reply;
-        const std::string bytes = v2.sendBinary(block) ? v2.receiveBinary(10000).value_or("") : "";
-        if (bytes.size() < 16) return reply;
-        std::memcpy(&reply.frames, bytes.data(), 4);
-        std::memcpy(&reply.channels, bytes.data() + 4, 4);
-        std::memcpy(&reply.recordBytes, bytes.data() + 8, 4);
-        if (reply.recordBytes >= 8) std::memcpy(&reply.status, bytes.data() + 20, 4);
-        if (bytes.size() == 16 + 8 * frames) {
-            std::memcpy(&reply.first, bytes.data() + 16, 4);
-            std::memcpy(&reply.last, bytes.data() + bytes.size() - 4, 4);
-        }
-        return reply;
-    }
-
-    WsClient v2;
-    json hello;
-    std::vector<std::string> events;
-    int lastId = 0;
-};
+constexpr uint32_t frames = Protocol2Test::frames;
 
 }  // namespace
 

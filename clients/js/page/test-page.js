@@ -3,6 +3,9 @@
 // where it keeps one, else the paths a scan finds); each loaded plug-in
 // plays in an audio node, which has a connection of its own.
 import { CorvelAudioNode, CorvelClient } from './corvel-client.js';
+import { MoveRecorder } from './move-recorder.js';
+import { OutputMeters } from './output-meters.js';
+import { ParameterPanel } from './parameter-panel.js';
 import { RoundTripPlot } from './round-trip-plot.js';
 
 const $ = (id) => document.getElementById(id);
@@ -12,6 +15,13 @@ const page = {
   /** @type {CorvelClient|null} */ client: null,
   /** @type {AudioContext|null} */ context: null,
   /** @type {CorvelAudioNode|null} */ node: null,
+  /** Measures what the node plays, for the level shown. @type {AnalyserNode|null} */ analyser: null,
+  /** @type {ParameterPanel|null} */ panel: null,
+  /** @type {OutputMeters|null} */ meters: null,
+  /** Whether the transport the plug-in hears plays. */
+  playing: false,
+  /** The tone in the node's second input, while on. @type {OscillatorNode|null} */ sidechain: null,
+  recorder: new MoveRecorder(),
   /** The source playing into the node, while playing. */
   source: null,
   stream: null,
@@ -65,8 +75,16 @@ function updateButtons() {
   $('source').disabled = page.source !== null;
   $('bypass').disabled = !loaded;
   $('note').disabled = !loaded;
+  $('transport-play').disabled = !loaded;
+  $('transport-play').textContent = page.playing ? 'Stop the transport' : 'Start the transport';
+  $('rewind').disabled = !loaded;
+  $('sidechain').disabled = !loaded || page.node.buses.inputs.length < 2;
   $('save').disabled = !loaded;
   $('restore').disabled = !loaded || !page.savedState;
+  const parameters = loaded && page.node.parameters.length > 0;
+  $('record').disabled = !parameters;
+  $('record').textContent = page.recorder.recording ? 'Stop recording' : 'Record the editor\'s moves';
+  $('replay').disabled = !parameters || page.recorder.recording || page.recorder.moves.length === 0;
   $('connect').hidden = connected;
 }
 
@@ -197,6 +215,7 @@ async function load() {
       // A shell module's plug-ins share its path: its id picks one.
       plugin: entry && choiceOf(entry) !== entry.path ? { path: entry.path, uniqueId: entry.uniqueId } : path,
       latencyBlocks: Number($('latency-blocks').value),
+      ...busesFor(entry),
     });
   } catch (error) {
     setStatus($('plugin'), `Could not load ${path}`, 'bad');
@@ -204,6 +223,14 @@ async function load() {
   }
   const node = page.node;
   node.connect(page.context.destination);
+  page.analyser ??= new AnalyserNode(page.context, { fftSize: 4096 });
+  node.connect(page.analyser);
+  page.panel.attach(node);
+  page.meters.attach(node);
+  node.addEventListener('midi', ({ data, time }) => showMidi(data, time));
+  node.addEventListener('ioChanged', ({ inputs, outputs, latency }) => log(`the plug-in now has ${inputs} inputs, ` +
+    `${outputs} outputs and a latency of ${latency} samples`));
+  await tellTransport({});
   node.addEventListener('crashed', (event) => log(`the plug-in crashed: ${event.reason}`));
   node.addEventListener('ready', () => log('the plug-in is back'));
   node.addEventListener('latencychange', () => log(`delay raised to ${node.latencySamples} samples`));
@@ -217,8 +244,13 @@ async function load() {
 async function unload() {
   if (!page.node) return;
   stopSource();
+  $('sidechain').checked = false;
+  toggleSidechain();
   const node = page.node;
   page.node = null;
+  page.recorder.stop();
+  page.panel.attach(null);
+  page.meters.attach(null);
   await node.dispose();
   setStatus($('plugin'), 'No plug-in loaded', 'dim');
   log('unloaded');
@@ -243,6 +275,52 @@ async function play() {
   }
   page.source.connect(page.node);
   log(`audio running: ${page.node.blockSize}-frame blocks at ${context.sampleRate} Hz`);
+}
+
+/**
+ * The node's buses for a plug-in the catalogue describes: a second input
+ * for a side-chain where it has four, and its outputs in pairs (the first
+ * 16). Unknown: stereo.
+ */
+function busesFor(entry) {
+  const outputs = Math.min(entry?.outputs ?? 2, 16);
+  return {
+    inputs: (entry?.inputs ?? 2) >= 4 ? [2, 2] : [2],
+    outputs: Array.from({ length: Math.ceil(outputs / 2) }, (_, pair) => Math.min(2, outputs - 2 * pair)),
+  };
+}
+
+/** Tells the plug-in the page's transport, with `fields` changed; a companion without it is only logged. */
+async function tellTransport(fields) {
+  try {
+    await page.node.setTransport({ tempo: Number($('tempo').value) || 120, playing: page.playing, ...fields });
+  } catch (error) {
+    log(`transport: ${error.message}`);
+  }
+}
+
+async function playTransport() {
+  page.playing = !page.playing;
+  await tellTransport({});
+  log(page.playing ? 'transport playing' : 'transport stopped');
+}
+
+function toggleSidechain() {
+  if (!$('sidechain').checked) {
+    page.sidechain?.stop();
+    page.sidechain = null;
+    return;
+  }
+  page.sidechain = new OscillatorNode(page.context, { frequency: 220 });
+  page.sidechain.connect(new GainNode(page.context, { gain: 0.2 })).connect(page.node, 0, 1);
+  page.sidechain.start();
+}
+
+function showMidi(data, time) {
+  const line = document.createElement('li');
+  line.textContent = `${time.toFixed(4)} s  ${[...data].map((byte) => byte.toString(16).toUpperCase().padStart(2, '0')).join(' ')}`;
+  $('midi-out').prepend(line);
+  while ($('midi-out').children.length > 32) $('midi-out').lastChild.remove();
 }
 
 function stopSource() {
@@ -277,6 +355,33 @@ async function restore() {
   setStatus($('state'), `Restored ${page.savedState.length} bytes`, 'ok');
 }
 
+function record() {
+  if (page.recorder.recording) {
+    page.recorder.stop();
+    const { moves, duration } = page.recorder;
+    setStatus($('recorded'), `${moves.length} move${moves.length === 1 ? '' : 's'} over ${duration.toFixed(1)} s`, 'ok');
+    log(`recorded ${moves.length} moves`);
+    return;
+  }
+  page.recorder.start(page.node);
+  setStatus($('recorded'), 'Recording: move the controls in the plug-in\'s editor', 'dim');
+}
+
+async function replay() {
+  await page.recorder.play(page.node, (index, value) => page.panel.show(index, value));
+  log(`playing back ${page.recorder.moves.length} moves`);
+}
+
+/** The level of the node's last 4096 samples (a tenth of a second or less), in dB of full scale. */
+function outputLevel() {
+  const analyser = page.analyser;
+  if (!analyser || !page.node) return '–';
+  const samples = new Float32Array(analyser.fftSize);
+  analyser.getFloatTimeDomainData(samples);
+  const power = samples.reduce((sum, x) => sum + x * x, 0) / samples.length;
+  return power > 1e-12 ? `${(10 * Math.log10(power)).toFixed(1)} dB` : 'silence';
+}
+
 /** Holds the main thread as a busy page would; the audio should not notice. */
 function stall() {
   const until = performance.now() + 50;
@@ -291,6 +396,12 @@ action('unload', unload);
 action('editor', () => page.node.showGui());
 action('play', play);
 action('note', note);
+action('transport-play', playTransport);
+action('rewind', () => tellTransport({ position: 0 }));
+$('tempo').addEventListener('change', () => page.node && tellTransport({}));
+$('sidechain').addEventListener('change', toggleSidechain);
+action('record', record);
+action('replay', replay);
 action('save', save);
 action('restore', restore);
 $('stall').addEventListener('click', stall);
@@ -305,6 +416,8 @@ window.addEventListener('pagehide', () => {
   page.client?.close();
 });
 
+page.panel = new ParameterPanel($('parameters'), $('program'), log);
+page.meters = new OutputMeters($('outputs'));
 const plot = new RoundTripPlot($('round-trips'));
 setInterval(() => {
   const node = page.node;
@@ -318,6 +431,8 @@ setInterval(() => {
   $('late').textContent = stats?.late ?? 0;
   $('rtt-p50').textContent = ms(stats?.roundTripMs.p50);
   $('rtt-p99').textContent = ms(stats?.roundTripMs.p99);
+  $('level').textContent = outputLevel();
+  page.meters.update();
   if (node) plot.draw(node.roundTrips(), (1000 * node.blockSize) / page.context.sampleRate);
 }, 250);
 

@@ -9,9 +9,15 @@ namespace bridge {
 
 namespace {
 
+// The whole section, whatever its size.
 SharedBlock* mapBlock(HANDLE section) {
     return static_cast<SharedBlock*>(
-        MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(SharedBlock)));
+        MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+}
+
+std::size_t mappedSize(const void* view) {
+    MEMORY_BASIC_INFORMATION info{};
+    return VirtualQuery(view, &info, sizeof info) ? info.RegionSize : 0;
 }
 
 // Inheritable, so that the plug-in process can be given it by name in its
@@ -27,11 +33,13 @@ void closeEvent(uint32_t event) {
 
 }  // namespace
 
-std::unique_ptr<SharedRegion> SharedRegion::create() {
+std::unique_ptr<SharedRegion> SharedRegion::create(const ChannelLayout& layout) {
+    if (!layout.valid()) return nullptr;
+    const std::size_t size = regionBytes(layout);
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE section =
         CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE | SEC_COMMIT, 0,
-                           sizeof(SharedBlock), nullptr);
+                           static_cast<DWORD>(size), nullptr);
     if (!section) return nullptr;
     SharedBlock* mapped = mapBlock(section);
     if (!mapped) {
@@ -40,8 +48,10 @@ std::unique_ptr<SharedRegion> SharedRegion::create() {
     }
     // Kept from the page file, so no block takes a page fault in it; a
     // refusal (the working set's limit) only costs that.
-    VirtualLock(mapped, sizeof(SharedBlock));
-    auto region = std::unique_ptr<SharedRegion>(new SharedRegion(HandleToLong(section), mapped));
+    VirtualLock(mapped, size);
+    mapped->layout = layout;
+    auto region =
+        std::unique_ptr<SharedRegion>(new SharedRegion(HandleToLong(section), mapped, layout));
     HANDLE request = inheritableEvent();
     HANDLE reply = inheritableEvent();
     mapped->request.event = HandleToULong(request);
@@ -53,7 +63,13 @@ std::unique_ptr<SharedRegion> SharedRegion::create() {
 std::unique_ptr<SharedRegion> SharedRegion::attach(int handle) {
     SharedBlock* mapped = mapBlock(LongToHandle(handle));
     if (!mapped) return nullptr;
-    return std::unique_ptr<SharedRegion>(new SharedRegion(handle, mapped));
+    const ChannelLayout layout = mapped->layout;
+    if (mappedSize(mapped) < sizeof(SharedBlock) || !layout.valid() ||
+        regionBytes(layout) > mappedSize(mapped)) {
+        UnmapViewOfFile(mapped);
+        return nullptr;
+    }
+    return std::unique_ptr<SharedRegion>(new SharedRegion(handle, mapped, layout));
 }
 
 SharedRegion::~SharedRegion() {

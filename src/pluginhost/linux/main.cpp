@@ -20,6 +20,7 @@
 #include "host/InProcessSlot.h"
 #include "pluginhost/AudioLoop.h"
 #include "pluginhost/CommandLoop.h"
+#include "pluginhost/EventForwarder.h"
 #include "pluginhost/Probe.h"
 #include "shell/linux/GuiLoop.h"
 #include "shell/linux/X11EditorWindows.h"
@@ -74,12 +75,13 @@ int main(int argc, char** argv) {
     XInitThreads();
     GuiLoop loop;
     bridge::CommandPipe pipe(launch->commandHandle);
-    auto slot =
-        std::make_shared<InProcessSlot>(loop, nullptr, launch->sampleRate, launch->blockSize);
+    EventForwarder events(pipe, region->block().kept);
+    auto slot = std::make_shared<InProcessSlot>(loop, nullptr, &events, launch->sampleRate,
+                                                launch->blockSize);
 
-    AudioLoop audio(region->block(), *slot);
+    AudioLoop audio(*region, *slot);
     std::thread([&audio] { audio.run(); }).detach();
-    CommandLoop commands(pipe, loop, *slot);
+    CommandLoop commands(pipe, loop, *slot, region->block().kept);
     std::thread commandThread([&commands] { commands.run(); });
     loop.run(commands);
     commandThread.join();

@@ -19,6 +19,7 @@
 #include "host/InProcessSlot.h"
 #include "pluginhost/AudioLoop.h"
 #include "pluginhost/CommandLoop.h"
+#include "pluginhost/EventForwarder.h"
 #include "pluginhost/Probe.h"
 #include "shell/win32/Win32GuiThread.h"
 #include "shell/win32/Win32Module.h"
@@ -135,12 +136,13 @@ int main(int argc, char** argv) {
     if (!taskWindow) return 1;
     Win32GuiThread gui(taskWindow);
     bridge::CommandPipe pipe(launch->commandHandle);
-    auto slot =
-        std::make_shared<InProcessSlot>(gui, nullptr, launch->sampleRate, launch->blockSize);
+    EventForwarder events(pipe, region->block().kept);
+    auto slot = std::make_shared<InProcessSlot>(gui, nullptr, &events, launch->sampleRate,
+                                                launch->blockSize);
 
-    AudioLoop audio(block, *slot);
+    AudioLoop audio(*region, *slot);
     std::thread([&audio] { audio.run(); }).detach();
-    CommandLoop commands(pipe, gui, *slot);
+    CommandLoop commands(pipe, gui, *slot, region->block().kept);
     gui.idleEditorsOf(&commands);
     std::thread commandThread([&commands] { commands.run(); });
     MSG message = {};

@@ -1,5 +1,6 @@
 // The Linux program under test: started as a child of the runner, its
-// editor frames seen on the X server, its plug-in processes in /proc.
+// editor frames seen on the X server, its plug-in processes in /proc; and a
+// second one without a display for the aspects over protocol 2.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <fstream>
 
 #include "CompatProgram.h"
+#include "LayoutCheck.h"
+#include "ParameterCheck.h"
 #include "ProgramUnderTest.h"
 #include "X11WindowProbe.h"
 
@@ -71,7 +74,50 @@ public:
         return names;
     }
 
+    // The parameters on a load as any client makes it, then the layout on a
+    // load with all the plug-in's channels. A reply whose fields are not of
+    // their documented types fails the aspect under way.
+    void checkOverVersion2(const std::string& path, const std::string& kind,
+                           const Settings& settings,
+                           std::map<std::string, Outcome>& outcome) override {
+        outcome["parameters"] = outcome["layout"] = {"fails", "no connection over protocol 2"};
+        Version2Connection v2;
+        const uint16_t port = headlessPort();
+        if (port == 0 || !v2.open(port)) return;
+        std::string aspect = "parameters";
+        try {
+            const nlohmann::json loaded = v2.ask({{"op", "load"}, {"path", path}});
+            if (!loaded.value("ok", false)) {
+                outcome["parameters"] = outcome["layout"] = {"fails",
+                                                             "load over protocol 2 refused"};
+                return;
+            }
+            outcome[aspect] = checkParameters(v2, loaded.value("parameters", -1));
+            aspect = "layout";
+            outcome[aspect] = checkLayout(v2, {path, kind == "instrument", loaded.value("inputs", 0),
+                                               loaded.value("outputs", 0), settings});
+            v2.ask({{"op", "unload"}});
+        } catch (const nlohmann::json::exception& wrongType) {
+            outcome[aspect] = {"fails",
+                               std::string("a reply not as documented: ") + wrongType.what()};
+            if (aspect == "parameters") outcome["layout"] = {"fails", "not checked"};
+        }
+    }
+
 private:
+    // Without a display, so that the plug-in's second instance opens no
+    // editor (an LSP editor takes most of a second on a loaded machine);
+    // 0 when it does not start.
+    uint16_t headlessPort() {
+        if (!headless || !headless->running()) {
+            headless = std::make_unique<testing_support::ProgramUnderTest>(
+                std::map<std::string, std::string>{{"DISPLAY", ""}});
+            if (!headless->start()) return 0;
+        }
+        return headless->port();
+    }
+
+    std::unique_ptr<testing_support::ProgramUnderTest> headless;
     std::unique_ptr<testing_support::ProgramUnderTest> program;
     std::unique_ptr<testing_support::WsClient> connection;
     testing_support::X11WindowProbe screen;
