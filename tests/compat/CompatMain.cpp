@@ -38,7 +38,7 @@ struct Expectation {
     std::string kind = "effect";
     bool inCi = true;
     std::map<std::string, std::string>
-        aspect;  // "fails", "none" or "ok"; unset: the kind's default
+        aspect;         // "fails", "none" or "ok"; unset: the kind's default
     Settings settings;  // for the layout aspect
     std::string note;
 

@@ -88,14 +88,15 @@ public:
         try {
             const nlohmann::json loaded = v2.ask({{"op", "load"}, {"path", path}});
             if (!loaded.value("ok", false)) {
-                outcome["parameters"] = outcome["layout"] = {"fails",
-                                                             "load over protocol 2 refused"};
+                outcome["parameters"] =
+                    outcome["layout"] = {"fails", "load over protocol 2 refused"};
                 return;
             }
             outcome[aspect] = checkParameters(v2, loaded.value("parameters", -1));
             aspect = "layout";
-            outcome[aspect] = checkLayout(v2, {path, kind == "instrument", loaded.value("inputs", 0),
-                                               loaded.value("outputs", 0), settings});
+            outcome[aspect] =
+                checkLayout(v2, {path, kind == "instrument", loaded.value("inputs", 0),
+                                 loaded.value("outputs", 0), settings});
             v2.ask({{"op", "unload"}});
         } catch (const nlohmann::json::exception& wrongType) {
             outcome[aspect] = {"fails",
