@@ -25,9 +25,8 @@ std::unique_ptr<PluginChild> PluginChild::start(const std::string& executable, u
     int commandHandle = -1;
     auto process = ChildProcess::start(executable, *region, sampleRate, blockSize, commandHandle);
     if (!process) return nullptr;
-    return std::unique_ptr<PluginChild>(
-        new PluginChild(executable, std::move(region), std::move(process), commandHandle,
-                        std::move(onEvent)));
+    return std::unique_ptr<PluginChild>(new PluginChild(
+        executable, std::move(region), std::move(process), commandHandle, std::move(onEvent)));
 }
 
 PluginChild::PluginChild(std::string executable, std::unique_ptr<bridge::SharedRegion> region,
