@@ -76,12 +76,6 @@ windowsPrepared=$!
 stage "Formatting" bash scripts/check-format.sh
 # The database is for the lint below.
 stage "Linux build" build_suite build -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-# The Windows build and its Wine prefix, made in the background at the
-# lowest priority while the Linux stages below mostly wait on the program,
-# editors and the browser; the Windows stage waits for it first.
-mkdir -p build-win
-nice -n 19 bash scripts/windows-ci.sh --prepare "$PWD/build-win" >build-win/prepare.log 2>&1 &
-windowsPrepared=$!
 # clang-tidy costs minutes for the whole tree, so only over what this branch
 # changed since main (on main, what its last merge brought).
 stage "Lint of the changes" bash scripts/lint.sh --build build

@@ -52,10 +52,25 @@ struct Expectation {
     }
 };
 
-// Shell-style: "*" stands for any run of characters, "?" for any one.
+// Shell-style: "*" stands for any run of characters, "?" for any one, and
+// "[...]" for one of a set (ranges such as "a-z" allowed).
 bool matches(const char* pattern, const char* text) {
     if (*pattern == '*') return matches(pattern + 1, text) || (*text && matches(pattern, text + 1));
     if (!*text) return !*pattern;
+    if (*pattern == '[') {
+        const char* end = std::strchr(pattern + 1, ']');
+        if (!end) return false;
+        bool inSet = false;
+        for (const char* c = pattern + 1; c < end; ++c) {
+            if (c + 2 < end && c[1] == '-') {
+                inSet = inSet || (*text >= c[0] && *text <= c[2]);
+                c += 2;
+            } else {
+                inSet = inSet || *text == *c;
+            }
+        }
+        return inSet && matches(end + 1, text + 1);
+    }
     return (*pattern == '?' || *pattern == *text) && matches(pattern + 1, text + 1);
 }
 
