@@ -21,6 +21,7 @@ ExternalProject_Add(corvel_host32
     "-DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-i686.cmake"
     "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
     "-DCORVEL_DEBUG_INFO=${CORVEL_DEBUG_INFO}"
+    "-DCMAKE_UNITY_BUILD=${CMAKE_UNITY_BUILD}"
     # One copy of the server library's source serves both builds.
     "-DCORVEL_CIVETWEB_SOURCE_DIR=${CORVEL_CIVETWEB_SOURCE_DIR}"
     "-DCORVEL_PLUGIN_HOST_DIR=${CMAKE_BINARY_DIR}"
