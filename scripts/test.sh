@@ -65,15 +65,17 @@ build_suite() {  # build folder, extra cmake arguments...
 }
 
 # The Windows stage, in the background: its build, its 32-bit plug-in
-# process, its real plug-ins and its Wine prefix at the lowest priority
-# while the Linux stages run (most of their time they wait on the program,
-# editors and the browser); then, once those have ended, its checks under
-# Wine, which mostly wait on Wine (a quarter of a core), beside the builds
-# below, which give way to them.
+# process, its real plug-ins and its Wine prefix (some 270 s of processor)
+# at a lower priority while the Linux stages run, which mostly wait on the
+# program, editors and the browser; then, once those have ended, its checks
+# under Wine (some 200 s, a core and a little more) beside the fuzzing and
+# the sanitizer builds, which give way to them. At the lowest priority the
+# preparation starved behind those builds and ended only 655 s into the run;
+# at 5, it ends before the Linux stages do.
 mkdir -p build-win
 rm -f build-win/linux-stages-done
 windows_background() {
-  nice -n 19 bash scripts/windows-ci.sh --prepare "$PWD/build-win" || return 1
+  nice -n 5 bash scripts/windows-ci.sh --prepare "$PWD/build-win" || return 1
   echo "prepared after $((SECONDS - started)) s of the run"
   while [ ! -e build-win/linux-stages-done ]; do sleep 1; done
   CORVEL_LINUX_BUILD="$PWD/build" bash scripts/windows-ci.sh "$PWD/build-win"
