@@ -213,7 +213,9 @@ TEST_F(CrashTest, CrashCyclesLeaveNothingBehindAndKillingTheProgramTakesItsPlugi
     if (ProgramUnderTest::isNative()) {
         EXPECT_EQ(readFile("/proc/" + std::to_string(pid) + "/maps").find("corvel-session-block"),
                   std::string::npos);
-        EXPECT_EQ(entriesOf("/proc/" + std::to_string(pid) + "/fd").size(), descriptors);
+        // At most as many: the count before may hold one a startup task
+        // still had open (seen once under AddressSanitizer: 11, then 10).
+        EXPECT_LE(entriesOf("/proc/" + std::to_string(pid) + "/fd").size(), descriptors);
     }
 
     // One plug-in stuck in its process call, where the end of its command
