@@ -61,7 +61,7 @@ build_suite() {  # build folder, extra cmake arguments...
   # Line tables only: what failures and sanitizer reports read, at half
   # the compile time of full debug information.
   cmake -S . -B "$folder" -G Ninja -DCORVEL_BUILD_TESTS=ON -DCORVEL_DEBUG_INFO=lines "$@" >/dev/null
-  cmake --build "$folder" -j"$jobs"
+  nice -n "${buildNiceness:-0}" cmake --build "$folder" -j"$jobs"
 }
 
 # The Windows stage, in the background: its build, its 32-bit plug-in
@@ -113,9 +113,8 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-15} stage "Fuzzing the channel's input" nice -n 10 
 # time here (ASan: 158 s against 208); the plain build above stays one unit
 # per file, for the lint and for includes that each file must have itself.
 for sanitizer in address thread; do
-  stage "Sanitizer build: $sanitizer" \
-    nice -n 10 bash -c "$(declare -f build_suite); jobs=$jobs build_suite build-$sanitizer \
-      -DCORVEL_SANITIZE=$sanitizer -DCMAKE_BUILD_TYPE=Debug -DCMAKE_UNITY_BUILD=ON"
+  buildNiceness=10 stage "Sanitizer build: $sanitizer" build_suite "build-$sanitizer" \
+    -DCORVEL_SANITIZE=$sanitizer -DCMAKE_BUILD_TYPE=Debug -DCMAKE_UNITY_BUILD=ON
 done
 # The Windows program, cross-compiled: its own checks, the shared
 # integration suite of the Linux build against it (and with 32-bit test
